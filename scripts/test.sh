@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine and runs every test: the native portable core under
+# sanitizers, a bounded fuzz run, the ARM64 compile check, and the Windows tests under Wine
+# in a throwaway prefix. Exits non-zero on any failure.
+set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+cd "$QFU_ROOT"
+
+FUZZ_SECONDS="${QFU_FUZZ_SECONDS:-60}"
+
+qfu_install_packages
+
+echo "== native build and tests (ASan, UBSan)"
+qfu_build native
+ctest --preset native --output-on-failure
+
+echo "== fuzzing for ${FUZZ_SECONDS}s"
+corpus="$QFU_ROOT/.work/fuzz-corpus"
+mkdir -p "$corpus"
+for fuzzer in build/native/*_fuzz; do
+  "$fuzzer" -max_total_time="$FUZZ_SECONDS" -max_len=70000 -timeout=10 "$corpus" 2>&1 | tail -n 1
+done
+
+echo "== ARM64 compile check"
+scripts/arm64_check.sh
+
+echo "== Windows build and tests under Wine"
+qfu_build win64
+qfu_wine_prefix "$QFU_ROOT/.work/test-prefix"
+trap qfu_wine_stop EXIT
+ctest --preset win64 --output-on-failure -j 2

@@ -1,0 +1,117 @@
+#include "ipc/message.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/bytes.h"
+#include "common/utf.h"
+
+namespace qfu::ipc {
+
+const char* ResultCodeName(std::uint32_t code) {
+  switch (code) {
+    case result::kDone: return "Done";
+    case result::kBadMessage: return "BadMessage";
+    case result::kAlreadyExists: return "AlreadyExists";
+    case result::kCannotCarryOut: return "CannotCarryOut";
+    case result::kNoSuchRequest: return "NoSuchRequest";
+    case result::kNothingToReport: return "NothingToReport";
+    case result::kCannotCancel: return "CannotCancel";
+    default: return nullptr;
+  }
+}
+
+std::uint32_t RequestMessage::U32(std::size_t offset) const noexcept { return ReadU32(bytes_, offset); }
+std::uint16_t RequestMessage::U16(std::size_t offset) const noexcept { return ReadU16(bytes_, offset); }
+
+Bytes RequestMessage::request_name_field() const noexcept { return Slice(bytes_, kRequestNameAt, kRequestNameSize); }
+Bytes RequestMessage::ui_name_field() const noexcept { return Slice(bytes_, kUiNameAt, kUiNameSize); }
+Bytes RequestMessage::software_version_field() const noexcept {
+  return Slice(bytes_, kSoftwareVersionAt, kSoftwareVersionSize);
+}
+std::string_view RequestMessage::request_name() const noexcept { return FieldText(request_name_field()); }
+std::string_view RequestMessage::ui_name() const noexcept { return FieldText(ui_name_field()); }
+std::string_view RequestMessage::software_version() const noexcept { return FieldText(software_version_field()); }
+
+bool PassesFramingCheck(Bytes message) noexcept {
+  const std::uint64_t length = message.size();
+  if (length < kHeaderSize || length > kMaxMessageSize) return false;
+  const std::uint64_t items_offset = ReadU32(message, kItemsOffsetAt);
+  const std::uint64_t items_end = ReadU32(message, kItemsEndAt);
+  if (items_offset > length || items_end > length) return false;
+  if (items_offset == items_end) return true;
+  // The items must tile [items offset, items end) exactly. 64-bit positions: an item length
+  // near 2^32 cannot wrap around.
+  std::uint64_t position = items_offset;
+  while (position + kItemHeaderSize < items_end) {
+    position += kItemHeaderSize + ReadU32(message, static_cast<std::size_t>(position) + 4);
+  }
+  return position == items_end;
+}
+
+std::optional<Item> FindItem(Bytes message, std::uint32_t type) noexcept {
+  const std::uint64_t items_end = std::min<std::uint64_t>(ReadU32(message, kItemsEndAt), message.size());
+  std::uint64_t position = ReadU32(message, kItemsOffsetAt);
+  while (position + kItemHeaderSize < items_end) {
+    const auto at = static_cast<std::size_t>(position);
+    const std::uint64_t data_length = ReadU32(message, at + 4);
+    const std::uint64_t data_end = position + kItemHeaderSize + data_length;
+    if (data_end > items_end) return std::nullopt;
+    if (ReadU32(message, at) == type) {
+      return Item{type, message.subspan(at + kItemHeaderSize, static_cast<std::size_t>(data_length))};
+    }
+    position = data_end;
+  }
+  return std::nullopt;
+}
+
+std::optional<WideString> ItemText(Bytes message, std::uint32_t type) {
+  const auto item = FindItem(message, type);
+  if (!item) return std::nullopt;
+  return Utf8ToWide(FieldText(item->data));
+}
+
+void StatusRecord::Clear() noexcept {
+  std::fill_n(bytes_.begin(), std::min(bytes_.size(), kStatusRecordSize), std::uint8_t{0});
+  WriteU32(bytes_, kRecordSizeAt, kStatusRecordSize);
+  WriteU32(bytes_, kLengthAt, kStatusRecordSize);
+}
+
+std::uint32_t StatusRecord::record_size() const noexcept { return ReadU32(bytes_, kRecordSizeAt); }
+std::uint32_t StatusRecord::length() const noexcept { return ReadU32(bytes_, kLengthAt); }
+std::uint32_t StatusRecord::result_code() const noexcept { return ReadU32(bytes_, kResultCodeAt); }
+std::uint32_t StatusRecord::update_status() const noexcept { return ReadU32(bytes_, kUpdateStatusAt); }
+std::uint32_t StatusRecord::system_error_code() const noexcept { return ReadU32(bytes_, kSystemErrorCodeAt); }
+std::uint32_t StatusRecord::instance_number() const noexcept { return ReadU32(bytes_, kRecordInstanceNumberAt); }
+void StatusRecord::set_length(std::uint32_t value) noexcept { WriteU32(bytes_, kLengthAt, value); }
+void StatusRecord::set_result_code(std::uint32_t value) noexcept { WriteU32(bytes_, kResultCodeAt, value); }
+void StatusRecord::set_update_status(std::uint32_t value) noexcept { WriteU32(bytes_, kUpdateStatusAt, value); }
+void StatusRecord::set_system_error_code(std::uint32_t value) noexcept {
+  WriteU32(bytes_, kSystemErrorCodeAt, value);
+}
+void StatusRecord::set_instance_number(std::uint32_t value) noexcept {
+  WriteU32(bytes_, kRecordInstanceNumberAt, value);
+}
+MutableBytes StatusRecord::request_name_field() const noexcept {
+  return Slice(bytes_, kRecordRequestNameAt, kRequestNameSize);
+}
+MutableBytes StatusRecord::ui_name_field() const noexcept { return Slice(bytes_, kRecordUiNameAt, kUiNameSize); }
+MutableBytes StatusRecord::software_version_field() const noexcept {
+  return Slice(bytes_, kRecordSoftwareVersionAt, kSoftwareVersionSize);
+}
+
+void AppendTextItem(MutableBytes reply, std::uint32_t type, WideStringView text) {
+  const std::int64_t length = ReadU32(reply, kLengthAt);
+  const std::int64_t room = static_cast<std::int64_t>(reply.size()) - length - static_cast<std::int64_t>(kItemHeaderSize);
+  if (room < 1) return;
+  std::string utf8 = WideToUtf8(text);
+  utf8.push_back('\0');
+  const std::uint32_t item_length = utf8.size() <= static_cast<std::uint64_t>(room) ? static_cast<std::uint32_t>(utf8.size()) : 0;
+  const auto at = static_cast<std::size_t>(length);
+  WriteU32(reply, at, type);
+  WriteU32(reply, at + 4, item_length);
+  std::memcpy(reply.data() + at + kItemHeaderSize, utf8.data(), item_length);
+  WriteU32(reply, kLengthAt, static_cast<std::uint32_t>(length + kItemHeaderSize + item_length));
+}
+
+}  // namespace qfu::ipc

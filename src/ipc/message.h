@@ -1,0 +1,215 @@
+#pragma once
+// The wire format of every pipe: the request message (a 195-byte header and a chain of
+// typed items) and the 159-byte status record that heads every reply and is the whole of
+// every status notification. All integers are little-endian; fields are read by offset
+// with bounds checks, never by overlaying a struct on untrusted bytes.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "common/wide.h"
+
+namespace qfu::ipc {
+
+using Bytes = std::span<const std::uint8_t>;
+using MutableBytes = std::span<std::uint8_t>;
+
+// ---- Request message header ----
+inline constexpr std::size_t kHeaderSize = 195;
+// Largest message the pipe servers accept; anything longer is refused before allocation.
+inline constexpr std::size_t kMaxMessageSize = 65536;
+
+inline constexpr std::size_t kItemsOffsetAt = 0;
+inline constexpr std::size_t kItemsEndAt = 4;
+inline constexpr std::size_t kMessageTypeAt = 8;
+inline constexpr std::size_t kRequestFlagsAt = 12;  // the enumeration index in message type 4
+inline constexpr std::size_t kProductKindAt = 16;
+inline constexpr std::size_t kRandomDelayMinAt = 20;
+inline constexpr std::size_t kRandomDelayMaxAt = 24;
+inline constexpr std::size_t kStartYearAt = 28;
+inline constexpr std::size_t kStartMonthAt = 30;
+inline constexpr std::size_t kStartDayAt = 32;
+inline constexpr std::size_t kStartHourAt = 34;
+inline constexpr std::size_t kStartMinuteAt = 36;
+inline constexpr std::size_t kReservedAt = 38;
+inline constexpr std::size_t kWindowStartHourAt = 40;
+inline constexpr std::size_t kWindowStartMinuteAt = 42;
+inline constexpr std::size_t kWindowEndHourAt = 44;
+inline constexpr std::size_t kWindowEndMinuteAt = 46;
+inline constexpr std::size_t kPostponeIntervalAt = 48;
+inline constexpr std::size_t kDeadlineAt = 52;
+inline constexpr std::size_t kInstanceNumberAt = 56;
+inline constexpr std::size_t kRequestNameAt = 60;
+inline constexpr std::size_t kRequestNameSize = 37;
+inline constexpr std::size_t kUiNameAt = 97;
+inline constexpr std::size_t kUiNameSize = 80;
+inline constexpr std::size_t kSoftwareVersionAt = 177;
+inline constexpr std::size_t kSoftwareVersionSize = 18;
+static_assert(kSoftwareVersionAt + kSoftwareVersionSize == kHeaderSize);
+
+enum MessageType : std::uint32_t {
+  kSetUserAgent = 1,
+  kSubmitRequest = 2,
+  kQueryRequest = 3,
+  kEnumerateRequests = 4,
+  kCancelRequest = 5,
+  kQueryPostponed = 6,
+  kInstallPostponedNow = 7,
+};
+
+// Request flags (header offset 12).
+namespace flags {
+inline constexpr std::uint32_t kNoPrompts = 0x1;
+inline constexpr std::uint32_t kNoDownloadOnPopType3 = 0x2;
+inline constexpr std::uint32_t kDownloadWhenDisconnected = 0x4;  // also: no random delay
+inline constexpr std::uint32_t kDryRun = 0x8;                    // also: instance number present
+inline constexpr std::uint32_t kStartTime = 0x10;
+inline constexpr std::uint32_t kForceInstall = 0x20;
+inline constexpr std::uint32_t kInstallWindow = 0x40;
+inline constexpr std::uint32_t kAllowPopType1 = 0x80;
+inline constexpr std::uint32_t kAllowPopType2 = 0x100;
+inline constexpr std::uint32_t kAllowPopType3 = 0x200;
+inline constexpr std::uint32_t kNoInstallWhileLoggedOn = 0x400;
+inline constexpr std::uint32_t kSkipPublisherCheck = 0x800;  // with product kind 9999
+inline constexpr std::uint32_t kSilentMask = kNoPrompts | kNoInstallWhileLoggedOn;
+inline constexpr std::uint32_t kAllowedPopTypesMask = kAllowPopType1 | kAllowPopType2 | kAllowPopType3;
+}  // namespace flags
+
+namespace product_kind {
+inline constexpr std::uint32_t kCurrentClient = 1;
+inline constexpr std::uint32_t kLegacyClient = 2;
+inline constexpr std::uint32_t kAnyPublisher = 9999;  // with flag 0x800: no publisher-name test
+}  // namespace product_kind
+
+enum ItemType : std::uint32_t {
+  kUserAgentItem = 1,
+  kPackageUrlItem = 2,
+  kInstallerArgumentsItem = 3,
+  kPromptTextItem = 4,
+  kTimeStampItem = 5,
+};
+inline constexpr std::size_t kItemHeaderSize = 8;  // item type, item length
+
+// Result codes of a reply (status record offset 8).
+namespace result {
+inline constexpr std::uint32_t kDone = 0;
+inline constexpr std::uint32_t kBadMessage = 0x80000001;
+inline constexpr std::uint32_t kAlreadyExists = 0x80000002;
+inline constexpr std::uint32_t kCannotCarryOut = 0x80000003;
+inline constexpr std::uint32_t kNoSuchRequest = 0x80000004;
+inline constexpr std::uint32_t kNothingToReport = 0x80000005;
+inline constexpr std::uint32_t kCannotCancel = 0x80000006;
+}  // namespace result
+
+// Returns the name of a result code ("Done", "BadMessage", ...), or nullptr when unknown.
+[[nodiscard]] const char* ResultCodeName(std::uint32_t code);
+
+// Win32 error a pipe server answers for a message that fails the framing check
+// (ERROR_INVALID_DATA).
+inline constexpr std::uint32_t kFramingErrorCode = 13;
+
+// ---- Status record ----
+inline constexpr std::size_t kStatusRecordSize = 159;
+inline constexpr std::size_t kReplyCapacity = 231;  // a status record and one item of <= 64 bytes
+
+inline constexpr std::size_t kRecordSizeAt = 0;
+inline constexpr std::size_t kLengthAt = 4;
+inline constexpr std::size_t kResultCodeAt = 8;
+inline constexpr std::size_t kUpdateStatusAt = 12;
+inline constexpr std::size_t kSystemErrorCodeAt = 16;
+inline constexpr std::size_t kRecordInstanceNumberAt = 20;
+inline constexpr std::size_t kRecordRequestNameAt = 24;
+inline constexpr std::size_t kRecordUiNameAt = 61;
+inline constexpr std::size_t kRecordSoftwareVersionAt = 141;
+static_assert(kRecordSoftwareVersionAt + kSoftwareVersionSize == kStatusRecordSize);
+
+// A read-only view of a request message. Every accessor is bounds-checked: a field that
+// lies outside the bytes reads as 0 or as an empty span.
+class RequestMessage {
+ public:
+  explicit RequestMessage(Bytes bytes) noexcept : bytes_(bytes) {}
+
+  [[nodiscard]] Bytes bytes() const noexcept { return bytes_; }
+  [[nodiscard]] std::uint32_t U32(std::size_t offset) const noexcept;
+  [[nodiscard]] std::uint16_t U16(std::size_t offset) const noexcept;
+
+  [[nodiscard]] std::uint32_t items_offset() const noexcept { return U32(kItemsOffsetAt); }
+  [[nodiscard]] std::uint32_t items_end() const noexcept { return U32(kItemsEndAt); }
+  [[nodiscard]] std::uint32_t type() const noexcept { return U32(kMessageTypeAt); }
+  [[nodiscard]] std::uint32_t flags() const noexcept { return U32(kRequestFlagsAt); }
+  [[nodiscard]] std::uint32_t product_kind() const noexcept { return U32(kProductKindAt); }
+  [[nodiscard]] bool HasFlag(std::uint32_t flag) const noexcept { return (flags() & flag) != 0; }
+  // The instance number that identifies the request: the header's only with flag 0x8.
+  [[nodiscard]] std::uint32_t instance_number() const noexcept {
+    return HasFlag(flags::kDryRun) ? U32(kInstanceNumberAt) : 0;
+  }
+  // The raw 37-byte request name field (empty when the message is shorter than its header).
+  [[nodiscard]] Bytes request_name_field() const noexcept;
+  [[nodiscard]] Bytes ui_name_field() const noexcept;
+  [[nodiscard]] Bytes software_version_field() const noexcept;
+  // The field texts, up to their NUL or the end of their field.
+  [[nodiscard]] std::string_view request_name() const noexcept;
+  [[nodiscard]] std::string_view ui_name() const noexcept;
+  [[nodiscard]] std::string_view software_version() const noexcept;
+
+ private:
+  Bytes bytes_;
+};
+
+// True when the message may be dispatched: at least its header, at most kMaxMessageSize
+// bytes, item offsets inside it, and items that tile [items offset, items end) exactly.
+// A refused message is answered with kFramingErrorCode.
+[[nodiscard]] bool PassesFramingCheck(Bytes message) noexcept;
+
+struct Item {
+  std::uint32_t type = 0;
+  Bytes data;
+};
+
+// Returns the first item of that type, or nothing. The walk never leaves the message: an
+// item whose data would run past items end or the message ends it.
+[[nodiscard]] std::optional<Item> FindItem(Bytes message, std::uint32_t type) noexcept;
+
+// Returns the UTF-16 text of the first item of that type (up to its NUL or the end of the
+// item), or nothing when there is no such item.
+[[nodiscard]] std::optional<WideString> ItemText(Bytes message, std::uint32_t type);
+
+// A view of a status record at the head of a buffer of at least kStatusRecordSize bytes
+// (a reply buffer of kReplyCapacity bytes, or a notification).
+class StatusRecord {
+ public:
+  explicit StatusRecord(MutableBytes bytes) noexcept : bytes_(bytes) {}
+
+  [[nodiscard]] MutableBytes bytes() const noexcept { return bytes_; }
+  // Zeroes the record's 159 bytes and sets its record size and length to 159.
+  void Clear() noexcept;
+
+  [[nodiscard]] std::uint32_t record_size() const noexcept;
+  [[nodiscard]] std::uint32_t length() const noexcept;
+  [[nodiscard]] std::uint32_t result_code() const noexcept;
+  [[nodiscard]] std::uint32_t update_status() const noexcept;
+  [[nodiscard]] std::uint32_t system_error_code() const noexcept;
+  [[nodiscard]] std::uint32_t instance_number() const noexcept;
+  void set_length(std::uint32_t value) noexcept;
+  void set_result_code(std::uint32_t value) noexcept;
+  void set_update_status(std::uint32_t value) noexcept;
+  void set_system_error_code(std::uint32_t value) noexcept;
+  void set_instance_number(std::uint32_t value) noexcept;
+
+  [[nodiscard]] MutableBytes request_name_field() const noexcept;
+  [[nodiscard]] MutableBytes ui_name_field() const noexcept;
+  [[nodiscard]] MutableBytes software_version_field() const noexcept;
+
+ private:
+  MutableBytes bytes_;
+};
+
+// Appends an item of that type holding the text as UTF-8 with its NUL at the reply's
+// length: room = capacity - length - 8; nothing is appended when room < 1; the item
+// length is 0 when the text does not fit in room. The reply's length grows by 8 + the
+// item length. The capacity is the size of the reply span.
+void AppendTextItem(MutableBytes reply, std::uint32_t type, WideStringView text);
+
+}  // namespace qfu::ipc

@@ -1,0 +1,47 @@
+#include "service/process_objects.h"
+
+#include <strsafe.h>
+
+#include "locale/resource_module.h"
+#include "store/named_objects.h"
+
+namespace qfu {
+
+ProcessObjects::ProcessObjects() {
+  (void)::StringCchCopyW(user_agent, kUserAgentCapacity, kDefaultUserAgent);
+}
+
+DWORD CreateNamedObjects(ProcessObjects& objects) {
+  struct Step {
+    UniqueHandle* target;
+    const wchar_t* name;
+    bool is_event;
+  };
+  const Step steps[] = {
+      {&objects.queue_mutex, store::kQueueMutexName, false},
+      {&objects.cancel_mutex, store::kCancelMutexName, false},
+      {&objects.registry_mutex, store::kRegistryMutexName, false},
+      {&objects.update_event, store::kUpdateEventName, true},
+      {&objects.user_agent_mutex, store::kUserAgentMutexName, false},
+  };
+  for (const Step& step : steps) {
+    // The update event is auto-reset and starts not signalled; mutexes start not owned.
+    HANDLE object = step.is_event ? ::CreateEventW(nullptr, FALSE, FALSE, step.name)
+                                  : ::CreateMutexW(nullptr, FALSE, step.name);
+    if (object == nullptr) return ::GetLastError();
+    step.target->reset(object);
+  }
+  return ERROR_SUCCESS;
+}
+
+void ReleaseGlobalObjects(ProcessObjects& objects) {
+  objects.queue_mutex.reset();
+  objects.cancel_mutex.reset();
+  objects.registry_mutex.reset();
+  objects.update_event.reset();
+  objects.user_agent_mutex.reset();
+  locale::ReleaseResourceModule(objects.resource_module);
+  objects.resource_module = nullptr;
+}
+
+}  // namespace qfu

@@ -1,0 +1,126 @@
+#include "service/service_host.h"
+
+#include <cstdlib>
+
+#include "ipc/pipe_server.h"
+#include "locale/resource_module.h"
+#include "service/event_log.h"
+#include "service/service_install.h"
+#include "store/recovery.h"
+#include "store/user_agent.h"
+
+namespace qfu::service {
+namespace {
+
+// State of the one service this process runs. The control handler runs on the dispatcher's
+// thread and only writes the status record, bumps the checkpoint and sets the stop event.
+struct ServiceState {
+  SERVICE_STATUS_HANDLE status_handle = nullptr;
+  SERVICE_STATUS status = {SERVICE_WIN32_OWN_PROCESS, 0, 0, 0, 0, 0, 0};
+  DWORD checkpoint = 1;
+  UniqueHandle stop_event;
+  ProcessObjects objects;
+  worker::QueueWorkerArgs worker_args;
+};
+
+ServiceState& State() {
+  static ServiceState state;
+  return state;
+}
+
+// Reports a pending state with the next checkpoint, or a settled one with checkpoint 0.
+void ReportStatus(DWORD state, DWORD controls_accepted, DWORD wait_hint) {
+  ServiceState& s = State();
+  s.status.dwCurrentState = state;
+  s.status.dwControlsAccepted = controls_accepted;
+  s.status.dwWin32ExitCode = NO_ERROR;
+  s.status.dwServiceSpecificExitCode = 0;
+  s.status.dwWaitHint = wait_hint;
+  const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
+  s.status.dwCheckPoint = pending ? s.checkpoint++ : 0;
+  ::SetServiceStatus(s.status_handle, &s.status);
+}
+
+DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
+  if (IsStopControl(control)) {
+    ReportStatus(SERVICE_STOP_PENDING, kControlsAccepted, kStopPendingWaitHintMs);
+    ::SetEvent(State().stop_event.get());
+  }
+  return NO_ERROR;
+}
+
+VOID CALLBACK PeriodicWake(PVOID update_event, BOOLEAN) { ::SetEvent(static_cast<HANDLE>(update_event)); }
+
+bool ReadNewerWindowsFlag() {
+  OSVERSIONINFOW info = {};
+  info.dwOSVersionInfoSize = sizeof(info);  // 284 bytes
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  if (!::GetVersionExW(&info)) return false;
+#pragma GCC diagnostic pop
+  return IsNewerWindows(info.dwMajorVersion, info.dwMinorVersion);
+}
+
+void WINAPI ServiceMain(DWORD, LPWSTR*) {
+  ServiceState& s = State();
+  s.status_handle = ::RegisterServiceCtrlHandlerExW(kServiceName, ControlHandler, nullptr);
+  if (s.status_handle == nullptr) {
+    ReportServiceError(L"RegisterServiceCtrlHandler");
+    return;
+  }
+  ReportStatus(SERVICE_START_PENDING, 0, kStartPendingWaitHintMs);
+  s.stop_event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));  // manual-reset, not signalled
+  if (s.stop_event) {
+    s.worker_args.stop_event = s.stop_event.get();
+    UniqueHandle worker_thread;
+    if (RunStartupSequence(s.objects, s.worker_args, worker_thread) == ERROR_SUCCESS) {
+      ReportStatus(SERVICE_RUNNING, kControlsAccepted, 0);
+      ::WaitForSingleObject(worker_thread.get(), INFINITE);
+    }
+  }
+  // A failed start is reported as a normal stop with exit code 0.
+  ReportStatus(SERVICE_STOPPED, kControlsAccepted, 0);
+}
+
+}  // namespace
+
+DWORD RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worker_args, UniqueHandle& worker_thread) {
+  worker_thread.reset();
+  objects.resource_module = locale::SelectResourceModule(::GetModuleHandleW(nullptr));
+  objects.newer_windows = ReadNewerWindowsFlag();
+  std::srand(::GetTickCount());  // random delays are drawn from the CRT generator
+  objects.requests.Clear();
+
+  if (const DWORD error = CreateNamedObjects(objects); error != ERROR_SUCCESS) {
+    ReleaseGlobalObjects(objects);
+    return error;
+  }
+
+  // A missing or unreadable value keeps the built-in user agent; this never fails the start.
+  (void)store::GetUserAgent(objects.registry_root, objects.service_key_path.c_str(), objects.user_agent,
+                            kUserAgentReadBytes);
+
+  store::RecoverStoredRequests(objects);
+
+  // The periodic wake: a failure only leaves the worker to the other wake-ups.
+  HANDLE timer = nullptr;
+  if (::CreateTimerQueueTimer(&timer, nullptr, PeriodicWake, objects.update_event.get(), kPeriodicWakeMs,
+                              kPeriodicWakeMs, WT_EXECUTEDEFAULT)) {
+    objects.periodic_wake_timer.reset(timer);
+  }
+
+  worker_args.objects = &objects;
+  worker_thread.reset(::CreateThread(nullptr, 0, worker::QueueWorkerThread, &worker_args, 0, nullptr));
+  if (!worker_thread) return ::GetLastError();
+  if (const DWORD error = ipc::StartPipeListener(objects, ipc::PipeKind::kRequest); error != ERROR_SUCCESS) return error;
+  if (const DWORD error = ipc::StartPipeListener(objects, ipc::PipeKind::kInfo); error != ERROR_SUCCESS) return error;
+  return ERROR_SUCCESS;
+}
+
+void RunServiceDispatcher() {
+  static wchar_t service_name[] = L"QFUpdate";
+  const SERVICE_TABLE_ENTRYW table[] = {{service_name, ServiceMain}, {nullptr, nullptr}};
+  if (!::StartServiceCtrlDispatcherW(table)) ReportServiceError(L"StartServiceCtrlDispatcher");
+}
+
+}  // namespace qfu::service

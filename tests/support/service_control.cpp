@@ -1,0 +1,65 @@
+#include "support/service_control.h"
+
+#include <vector>
+
+#include "support/process.h"
+
+namespace qfu::test {
+
+ServiceControl::ServiceControl() : manager_(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
+  if (manager_) service_.reset(::OpenServiceW(manager_.get(), L"QFUpdate", SERVICE_ALL_ACCESS));
+}
+
+bool ServiceControl::Start() { return ::StartServiceW(service_.get(), 0, nullptr) != FALSE; }
+
+bool ServiceControl::Control(DWORD control) {
+  SERVICE_STATUS status = {};
+  return ::ControlService(service_.get(), control, &status) != FALSE;
+}
+
+DWORD ServiceControl::State() {
+  SERVICE_STATUS status = {};
+  return ::QueryServiceStatus(service_.get(), &status) ? status.dwCurrentState : 0;
+}
+
+DWORD ServiceControl::ControlsAccepted() {
+  SERVICE_STATUS status = {};
+  return ::QueryServiceStatus(service_.get(), &status) ? status.dwControlsAccepted : 0;
+}
+
+DWORD ServiceControl::StartType() {
+  DWORD needed = 0;
+  ::QueryServiceConfigW(service_.get(), nullptr, 0, &needed);
+  std::vector<BYTE> buffer(needed);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  return ::QueryServiceConfigW(service_.get(), config, needed, &needed) ? config->dwStartType : 0xFFFFFFFF;
+}
+
+bool ServiceControl::WaitForState(DWORD state, DWORD timeout_ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  while (State() != state) {
+    if (::GetTickCount64() > deadline) return false;
+    ::Sleep(50);
+  }
+  return true;
+}
+
+void ServiceControl::StopIfRunning() {
+  if (!valid() || State() == SERVICE_STOPPED) return;
+  (void)Control(SERVICE_CONTROL_STOP);
+  (void)WaitForState(SERVICE_STOPPED, 20000);
+}
+
+void ServiceControl::EnsureInstalled() {
+  if (ServiceControl().valid()) return;
+  (void)RunProcess(L"\"" + BuiltProgram(L"qfupdate.exe") + L"\" install");
+}
+
+void ServiceControl::Uninstall() {
+  ServiceControl service;
+  if (!service.valid()) return;
+  service.StopIfRunning();
+  ::DeleteService(service.service_.get());
+}
+
+}  // namespace qfu::test

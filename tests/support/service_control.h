@@ -1,0 +1,34 @@
+#pragma once
+// Drives the QFUpdate service through the Service Control Manager for tests.
+#include <windows.h>
+
+#include "common/handle.h"
+
+namespace qfu::test {
+
+class ServiceControl {
+ public:
+  ServiceControl();  // opens the installed service (valid() is false when it is not installed)
+
+  [[nodiscard]] bool valid() const { return service_.valid(); }
+  [[nodiscard]] bool Start();
+  [[nodiscard]] bool Control(DWORD control);
+  [[nodiscard]] DWORD State();
+  [[nodiscard]] DWORD ControlsAccepted();
+  [[nodiscard]] DWORD StartType();
+  // Polls the state every 50 ms until it is state or timeout_ms have passed.
+  [[nodiscard]] bool WaitForState(DWORD state, DWORD timeout_ms);
+  // Stops the service if it runs, waiting at most 20 s.
+  void StopIfRunning();
+
+  // Installs the service with qfupdate.exe from the build if it is not installed.
+  static void EnsureInstalled();
+  // Stops and deletes the service if it is installed.
+  static void Uninstall();
+
+ private:
+  UniqueServiceHandle manager_;
+  UniqueServiceHandle service_;
+};
+
+}  // namespace qfu::test
