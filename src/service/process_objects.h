@@ -6,7 +6,9 @@
 
 #include <string>
 
+#include "common/clock.h"
 #include "common/handle.h"
+#include "ipc/status_notification.h"
 #include "store/request_key.h"
 #include "store/request_record.h"
 
@@ -37,6 +39,10 @@ struct ProcessObjects {
   // Where the store keeps its keys: HKEY_LOCAL_MACHINE\<service key>; tests use a scratch key.
   HKEY registry_root = HKEY_LOCAL_MACHINE;
   std::wstring service_key_path = store::kServiceKeyPath;
+  // Where status notifications go; tests use a pipe name of their own.
+  std::wstring status_pipe_name = ipc::kStatusPipeName;
+  // Tick count, UTC and local time, time zone and random draws; tests use a fake clock.
+  Clock* clock = &SystemClockInstance();
 
   ProcessObjects();
 };

@@ -1,6 +1,7 @@
 #include "store/user_agent.h"
 
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "common/handle.h"
@@ -24,6 +25,16 @@ DWORD GetUserAgent(HKEY root, const wchar_t* service_key, wchar_t* buffer, DWORD
   std::memcpy(buffer, scratch.data(), units * sizeof(wchar_t));
   buffer[units] = L'\0';
   return ERROR_SUCCESS;
+}
+
+DWORD SetUserAgent(HKEY root, const wchar_t* service_key, const wchar_t* text) {
+  UniqueHkey key;
+  // KEY_WRITE only: the service key must exist already; nothing is created here.
+  const LSTATUS status = ::RegOpenKeyExW(root, service_key, 0, KEY_WRITE, key.put());
+  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  const DWORD size = static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t));
+  return static_cast<DWORD>(
+      ::RegSetValueExW(key.get(), L"UserAgent", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size));
 }
 
 }  // namespace qfu::store

@@ -9,4 +9,9 @@ namespace qfu::store {
 // Returns the Win32 error.
 [[nodiscard]] DWORD GetUserAgent(HKEY root, const wchar_t* service_key, wchar_t* buffer, DWORD buffer_size);
 
+// Writes text (NUL-terminated) as "UserAgent" (REG_SZ, its characters and terminator) of the
+// service key root\service_key, opened with KEY_WRITE. The caller holds the user-agent mutex.
+// Returns the Win32 error.
+[[nodiscard]] DWORD SetUserAgent(HKEY root, const wchar_t* service_key, const wchar_t* text);
+
 }  // namespace qfu::store

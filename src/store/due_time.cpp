@@ -1,0 +1,74 @@
+#include "store/due_time.h"
+
+#include <limits>
+
+#include "ipc/message.h"
+
+namespace qfu::store {
+namespace {
+
+constexpr std::uint16_t kFirstFileTimeYear = 1601;
+constexpr std::uint16_t kLastSystemTimeYear = 30827;
+
+bool IsLeapYear(unsigned year) noexcept { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+unsigned DaysInMonth(unsigned year, unsigned month) noexcept {
+  static constexpr unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+std::int64_t ClampToInt64(std::uint64_t value) noexcept {
+  constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  return static_cast<std::int64_t>(value > kMax ? kMax : value);
+}
+
+}  // namespace
+
+bool IsValidLocalDateTime(const LocalDateTime& time) noexcept {
+  if (time.year < kFirstFileTimeYear || time.year > kLastSystemTimeYear) return false;
+  if (time.month < 1 || time.month > 12) return false;
+  if (time.day < 1 || time.day > DaysInMonth(time.year, time.month)) return false;
+  return time.hour < 24 && time.minute < 60 && time.second < 60 && time.milliseconds < 1000;
+}
+
+bool HasRandomDelay(std::uint32_t request_flags, std::uint32_t minimum, std::uint32_t maximum) noexcept {
+  return (minimum != 0 || maximum != 0) && (request_flags & ipc::flags::kDownloadWhenDisconnected) == 0;
+}
+
+std::uint64_t RandomDelayMinutes(std::uint32_t minimum, std::uint32_t maximum, std::uint32_t draw) noexcept {
+  // The spread is the distance between the bounds whichever is larger; equal bounds leave no
+  // spread to draw from, and the delay is the minimum itself.
+  const std::uint64_t spread = maximum > minimum ? maximum - minimum : minimum - maximum;
+  if (spread == 0) return minimum;
+  return static_cast<std::uint64_t>(minimum) + draw % spread;
+}
+
+std::uint64_t DeadlineTick(std::uint64_t tick_now, std::uint64_t utc_now, std::uint64_t stored_acceptance,
+                           std::uint32_t deadline_minutes) noexcept {
+  const std::uint64_t accepted = stored_acceptance != 0 ? stored_acceptance : utc_now;
+  const std::uint64_t deadline = accepted + deadline_minutes * kFileTimeUnitsPerMinute;
+  return deadline > utc_now ? tick_now + (deadline - utc_now) / kFileTimeUnitsPerMs : tick_now;
+}
+
+DueTime ComputeDueTime(std::uint64_t tick_now, std::uint64_t utc_now, std::optional<std::uint64_t> start_utc,
+                       std::optional<std::uint64_t> delay_minutes) noexcept {
+  DueTime due;
+  const bool starts_later = start_utc.has_value() && *start_utc > utc_now;
+  if (starts_later) {
+    due.due_tick = tick_now + (*start_utc - utc_now) / kFileTimeUnitsPerMs;
+    due.timer_due = ClampToInt64(*start_utc);
+  }
+  if (delay_minutes.has_value()) {
+    due.due_tick = (due.due_tick != 0 ? due.due_tick : tick_now) + *delay_minutes * kMsPerMinute;
+    const std::uint64_t delay_units = *delay_minutes * kFileTimeUnitsPerMinute;
+    if (starts_later) {
+      due.timer_due = ClampToInt64(*start_utc + delay_units);
+    } else if (delay_units != 0) {
+      // Without a start time the delay counts from now: an interval, not a moment in 1601.
+      due.timer_due = -ClampToInt64(delay_units);
+    }
+  }
+  return due;
+}
+
+}  // namespace qfu::store

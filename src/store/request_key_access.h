@@ -1,0 +1,53 @@
+#pragma once
+// The pattern of every store operation on one request key: build the key path, hold the
+// registry mutex, open the key (for reading, or creating it for writing), do the value
+// reads or writes, close the key, release the mutex. Used by the store's own operations.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "common/handle.h"
+#include "common/mutex_guard.h"
+#include "ipc/message.h"
+#include "service/process_objects.h"
+#include "store/request_key.h"
+
+namespace qfu::store {
+
+enum class KeyAccess { kRead, kWrite };
+
+// Runs body(HKEY) on the request key of name and instance number under the registry mutex and
+// returns its result. A name that cannot key a request gives ERROR_INVALID_NAME; a failed
+// open gives its error; a failed mutex wait gives 0 and does nothing. The key is closed
+// before the mutex is released.
+template <typename Body>
+[[nodiscard]] DWORD AccessRequestKey(ProcessObjects& objects, ipc::Bytes request_name_field,
+                                     std::uint32_t instance_number, KeyAccess access, Body&& body) {
+  if (!IsStorableRequestName(request_name_field)) return ERROR_INVALID_NAME;
+  const std::wstring path = BuildRequestKeyPath(objects.service_key_path, request_name_field, instance_number);
+  MutexGuard registry(objects.registry_mutex.get());
+  if (!registry.acquired()) return ERROR_SUCCESS;
+  UniqueHkey key;
+  // Reads use KEY_READ; writes create a missing request key (KEY_ALL_ACCESS, default security).
+  const LSTATUS open =
+      access == KeyAccess::kRead
+          ? ::RegOpenKeyExW(objects.registry_root, path.c_str(), 0, KEY_READ, key.put())
+          : ::RegCreateKeyExW(objects.registry_root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                              nullptr);
+  if (open != ERROR_SUCCESS) return static_cast<DWORD>(open);
+  return body(key.get());
+}
+
+// Reads a value of at most size bytes into buffer, whatever its registry type; returns the
+// Win32 error.
+[[nodiscard]] DWORD QueryValue(HKEY key, const wchar_t* name, void* buffer, DWORD size) noexcept;
+
+// Reads a string value into buffer (size in bytes), which is cleared first and always ends
+// terminated inside its size: a text that fills the buffer loses its last unit. Returns the
+// Win32 error; the buffer then holds the empty text.
+[[nodiscard]] DWORD QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD size) noexcept;
+
+// Writes a value of the given type and size; returns the Win32 error.
+[[nodiscard]] DWORD SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD size) noexcept;
+
+}  // namespace qfu::store

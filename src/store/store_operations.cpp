@@ -1,0 +1,260 @@
+#include "store/store_operations.h"
+
+#include <algorithm>
+#include <array>
+#include <new>
+
+#include "common/utf.h"
+#include "ipc/status_notification.h"
+#include "package/package_files.h"
+#include "store/request_key_access.h"
+#include "store/update_status.h"
+
+namespace qfu::store {
+namespace {
+
+// Deleted when a request reaches a final status; the rest of the key stays answerable.
+constexpr const wchar_t* kPrunedValues[] = {value::kInitialRequest, value::kTargetPath, value::kCancelPending,
+                                            value::kRequestTime};
+
+DWORD SetDword(HKEY key, const wchar_t* name, DWORD data) noexcept {
+  return SetValue(key, name, REG_DWORD, &data, sizeof(data));
+}
+
+DWORD SetBinary(HKEY key, const wchar_t* name, ipc::Bytes data) noexcept {
+  return SetValue(key, name, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
+}
+
+// Copies a header field of the message into a zero-filled array of its full size, so that
+// exactly that many bytes are stored even for a message cut short.
+template <std::size_t N>
+std::array<std::uint8_t, N> FieldBytes(ipc::Bytes field) noexcept {
+  std::array<std::uint8_t, N> bytes{};
+  std::copy_n(field.begin(), std::min(field.size(), N), bytes.begin());
+  return bytes;
+}
+
+void CopyInto(ipc::Bytes from, ipc::MutableBytes to) noexcept {
+  std::copy_n(from.begin(), std::min(from.size(), to.size()), to.begin());
+}
+
+bool SameRequestName(ipc::Bytes a, ipc::Bytes b) noexcept { return std::equal(a.begin(), a.end(), b.begin(), b.end()); }
+
+}  // namespace
+
+DWORD QueryValue(HKEY key, const wchar_t* name, void* buffer, DWORD size) noexcept {
+  return static_cast<DWORD>(::RegQueryValueExW(key, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &size));
+}
+
+DWORD QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD size) noexcept {
+  const DWORD units = size / sizeof(wchar_t);
+  if (units == 0) return ERROR_INVALID_PARAMETER;
+  std::fill_n(buffer, units, L'\0');
+  DWORD read = units * sizeof(wchar_t);
+  const LSTATUS status =
+      ::RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &read);
+  if (status != ERROR_SUCCESS) {
+    buffer[0] = L'\0';
+    return static_cast<DWORD>(status);
+  }
+  // A stored text need not end with a terminator: end it inside the buffer in any case.
+  buffer[std::min<DWORD>(read / sizeof(wchar_t), units - 1)] = L'\0';
+  return ERROR_SUCCESS;
+}
+
+DWORD SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD size) noexcept {
+  return static_cast<DWORD>(::RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size));
+}
+
+DWORD SetRequestStatus(ProcessObjects& objects, ipc::Bytes message, std::uint32_t status, std::uint32_t error_code,
+                       bool first_write) {
+  const ipc::RequestMessage request(message);
+  const DWORD result = AccessRequestKey(
+      objects, request.request_name_field(), request.instance_number(), KeyAccess::kWrite, [&](HKEY key) {
+        DWORD written = SetDword(key, value::kUpdateStatus, status);
+        written |= SetDword(key, value::kSystemErrorCode, error_code);
+        if (first_write) {
+          const auto ui_name = FieldBytes<ipc::kUiNameSize>(request.ui_name_field());
+          const auto version = FieldBytes<ipc::kSoftwareVersionSize>(request.software_version_field());
+          written |= SetBinary(key, value::kInitialRequest, message);
+          written |= SetBinary(key, value::kUiName, ui_name);
+          written |= SetBinary(key, value::kSoftwareVersion, version);
+        } else if (IsFinalStatus(status)) {
+          // Pruned in the same hold of the registry mutex as the status write, so no reader
+          // sees a final status beside a stored request. A missing value is no error.
+          for (const wchar_t* name : kPrunedValues) ::RegDeleteValueW(key, name);
+        }
+        return written;
+      });
+  // After the registry mutex is released: a slow listener must not hold up the store.
+  ipc::NotifyStatus(objects.status_pipe_name.c_str(), message, status, error_code);
+  return result;
+}
+
+DWORD ReadRequestStatus(ProcessObjects& objects, ipc::Bytes request_name_field, std::uint32_t instance_number,
+                        ipc::StatusRecord record, MessageCopy* initial_request) {
+  record.Clear();
+  CopyInto(request_name_field, record.request_name_field());
+  record.set_instance_number(instance_number);
+  if (initial_request != nullptr) *initial_request = MessageCopy{};
+
+  return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kRead, [&](HKEY key) -> DWORD {
+    DWORD status = 0;
+    DWORD error_code = 0;
+    std::array<std::uint8_t, ipc::kUiNameSize> ui_name{};
+    std::array<std::uint8_t, ipc::kSoftwareVersionSize> version{};
+    // Only what was read in full reaches the record: a failed read leaves its field zero.
+    DWORD read = ERROR_SUCCESS;
+    auto query = [&](const wchar_t* name, void* buffer, std::size_t size) {
+      const DWORD error = QueryValue(key, name, buffer, static_cast<DWORD>(size));
+      read |= error;
+      return error == ERROR_SUCCESS;
+    };
+    if (query(value::kUpdateStatus, &status, sizeof(status))) record.set_update_status(status);
+    if (query(value::kSystemErrorCode, &error_code, sizeof(error_code))) record.set_system_error_code(error_code);
+    if (query(value::kUiName, ui_name.data(), ui_name.size())) CopyInto(ui_name, record.ui_name_field());
+    if (query(value::kSoftwareVersion, version.data(), version.size())) {
+      CopyInto(version, record.software_version_field());
+    }
+    if (read != ERROR_SUCCESS || initial_request == nullptr) return read;
+
+    DWORD size = 0;
+    if (const LSTATUS error = ::RegQueryValueExW(key, value::kInitialRequest, nullptr, nullptr, nullptr, &size);
+        error != ERROR_SUCCESS) {
+      return static_cast<DWORD>(error);
+    }
+    std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]);
+    if (!bytes) return ERROR_OUTOFMEMORY;
+    if (const DWORD error = QueryValue(key, value::kInitialRequest, bytes.get(), size); error != ERROR_SUCCESS) {
+      return error;
+    }
+    initial_request->bytes = std::move(bytes);
+    initial_request->length = size;
+    return ERROR_SUCCESS;
+  });
+}
+
+DWORD ReadCancelPending(ProcessObjects& objects, ipc::Bytes request_name_field, std::uint32_t instance_number,
+                        bool& cancel_pending) {
+  cancel_pending = false;
+  return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kRead, [&](HKEY key) {
+    DWORD flag = 0;
+    const DWORD read = QueryValue(key, value::kCancelPending, &flag, sizeof(flag));
+    if (read == ERROR_SUCCESS) cancel_pending = flag != 0;
+    return read;
+  });
+}
+
+DWORD SetCancelPending(ProcessObjects& objects, ipc::Bytes request_name_field, std::uint32_t instance_number) {
+  return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kWrite,
+                          [](HKEY key) { return SetDword(key, value::kCancelPending, 1); });
+}
+
+DWORD SetTargetPath(ProcessObjects& objects, ipc::Bytes request_name_field, std::uint32_t instance_number,
+                    const wchar_t* path, DWORD size) {
+  return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kWrite,
+                          [&](HKEY key) { return SetValue(key, value::kTargetPath, REG_SZ, path, size); });
+}
+
+DWORD GetTargetPath(ProcessObjects& objects, ipc::Bytes request_name_field, std::uint32_t instance_number,
+                    wchar_t* buffer, DWORD size) {
+  if (size >= sizeof(wchar_t)) buffer[0] = L'\0';
+  return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kRead,
+                          [&](HKEY key) { return QueryStringValue(key, value::kTargetPath, buffer, size); });
+}
+
+DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, ipc::MutableBytes name,
+                          std::uint32_t& instance_number) {
+  std::fill(name.begin(), name.end(), std::uint8_t{0});
+  instance_number = 0;
+  UniqueHkey service_key;
+  LSTATUS status = ::RegOpenKeyExW(objects.registry_root, objects.service_key_path.c_str(), 0, KEY_READ,
+                                   service_key.put());
+  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  wchar_t key_name[kKeyNameCapacity] = {};
+  DWORD units = kKeyNameCapacity;
+  status = ::RegEnumKeyExW(service_key.get(), index, key_name, &units, nullptr, nullptr, nullptr, nullptr);
+  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  // A subkey that no request can have (an empty or too long name) enumerates as an empty
+  // name, which every operation on one request refuses.
+  const auto parsed = ParseRequestKeyName(std::wstring_view(key_name, std::min<DWORD>(units, kKeyNameCapacity)));
+  if (!parsed) return ERROR_SUCCESS;
+  if (!WriteFieldText(name, FieldText(parsed->name))) {
+    std::fill(name.begin(), name.end(), std::uint8_t{0});
+    return ERROR_MORE_DATA;
+  }
+  instance_number = parsed->instance_number;
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t CancelRequest(ProcessObjects& objects, ipc::Bytes message, ipc::StatusRecord record) {
+  const ipc::RequestMessage request(message);
+  PrepareStatusRecord(message, record);
+  MutexPairGuard locks(objects.cancel_mutex.get(), objects.queue_mutex.get());
+  if (!locks.acquired()) return ipc::result::kCannotCancel;
+
+  // A record waiting in the list is the same request only when both its name and its instance
+  // number agree: cancelling one instance must never remove another.
+  RequestRecord* match = nullptr;
+  objects.requests.ForEach([&](RequestRecord& candidate) {
+    const ipc::RequestMessage waiting(candidate.message());
+    if (SameRequestName(waiting.request_name_field(), request.request_name_field()) &&
+        waiting.instance_number() == request.instance_number()) {
+      match = &candidate;
+      return false;
+    }
+    return true;
+  });
+
+  if (match != nullptr) {
+    RequestRecordPtr cancelled = objects.requests.Unlink(match);
+    locks.ReleaseSecond();
+    record.set_update_status(kCancelled);
+    record.set_system_error_code(0);
+    (void)SetRequestStatus(objects, cancelled->message(), kCancelled, 0, false);
+    if (!ipc::RequestMessage(cancelled->message()).HasFlag(ipc::flags::kDryRun)) {
+      package::RemovePackageFiles(cancelled->target_path, false);
+    }
+    cancelled.reset();  // cancels and closes its request timer
+    return ipc::result::kDone;
+  }
+
+  // Not waiting: either the worker holds it, or it is not active at all.
+  locks.ReleaseSecond();
+  const DWORD read = ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
+  if (read != ERROR_SUCCESS || IsFinalStatus(record.update_status())) return ipc::result::kCannotCancel;
+  (void)SetCancelPending(objects, request.request_name_field(), request.instance_number());
+  record.set_update_status(kCancelRequested);
+  record.set_system_error_code(0);
+  ::SetEvent(objects.update_event.get());  // the worker sees the flag at its next pass
+  return ipc::result::kDone;
+}
+
+std::uint32_t FindPostponedRequests(ProcessObjects& objects, ipc::StatusRecord record, std::uint32_t mode) {
+  record.Clear();
+  MutexGuard queue(objects.queue_mutex.get());
+  if (!queue.acquired()) return ipc::result::kNothingToReport;
+
+  bool found = false;
+  objects.requests.ForEach([&](RequestRecord& waiting) {
+    const ipc::RequestMessage request(waiting.message());
+    std::array<std::uint8_t, ipc::kStatusRecordSize> scratch{};
+    ipc::StatusRecord stored(scratch);
+    if (ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), stored) !=
+            ERROR_SUCCESS ||
+        stored.update_status() != kPostponed) {
+      return true;
+    }
+    found = true;
+    if (mode != kInstallPostponedNow) return false;
+    waiting.due_tick = 0;
+    waiting.install_now = 1;
+    return true;
+  });
+  queue.Release();
+
+  if (found && mode == kInstallPostponedNow) ::SetEvent(objects.update_event.get());
+  return found ? ipc::result::kDone : ipc::result::kNothingToReport;
+}
+
+}  // namespace qfu::store

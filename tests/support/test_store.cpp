@@ -1,0 +1,49 @@
+#include "support/test_store.h"
+
+#include <gtest/gtest.h>
+
+#include "common/handle.h"
+
+namespace qfu::test {
+
+// The process id keeps the same test run by several processes at once apart.
+TestStore::TestStore(const std::wstring& name)
+    : key_(L"Store" + name + L"_" + std::to_wstring(::GetCurrentProcessId())) {
+  objects_.registry_root = HKEY_LOCAL_MACHINE;
+  objects_.service_key_path = key_.path();
+  objects_.status_pipe_name =
+      L"\\\\.\\pipe\\qfupdatetest_status_" + name + L"_" + std::to_wstring(::GetCurrentProcessId());
+  objects_.clock = &clock_;
+  objects_.queue_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
+  objects_.cancel_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
+  objects_.registry_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
+  objects_.update_event.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));  // auto-reset, as in service
+  objects_.user_agent_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
+  EXPECT_TRUE(objects_.queue_mutex && objects_.cancel_mutex && objects_.registry_mutex && objects_.update_event &&
+              objects_.user_agent_mutex);
+}
+
+std::optional<StoredValue> TestStore::Value(const std::wstring& request_key, const wchar_t* name) const {
+  UniqueHkey key;
+  const std::wstring path = key_.path() + L"\\" + request_key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return std::nullopt;
+  StoredValue value;
+  DWORD size = 0;
+  if (::RegQueryValueExW(key.get(), name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
+  value.bytes.resize(size);
+  if (::RegQueryValueExW(key.get(), name, nullptr, &value.type, value.bytes.data(), &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  value.bytes.resize(size);
+  return value;
+}
+
+std::size_t TestStore::RequestCount() {
+  std::size_t count = 0;
+  objects_.requests.ForEach([&](store::RequestRecord&) { return ++count, true; });
+  return count;
+}
+
+bool TestStore::TakeUpdateEvent() { return ::WaitForSingleObject(objects_.update_event.get(), 0) == WAIT_OBJECT_0; }
+
+}  // namespace qfu::test

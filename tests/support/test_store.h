@@ -1,0 +1,47 @@
+#pragma once
+// The process-wide objects for a test of the store: a scratch service key of the test's own,
+// unnamed mutexes and update event (so parallel test processes never share them), a status
+// pipe name nobody else uses, and a fake clock.
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/process_objects.h"
+#include "support/fake_clock.h"
+#include "support/scratch_key.h"
+
+namespace qfu::test {
+
+struct StoredValue {
+  DWORD type = REG_NONE;
+  std::vector<std::uint8_t> bytes;
+};
+
+class TestStore {
+ public:
+  // name: unique per test; it names the scratch key and the status pipe.
+  explicit TestStore(const std::wstring& name);
+  TestStore(const TestStore&) = delete;
+  TestStore& operator=(const TestStore&) = delete;
+
+  [[nodiscard]] ProcessObjects& objects() { return objects_; }
+  [[nodiscard]] FakeClock& clock() { return clock_; }
+  [[nodiscard]] ScratchKey& key() { return key_; }
+
+  // The value of a request key (its key name, e.g. L"Client_0000001A"), or nothing.
+  [[nodiscard]] std::optional<StoredValue> Value(const std::wstring& request_key, const wchar_t* name) const;
+  // The number of records in the request list.
+  [[nodiscard]] std::size_t RequestCount();
+  // True when the update event is signalled (consumes the signal: the event is auto-reset).
+  [[nodiscard]] bool TakeUpdateEvent();
+
+ private:
+  ScratchKey key_;
+  FakeClock clock_;
+  ProcessObjects objects_;
+};
+
+}  // namespace qfu::test

@@ -1,0 +1,91 @@
+#include "ipc/status_notification.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "common/bytes.h"
+#include "common/handle.h"
+#include "common/utf.h"
+#include "support/message_builder.h"
+#include "support/status_listener.h"
+
+namespace qfu::ipc {
+namespace {
+
+std::wstring UniquePipeName(const wchar_t* test) {
+  return std::wstring(L"\\\\.\\pipe\\qfupdatetest_notify_") + test + L"_" + std::to_wstring(::GetCurrentProcessId());
+}
+
+std::uint64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
+}
+
+TEST(StatusNotification, ListenerReceivesOneRecordPerChangeAndNoneForQueued) {
+  const std::wstring pipe = UniquePipeName(L"Listener");
+  test::StatusListener listener(pipe);
+  ASSERT_TRUE(listener.valid());
+  const auto message = test::SubmitMessage("Notified").Instance(0x1A).Version("9.8.7.6");
+
+  NotifyStatus(pipe.c_str(), message.span(), 2, 0);  // Queued: never announced
+  NotifyStatus(pipe.c_str(), message.span(), 0x80000004, 12029);
+  NotifyStatus(pipe.c_str(), message.span(), 17, 0);
+  const auto received = listener.WaitFor(2, 10000);
+  ASSERT_EQ(received.size(), 2u);
+
+  const std::uint32_t expected[2][2] = {{0x80000004, 12029}, {17, 0}};
+  for (std::size_t i = 0; i < 2; ++i) {
+    const auto& bytes = received[i];
+    ASSERT_EQ(bytes.size(), kStatusRecordSize);
+    EXPECT_EQ(ReadU32(bytes, kRecordSizeAt), 159u);
+    EXPECT_EQ(ReadU32(bytes, kLengthAt), 159u);
+    EXPECT_EQ(ReadU32(bytes, kResultCodeAt), 0u);
+    EXPECT_EQ(ReadU32(bytes, kUpdateStatusAt), expected[i][0]);
+    EXPECT_EQ(ReadU32(bytes, kSystemErrorCodeAt), expected[i][1]);
+    EXPECT_EQ(ReadU32(bytes, kRecordInstanceNumberAt), 0x1Au);
+    const Bytes record(bytes);
+    EXPECT_EQ(FieldText(record.subspan(kRecordRequestNameAt, kRequestNameSize)), "Notified");
+    EXPECT_EQ(FieldText(record.subspan(kRecordUiNameAt, kUiNameSize)), "Test Software");
+    for (std::size_t at = kRecordSoftwareVersionAt; at < kStatusRecordSize; ++at) EXPECT_EQ(bytes[at], 0) << at;
+  }
+}
+
+TEST(StatusNotification, WithoutListenerNothingWaits) {
+  const std::wstring pipe = UniquePipeName(L"Nobody");
+  const auto started = std::chrono::steady_clock::now();
+  NotifyStatus(pipe.c_str(), test::SubmitMessage("Unheard").span(), 3, 0);
+  EXPECT_LT(ElapsedMs(started), 2000u);
+}
+
+TEST(StatusNotification, WaitsForABusyInstanceToFreeUp) {
+  const std::wstring pipe = UniquePipeName(L"Busy");
+  test::StatusListener listener(pipe);
+  ASSERT_TRUE(listener.valid());
+  // Another client holds the only instance for a while, then leaves without writing.
+  UniqueFile blocker;
+  for (int attempt = 0; attempt < 100 && !blocker; ++attempt) {
+    blocker.reset(::CreateFileW(pipe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!blocker) ::Sleep(20);
+  }
+  ASSERT_TRUE(blocker.valid());
+  std::thread release([&blocker] {
+    ::Sleep(700);
+    blocker.reset();
+  });
+
+  const auto started = std::chrono::steady_clock::now();
+  NotifyStatus(pipe.c_str(), test::SubmitMessage("Patient").span(), 13, 0);
+  const auto waited = ElapsedMs(started);
+  release.join();
+  EXPECT_GE(waited, 500u);
+  EXPECT_LT(waited, kStatusPipeBusyWaitMs);
+  const auto received = listener.WaitFor(1, 10000);
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(ReadU32(received[0], kUpdateStatusAt), 13u);
+}
+
+}  // namespace
+}  // namespace qfu::ipc

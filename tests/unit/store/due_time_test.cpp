@@ -1,0 +1,58 @@
+#include "store/due_time.h"
+
+#include <gtest/gtest.h>
+
+namespace qfu::store {
+namespace {
+
+constexpr std::uint64_t kTick = 5'000'000;
+constexpr std::uint64_t kNow = 133'500'000'000'000'000;  // a UTC FILETIME in 2024
+constexpr std::uint64_t kHour = 60 * kFileTimeUnitsPerMinute;
+constexpr std::uint64_t kLargestDelay = 0xFFFFFFFFull + 32767;
+
+TEST(DueTime, DeadlineCountsFromAcceptanceIn64Bits) {
+  EXPECT_EQ(DeadlineTick(kTick, kNow, kNow - kHour / 2, 60), kTick + 1'800'000);
+  EXPECT_EQ(DeadlineTick(kTick, kNow, 0, 0xFFFFFFFF), kTick + 0xFFFFFFFFull * kMsPerMinute);
+}
+
+TEST(DueTime, RandomDelayNeverDividesByZeroNorWraps) {
+  EXPECT_EQ(RandomDelayMinutes(30, 30, 12345), 30u);
+  EXPECT_EQ(RandomDelayMinutes(0xFFFFFFFF, 0xFFFFFFFF, 7), 0xFFFFFFFFu);
+  EXPECT_EQ(RandomDelayMinutes(0, 0xFFFFFFFF, 32767), 32767u);
+  EXPECT_EQ(RandomDelayMinutes(0xFFFFFFFF, 0, 5), 0xFFFFFFFFull + 5);
+  const DueTime due = ComputeDueTime(kTick, kNow, std::nullopt, kLargestDelay);
+  EXPECT_EQ(due.due_tick, kTick + kLargestDelay * kMsPerMinute);
+  EXPECT_EQ(due.timer_due, -static_cast<std::int64_t>(kLargestDelay * kFileTimeUnitsPerMinute));
+}
+
+TEST(DueTime, TimerIsAMomentAfterAStartTimeAndAnIntervalOtherwise) {
+  const DueTime start = ComputeDueTime(kTick, kNow, kNow + kHour, 30);
+  EXPECT_EQ(start.due_tick, kTick + 3'600'000 + 1'800'000);
+  EXPECT_EQ(start.timer_due, static_cast<std::int64_t>(kNow + kHour + 30 * kFileTimeUnitsPerMinute));
+  // A start time not later than now is ignored; the delay then counts from now.
+  const DueTime past = ComputeDueTime(kTick, kNow, kNow, 30);
+  EXPECT_EQ(past.due_tick, kTick + 1'800'000);
+  EXPECT_EQ(past.timer_due, -static_cast<std::int64_t>(30 * kFileTimeUnitsPerMinute));
+  const DueTime zero = ComputeDueTime(kTick, kNow, kNow - kHour, 0);  // drew 0 minutes
+  EXPECT_EQ(zero.due_tick, kTick);
+  EXPECT_EQ(zero.timer_due, 0);
+}
+
+TEST(DueTime, OnlyRealDatesAndTimesAreValidStartTimes) {
+  auto valid = [](std::uint16_t y, std::uint16_t mo, std::uint16_t d, std::uint16_t h, std::uint16_t mi) {
+    return IsValidLocalDateTime(LocalDateTime{y, mo, 0, d, h, mi, 0, 0});
+  };
+  EXPECT_TRUE(valid(2024, 2, 29, 23, 59));
+  EXPECT_TRUE(valid(2000, 2, 29, 0, 0));
+  EXPECT_FALSE(valid(2023, 2, 29, 12, 0));
+  EXPECT_FALSE(valid(1900, 2, 29, 12, 0));
+  EXPECT_FALSE(valid(2024, 4, 31, 12, 0));
+  EXPECT_FALSE(valid(2024, 13, 1, 12, 0));
+  EXPECT_FALSE(valid(2024, 1, 0, 12, 0));
+  EXPECT_FALSE(valid(2024, 1, 1, 24, 0));
+  EXPECT_FALSE(valid(2024, 1, 1, 12, 60));
+  EXPECT_FALSE(valid(0, 0, 0, 0, 0));
+}
+
+}  // namespace
+}  // namespace qfu::store
