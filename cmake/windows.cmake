@@ -17,6 +17,9 @@ add_executable(qfupdate src/service/main.cpp)
 target_link_libraries(qfupdate PRIVATE qfu_agent)
 target_link_options(qfupdate PRIVATE -municode)
 
+# Test signing certificates and qfu_sign_copy, for tools and tests that need signed programs.
+include(${CMAKE_SOURCE_DIR}/cmake/signing.cmake)
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)
 endif()
