@@ -9,8 +9,15 @@ target_link_options(qfu_core PUBLIC ${QFU_SANITIZERS})
 
 find_package(GTest REQUIRED)
 include(GoogleTest)
-add_executable(core_tests ${QFU_CORE_TESTS})
-target_include_directories(core_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+# The portable part of the qfupdatectl tool (options, record formatting) and its tests.
+set(QFU_CTL_PORTABLE
+  tools/qfupdatectl/request_options.cpp
+  tools/qfupdatectl/status_format.cpp
+  tests/unit/tools/request_options_test.cpp
+  tests/unit/tools/status_format_test.cpp
+)
+add_executable(core_tests ${QFU_CORE_TESTS} ${QFU_CTL_PORTABLE})
+target_include_directories(core_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/tools)
 target_link_libraries(core_tests PRIVATE qfu_core GTest::gtest_main)
 gtest_discover_tests(core_tests DISCOVERY_TIMEOUT 60)
 

@@ -1,0 +1,16 @@
+#pragma once
+// `watch`: serves the status pipe and prints one line per status change.
+#include "request_options.h"
+
+namespace qfu::ctl {
+
+// How many instances of the status pipe wait for the agent, so that a notifier does not
+// find the pipe busy while another notification is being read.
+inline constexpr unsigned kStatusPipeInstances = 4;
+
+// Serves line.pipe until Ctrl+C, line.count records, or line.timeout_seconds. Returns the
+// exit code: 0 when stopped by Ctrl+C, by reaching the count, or by the timeout when no
+// count was asked for; 1 when the pipe cannot be served or the count was not reached in time.
+[[nodiscard]] int RunStatusListener(const CommandLine& line);
+
+}  // namespace qfu::ctl
