@@ -1,20 +1,237 @@
 #include "ipc/pipe_server.h"
 
+#include <aclapi.h>
+#include <psapi.h>
+
+#include <memory>
+#include <new>
+
+#include "common/bytes.h"
 #include "common/handle.h"
+#include "ipc/dispatcher.h"
+#include "package/signature.h"
 
 namespace qfu::ipc {
 namespace {
 
-// Not built yet: creating the pipe instances and serving connections. Until then the
-// listener ends at once and neither pipe is served.
-DWORD WINAPI PipeListenerThread(LPVOID) { return 0; }
+// Every access right, standard and specific, for Everyone on the info pipe.
+constexpr DWORD kInfoPipeAccessMask = 0x1FFFFF;
+// Query information and read memory: enough to read the client's main module path.
+constexpr DWORD kCallerProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+// Message mode both ways, blocking, local clients only.
+constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+
+struct SidTraits {
+  using Type = PSID;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type sid) noexcept { ::FreeSid(sid); }
+};
+using UniqueSid = UniqueAny<SidTraits>;
+
+// The info pipe's security: a DACL that gives Everyone every right. The SID, the ACL and
+// the descriptor live as long as the listener.
+struct InfoPipeSecurity {
+  UniqueSid everyone;
+  UniqueLocalMemory acl;
+  UniqueLocalMemory descriptor;
+  SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+
+  [[nodiscard]] bool Build() {
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    if (!::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put())) return false;
+    EXPLICIT_ACCESSW access = {};
+    access.grfAccessPermissions = kInfoPipeAccessMask;
+    access.grfAccessMode = SET_ACCESS;
+    access.grfInheritance = NO_INHERITANCE;
+    access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    access.Trustee.ptstrName = static_cast<LPWSTR>(everyone.get());
+    PACL new_acl = nullptr;
+    if (::SetEntriesInAclW(1, &access, nullptr, &new_acl) != ERROR_SUCCESS) return false;
+    acl.reset(new_acl);
+    descriptor.reset(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    if (!descriptor) return false;
+    if (!::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION)) return false;
+    if (!::SetSecurityDescriptorDacl(descriptor.get(), TRUE, static_cast<PACL>(acl.get()), FALSE)) return false;
+    attributes.lpSecurityDescriptor = descriptor.get();
+    return true;
+  }
+};
+
+struct ListenerContext {
+  ProcessObjects* objects;
+  PipeKind kind;
+  std::wstring pipe_name;
+};
+
+// Owned by the connection thread from its start; ending the connection flushes,
+// disconnects and closes the instance.
+struct Connection {
+  ProcessObjects* objects;
+  PipeKind kind;
+  UniqueFile pipe;
+
+  ~Connection() {
+    if (!pipe) return;
+    ::FlushFileBuffers(pipe.get());
+    ::DisconnectNamedPipe(pipe.get());
+  }
+};
+
+// Passes when the client's executable is signed by the product's publisher; on failure the
+// thread's last error is what the failing step left.
+bool PassesCallerCheck(HANDLE pipe) {
+  ULONG process_id = 0;
+  if (!::GetNamedPipeClientProcessId(pipe, &process_id)) return false;
+  wchar_t image_path[MAX_PATH] = {};
+  {
+    UniqueHandle process(::OpenProcess(kCallerProcessAccess, FALSE, process_id));
+    if (!process) return false;
+    if (::K32GetModuleFileNameExW(process.get(), nullptr, image_path, MAX_PATH) == 0) return false;
+  }
+  return package::VerifyPublisherSignature(image_path, false) == S_OK;
+}
+
+// Writes the first `length` bytes of the reply; true when all of them went out.
+bool WriteReply(HANDLE pipe, MutableBytes reply) {
+  const DWORD length = StatusRecord(reply).length();
+  if (length > reply.size()) return false;
+  DWORD written = 0;
+  return ::WriteFile(pipe, reply.data(), length, &written, nullptr) && written == length;
+}
+
+// Writes the reply as an error reply and ends the connection; an error code of 0 ends it
+// without a reply.
+void SendErrorReply(HANDLE pipe, MutableBytes reply, std::uint32_t result_code, DWORD error) {
+  if (error == ERROR_SUCCESS) return;
+  StatusRecord record(reply);
+  record.set_result_code(result_code);
+  record.set_system_error_code(error);
+  (void)WriteReply(pipe, reply);
+}
+
+// Serves one connection until the client leaves or an error reply ends it.
+void ServeConnection(Connection& connection) {
+  const HANDLE pipe = connection.pipe.get();
+  std::uint8_t reply_buffer[kReplyCapacity] = {};
+  const MutableBytes reply(reply_buffer);
+  StatusRecord record(reply);
+  for (;;) {
+    // Only the head of the record is reset; the rest keeps what the last reply held.
+    WriteU32(reply, kRecordSizeAt, kStatusRecordSize);
+    record.set_length(kStatusRecordSize);
+    record.set_result_code(result::kBadMessage);
+    record.set_system_error_code(0);
+
+    DWORD message_size = 0;
+    for (;;) {
+      if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, nullptr, &message_size)) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_BROKEN_PIPE) SendErrorReply(pipe, reply, result::kCannotCarryOut, error);
+        return;
+      }
+      if (message_size != 0) break;
+      ::Sleep(kIdlePollMs);
+    }
+    // Refused from the peeked size, before anything is allocated: the info pipe is open to
+    // every local user, and none of them may make the service allocate without bound.
+    if (message_size > kMaxMessageSize) {
+      SendErrorReply(pipe, reply, result::kBadMessage, kFramingErrorCode);
+      return;
+    }
+    std::unique_ptr<std::uint8_t[]> message(new (std::nothrow) std::uint8_t[message_size]);
+    if (!message) {
+      SendErrorReply(pipe, reply, result::kCannotCarryOut, ERROR_OUTOFMEMORY);
+      return;
+    }
+    DWORD read = 0;
+    if (!::ReadFile(pipe, message.get(), message_size, &read, nullptr) || read != message_size) {
+      const DWORD error = ::GetLastError();
+      if (error != ERROR_BROKEN_PIPE) SendErrorReply(pipe, reply, result::kCannotCarryOut, error);
+      return;
+    }
+    const Bytes bytes(message.get(), message_size);
+
+    if (connection.kind == PipeKind::kRequest && !PassesCallerCheck(pipe)) {
+      SendErrorReply(pipe, reply, result::kBadMessage, ::GetLastError());
+      return;
+    }
+    if (!PassesFramingCheck(bytes)) {
+      SendErrorReply(pipe, reply, result::kBadMessage, kFramingErrorCode);
+      return;
+    }
+    const RequestMessage request(bytes);
+    record.set_instance_number(request.instance_number());
+    if (connection.kind == PipeKind::kInfo && !IsInfoPipeMessageType(request.type())) {
+      SendErrorReply(pipe, reply, result::kBadMessage, ERROR_ACCESS_DENIED);
+      return;
+    }
+    Dispatch(*connection.objects, bytes, reply);
+    message.reset();
+
+    if (!WriteReply(pipe, reply)) {
+      const DWORD error = ::GetLastError();
+      record.set_system_error_code(error);
+      (void)WriteReply(pipe, reply);
+      return;
+    }
+  }
+}
+
+DWORD WINAPI ConnectionThread(LPVOID argument) {
+  std::unique_ptr<Connection> connection(static_cast<Connection*>(argument));
+  ServeConnection(*connection);
+  return 0;
+}
+
+UniqueFile CreateInstance(const std::wstring& name, SECURITY_ATTRIBUTES* security) {
+  return UniqueFile(::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, kPipeMode, PIPE_UNLIMITED_INSTANCES,
+                                       kPipeOutBufferSize, kPipeInBufferSize, 0, security));
+}
+
+DWORD WINAPI ListenerThread(LPVOID argument) {
+  const std::unique_ptr<ListenerContext> context(static_cast<ListenerContext*>(argument));
+  InfoPipeSecurity security;
+  SECURITY_ATTRIBUTES* attributes = nullptr;
+  if (context->kind == PipeKind::kInfo) {
+    if (!security.Build()) return 0;  // the info pipe is then not served
+    attributes = &security.attributes;
+  }
+  for (UniqueFile instance = CreateInstance(context->pipe_name, attributes); instance;
+       instance = CreateInstance(context->pipe_name, attributes)) {
+    const bool connected =
+        ::ConnectNamedPipe(instance.get(), nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED;
+    if (!connected) continue;  // the instance is closed by the next assignment
+    auto* connection = new (std::nothrow) Connection{context->objects, context->kind, UniqueFile()};
+    if (connection == nullptr) continue;
+    connection->pipe = std::move(instance);
+    UniqueHandle thread(::CreateThread(nullptr, 0, ConnectionThread, connection, 0, nullptr));
+    if (!thread) {
+      connection->pipe.reset();  // close the instance without the disconnect dance
+      delete connection;
+    }
+  }
+  return 0;
+}
 
 }  // namespace
 
-DWORD StartPipeListener(ProcessObjects&, PipeKind kind) {
-  UniqueHandle thread(::CreateThread(nullptr, 0, PipeListenerThread,
-                                     reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(kind)), 0, nullptr));
-  return thread ? ERROR_SUCCESS : ::GetLastError();
+bool IsInfoPipeMessageType(std::uint32_t type) noexcept {
+  return type == kQueryRequest || type == kEnumerateRequests || type == kQueryPostponed ||
+         type == kInstallPostponedNow;
+}
+
+DWORD StartPipeListener(ProcessObjects& objects, PipeKind kind, const std::wstring& pipe_name) {
+  auto* context = new (std::nothrow) ListenerContext{&objects, kind, pipe_name};
+  if (context == nullptr) return ERROR_OUTOFMEMORY;
+  UniqueHandle thread(::CreateThread(nullptr, 0, ListenerThread, context, 0, nullptr));
+  if (!thread) {
+    const DWORD error = ::GetLastError();
+    delete context;
+    return error;
+  }
+  return ERROR_SUCCESS;
 }
 
 }  // namespace qfu::ipc

@@ -112,8 +112,14 @@ DWORD RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worke
   worker_args.objects = &objects;
   worker_thread.reset(::CreateThread(nullptr, 0, worker::QueueWorkerThread, &worker_args, 0, nullptr));
   if (!worker_thread) return ::GetLastError();
-  if (const DWORD error = ipc::StartPipeListener(objects, ipc::PipeKind::kRequest); error != ERROR_SUCCESS) return error;
-  if (const DWORD error = ipc::StartPipeListener(objects, ipc::PipeKind::kInfo); error != ERROR_SUCCESS) return error;
+  if (const DWORD error = ipc::StartPipeListener(objects, ipc::PipeKind::kRequest, ipc::kRequestPipeName);
+      error != ERROR_SUCCESS) {
+    return error;
+  }
+  if (const DWORD error = ipc::StartPipeListener(objects, ipc::PipeKind::kInfo, ipc::kInfoPipeName);
+      error != ERROR_SUCCESS) {
+    return error;
+  }
   return ERROR_SUCCESS;
 }
 

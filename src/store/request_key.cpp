@@ -16,6 +16,11 @@ int HexDigitValue(WideChar c) {
   return -1;
 }
 
+// The text of a request name field: up to its NUL, never past its 37 bytes.
+std::string_view NameFieldText(ipc::Bytes request_name_field) noexcept {
+  return FieldText(request_name_field.first(std::min(request_name_field.size(), ipc::kRequestNameSize)));
+}
+
 }  // namespace
 
 WideString FormatRequestKeyName(WideStringView name, std::uint32_t instance_number) {
@@ -30,11 +35,21 @@ WideString FormatRequestKeyName(WideStringView name, std::uint32_t instance_numb
 }
 
 WideString BuildRequestKeyPath(WideStringView root, ipc::Bytes request_name_field, std::uint32_t instance_number) {
-  const auto field = request_name_field.first(std::min(request_name_field.size(), ipc::kRequestNameSize));
   WideString path(root);
   path.push_back('\\');
-  path += FormatRequestKeyName(Utf8ToWide(FieldText(field)), instance_number);
+  path += FormatRequestKeyName(Utf8ToWide(NameFieldText(request_name_field)), instance_number);
   return path;
+}
+
+bool IsStorableRequestName(ipc::Bytes request_name_field) noexcept {
+  const std::string_view text = NameFieldText(request_name_field);
+  return !text.empty() && text.find('\\') == std::string_view::npos;
+}
+
+bool IsAcceptableRequestName(ipc::Bytes request_name_field) noexcept {
+  if (!IsStorableRequestName(request_name_field)) return false;
+  const std::string_view text = NameFieldText(request_name_field);
+  return text.find_first_of("_/:") == std::string_view::npos && text.find("..") == std::string_view::npos;
 }
 
 std::optional<ParsedKeyName> ParseRequestKeyName(WideStringView key_name) {

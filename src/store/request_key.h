@@ -30,6 +30,17 @@ using RequestNameField = std::array<std::uint8_t, ipc::kRequestNameSize>;
 [[nodiscard]] WideString BuildRequestKeyPath(WideStringView root, ipc::Bytes request_name_field,
                                              std::uint32_t instance_number);
 
+// True when the 37-byte request name field can name a request key: its text is not empty
+// (that would address the service key itself) and holds no backslash (that would reach a key
+// below another request's key).
+[[nodiscard]] bool IsStorableRequestName(ipc::Bytes request_name_field) noexcept;
+
+// True when a submitted request may carry this name: storable, and without "_" (the key name
+// would split there when the keys are enumerated, losing the request at the next start), "/",
+// ":" or ".." (the name also names the package directory, which must stay inside the working
+// directory).
+[[nodiscard]] bool IsAcceptableRequestName(ipc::Bytes request_name_field) noexcept;
+
 struct ParsedKeyName {
   RequestNameField name{};  // UTF-8, NUL-padded: at most 36 bytes of text
   std::uint32_t instance_number = 0;

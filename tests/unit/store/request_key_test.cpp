@@ -63,6 +63,19 @@ TEST(ParseRequestKeyName, RoundTripsWhatTheKeyNameFormatWrites) {
   EXPECT_EQ(parsed->instance_number, 0xBEEFu);
 }
 
+TEST(RequestKeyPath, OnlyNonEmptyNamesWithoutBackslashCanKeyARequest) {
+  auto storable = [](std::string_view name) {
+    const auto message = test::MessageBuilder().Name(name);
+    return IsStorableRequestName(ipc::RequestMessage(message.span()).request_name_field());
+  };
+  EXPECT_TRUE(storable("Client"));
+  EXPECT_TRUE(storable("My_App"));
+  EXPECT_TRUE(storable(std::string(37, 'n')));  // no NUL: read to the field's end
+  EXPECT_FALSE(storable(""));
+  EXPECT_FALSE(storable("..\\Other"));
+  EXPECT_FALSE(storable("Client\\Sub"));
+}
+
 TEST(UpdateStatus, FinalStatusRule) {
   EXPECT_TRUE(IsFinalStatus(kCompleted));
   EXPECT_TRUE(IsFinalStatus(kCancelled));

@@ -1,0 +1,139 @@
+#include "ipc/dispatcher.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/mutex_guard.h"
+#include "common/utf.h"
+#include "store/request_time.h"
+#include "store/status_record.h"
+#include "store/store_operations.h"
+#include "store/update_status.h"
+#include "store/user_agent.h"
+
+namespace qfu::ipc {
+namespace {
+
+// The request name that cancels every active request.
+constexpr std::string_view kCancelAllName = "*";
+
+// Result code for a failed read of one request: not found, or not carried out.
+std::uint32_t ReadFailureResult(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND ? result::kNoSuchRequest : result::kCannotCarryOut;
+}
+
+// Type 1: replaces the download user agent and stores it as "UserAgent".
+std::uint32_t SetUserAgentMessage(ProcessObjects& objects, Bytes message) {
+  MutexGuard guard(objects.user_agent_mutex.get());
+  if (!guard.acquired()) return result::kCannotCarryOut;
+  const auto text = ItemText(message, kUserAgentItem);
+  if (!text) return result::kBadMessage;
+  // A text that does not fit the buffer with its terminator is refused, and the buffer keeps
+  // the user agent it had: a cut user agent would be sent to package servers unnoticed.
+  if (text->size() >= kUserAgentCapacity) return result::kBadMessage;
+  std::copy(text->begin(), text->end(), objects.user_agent);
+  objects.user_agent[text->size()] = L'\0';
+  // The buffer in memory has changed whatever the write gives; its outcome is not reported.
+  (void)store::SetUserAgent(objects.registry_root, objects.service_key_path.c_str(), objects.user_agent);
+  return result::kDone;
+}
+
+// Type 2: creates and queues a request unless one of that name and instance is still active
+// or completed.
+std::uint32_t SubmitRequestMessage(ProcessObjects& objects, Bytes message, StatusRecord record) {
+  if (!FindItem(message, kPackageUrlItem) || !FindItem(message, kInstallerArgumentsItem)) return result::kBadMessage;
+  const RequestMessage request(message);
+  if (!store::IsAcceptableRequestName(request.request_name_field())) return result::kBadMessage;
+  const DWORD read = store::ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
+  if (read == ERROR_SUCCESS && store::BlocksResubmission(record.update_status())) return result::kAlreadyExists;
+  return store::EnqueueRequest(objects, message, 0, record);
+}
+
+// Types 3 and 4 after the request is known: its stored status and its time stamp item.
+DWORD ReadStoredRequest(ProcessObjects& objects, Bytes name_field, std::uint32_t instance_number, MutableBytes reply) {
+  const StatusRecord record(reply);
+  DWORD error = store::ReadRequestStatus(objects, name_field, instance_number, record);
+  wchar_t time_stamp[store::kTimeStampUnits] = {};
+  if (error == ERROR_SUCCESS) {
+    error = store::ReadRequestTime(objects, name_field, instance_number, nullptr, time_stamp, store::kTimeStampBytes);
+  }
+  if (error == ERROR_SUCCESS) AppendTextItem(reply, kTimeStampItem, time_stamp);
+  return error;
+}
+
+// Type 3: one request as stored, with its time stamp.
+std::uint32_t QueryRequestMessage(ProcessObjects& objects, Bytes message, MutableBytes reply) {
+  const RequestMessage request(message);
+  const DWORD error = ReadStoredRequest(objects, request.request_name_field(), request.instance_number(), reply);
+  return error == ERROR_SUCCESS ? result::kDone : ReadFailureResult(error);
+}
+
+// Type 4: the request at the index carried in the flags field.
+std::uint32_t EnumerateRequestsMessage(ProcessObjects& objects, Bytes message, MutableBytes reply) {
+  store::RequestNameField name{};
+  std::uint32_t instance_number = 0;
+  DWORD error = store::EnumerateRequestKey(objects, RequestMessage(message).flags(), name, instance_number);
+  if (error == ERROR_SUCCESS) error = ReadStoredRequest(objects, name, instance_number, reply);
+  if (error == ERROR_SUCCESS) return result::kDone;
+  return error == ERROR_NO_MORE_ITEMS ? result::kNothingToReport : result::kCannotCarryOut;
+}
+
+// Cancels every request whose stored status is not final, each under its own name and
+// instance number; the reply holds the last one tried.
+std::uint32_t CancelAll(ProcessObjects& objects, Bytes message, StatusRecord record) {
+  std::uint32_t outcome = result::kNothingToReport;
+  // A copy of the message that names the enumerated request in turn.
+  std::vector<std::uint8_t> named(message.begin(), message.end());
+  for (DWORD index = 0;; ++index) {
+    store::RequestNameField name{};
+    std::uint32_t instance_number = 0;
+    if (store::EnumerateRequestKey(objects, index, name, instance_number) != ERROR_SUCCESS) break;
+    std::array<std::uint8_t, kStatusRecordSize> scratch{};
+    const StatusRecord stored(scratch);
+    if (store::ReadRequestStatus(objects, name, instance_number, stored) != ERROR_SUCCESS ||
+        store::IsFinalStatus(stored.update_status())) {
+      continue;
+    }
+    std::copy(name.begin(), name.end(), named.begin() + kRequestNameAt);
+    WriteU32(named, kRequestFlagsAt, RequestMessage(named).flags() | flags::kDryRun);
+    WriteU32(named, kInstanceNumberAt, instance_number);
+    std::copy(scratch.begin(), scratch.end(), record.bytes().begin());
+    outcome = store::CancelRequest(objects, named, record);
+  }
+  return outcome;
+}
+
+// Type 5: cancels one request, or every active one with the name "*".
+std::uint32_t CancelRequestMessage(ProcessObjects& objects, Bytes message, StatusRecord record) {
+  const RequestMessage request(message);
+  if (request.request_name() == kCancelAllName) return CancelAll(objects, message, record);
+  const DWORD error = store::ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
+  if (error != ERROR_SUCCESS) return ReadFailureResult(error);
+  return store::CancelRequest(objects, message, record);
+}
+
+}  // namespace
+
+void Dispatch(ProcessObjects& objects, Bytes message, MutableBytes reply) {
+  StatusRecord record(reply);
+  store::PrepareStatusRecord(message, record);
+  std::uint32_t outcome = result::kBadMessage;
+  switch (RequestMessage(message).type()) {
+    case kSetUserAgent: outcome = SetUserAgentMessage(objects, message); break;
+    case kSubmitRequest: outcome = SubmitRequestMessage(objects, message, record); break;
+    case kQueryRequest: outcome = QueryRequestMessage(objects, message, reply); break;
+    case kEnumerateRequests: outcome = EnumerateRequestsMessage(objects, message, reply); break;
+    case kCancelRequest: outcome = CancelRequestMessage(objects, message, record); break;
+    case kQueryPostponed: outcome = store::FindPostponedRequests(objects, record, store::kQueryPostponed); break;
+    case kInstallPostponedNow:
+      outcome = store::FindPostponedRequests(objects, record, store::kInstallPostponedNow);
+      break;
+    default: break;
+  }
+  record.set_result_code(outcome);
+}
+
+}  // namespace qfu::ipc
