@@ -76,6 +76,16 @@ TEST(RequestKeyPath, OnlyNonEmptyNamesWithoutBackslashCanKeyARequest) {
   EXPECT_FALSE(storable("Client\\Sub"));
 }
 
+TEST(RequestName, SubmittedNamesMayNotSplitOrLeaveTheirDirectory) {
+  const auto acceptable = [](std::string_view name) {
+    const auto message = test::MessageBuilder().Name(name);
+    return IsAcceptableRequestName(ipc::RequestMessage(message.span()).request_name_field());
+  };
+  EXPECT_TRUE(acceptable("Client"));
+  EXPECT_TRUE(acceptable("Client.Update-2"));
+  for (const char* name : {"", "My_App", "a\\b", "a/b", "C:", "..", "a..b"}) EXPECT_FALSE(acceptable(name)) << name;
+}
+
 TEST(UpdateStatus, FinalStatusRule) {
   EXPECT_TRUE(IsFinalStatus(kCompleted));
   EXPECT_TRUE(IsFinalStatus(kCancelled));
