@@ -18,7 +18,7 @@ constexpr unsigned kRequestCommands = Bit(Command::kSubmit) | Bit(Command::kQuer
                                       Bit(Command::kInstallNow) | Bit(Command::kUserAgent);
 constexpr unsigned kAllCommands = kRequestCommands | Bit(Command::kWatch) | Bit(Command::kHelp);
 
-struct OptionSpec {
+struct OptionDefinition {
   std::string_view name;
   bool takes_value;
   unsigned commands;   // the subcommands it applies to
@@ -26,7 +26,7 @@ struct OptionSpec {
 };
 
 // Every option the tool knows. A request flag switch sets its bit; the others are read below.
-constexpr OptionSpec kOptions[] = {
+constexpr OptionDefinition kOptions[] = {
     {"--pipe", true, kAllCommands, 0},
     {"--info", false, kRequestCommands, 0},
     {"--json", false, kAllCommands, 0},
@@ -72,12 +72,12 @@ constexpr CommandName kCommands[] = {
 
 // The options as given, before they are checked against the subcommand.
 struct GivenOptions {
-  std::vector<std::pair<const OptionSpec*, std::string>> values;
+  std::vector<std::pair<const OptionDefinition*, std::string>> values;
   std::vector<std::string> operands;
 
   [[nodiscard]] const std::string* Find(std::string_view name) const {
-    for (const auto& [spec, value] : values) {
-      if (spec->name == name) return &value;
+    for (const auto& [option, value] : values) {
+      if (option->name == name) return &value;
     }
     return nullptr;
   }
@@ -256,7 +256,7 @@ bool BuildSubmit(const GivenOptions& given, std::vector<std::uint8_t>& message, 
   if (!PutRequestName(message, given.operands[0], error)) return false;
 
   std::uint32_t request_flags = 0;
-  for (const auto& [spec, value] : given.values) request_flags |= spec->flag;
+  for (const auto& [option, value] : given.values) request_flags |= option->flag;
   if (given.Has("--flags")) {
     const auto raw = NumberOption(given, "--flags", error);
     if (!raw) return false;
@@ -450,12 +450,12 @@ ParseOutcome ParseCommandLine(std::span<const std::string> arguments) {
     if (!options_ended && argument.size() > 2 && argument.starts_with("--")) {
       const std::size_t equals = argument.find('=');
       const std::string_view name = std::string_view(argument).substr(0, equals);
-      const auto spec = std::find_if(std::begin(kOptions), std::end(kOptions),
-                                     [&](const OptionSpec& option) { return option.name == name; });
-      if (spec == std::end(kOptions)) return Refuse("unknown option " + std::string(name));
+      const auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                     [&](const OptionDefinition& option) { return option.name == name; });
+      if (option == std::end(kOptions)) return Refuse("unknown option " + std::string(name));
       if (given.Has(name)) return Refuse(std::string(name) + " is given twice");
       std::string value;
-      if (spec->takes_value) {
+      if (option->takes_value) {
         if (equals != std::string::npos) {
           value = argument.substr(equals + 1);
         } else if (i + 1 < arguments.size()) {
@@ -466,7 +466,7 @@ ParseOutcome ParseCommandLine(std::span<const std::string> arguments) {
       } else if (equals != std::string::npos) {
         return Refuse(std::string(name) + " takes no value");
       }
-      given.values.emplace_back(&*spec, std::move(value));
+      given.values.emplace_back(&*option, std::move(value));
       continue;
     }
     if (!command) {
@@ -485,9 +485,9 @@ ParseOutcome ParseCommandLine(std::span<const std::string> arguments) {
                   (command->operands == 1 ? " argument" : " arguments") + ", not " +
                   std::to_string(given.operands.size()));
   }
-  for (const auto& [spec, value] : given.values) {
-    if ((spec->commands & Bit(command->command)) == 0) {
-      return Refuse(std::string(spec->name) + " does not apply to " + std::string(command->name));
+  for (const auto& [option, value] : given.values) {
+    if ((option->commands & Bit(command->command)) == 0) {
+      return Refuse(std::string(option->name) + " does not apply to " + std::string(command->name));
     }
   }
 

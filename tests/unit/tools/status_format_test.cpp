@@ -100,15 +100,6 @@ TEST(ParseNotification, TakesExactlyOneStatusRecord) {
   EXPECT_FALSE(ParseNotification(std::span(record).first(10), error).has_value());
 }
 
-TEST(Describe, NamesKnownCodesAndShowsFailuresInHexadecimal) {
-  EXPECT_EQ(DescribeStatus(store::kQueued), "Queued (2)");
-  EXPECT_EQ(DescribeStatus(store::kDownloadRetry), "DownloadRetry (0x80000004)");
-  EXPECT_EQ(DescribeStatus(0), "0");
-  EXPECT_EQ(DescribeStatus(0x80001234), "0x80001234");
-  EXPECT_EQ(DescribeResult(ipc::result::kDone), "Done (0)");
-  EXPECT_EQ(DescribeResult(ipc::result::kNoSuchRequest), "NoSuchRequest (0x80000004)");
-}
-
 TEST(JsonString, EscapesQuotesBackslashesAndControlCharacters) {
   EXPECT_EQ(JsonString("plain"), "\"plain\"");
   EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
@@ -118,11 +109,6 @@ TEST(JsonString, EscapesQuotesBackslashesAndControlCharacters) {
   EXPECT_EQ(JsonString("a\xE2\x80\xA8z"), "\"a\\u2028z\"");         // line separator
   EXPECT_EQ(JsonString("Gr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80"), "\"Gr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80\"");
   EXPECT_EQ(JsonString("bad\xFF"), "\"bad\xEF\xBF\xBD\"");           // invalid UTF-8 -> U+FFFD
-}
-
-TEST(PrintableText, ShowsControlCharactersSoALineStaysOneLine) {
-  EXPECT_EQ(PrintableText("a\nb\x1b[31m"), "a\\x0Ab\\x1B[31m");
-  EXPECT_EQ(PrintableText("Gr\xC3\xBC\xC3\x9F"), "Gr\xC3\xBC\xC3\x9F");
 }
 
 TEST(StatusLine, ShowsTimeRequestStatusAndSystemError) {
@@ -145,38 +131,6 @@ TEST(StatusJson, IsOneObjectPerLineWithEscapedTexts) {
             "{\"time\":\"2024-05-01T09:05:03.007\",\"result\":0,\"result_name\":\"Done\",\"status\":2147483652,"
             "\"status_name\":\"DownloadRetry\",\"name\":\"Cl\\\"i\\\\ent\\n\",\"instance\":5,"
             "\"ui_name\":\"Tab\\there\",\"version\":\"\",\"system_error_code\":12029}\n");
-}
-
-TEST(ReplyFormat, ListsTheFieldsAsTextOrJson) {
-  ReceivedRecord reply;
-  reply.status = store::kQueued;
-  reply.name = "Client";
-  reply.instance = 26;
-  reply.ui_name = "Test Software";
-  reply.version = "1.2.3.4";
-  reply.time_stamp = "01.05.2024 09:00:00";
-  EXPECT_EQ(FormatReplyText(reply),
-            "result:       Done (0)\n"
-            "status:       Queued (2)\n"
-            "request:      Client:26\n"
-            "display name: Test Software\n"
-            "version:      1.2.3.4\n"
-            "system error: 0\n"
-            "time stamp:   01.05.2024 09:00:00\n");
-
-  ReceivedRecord empty;
-  empty.result = ipc::result::kNothingToReport;
-  EXPECT_EQ(FormatReplyText(empty, 4),
-            "index:        4\n"
-            "result:       NothingToReport (0x80000005)\n"
-            "status:       0\n"
-            "request:      (none)\n"
-            "system error: 0\n");
-  EXPECT_EQ(FormatReplyJson(empty, 4),
-            "{\"index\":4,\"result\":2147483653,\"result_name\":\"NothingToReport\",\"status\":0,\"status_name\":null,"
-            "\"name\":\"\",\"instance\":0,\"ui_name\":\"\",\"version\":\"\",\"system_error_code\":0,"
-            "\"time_stamp\":null}\n");
-  EXPECT_NE(FormatReplyJson(reply).find("\"time_stamp\":\"01.05.2024 09:00:00\"}"), std::string::npos);
 }
 
 }  // namespace
