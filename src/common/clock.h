@@ -88,10 +88,9 @@ class SystemClock final : public Clock {
 
   // One generator for the whole process. The C runtime's rand() keeps its state per thread,
   // so every new pipe connection thread would start from the same seed and draw the same
-  // "random" delay; this generator (the same linear congruence) is shared and seeded once,
-  // at its first use, from the tick count and the process id.
+  // "random" delay; this generator (the same linear congruence) is shared by all threads.
   std::uint32_t NextRandom() override {
-    static std::atomic<std::uint32_t> state{Seed()};
+    std::atomic<std::uint32_t>& state = State();
     std::uint32_t current = state.load(std::memory_order_relaxed);
     std::uint32_t next = 0;
     do {
@@ -100,12 +99,15 @@ class SystemClock final : public Clock {
     return (next >> 16) & kRandomMax;
   }
 
+  // Seeds the shared generator; the service does so once at start, from the tick count.
+  static void Seed(std::uint32_t seed) noexcept { State().store(seed, std::memory_order_relaxed); }
+
  private:
-  static std::uint32_t Seed() noexcept {
-    LARGE_INTEGER counter = {};
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<std::uint32_t>(::GetTickCount64()) ^ static_cast<std::uint32_t>(counter.QuadPart) ^
-           (::GetCurrentProcessId() << 16);
+  // Until seeded, the generator starts from the tick count and the process id.
+  static std::atomic<std::uint32_t>& State() noexcept {
+    static std::atomic<std::uint32_t> state{static_cast<std::uint32_t>(::GetTickCount64()) ^
+                                            (::GetCurrentProcessId() << 16)};
+    return state;
   }
 };
 

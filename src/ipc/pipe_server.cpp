@@ -79,18 +79,28 @@ struct Connection {
   }
 };
 
-// Passes when the client's executable is signed by the product's publisher; on failure the
-// thread's last error is what the failing step left.
-bool PassesCallerCheck(HANDLE pipe) {
+// True when the client's executable is signed by the product's publisher. On failure, error
+// receives what the failing step left: its Win32 error, or the signature check's verdict (an
+// HRESULT such as 0x800B0004), so that a refused caller is told why. The error is captured
+// here, before any handle is closed, rather than read back from the thread afterwards.
+bool PassesCallerCheck(HANDLE pipe, DWORD& error) {
+  error = ERROR_SUCCESS;
   ULONG process_id = 0;
-  if (!::GetNamedPipeClientProcessId(pipe, &process_id)) return false;
+  if (!::GetNamedPipeClientProcessId(pipe, &process_id)) {
+    error = ::GetLastError();
+    return false;
+  }
   wchar_t image_path[MAX_PATH] = {};
   {
     UniqueHandle process(::OpenProcess(kCallerProcessAccess, FALSE, process_id));
-    if (!process) return false;
-    if (::K32GetModuleFileNameExW(process.get(), nullptr, image_path, MAX_PATH) == 0) return false;
+    if (!process || ::K32GetModuleFileNameExW(process.get(), nullptr, image_path, MAX_PATH) == 0) {
+      error = ::GetLastError();
+      return false;
+    }
   }
-  return package::VerifyPublisherSignature(image_path, false) == S_OK;
+  // The verification's own calls leave no useful last error behind: report its verdict.
+  error = static_cast<DWORD>(package::VerifyPublisherSignature(image_path, false));
+  return error == ERROR_SUCCESS;
 }
 
 // Writes the first `length` bytes of the reply; true when all of them went out.
@@ -153,8 +163,8 @@ void ServeConnection(Connection& connection) {
     }
     const Bytes bytes(message.get(), message_size);
 
-    if (connection.kind == PipeKind::kRequest && !PassesCallerCheck(pipe)) {
-      SendErrorReply(pipe, reply, result::kBadMessage, ::GetLastError());
+    if (DWORD refused = ERROR_SUCCESS; connection.kind == PipeKind::kRequest && !PassesCallerCheck(pipe, refused)) {
+      SendErrorReply(pipe, reply, result::kBadMessage, refused);
       return;
     }
     if (!PassesFramingCheck(bytes)) {

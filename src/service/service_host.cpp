@@ -1,7 +1,5 @@
 #include "service/service_host.h"
 
-#include <cstdlib>
-
 #include "ipc/pipe_server.h"
 #include "locale/resource_module.h"
 #include "service/event_log.h"
@@ -88,7 +86,7 @@ DWORD RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worke
   worker_thread.reset();
   objects.resource_module = locale::SelectResourceModule(::GetModuleHandleW(nullptr));
   objects.newer_windows = ReadNewerWindowsFlag();
-  std::srand(::GetTickCount());  // random delays are drawn from the CRT generator
+  SystemClock::Seed(::GetTickCount());  // random delays are drawn from the clock's generator
   objects.requests.Clear();
 
   if (const DWORD error = CreateNamedObjects(objects); error != ERROR_SUCCESS) {

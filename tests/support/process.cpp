@@ -2,17 +2,16 @@
 
 #include <vector>
 
-#include "common/handle.h"
-
 namespace qfu::test {
 
-ProcessResult RunProcess(const std::wstring& command_line, DWORD timeout_ms) {
-  ProcessResult result;
+// How often a waiting test looks at the program's output and state.
+constexpr DWORD kPollMs = 20;
+
+BackgroundProcess::BackgroundProcess(const std::wstring& command_line) {
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  UniqueHandle read_end;
   UniqueHandle write_end;
-  if (!::CreatePipe(read_end.put(), write_end.put(), &inheritable, 0)) return result;
-  ::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
+  if (!::CreatePipe(read_end_.put(), write_end.put(), &inheritable, 0)) return;
+  ::SetHandleInformation(read_end_.get(), HANDLE_FLAG_INHERIT, 0);
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
@@ -25,37 +24,68 @@ ProcessResult RunProcess(const std::wstring& command_line, DWORD timeout_ms) {
   mutable_line.push_back(L'\0');
   if (!::CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
                         &startup, &info)) {
-    return result;
+    return;
   }
-  UniqueHandle process(info.hProcess);
-  UniqueHandle thread(info.hThread);
-  write_end.reset();  // only the child holds the write end now, so the read ends with it
+  process_.reset(info.hProcess);
+  ::CloseHandle(info.hThread);
+  // write_end closes here: only the child holds it now, so the reads end with the child.
+}
 
-  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+BackgroundProcess::~BackgroundProcess() {
+  if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) ::TerminateProcess(process_.get(), 1);
+}
+
+bool BackgroundProcess::ReadAvailable() {
+  DWORD available = 0;
+  if (!::PeekNamedPipe(read_end_.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) return false;
   char chunk[512];
+  DWORD got = 0;
+  if (!::ReadFile(read_end_.get(), chunk, sizeof(chunk), &got, nullptr) || got == 0) return false;
+  output_.append(chunk, got);
+  return true;
+}
+
+bool BackgroundProcess::WaitForOutput(std::string_view text, DWORD timeout_ms) {
+  if (!started()) return false;
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
   for (;;) {
-    DWORD available = 0;
-    if (::PeekNamedPipe(read_end.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-      DWORD got = 0;
-      if (::ReadFile(read_end.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) result.output.append(chunk, got);
-      continue;
+    while (ReadAvailable()) {
     }
-    if (::WaitForSingleObject(process.get(), 20) == WAIT_OBJECT_0) {
-      // Drain what is left after the exit.
-      while (::PeekNamedPipe(read_end.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-        DWORD got = 0;
-        if (!::ReadFile(read_end.get(), chunk, sizeof(chunk), &got, nullptr) || got == 0) break;
-        result.output.append(chunk, got);
+    if (output_.find(text) != std::string::npos) return true;
+    if (::WaitForSingleObject(process_.get(), kPollMs) == WAIT_OBJECT_0) {
+      while (ReadAvailable()) {
       }
+      return output_.find(text) != std::string::npos;
+    }
+    if (::GetTickCount64() > deadline) return false;
+  }
+}
+
+ProcessResult BackgroundProcess::Finish(DWORD timeout_ms) {
+  ProcessResult result;
+  if (!started()) return result;
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  for (;;) {
+    if (ReadAvailable()) continue;
+    if (::WaitForSingleObject(process_.get(), kPollMs) == WAIT_OBJECT_0) {
+      while (ReadAvailable()) {
+      }  // what is left after the exit
       result.finished = true;
-      ::GetExitCodeProcess(process.get(), &result.exit_code);
-      return result;
+      ::GetExitCodeProcess(process_.get(), &result.exit_code);
+      break;
     }
     if (::GetTickCount64() > deadline) {
-      ::TerminateProcess(process.get(), 1);
-      return result;
+      ::TerminateProcess(process_.get(), 1);
+      break;
     }
   }
+  result.output = output_;
+  return result;
+}
+
+ProcessResult RunProcess(const std::wstring& command_line, DWORD timeout_ms) {
+  BackgroundProcess process(command_line);
+  return process.Finish(timeout_ms);
 }
 
 std::wstring BuiltProgram(const wchar_t* file_name) {

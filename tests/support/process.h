@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
+
+#include "common/handle.h"
 
 namespace qfu::test {
 
@@ -12,11 +15,39 @@ struct ProcessResult {
   bool finished = false;
 };
 
+// A program started in the background, its standard output and standard error read into one
+// text while it runs. A program still running when the object goes is terminated.
+class BackgroundProcess {
+ public:
+  // Starts command_line (the program named first); started() says whether it could.
+  explicit BackgroundProcess(const std::wstring& command_line);
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+  ~BackgroundProcess();
+
+  [[nodiscard]] bool started() const { return process_.valid(); }
+  // Reads the output until it contains text, the program ends, or timeout_ms have passed;
+  // true when the text was seen.
+  [[nodiscard]] bool WaitForOutput(std::string_view text, DWORD timeout_ms);
+  // Waits at most timeout_ms for the program to end (terminating it then) and returns its
+  // exit code and everything it printed.
+  [[nodiscard]] ProcessResult Finish(DWORD timeout_ms);
+
+ private:
+  // Appends what the pipe holds now; false when nothing was there.
+  bool ReadAvailable();
+
+  UniqueHandle process_;
+  UniqueHandle read_end_;
+  std::string output_;
+};
+
 // Runs command_line (the program named first), waiting at most timeout_ms; a program still
 // running then is terminated and the result says it did not finish.
 [[nodiscard]] ProcessResult RunProcess(const std::wstring& command_line, DWORD timeout_ms = 30000);
 
-// Full path of a program built beside the running test executable.
+// Full path of a program built beside the running test executable (file_name may name a
+// subfolder: L"signed\\qfupdatectl.exe").
 [[nodiscard]] std::wstring BuiltProgram(const wchar_t* file_name);
 
 }  // namespace qfu::test

@@ -35,6 +35,16 @@ DWORD ServiceControl::StartType() {
   return ::QueryServiceConfigW(service_.get(), config, needed, &needed) ? config->dwStartType : 0xFFFFFFFF;
 }
 
+DWORD ServiceControl::ProcessId() {
+  SERVICE_STATUS_PROCESS status = {};
+  DWORD needed = 0;
+  if (!::QueryServiceStatusEx(service_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                              &needed)) {
+    return 0;
+  }
+  return status.dwProcessId;
+}
+
 bool ServiceControl::WaitForState(DWORD state, DWORD timeout_ms) {
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
   while (State() != state) {

@@ -16,6 +16,8 @@ class ServiceControl {
   [[nodiscard]] DWORD State();
   [[nodiscard]] DWORD ControlsAccepted();
   [[nodiscard]] DWORD StartType();
+  // The process id of the running service, 0 when it does not run.
+  [[nodiscard]] DWORD ProcessId();
   // Polls the state every 50 ms until it is state or timeout_ms have passed.
   [[nodiscard]] bool WaitForState(DWORD state, DWORD timeout_ms);
   // Stops the service if it runs, waiting at most 20 s.

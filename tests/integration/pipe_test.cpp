@@ -1,0 +1,518 @@
+// The running service through its real pipes: framing and size refusals, the info pipe's
+// type filter, connections and their threads, many clients at once, and what each message
+// type does to the stored requests.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <latch>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/handle.h"
+#include "common/utf.h"
+#include "ipc/pipe_server.h"
+#include "store/update_status.h"
+#include "support/message_builder.h"
+#include "support/running_service.h"
+#include "support/service_control.h"
+
+namespace qfu {
+namespace {
+
+using Reply = std::vector<std::uint8_t>;
+using test::AgentConnection;
+using test::MessageBuilder;
+using test::SendOnce;
+using test::SubmitMessage;
+using namespace ipc::result;
+
+const wchar_t* const kRequestPipe = ipc::kRequestPipeName;
+const wchar_t* const kInfoPipe = ipc::kInfoPipeName;
+
+class Pipes : public test::RunningService {};
+class Dispatcher : public test::RunningService {};
+
+std::uint32_t ResultOf(const Reply& reply) { return ReadU32(reply, ipc::kResultCodeAt); }
+std::uint32_t StatusOf(const Reply& reply) { return ReadU32(reply, ipc::kUpdateStatusAt); }
+std::uint32_t ErrorOf(const Reply& reply) { return ReadU32(reply, ipc::kSystemErrorCodeAt); }
+std::uint32_t LengthOf(const Reply& reply) { return ReadU32(reply, ipc::kLengthAt); }
+std::string NameOf(const Reply& reply) {
+  return std::string(FieldText(Slice(std::span<const std::uint8_t>(reply), ipc::kRecordRequestNameAt,
+                                     ipc::kRequestNameSize)));
+}
+
+MessageBuilder Query(std::string_view name, std::uint32_t type = ipc::kQueryRequest) {
+  return std::move(MessageBuilder(type).Name(name));
+}
+MessageBuilder Enumerate(std::uint32_t index) { return std::move(MessageBuilder(ipc::kEnumerateRequests).Flags(index)); }
+MessageBuilder Cancel(std::string_view name) { return Query(name, ipc::kCancelRequest); }
+
+// Expects a 159-byte error reply and a connection that the service ended after it.
+void ExpectRefusedAndClosed(AgentConnection& connection, const Reply& reply, std::uint32_t system_error) {
+  ASSERT_EQ(reply.size(), ipc::kStatusRecordSize) << "no reply: error " << connection.error();
+  EXPECT_EQ(ReadU32(reply, ipc::kRecordSizeAt), ipc::kStatusRecordSize);
+  EXPECT_EQ(LengthOf(reply), ipc::kStatusRecordSize);
+  EXPECT_EQ(ResultOf(reply), kBadMessage);
+  EXPECT_EQ(ErrorOf(reply), system_error);
+  EXPECT_TRUE(connection.Send(Query("after").span()).empty()) << "the connection stayed open";
+}
+
+// A client that writes without waiting for the service to read: a message longer than the
+// pipe's buffer is only taken as the service reads it, and a refused one never is.
+class RawPipe {
+ public:
+  explicit RawPipe(const wchar_t* name) {
+    // One instance waits for a client at a time: wait while others take theirs.
+    const ULONGLONG deadline = ::GetTickCount64() + test::kReplyTimeoutMs;
+    do {
+      pipe_.reset(::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                                nullptr));
+    } while (!pipe_ && ::GetLastError() == ERROR_PIPE_BUSY && ::GetTickCount64() < deadline &&
+             (::WaitNamedPipeW(name, 1000) || ::GetLastError() == ERROR_SEM_TIMEOUT));
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (pipe_ && !::SetNamedPipeHandleState(pipe_.get(), &mode, nullptr, nullptr)) pipe_.reset();
+  }
+  RawPipe(const RawPipe&) = delete;
+  RawPipe& operator=(const RawPipe&) = delete;
+  ~RawPipe() {
+    // The buffers and OVERLAPPEDs must outlive every operation: cancel and wait for them.
+    if (pipe_) ::CancelIo(pipe_.get());
+    for (auto& write : writes_) (void)WaitFor(*write, INFINITE);
+  }
+
+  [[nodiscard]] bool valid() const { return pipe_.valid(); }
+
+  // Starts writing the message as one pipe message; does not wait for it to be taken.
+  void StartWrite(ipc::Bytes message) {
+    auto write = std::make_unique<Operation>(message);
+    if (!::WriteFile(pipe_.get(), write->bytes.data(), static_cast<DWORD>(write->bytes.size()), nullptr,
+                     &write->overlapped) &&
+        ::GetLastError() != ERROR_IO_PENDING) {
+      write->done = true;
+    }
+    writes_.push_back(std::move(write));
+  }
+
+  // Reads one reply message within timeout_ms; empty when none came.
+  Reply Read(DWORD timeout_ms) {
+    Operation read(Reply(4096));
+    if (!::ReadFile(pipe_.get(), read.bytes.data(), static_cast<DWORD>(read.bytes.size()), nullptr,
+                    &read.overlapped) &&
+        ::GetLastError() != ERROR_IO_PENDING) {
+      return {};
+    }
+    if (!WaitFor(read, timeout_ms)) {
+      ::CancelIoEx(pipe_.get(), &read.overlapped);
+      (void)WaitFor(read, INFINITE);
+      return {};
+    }
+    read.bytes.resize(read.transferred);
+    return read.succeeded ? read.bytes : Reply();
+  }
+
+  // Waits at most timeout_ms for every write to end; true when all of them were taken in full.
+  bool WritesTaken(DWORD timeout_ms) {
+    bool taken = true;
+    for (auto& write : writes_) {
+      taken = WaitFor(*write, timeout_ms) && write->succeeded && write->transferred == write->bytes.size() && taken;
+    }
+    return taken;
+  }
+
+ private:
+  struct Operation {
+    explicit Operation(ipc::Bytes data) : bytes(data.begin(), data.end()), event(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+      overlapped.hEvent = event.get();
+    }
+    Reply bytes;
+    UniqueHandle event;
+    OVERLAPPED overlapped = {};
+    bool done = false;
+    bool succeeded = false;
+    DWORD transferred = 0;
+  };
+
+  bool WaitFor(Operation& operation, DWORD timeout_ms) {
+    if (operation.done) return true;
+    if (::WaitForSingleObject(operation.event.get(), timeout_ms) != WAIT_OBJECT_0) return false;
+    operation.succeeded = ::GetOverlappedResult(pipe_.get(), &operation.overlapped, &operation.transferred, TRUE);
+    operation.done = true;
+    return true;
+  }
+
+  UniqueFile pipe_;
+  std::vector<std::unique_ptr<Operation>> writes_;
+};
+
+// A query padded with one more item to exactly size bytes.
+MessageBuilder PaddedQuery(std::string_view name, std::size_t size) {
+  MessageBuilder message = Query(name);
+  message.RawItem(ipc::kPromptTextItem, std::string(size - ipc::kHeaderSize - ipc::kItemHeaderSize, 'x'));
+  return message;
+}
+
+std::size_t CountThreads(DWORD process_id) {
+  UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return 0;
+  std::size_t count = 0;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
+    if (entry.th32OwnerProcessID == process_id) ++count;
+  }
+  return count;
+}
+
+// Polls the service's thread count until accept() holds or timeout_ms have passed.
+template <typename Accept>
+std::size_t WaitForThreadCount(DWORD process_id, Accept accept, DWORD timeout_ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  std::size_t count = CountThreads(process_id);
+  while (!accept(count) && ::GetTickCount64() < deadline) {
+    ::Sleep(50);
+    count = CountThreads(process_id);
+  }
+  return count;
+}
+
+TEST_F(Pipes, RefusesMalformedMessagesAndEndsTheConnection) {
+  Reply too_short = Query("pkg").bytes();
+  too_short.resize(100);
+
+  MessageBuilder overrunning_item = Query("pkg");
+  overrunning_item.RawItem(ipc::kPromptTextItem, "abc");
+  Reply item_past_end = overrunning_item.bytes();
+  WriteU32(item_past_end, ipc::kHeaderSize + 4, 100);  // the item claims 100 bytes, 3 follow
+
+  Reply items_end_past_message = overrunning_item.bytes();
+  WriteU32(items_end_past_message, ipc::kItemsEndAt, static_cast<std::uint32_t>(items_end_past_message.size() + 8));
+
+  Reply item_past_items_end = overrunning_item.bytes();
+  WriteU32(item_past_items_end, ipc::kItemsEndAt, static_cast<std::uint32_t>(item_past_items_end.size() - 1));
+
+  for (const Reply* message : {&too_short, &item_past_end, &items_end_past_message, &item_past_items_end}) {
+    SCOPED_TRACE(message->size());
+    AgentConnection connection(kRequestPipe);
+    ASSERT_TRUE(connection.connected()) << connection.error();
+    ExpectRefusedAndClosed(connection, connection.Send(*message), ipc::kFramingErrorCode);
+  }
+}
+
+TEST_F(Pipes, RefusesAMessageOverTheSizeCapUnreadAndServesOneAtTheCap) {
+  {
+    RawPipe client(kRequestPipe);
+    ASSERT_TRUE(client.valid());
+    client.StartWrite(PaddedQuery("capped", ipc::kMaxMessageSize + 1).span());
+    const Reply reply = client.Read(test::kReplyTimeoutMs);
+    ASSERT_EQ(reply.size(), ipc::kStatusRecordSize);
+    EXPECT_EQ(ResultOf(reply), kBadMessage);
+    EXPECT_EQ(ErrorOf(reply), ipc::kFramingErrorCode);
+    // Refused from its size alone: the service ends the connection without taking it.
+    EXPECT_FALSE(client.WritesTaken(test::kReplyTimeoutMs));
+  }
+  RawPipe client(kRequestPipe);
+  ASSERT_TRUE(client.valid());
+  client.StartWrite(PaddedQuery("capped", ipc::kMaxMessageSize).span());
+  const Reply reply = client.Read(test::kReplyTimeoutMs);
+  EXPECT_TRUE(client.WritesTaken(test::kReplyTimeoutMs));
+  ASSERT_EQ(reply.size(), ipc::kStatusRecordSize);
+  EXPECT_EQ(ResultOf(reply), kNoSuchRequest);
+  EXPECT_EQ(NameOf(reply), "capped");
+}
+
+TEST_F(Pipes, InfoPipeServesQueriesAndPostponedOnlyAndEndsOtherTypes) {
+  ASSERT_EQ(ResultOf(SendOnce(kRequestPipe, SubmitMessage("pkg").span())), kDone);
+
+  AgentConnection info(kInfoPipe);
+  ASSERT_TRUE(info.connected()) << info.error();
+  Reply reply = info.Send(Query("pkg").span());
+  EXPECT_EQ(ResultOf(reply), kDone);
+  EXPECT_EQ(StatusOf(reply), store::kQueued);
+  reply = info.Send(Enumerate(0).span());
+  EXPECT_EQ(ResultOf(reply), kDone);
+  EXPECT_EQ(NameOf(reply), "pkg");
+  EXPECT_EQ(ResultOf(info.Send(Query("", ipc::kQueryPostponed).span())), kNothingToReport);
+  EXPECT_EQ(ResultOf(info.Send(Query("", ipc::kInstallPostponedNow).span())), kNothingToReport);
+
+  const std::vector<MessageBuilder> refused = {
+      SubmitMessage("other"), Cancel("pkg"),
+      std::move(MessageBuilder(ipc::kSetUserAgent).TextItem(ipc::kUserAgentItem, "x"))};
+  for (const MessageBuilder& message : refused) {
+    SCOPED_TRACE(ipc::RequestMessage(message.span()).type());
+    AgentConnection connection(kInfoPipe);
+    ASSERT_TRUE(connection.connected()) << connection.error();
+    ExpectRefusedAndClosed(connection, connection.Send(message.span()), ERROR_ACCESS_DENIED);
+  }
+  // Nothing was carried out.
+  EXPECT_EQ(test::RequestKeyNames(), std::vector<std::wstring>{L"pkg"});
+  EXPECT_EQ(StatusOf(SendOnce(kInfoPipe, Query("pkg").span())), store::kQueued);
+  EXPECT_FALSE(test::StoredUserAgent().has_value());
+}
+
+TEST_F(Pipes, AnswersMessagesWrittenBackToBackInOrder) {
+  RawPipe client(kRequestPipe);
+  ASSERT_TRUE(client.valid());
+  client.StartWrite(SubmitMessage("first").span());
+  client.StartWrite(Query("first").span());
+  const Reply submitted = client.Read(test::kReplyTimeoutMs);
+  const Reply queried = client.Read(test::kReplyTimeoutMs);
+  EXPECT_TRUE(client.WritesTaken(test::kReplyTimeoutMs));
+  ASSERT_EQ(submitted.size(), ipc::kStatusRecordSize);
+  EXPECT_EQ(ResultOf(submitted), kDone);
+  EXPECT_EQ(StatusOf(submitted), store::kQueued);
+  ASSERT_GT(queried.size(), ipc::kStatusRecordSize);  // the query carries its time stamp
+  EXPECT_EQ(ResultOf(queried), kDone);
+  EXPECT_EQ(NameOf(queried), "first");
+}
+
+TEST_F(Pipes, SilentClientsHoldAThreadOnlyWhileConnected) {
+  constexpr std::size_t kClients = 20;
+  const DWORD process_id = test::ServiceControl().ProcessId();
+  ASSERT_NE(process_id, 0u);
+  const std::size_t before = CountThreads(process_id);
+  ASSERT_GT(before, 0u);
+  {
+    std::vector<std::unique_ptr<AgentConnection>> clients;
+    for (std::size_t i = 0; i < kClients; ++i) {
+      clients.push_back(std::make_unique<AgentConnection>(i % 2 == 0 ? kRequestPipe : kInfoPipe));
+      ASSERT_TRUE(clients.back()->connected()) << clients.back()->error();
+    }
+    const std::size_t while_connected =
+        WaitForThreadCount(process_id, [&](std::size_t count) { return count >= before + kClients; }, 5000);
+    EXPECT_GE(while_connected, before + kClients);
+  }
+  // Each connection thread notices at its next peek that its client left, and ends.
+  const std::size_t after = WaitForThreadCount(process_id, [&](std::size_t count) { return count <= before; }, 5000);
+  EXPECT_LE(after, before);
+}
+
+// A message and what its reply must say: result, and when given, status and request name.
+struct Expected {
+  Expected(MessageBuilder sent, std::uint32_t result_code = kDone, std::optional<std::uint32_t> update_status = {},
+           std::string request_name = {})
+      : message(std::move(sent)), result(result_code), status(update_status), name(std::move(request_name)) {}
+  MessageBuilder message;
+  std::uint32_t result;
+  std::optional<std::uint32_t> status;
+  std::string name;
+};
+
+// Writes the whole batch on one connection without waiting for replies, then checks the
+// replies in order. Returns the first mismatch, or an empty text.
+std::string SendBatch(const wchar_t* pipe, const std::vector<Expected>& batch) {
+  RawPipe client(pipe);
+  if (!client.valid()) return "cannot connect";
+  for (const Expected& expected : batch) client.StartWrite(expected.message.span());
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    const Expected& expected = batch[i];
+    const Reply reply = client.Read(test::kReplyTimeoutMs);
+    const std::uint32_t type = ipc::RequestMessage(expected.message.span()).type();
+    // A query or enumeration that succeeds carries its time stamp item.
+    const bool with_item = ResultOf(reply) == kDone && (type == ipc::kQueryRequest || type == ipc::kEnumerateRequests);
+    const bool ok = reply.size() >= ipc::kStatusRecordSize && LengthOf(reply) == reply.size() &&
+                    ResultOf(reply) == expected.result && (!expected.status || StatusOf(reply) == *expected.status) &&
+                    (expected.name.empty() || NameOf(reply) == expected.name) &&
+                    (reply.size() > ipc::kStatusRecordSize) == with_item;
+    if (!ok) {
+      return "reply " + std::to_string(i) + " to type " + std::to_string(type) + ": " + std::to_string(reply.size()) +
+             " bytes, result " + std::to_string(ResultOf(reply)) + ", status " + std::to_string(StatusOf(reply)) +
+             ", name " + NameOf(reply);
+    }
+  }
+  return "";
+}
+
+// Each client writes its messages in batches, without waiting for each reply: a client that
+// waits for each reply is paced by the service's 100 ms idle poll. First it submits, cancels
+// and queries requests of its own on the request pipe; once every client has, it queries,
+// enumerates and asks for postponed requests on the info pipe.
+TEST_F(Pipes, ServesSixteenClientsAtOnce) {
+  constexpr int kClients = 16;
+  constexpr int kRequestsPerClient = 3;
+  constexpr int kRounds = 5;
+  constexpr std::uint32_t kAllRequests = kClients * kRequestsPerClient;
+  std::latch submitted(kClients);
+  std::vector<std::string> failures(kClients);
+  std::atomic<std::size_t> messages{0};
+
+  auto client = [&](int id) {
+    auto name = [&](int n) { return "c" + std::to_string(id) + "n" + std::to_string(n); };
+    std::vector<Expected> requests;
+    for (int n = 0; n < kRequestsPerClient; ++n) requests.emplace_back(SubmitMessage(name(n)), kDone, store::kQueued, name(n));
+    requests.emplace_back(Cancel(name(0)), kDone, store::kCancelled, name(0));
+    requests.emplace_back(Query(name(1)), kDone, store::kQueued, name(1));
+    failures[id] = SendBatch(kRequestPipe, requests);
+    messages += requests.size();
+    submitted.arrive_and_wait();
+    std::printf("TMP %d after latch %llu\n", id, ::GetTickCount64());
+
+    std::vector<Expected> queries;
+    for (int n = 0; n < kRequestsPerClient; ++n) {
+      queries.emplace_back(Query(name(n)), kDone, n == 0 ? store::kCancelled : store::kQueued, name(n));
+    }
+    queries.emplace_back(Query(name(kRequestsPerClient)), kNoSuchRequest, 0u, name(kRequestsPerClient));
+    for (std::uint32_t index = 0; index < kAllRequests; ++index) queries.emplace_back(Enumerate(index));
+    queries.emplace_back(Enumerate(kAllRequests), kNothingToReport);
+    queries.emplace_back(Query("", ipc::kQueryPostponed), kNothingToReport, 0u);
+    queries.emplace_back(Query("", ipc::kInstallPostponedNow), kNothingToReport, 0u);
+    for (int round = 0; round < kRounds && failures[id].empty(); ++round) {
+      failures[id] = SendBatch(kInfoPipe, queries);
+      messages += queries.size();
+    }
+  };
+
+  const ULONGLONG started = ::GetTickCount64();
+  std::printf("TMP started %llu\n", started);
+  std::vector<std::thread> threads;
+  for (int id = 0; id < kClients; ++id) threads.emplace_back(client, id);
+  for (auto& thread : threads) thread.join();
+  for (int id = 0; id < kClients; ++id) EXPECT_EQ(failures[id], "") << "client " << id;
+  std::printf("%zu messages from %d clients in %llu ms\n", messages.load(), kClients, ::GetTickCount64() - started);
+  EXPECT_EQ(test::RequestKeyNames().size(), kAllRequests);
+}
+
+TEST_F(Dispatcher, SubmitRefusesActiveAndCompletedRequestsAndRequeuesFailedOnes) {
+  AgentConnection client(kRequestPipe);
+  ASSERT_TRUE(client.connected()) << client.error();
+  MessageBuilder submit = SubmitMessage("pkg");
+  submit.Instance(0x1A);
+
+  Reply reply = client.Send(submit.span());
+  ASSERT_EQ(reply.size(), ipc::kStatusRecordSize);
+  EXPECT_EQ(ResultOf(reply), kDone);
+  EXPECT_EQ(StatusOf(reply), store::kQueued);
+  EXPECT_EQ(NameOf(reply), "pkg");
+  EXPECT_EQ(ReadU32(reply, ipc::kRecordInstanceNumberAt), 0x1Au);
+  EXPECT_EQ(test::RequestKeyNames(), std::vector<std::wstring>{L"pkg_0000001A"});
+
+  reply = client.Send(submit.span());
+  EXPECT_EQ(ResultOf(reply), kAlreadyExists);
+  EXPECT_EQ(StatusOf(reply), store::kQueued);
+
+  ASSERT_TRUE(test::SetRequestKeyDword(L"pkg_0000001A", L"UpdateStatus", store::kCompleted));
+  reply = client.Send(submit.span());
+  EXPECT_EQ(ResultOf(reply), kAlreadyExists);
+  EXPECT_EQ(StatusOf(reply), store::kCompleted);
+
+  ASSERT_TRUE(test::SetRequestKeyDword(L"pkg_0000001A", L"UpdateStatus", store::kInstallFailed));
+  reply = client.Send(submit.span());
+  EXPECT_EQ(ResultOf(reply), kDone);
+  EXPECT_EQ(StatusOf(reply), store::kQueued);
+
+  // Both items are needed.
+  MessageBuilder without_arguments(ipc::kSubmitRequest);
+  without_arguments.Name("noargs").TextItem(ipc::kPackageUrlItem, "http://127.0.0.1/p.msi");
+  EXPECT_EQ(ResultOf(client.Send(without_arguments.span())), kBadMessage);
+  EXPECT_EQ(test::RequestKeyNames().size(), 1u);
+}
+
+TEST_F(Dispatcher, RefusesNamesThatCannotKeyARequest) {
+  AgentConnection client(kRequestPipe);
+  ASSERT_TRUE(client.connected()) << client.error();
+  for (const char* name : {"", "a_b", "a\\b", "a/b", "a:b", "a..b"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ResultOf(client.Send(SubmitMessage(name).span())), kBadMessage);
+  }
+  EXPECT_TRUE(test::RequestKeyNames().empty());
+}
+
+TEST_F(Dispatcher, QueriesAndEnumeratesStoredRequestsWithTheirTimeStamp) {
+  const Reply unknown = SendOnce(kInfoPipe, Query("pkg").span());
+  ASSERT_EQ(unknown.size(), ipc::kStatusRecordSize);
+  EXPECT_EQ(ResultOf(unknown), kNoSuchRequest);
+  EXPECT_EQ(LengthOf(unknown), ipc::kStatusRecordSize);
+
+  AgentConnection request(kRequestPipe);
+  ASSERT_TRUE(request.connected()) << request.error();
+  ASSERT_EQ(ResultOf(request.Send(SubmitMessage("pkg").span())), kDone);
+  ASSERT_EQ(ResultOf(request.Send(SubmitMessage("pkg").Instance(0x1A).span())), kDone);
+
+  AgentConnection info(kInfoPipe);
+  ASSERT_TRUE(info.connected()) << info.error();
+  const Reply reply = info.Send(Query("pkg").span());
+  ASSERT_GT(reply.size(), ipc::kStatusRecordSize + ipc::kItemHeaderSize);
+  EXPECT_EQ(ResultOf(reply), kDone);
+  EXPECT_EQ(StatusOf(reply), store::kQueued);
+  EXPECT_EQ(ReadU32(reply, ipc::kStatusRecordSize), ipc::kTimeStampItem);
+  const std::uint32_t item_length = ReadU32(reply, ipc::kStatusRecordSize + 4);
+  EXPECT_EQ(LengthOf(reply), ipc::kStatusRecordSize + ipc::kItemHeaderSize + item_length);
+  EXPECT_EQ(reply.size(), LengthOf(reply));
+  EXPECT_GT(item_length, 1u);                        // a text,
+  EXPECT_EQ(reply.back(), 0);                        // terminated
+  EXPECT_EQ(FieldText(Slice(std::span<const std::uint8_t>(reply), ipc::kRecordUiNameAt, ipc::kUiNameSize)),
+            "Test Software");
+  EXPECT_EQ(FieldText(Slice(std::span<const std::uint8_t>(reply), ipc::kRecordSoftwareVersionAt,
+                            ipc::kSoftwareVersionSize)),
+            "1.2.3.4");
+
+  std::vector<std::pair<std::string, std::uint32_t>> listed;
+  for (std::uint32_t index = 0; index < 10; ++index) {
+    const Reply entry = info.Send(Enumerate(index).span());
+    if (ResultOf(entry) == kNothingToReport) break;
+    ASSERT_EQ(ResultOf(entry), kDone) << index;
+    EXPECT_GT(LengthOf(entry), ipc::kStatusRecordSize);
+    listed.emplace_back(NameOf(entry), ReadU32(entry, ipc::kRecordInstanceNumberAt));
+  }
+  EXPECT_EQ(listed, (std::vector<std::pair<std::string, std::uint32_t>>{{"pkg", 0}, {"pkg", 0x1A}}));
+}
+
+TEST_F(Dispatcher, CancelsOneOrEveryActiveRequest) {
+  AgentConnection client(kRequestPipe);
+  ASSERT_TRUE(client.connected()) << client.error();
+  EXPECT_EQ(ResultOf(client.Send(Cancel("pkg").span())), kNoSuchRequest);
+  EXPECT_EQ(ResultOf(client.Send(Cancel("*").span())), kNothingToReport);
+
+  ASSERT_EQ(ResultOf(client.Send(SubmitMessage("pkg").span())), kDone);
+  Reply reply = client.Send(Cancel("pkg").span());
+  EXPECT_EQ(ResultOf(reply), kDone);
+  EXPECT_EQ(StatusOf(reply), store::kCancelled);
+  EXPECT_EQ(StatusOf(client.Send(Query("pkg").span())), store::kCancelled);
+  EXPECT_EQ(ResultOf(client.Send(Cancel("pkg").span())), kCannotCancel);
+  EXPECT_EQ(ResultOf(client.Send(Cancel("*").span())), kNothingToReport);  // none is active
+
+  ASSERT_EQ(ResultOf(client.Send(SubmitMessage("alpha").span())), kDone);
+  ASSERT_EQ(ResultOf(client.Send(SubmitMessage("beta").Instance(7).span())), kDone);
+  reply = client.Send(Cancel("*").span());
+  EXPECT_EQ(ResultOf(reply), kDone);
+  EXPECT_EQ(StatusOf(reply), store::kCancelled);
+  EXPECT_EQ(NameOf(reply), "beta");
+  EXPECT_EQ(ReadU32(reply, ipc::kRecordInstanceNumberAt), 7u);
+  EXPECT_EQ(StatusOf(client.Send(Query("alpha").span())), store::kCancelled);
+  EXPECT_EQ(StatusOf(client.Send(Query("beta").Instance(7).span())), store::kCancelled);
+
+  // Postponed requests: none, whatever else is stored.
+  for (const std::uint32_t type : {ipc::kQueryPostponed, ipc::kInstallPostponedNow}) {
+    reply = client.Send(Query("", type).span());
+    ASSERT_EQ(reply.size(), ipc::kStatusRecordSize);
+    EXPECT_EQ(ResultOf(reply), kNothingToReport);
+    EXPECT_EQ(StatusOf(reply), 0u);
+  }
+}
+
+TEST_F(Dispatcher, SetsTheUserAgentOnlyFromAWholeItem) {
+  auto set_user_agent = [](std::string_view text) {
+    return std::move(MessageBuilder(ipc::kSetUserAgent).TextItem(ipc::kUserAgentItem, text));
+  };
+  AgentConnection client(kRequestPipe);
+  ASSERT_TRUE(client.connected()) << client.error();
+  EXPECT_EQ(ResultOf(client.Send(MessageBuilder(ipc::kSetUserAgent).span())), kBadMessage);
+  const std::string longest(kUserAgentCapacity - 1, 'u');
+  EXPECT_EQ(ResultOf(client.Send(set_user_agent(longest).span())), kDone);
+  EXPECT_EQ(test::StoredUserAgent(), std::wstring(longest.begin(), longest.end()));
+
+  EXPECT_EQ(ResultOf(client.Send(set_user_agent("Agent/2.0").span())), kDone);
+  EXPECT_EQ(test::StoredUserAgent(), L"Agent/2.0");
+  // A text that does not fit the buffer is refused, and the user agent stays.
+  EXPECT_EQ(ResultOf(client.Send(set_user_agent(std::string(kUserAgentCapacity, 'v')).span())), kBadMessage);
+  EXPECT_EQ(test::StoredUserAgent(), L"Agent/2.0");
+}
+
+}  // namespace
+}  // namespace qfu

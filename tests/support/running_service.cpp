@@ -1,0 +1,118 @@
+#include "support/running_service.h"
+
+#include "common/handle.h"
+#include "ipc/pipe_server.h"
+#include "store/request_key.h"
+#include "support/service_control.h"
+
+namespace qfu::test {
+namespace {
+
+constexpr DWORD kServiceStateTimeoutMs = 20000;
+constexpr DWORD kProcessExitTimeoutMs = 10000;
+constexpr DWORD kPipeReadyTimeoutMs = 10000;
+constexpr DWORD kPipeRetryMs = 50;
+
+// Stops the service and waits for its process to end, so that no pipe instance of the old
+// process can take the next test's connections.
+void StopService() {
+  ServiceControl service;
+  if (!service.valid()) return;
+  UniqueHandle process;
+  if (const DWORD pid = service.ProcessId(); pid != 0) process.reset(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+  service.StopIfRunning();
+  if (process) {
+    EXPECT_EQ(::WaitForSingleObject(process.get(), kProcessExitTimeoutMs), WAIT_OBJECT_0);
+  }
+}
+
+// The queue worker does not advance requests, so every test starts from an empty store.
+void ClearStoredState() {
+  UniqueHkey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
+    return;
+  }
+  for (const std::wstring& name : RequestKeyNames()) {
+    EXPECT_EQ(::RegDeleteTreeW(key.get(), name.c_str()), ERROR_SUCCESS);
+  }
+  ::RegDeleteValueW(key.get(), L"UserAgent");
+}
+
+// True once the pipe exists and one of its instances waits for a client.
+bool WaitForPipe(const wchar_t* name) {
+  const ULONGLONG deadline = ::GetTickCount64() + kPipeReadyTimeoutMs;
+  while (!::WaitNamedPipeW(name, kPipeRetryMs)) {
+    if (::GetTickCount64() > deadline) return false;
+    ::Sleep(kPipeRetryMs);  // a pipe not created yet fails at once
+  }
+  return true;
+}
+
+}  // namespace
+
+void RunningService::SetUp() {
+  StopService();
+  ClearStoredState();
+  ServiceControl::EnsureInstalled();
+  ServiceControl service;
+  ASSERT_TRUE(service.valid());
+  ASSERT_TRUE(service.Start()) << ::GetLastError();
+  ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, kServiceStateTimeoutMs)) << service.State();
+  ASSERT_TRUE(WaitForPipe(ipc::kRequestPipeName));
+  ASSERT_TRUE(WaitForPipe(ipc::kInfoPipeName));
+}
+
+void RunningService::TearDown() { StopService(); }
+
+AgentConnection::AgentConnection(const wchar_t* pipe_name) {
+  error_ = client_.Connect(pipe_name);
+  connected_ = error_ == ERROR_SUCCESS;
+}
+
+std::vector<std::uint8_t> AgentConnection::Send(ipc::Bytes message) {
+  std::vector<std::uint8_t> reply;
+  error_ = client_.Exchange(message, reply, kReplyTimeoutMs);
+  if (error_ != ERROR_SUCCESS) reply.clear();
+  return reply;
+}
+
+std::vector<std::uint8_t> SendOnce(const wchar_t* pipe_name, ipc::Bytes message) {
+  AgentConnection connection(pipe_name);
+  if (!connection.connected()) return {};
+  return connection.Send(message);
+}
+
+std::vector<std::wstring> RequestKeyNames() {
+  std::vector<std::wstring> names;
+  UniqueHkey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    return names;
+  }
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[store::kKeyNameCapacity] = {};
+    DWORD units = store::kKeyNameCapacity;
+    if (::RegEnumKeyExW(key.get(), index, name, &units, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.emplace_back(name, units);
+  }
+  return names;
+}
+
+bool SetRequestKeyDword(const std::wstring& key_name, const wchar_t* value, DWORD data) {
+  const std::wstring path = std::wstring(store::kServiceKeyPath) + L"\\" + key_name;
+  UniqueHkey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return false;
+  return ::RegSetValueExW(key.get(), value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data)) ==
+         ERROR_SUCCESS;
+}
+
+std::optional<std::wstring> StoredUserAgent() {
+  wchar_t text[1024] = {};
+  DWORD size = sizeof(text) - sizeof(wchar_t);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, L"UserAgent", RRF_RT_REG_SZ, nullptr, text, &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::wstring(text);
+}
+
+}  // namespace qfu::test

@@ -1,0 +1,57 @@
+#pragma once
+// The QFUpdate service running under Wine for an integration test, with its stored state
+// cleared first, and the client side of its pipes (the one pipe client of qfupdatectl).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ipc/message.h"
+#include "qfupdatectl/pipe_client.h"
+
+namespace qfu::test {
+
+// Bound on every reply the tests wait for.
+inline constexpr DWORD kReplyTimeoutMs = 10000;
+
+// Before each test: stops the service if it runs (and waits for its process to end), deletes
+// every subkey of its service key and its "UserAgent" value, installs it if needed, starts it
+// and waits until both of its pipes accept connections. After each test: stops it again.
+class RunningService : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};
+
+// One connection to a pipe of the service.
+class AgentConnection {
+ public:
+  // Connects, waiting a bounded time while the pipe is busy; connected() says whether it did.
+  explicit AgentConnection(const wchar_t* pipe_name);
+
+  [[nodiscard]] bool connected() const { return connected_; }
+  // Sends the message and returns the reply; empty when none came (error() says why).
+  [[nodiscard]] std::vector<std::uint8_t> Send(ipc::Bytes message);
+  [[nodiscard]] DWORD error() const { return error_; }
+
+ private:
+  ctl::PipeClient client_;
+  bool connected_ = false;
+  DWORD error_ = ERROR_SUCCESS;
+};
+
+// Sends one message on a connection of its own and returns the reply (empty when none came).
+[[nodiscard]] std::vector<std::uint8_t> SendOnce(const wchar_t* pipe_name, ipc::Bytes message);
+
+// The names of the subkeys of the service key (the request keys), in enumeration order.
+[[nodiscard]] std::vector<std::wstring> RequestKeyNames();
+// Writes a REG_DWORD value into the request key named key_name (e.g. L"pkg_0000001A").
+[[nodiscard]] bool SetRequestKeyDword(const std::wstring& key_name, const wchar_t* value, DWORD data);
+// The text of the service key's "UserAgent" value, or nothing when it is missing.
+[[nodiscard]] std::optional<std::wstring> StoredUserAgent();
+
+}  // namespace qfu::test
