@@ -1,6 +1,6 @@
 // The running service through its real pipes: framing and size refusals, the info pipe's
-// type filter, connections and their threads, many clients at once, and what each message
-// type does to the stored requests.
+// type filter, connections and their threads, many clients at once. What each message type
+// does is tested in process (tests/unit/ipc/dispatcher_test.cpp).
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -37,7 +37,6 @@ const wchar_t* const kRequestPipe = ipc::kRequestPipeName;
 const wchar_t* const kInfoPipe = ipc::kInfoPipeName;
 
 class Pipes : public test::RunningService {};
-class Dispatcher : public test::RunningService {};
 
 std::uint32_t ResultOf(const Reply& reply) { return ReadU32(reply, ipc::kResultCodeAt); }
 std::uint32_t StatusOf(const Reply& reply) { return ReadU32(reply, ipc::kUpdateStatusAt); }
@@ -389,142 +388,6 @@ TEST_F(Pipes, ServesSixteenClientsAtOnce) {
   for (int id = 0; id < kClients; ++id) EXPECT_EQ(failures[id], "") << "client " << id;
   std::printf("%zu messages from %d clients in %llu ms\n", messages.load(), kClients, ::GetTickCount64() - started);
   EXPECT_EQ(test::RequestKeyNames().size(), kAllRequests);
-}
-
-TEST_F(Dispatcher, SubmitRefusesActiveAndCompletedRequestsAndRequeuesFailedOnes) {
-  AgentConnection client(kRequestPipe);
-  ASSERT_TRUE(client.connected()) << client.error();
-  MessageBuilder submit = SubmitMessage("pkg");
-  submit.Instance(0x1A);
-
-  Reply reply = client.Send(submit.span());
-  ASSERT_EQ(reply.size(), ipc::kStatusRecordSize);
-  EXPECT_EQ(ResultOf(reply), kDone);
-  EXPECT_EQ(StatusOf(reply), store::kQueued);
-  EXPECT_EQ(NameOf(reply), "pkg");
-  EXPECT_EQ(ReadU32(reply, ipc::kRecordInstanceNumberAt), 0x1Au);
-  EXPECT_EQ(test::RequestKeyNames(), std::vector<std::wstring>{L"pkg_0000001A"});
-
-  reply = client.Send(submit.span());
-  EXPECT_EQ(ResultOf(reply), kAlreadyExists);
-  EXPECT_EQ(StatusOf(reply), store::kQueued);
-
-  ASSERT_TRUE(test::SetRequestKeyDword(L"pkg_0000001A", L"UpdateStatus", store::kCompleted));
-  reply = client.Send(submit.span());
-  EXPECT_EQ(ResultOf(reply), kAlreadyExists);
-  EXPECT_EQ(StatusOf(reply), store::kCompleted);
-
-  ASSERT_TRUE(test::SetRequestKeyDword(L"pkg_0000001A", L"UpdateStatus", store::kInstallFailed));
-  reply = client.Send(submit.span());
-  EXPECT_EQ(ResultOf(reply), kDone);
-  EXPECT_EQ(StatusOf(reply), store::kQueued);
-
-  // Both items are needed.
-  MessageBuilder without_arguments(ipc::kSubmitRequest);
-  without_arguments.Name("noargs").TextItem(ipc::kPackageUrlItem, "http://127.0.0.1/p.msi");
-  EXPECT_EQ(ResultOf(client.Send(without_arguments.span())), kBadMessage);
-  EXPECT_EQ(test::RequestKeyNames().size(), 1u);
-}
-
-TEST_F(Dispatcher, RefusesNamesThatCannotKeyARequest) {
-  AgentConnection client(kRequestPipe);
-  ASSERT_TRUE(client.connected()) << client.error();
-  for (const char* name : {"", "a_b", "a\\b", "a/b", "a:b", "a..b"}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(ResultOf(client.Send(SubmitMessage(name).span())), kBadMessage);
-  }
-  EXPECT_TRUE(test::RequestKeyNames().empty());
-}
-
-TEST_F(Dispatcher, QueriesAndEnumeratesStoredRequestsWithTheirTimeStamp) {
-  const Reply unknown = SendOnce(kInfoPipe, Query("pkg").span());
-  ASSERT_EQ(unknown.size(), ipc::kStatusRecordSize);
-  EXPECT_EQ(ResultOf(unknown), kNoSuchRequest);
-  EXPECT_EQ(LengthOf(unknown), ipc::kStatusRecordSize);
-
-  AgentConnection request(kRequestPipe);
-  ASSERT_TRUE(request.connected()) << request.error();
-  ASSERT_EQ(ResultOf(request.Send(SubmitMessage("pkg").span())), kDone);
-  ASSERT_EQ(ResultOf(request.Send(SubmitMessage("pkg").Instance(0x1A).span())), kDone);
-
-  AgentConnection info(kInfoPipe);
-  ASSERT_TRUE(info.connected()) << info.error();
-  const Reply reply = info.Send(Query("pkg").span());
-  ASSERT_GT(reply.size(), ipc::kStatusRecordSize + ipc::kItemHeaderSize);
-  EXPECT_EQ(ResultOf(reply), kDone);
-  EXPECT_EQ(StatusOf(reply), store::kQueued);
-  EXPECT_EQ(ReadU32(reply, ipc::kStatusRecordSize), ipc::kTimeStampItem);
-  const std::uint32_t item_length = ReadU32(reply, ipc::kStatusRecordSize + 4);
-  EXPECT_EQ(LengthOf(reply), ipc::kStatusRecordSize + ipc::kItemHeaderSize + item_length);
-  EXPECT_EQ(reply.size(), LengthOf(reply));
-  EXPECT_GT(item_length, 1u);                        // a text,
-  EXPECT_EQ(reply.back(), 0);                        // terminated
-  EXPECT_EQ(FieldText(Slice(std::span<const std::uint8_t>(reply), ipc::kRecordUiNameAt, ipc::kUiNameSize)),
-            "Test Software");
-  EXPECT_EQ(FieldText(Slice(std::span<const std::uint8_t>(reply), ipc::kRecordSoftwareVersionAt,
-                            ipc::kSoftwareVersionSize)),
-            "1.2.3.4");
-
-  std::vector<std::pair<std::string, std::uint32_t>> listed;
-  for (std::uint32_t index = 0; index < 10; ++index) {
-    const Reply entry = info.Send(Enumerate(index).span());
-    if (ResultOf(entry) == kNothingToReport) break;
-    ASSERT_EQ(ResultOf(entry), kDone) << index;
-    EXPECT_GT(LengthOf(entry), ipc::kStatusRecordSize);
-    listed.emplace_back(NameOf(entry), ReadU32(entry, ipc::kRecordInstanceNumberAt));
-  }
-  EXPECT_EQ(listed, (std::vector<std::pair<std::string, std::uint32_t>>{{"pkg", 0}, {"pkg", 0x1A}}));
-}
-
-TEST_F(Dispatcher, CancelsOneOrEveryActiveRequest) {
-  AgentConnection client(kRequestPipe);
-  ASSERT_TRUE(client.connected()) << client.error();
-  EXPECT_EQ(ResultOf(client.Send(Cancel("pkg").span())), kNoSuchRequest);
-  EXPECT_EQ(ResultOf(client.Send(Cancel("*").span())), kNothingToReport);
-
-  ASSERT_EQ(ResultOf(client.Send(SubmitMessage("pkg").span())), kDone);
-  Reply reply = client.Send(Cancel("pkg").span());
-  EXPECT_EQ(ResultOf(reply), kDone);
-  EXPECT_EQ(StatusOf(reply), store::kCancelled);
-  EXPECT_EQ(StatusOf(client.Send(Query("pkg").span())), store::kCancelled);
-  EXPECT_EQ(ResultOf(client.Send(Cancel("pkg").span())), kCannotCancel);
-  EXPECT_EQ(ResultOf(client.Send(Cancel("*").span())), kNothingToReport);  // none is active
-
-  ASSERT_EQ(ResultOf(client.Send(SubmitMessage("alpha").span())), kDone);
-  ASSERT_EQ(ResultOf(client.Send(SubmitMessage("beta").Instance(7).span())), kDone);
-  reply = client.Send(Cancel("*").span());
-  EXPECT_EQ(ResultOf(reply), kDone);
-  EXPECT_EQ(StatusOf(reply), store::kCancelled);
-  EXPECT_EQ(NameOf(reply), "beta");
-  EXPECT_EQ(ReadU32(reply, ipc::kRecordInstanceNumberAt), 7u);
-  EXPECT_EQ(StatusOf(client.Send(Query("alpha").span())), store::kCancelled);
-  EXPECT_EQ(StatusOf(client.Send(Query("beta").Instance(7).span())), store::kCancelled);
-
-  // Postponed requests: none, whatever else is stored.
-  for (const std::uint32_t type : {ipc::kQueryPostponed, ipc::kInstallPostponedNow}) {
-    reply = client.Send(Query("", type).span());
-    ASSERT_EQ(reply.size(), ipc::kStatusRecordSize);
-    EXPECT_EQ(ResultOf(reply), kNothingToReport);
-    EXPECT_EQ(StatusOf(reply), 0u);
-  }
-}
-
-TEST_F(Dispatcher, SetsTheUserAgentOnlyFromAWholeItem) {
-  auto set_user_agent = [](std::string_view text) {
-    return std::move(MessageBuilder(ipc::kSetUserAgent).TextItem(ipc::kUserAgentItem, text));
-  };
-  AgentConnection client(kRequestPipe);
-  ASSERT_TRUE(client.connected()) << client.error();
-  EXPECT_EQ(ResultOf(client.Send(MessageBuilder(ipc::kSetUserAgent).span())), kBadMessage);
-  const std::string longest(kUserAgentCapacity - 1, 'u');
-  EXPECT_EQ(ResultOf(client.Send(set_user_agent(longest).span())), kDone);
-  EXPECT_EQ(test::StoredUserAgent(), std::wstring(longest.begin(), longest.end()));
-
-  EXPECT_EQ(ResultOf(client.Send(set_user_agent("Agent/2.0").span())), kDone);
-  EXPECT_EQ(test::StoredUserAgent(), L"Agent/2.0");
-  // A text that does not fit the buffer is refused, and the user agent stays.
-  EXPECT_EQ(ResultOf(client.Send(set_user_agent(std::string(kUserAgentCapacity, 'v')).span())), kBadMessage);
-  EXPECT_EQ(test::StoredUserAgent(), L"Agent/2.0");
 }
 
 }  // namespace
