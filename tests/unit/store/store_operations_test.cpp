@@ -5,6 +5,7 @@
 #include <array>
 #include <cwchar>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "common/bytes.h"
@@ -150,6 +151,10 @@ TEST(RequestKeyValues, ReadBackAndStringsEndInsideTheirBuffers) {
   ASSERT_EQ(SetUserAgent(HKEY_LOCAL_MACHINE, service_key, L"Agent/2.0"), 0u);
   wchar_t agent[260] = {};
   ASSERT_EQ(GetUserAgent(HKEY_LOCAL_MACHINE, service_key, agent, sizeof(agent)), 0u);
+  EXPECT_STREQ(agent, L"Agent/2.0");
+  // 260 characters leave no room for the terminator: the buffer keeps what it held.
+  ASSERT_EQ(SetUserAgent(HKEY_LOCAL_MACHINE, service_key, std::wstring(260, L'u').c_str()), 0u);
+  EXPECT_EQ(GetUserAgent(HKEY_LOCAL_MACHINE, service_key, agent, sizeof(agent)), static_cast<DWORD>(ERROR_MORE_DATA));
   EXPECT_STREQ(agent, L"Agent/2.0");
   EXPECT_EQ(SetUserAgent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QFUpdateTests\\NoSuchKey", L"x"), 2u);  // never created
 }
