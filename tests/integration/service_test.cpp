@@ -56,8 +56,8 @@ TEST(Service, StartsRunningWithItsNamedObjectsAndStopsWithinSeconds) {
 
 TEST(Service, RunFromAConsoleWithoutArgumentsReturnsZero) {
   const auto run = test::RunProcess(L"\"" + test::BuiltProgram(L"qfupdate.exe") + L"\"");
-  ASSERT_TRUE(run.finished);
-  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_TRUE(run.finished) << run.output;
+  EXPECT_EQ(run.exit_code, 0u) << run.output;
 }
 
 }  // namespace
