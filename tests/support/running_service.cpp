@@ -97,14 +97,6 @@ std::vector<std::wstring> RequestKeyNames() {
   return names;
 }
 
-bool SetRequestKeyDword(const std::wstring& key_name, const wchar_t* value, DWORD data) {
-  const std::wstring path = std::wstring(store::kServiceKeyPath) + L"\\" + key_name;
-  UniqueHkey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return false;
-  return ::RegSetValueExW(key.get(), value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data)) ==
-         ERROR_SUCCESS;
-}
-
 std::optional<std::wstring> StoredUserAgent() {
   wchar_t text[1024] = {};
   DWORD size = sizeof(text) - sizeof(wchar_t);

@@ -49,8 +49,6 @@ class AgentConnection {
 
 // The names of the subkeys of the service key (the request keys), in enumeration order.
 [[nodiscard]] std::vector<std::wstring> RequestKeyNames();
-// Writes a REG_DWORD value into the request key named key_name (e.g. L"pkg_0000001A").
-[[nodiscard]] bool SetRequestKeyDword(const std::wstring& key_name, const wchar_t* value, DWORD data);
 // The text of the service key's "UserAgent" value, or nothing when it is missing.
 [[nodiscard]] std::optional<std::wstring> StoredUserAgent();
 
