@@ -6,6 +6,7 @@
 #include "common/bytes.h"
 #include "common/utf.h"
 #include "ipc/message.h"
+#include "store/due_time.h"
 
 namespace qfu::ctl {
 namespace {
@@ -104,35 +105,23 @@ bool Expect(std::string_view text, std::size_t& pos, char c) {
   return true;
 }
 
-struct Clock {
+struct TimeOfDay {
   std::uint16_t hour = 0;
   std::uint16_t minute = 0;
 };
 
 // "H:MM" or "HH:MM", 00:00 to 23:59.
-std::optional<Clock> ReadClock(std::string_view text, std::size_t& pos) {
+std::optional<TimeOfDay> ReadTimeOfDay(std::string_view text, std::size_t& pos) {
   const auto hour = ReadDigits(text, pos, 1, 2);
   if (!hour || !Expect(text, pos, ':')) return std::nullopt;
   const auto minute = ReadDigits(text, pos, 2, 2);
   if (!minute || *hour > 23 || *minute > 59) return std::nullopt;
-  return Clock{static_cast<std::uint16_t>(*hour), static_cast<std::uint16_t>(*minute)};
+  return TimeOfDay{static_cast<std::uint16_t>(*hour), static_cast<std::uint16_t>(*minute)};
 }
 
-bool IsLeapYear(std::uint32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-std::uint32_t DaysInMonth(std::uint32_t year, std::uint32_t month) {
-  constexpr std::uint32_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-struct StartTime {
-  std::uint16_t year = 0, month = 0, day = 0;
-  Clock clock;
-};
-
-// "YYYY-MM-DD HH:MM" (a "T" may stand for the space); the year within what Windows' system
-// time can hold, the day within its month.
-std::optional<StartTime> ParseStartTime(std::string_view text) {
+// "YYYY-MM-DD HH:MM" (a "T" may stand for the space): a local date and time that the agent
+// can schedule (the year within what Windows' system time holds, the day within its month).
+std::optional<LocalDateTime> ParseStartTime(std::string_view text) {
   std::size_t pos = 0;
   const auto year = ReadDigits(text, pos, 4, 4);
   if (!year || !Expect(text, pos, '-')) return std::nullopt;
@@ -141,21 +130,24 @@ std::optional<StartTime> ParseStartTime(std::string_view text) {
   const auto day = ReadDigits(text, pos, 1, 2);
   if (!day || pos >= text.size() || (text[pos] != ' ' && text[pos] != 'T')) return std::nullopt;
   ++pos;
-  const auto clock = ReadClock(text, pos);
-  if (!clock || pos != text.size()) return std::nullopt;
-  if (*year < 1601 || *year > 30827 || *month < 1 || *month > 12 || *day < 1 || *day > DaysInMonth(*year, *month)) {
-    return std::nullopt;
-  }
-  return StartTime{static_cast<std::uint16_t>(*year), static_cast<std::uint16_t>(*month),
-                   static_cast<std::uint16_t>(*day), *clock};
+  const auto time = ReadTimeOfDay(text, pos);
+  if (!time || pos != text.size()) return std::nullopt;
+  LocalDateTime start;
+  start.year = static_cast<std::uint16_t>(*year);
+  start.month = static_cast<std::uint16_t>(*month);
+  start.day = static_cast<std::uint16_t>(*day);
+  start.hour = time->hour;
+  start.minute = time->minute;
+  if (!store::IsValidLocalDateTime(start)) return std::nullopt;
+  return start;
 }
 
 // "HH:MM-HH:MM".
-std::optional<std::pair<Clock, Clock>> ParseWindow(std::string_view text) {
+std::optional<std::pair<TimeOfDay, TimeOfDay>> ParseWindow(std::string_view text) {
   std::size_t pos = 0;
-  const auto start = ReadClock(text, pos);
+  const auto start = ReadTimeOfDay(text, pos);
   if (!start || !Expect(text, pos, '-')) return std::nullopt;
-  const auto end = ReadClock(text, pos);
+  const auto end = ReadTimeOfDay(text, pos);
   if (!end || pos != text.size()) return std::nullopt;
   return std::pair{*start, *end};
 }
@@ -313,8 +305,8 @@ bool BuildSubmit(const GivenOptions& given, std::vector<std::uint8_t>& message, 
     WriteU16(message, ipc::kStartYearAt, start->year);
     WriteU16(message, ipc::kStartMonthAt, start->month);
     WriteU16(message, ipc::kStartDayAt, start->day);
-    WriteU16(message, ipc::kStartHourAt, start->clock.hour);
-    WriteU16(message, ipc::kStartMinuteAt, start->clock.minute);
+    WriteU16(message, ipc::kStartHourAt, start->hour);
+    WriteU16(message, ipc::kStartMinuteAt, start->minute);
     request_flags |= flags::kStartTime;
   }
   if (const std::string* text = given.Find("--window")) {
