@@ -16,7 +16,9 @@ trap 'rm -rf "$out"' EXIT
 count=0
 while IFS= read -r source; do
   clang++ "${flags[@]}" -I"$(dirname "$source")" "$source" -o "$out/object.o"
-  file "$out/object.o" | grep -q 'Aarch64 COFF' || { echo "not an ARM64 object: $source"; exit 1; }
+  # A COFF object starts with its machine type, little-endian: 0xAA64 for ARM64.
+  machine=$(od -An -tx1 -N2 "$out/object.o" | tr -d ' \n')
+  [ "$machine" = "64aa" ] || { echo "not an ARM64 object ($machine): $source"; exit 1; }
   count=$((count + 1))
 done < <(find src tools -name '*.cpp' | sort)
 echo "ARM64 compile check: $count sources compiled to ARM64 COFF objects"

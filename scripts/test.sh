@@ -10,6 +10,9 @@ FUZZ_SECONDS="${QFU_FUZZ_SECONDS:-60}"
 
 qfu_install_packages
 
+echo "== layer check"
+scripts/layer_check.sh
+
 echo "== native build and tests (ASan, UBSan)"
 qfu_build native
 ctest --preset native --output-on-failure

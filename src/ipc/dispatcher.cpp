@@ -8,13 +8,17 @@
 #include "common/bytes.h"
 #include "common/mutex_guard.h"
 #include "common/utf.h"
+#include "store/enqueue.h"
+#include "store/request_name.h"
 #include "store/request_time.h"
-#include "store/status_record.h"
+#include "wire/status_record.h"
 #include "store/store_operations.h"
-#include "store/update_status.h"
+#include "wire/update_status.h"
 #include "store/user_agent.h"
 
 namespace qfu::ipc {
+
+using namespace wire;
 namespace {
 
 // The request name that cancels every active request.
@@ -48,7 +52,7 @@ std::uint32_t SubmitRequestMessage(ProcessObjects& objects, Bytes message, Statu
   const RequestMessage request(message);
   if (!store::IsAcceptableRequestName(request.request_name_field())) return result::kBadMessage;
   const DWORD read = store::ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
-  if (read == ERROR_SUCCESS && store::BlocksResubmission(record.update_status())) return result::kAlreadyExists;
+  if (read == ERROR_SUCCESS && wire::BlocksResubmission(record.update_status())) return result::kAlreadyExists;
   return store::EnqueueRequest(objects, message, 0, record);
 }
 
@@ -94,7 +98,7 @@ std::uint32_t CancelAll(ProcessObjects& objects, Bytes message, StatusRecord rec
     std::array<std::uint8_t, kStatusRecordSize> scratch{};
     const StatusRecord stored(scratch);
     if (store::ReadRequestStatus(objects, name, instance_number, stored) != ERROR_SUCCESS ||
-        store::IsFinalStatus(stored.update_status())) {
+        wire::IsFinalStatus(stored.update_status())) {
       continue;
     }
     std::copy(name.begin(), name.end(), named.begin() + kRequestNameAt);
@@ -119,7 +123,7 @@ std::uint32_t CancelRequestMessage(ProcessObjects& objects, Bytes message, Statu
 
 void Dispatch(ProcessObjects& objects, Bytes message, MutableBytes reply) {
   StatusRecord record(reply);
-  store::PrepareStatusRecord(message, record);
+  wire::PrepareStatusRecord(message, record);
   std::uint32_t outcome = result::kBadMessage;
   switch (RequestMessage(message).type()) {
     case kSetUserAgent: outcome = SetUserAgentMessage(objects, message); break;
@@ -127,9 +131,9 @@ void Dispatch(ProcessObjects& objects, Bytes message, MutableBytes reply) {
     case kQueryRequest: outcome = QueryRequestMessage(objects, message, reply); break;
     case kEnumerateRequests: outcome = EnumerateRequestsMessage(objects, message, reply); break;
     case kCancelRequest: outcome = CancelRequestMessage(objects, message, record); break;
-    case kQueryPostponed: outcome = store::FindPostponedRequests(objects, record, store::kQueryPostponed); break;
+    case kQueryPostponed: outcome = store::FindPostponedRequests(objects, record, store::PostponedMode::kQuery); break;
     case kInstallPostponedNow:
-      outcome = store::FindPostponedRequests(objects, record, store::kInstallPostponedNow);
+      outcome = store::FindPostponedRequests(objects, record, store::PostponedMode::kInstallNow);
       break;
     default: break;
   }

@@ -1,11 +1,11 @@
 #pragma once
-#include "ipc/message.h"
-#include "service/process_objects.h"
+#include "wire/message.h"
+#include "store/process_objects.h"
 
 namespace qfu::ipc {
 
 // Carries out one request message that passed the pipe server's checks and fills the reply
 // (a buffer of kReplyCapacity bytes); the reply's length field says how many bytes to send.
-void Dispatch(ProcessObjects& objects, Bytes message, MutableBytes reply);
+void Dispatch(ProcessObjects& objects, wire::Bytes message, wire::MutableBytes reply);
 
 }  // namespace qfu::ipc

@@ -14,6 +14,8 @@
 namespace qfu::ipc {
 namespace {
 
+using namespace wire;
+
 // Every access right, standard and specific, for Everyone on the info pipe.
 constexpr DWORD kInfoPipeAccessMask = 0x1FFFFF;
 // Query information and read memory: enough to read the client's main module path.
@@ -173,7 +175,7 @@ void ServeConnection(Connection& connection) {
     }
     const RequestMessage request(bytes);
     record.set_instance_number(request.instance_number());
-    if (connection.kind == PipeKind::kInfo && !IsInfoPipeMessageType(request.type())) {
+    if (connection.kind == PipeKind::kInfo && !wire::IsInfoPipeMessageType(request.type())) {
       SendErrorReply(pipe, reply, result::kBadMessage, ERROR_ACCESS_DENIED);
       return;
     }
@@ -197,7 +199,7 @@ DWORD WINAPI ConnectionThread(LPVOID argument) {
 
 UniqueFile CreateInstance(const std::wstring& name, SECURITY_ATTRIBUTES* security) {
   return UniqueFile(::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, kPipeMode, PIPE_UNLIMITED_INSTANCES,
-                                       kPipeOutBufferSize, kPipeInBufferSize, 0, security));
+                                       wire::kPipeOutBufferSize, wire::kPipeInBufferSize, 0, security));
 }
 
 DWORD WINAPI ListenerThread(LPVOID argument) {
@@ -226,11 +228,6 @@ DWORD WINAPI ListenerThread(LPVOID argument) {
 }
 
 }  // namespace
-
-bool IsInfoPipeMessageType(std::uint32_t type) noexcept {
-  return type == kQueryRequest || type == kEnumerateRequests || type == kQueryPostponed ||
-         type == kInstallPostponedNow;
-}
 
 DWORD StartPipeListener(ProcessObjects& objects, PipeKind kind, const std::wstring& pipe_name) {
   auto* context = new (std::nothrow) ListenerContext{&objects, kind, pipe_name};

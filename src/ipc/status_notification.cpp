@@ -3,22 +3,24 @@
 #include <array>
 
 #include "common/handle.h"
-#include "store/status_record.h"
-#include "store/update_status.h"
+#include "wire/status_record.h"
+#include "wire/update_status.h"
 
 namespace qfu::ipc {
+
+using namespace wire;
 
 void BuildStatusNotification(Bytes message, std::uint32_t status, std::uint32_t detail,
                              MutableBytes notification) noexcept {
   StatusRecord record(notification);
-  store::PrepareStatusRecord(message, record);
+  wire::PrepareStatusRecord(message, record);
   record.set_update_status(status);
   record.set_system_error_code(detail);
 }
 
 void NotifyStatus(const wchar_t* pipe_name, Bytes message, std::uint32_t status, std::uint32_t detail) noexcept {
   // A new request is not announced, only its later changes.
-  if (status == store::kQueued) return;
+  if (status == wire::kQueued) return;
   std::array<std::uint8_t, kStatusRecordSize> notification{};
   BuildStatusNotification(message, status, detail, notification);
 

@@ -5,23 +5,39 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
+#include <utility>
 
-#include "ipc/message.h"
+#include "store/store_ports.h"
+#include "wire/message.h"
+#include "wire/pipes.h"
 
 namespace qfu::ipc {
 
-inline constexpr const wchar_t* kStatusPipeName = L"\\\\.\\pipe\\qfupdateagent_status";
 // How long one wait for a free instance of a busy status pipe lasts.
 inline constexpr DWORD kStatusPipeBusyWaitMs = 20000;
 
 // Fills the 159-byte notification for a status change of the request in message: its
 // identity, the status and detail code, result code 0 and a zero SoftwareVersion.
-void BuildStatusNotification(Bytes message, std::uint32_t status, std::uint32_t detail,
-                             MutableBytes notification) noexcept;
+void BuildStatusNotification(wire::Bytes message, std::uint32_t status, std::uint32_t detail,
+                             wire::MutableBytes notification) noexcept;
 
 // Sends the notification for the status change to the pipe named pipe_name (kStatusPipeName
 // in production). Queued (2) is never announced. Waits up to kStatusPipeBusyWaitMs at a time
 // while every instance is busy; any other failure drops the notification. Nothing is reported.
-void NotifyStatus(const wchar_t* pipe_name, Bytes message, std::uint32_t status, std::uint32_t detail) noexcept;
+void NotifyStatus(const wchar_t* pipe_name, wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept;
+
+// The store's status reporter: notifies the status pipe of the given name.
+class StatusPipeReporter final : public store::StatusReporter {
+ public:
+  explicit StatusPipeReporter(std::wstring pipe_name = wire::kStatusPipeName) : pipe_name_(std::move(pipe_name)) {}
+  void StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept override {
+    NotifyStatus(pipe_name_.c_str(), message, status, detail);
+  }
+  [[nodiscard]] const std::wstring& pipe_name() const noexcept { return pipe_name_; }
+
+ private:
+  std::wstring pipe_name_;
+};
 
 }  // namespace qfu::ipc

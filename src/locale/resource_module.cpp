@@ -4,10 +4,9 @@ namespace qfu::locale {
 
 // Not built yet: the language choice and the translated resource DLLs. Until then the
 // prompt texts come from the program's own module.
-HMODULE SelectResourceModule(HMODULE own_module) { return own_module; }
-
-void ReleaseResourceModule(HMODULE module) {
-  if (module != nullptr && module != ::GetModuleHandleW(nullptr)) ::FreeLibrary(module);
+HMODULE SelectResourceModule(HMODULE own_module, UniqueModule& loaded) {
+  loaded.reset();
+  return own_module;
 }
 
 }  // namespace qfu::locale

@@ -1,10 +1,13 @@
 #include "service/service_host.h"
 
+#include "common/system_clock.h"
+#include "ipc/status_notification.h"
+#include "package/package_files.h"
 #include "ipc/pipe_server.h"
 #include "locale/resource_module.h"
 #include "service/event_log.h"
 #include "service/service_install.h"
-#include "store/recovery.h"
+#include "worker/recovery.h"
 #include "store/user_agent.h"
 
 namespace qfu::service {
@@ -18,12 +21,17 @@ struct ServiceState {
   DWORD checkpoint = 1;
   UniqueHandle stop_event;
   ProcessObjects objects;
+  ipc::StatusPipeReporter status_pipe;
+  package::PackageFiles package_files;
   worker::QueueWorkerArgs worker_args;
 };
 
+// Made once and never destroyed: pipe connection threads and the timer-queue thread may still
+// use the process-wide objects while the process ends, so no static destructor may close
+// their handles or free the request list under them.
 ServiceState& State() {
-  static ServiceState state;
-  return state;
+  static ServiceState* const state = new ServiceState;
+  return *state;
 }
 
 // Reports a pending state with the next checkpoint, or a settled one with checkpoint 0.
@@ -69,6 +77,8 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   ReportStatus(SERVICE_START_PENDING, 0, kStartPendingWaitHintMs);
   s.stop_event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));  // manual-reset, not signalled
   if (s.stop_event) {
+    s.objects.status_reporter = &s.status_pipe;
+    s.objects.package_files = &s.package_files;
     s.worker_args.stop_event = s.stop_event.get();
     UniqueHandle worker_thread;
     if (RunStartupSequence(s.objects, s.worker_args, worker_thread) == ERROR_SUCCESS) {
@@ -84,7 +94,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 
 DWORD RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worker_args, UniqueHandle& worker_thread) {
   worker_thread.reset();
-  objects.resource_module = locale::SelectResourceModule(::GetModuleHandleW(nullptr));
+  objects.resource_module = locale::SelectResourceModule(::GetModuleHandleW(nullptr), objects.loaded_resource_module);
   objects.newer_windows = ReadNewerWindowsFlag();
   SystemClock::Seed(::GetTickCount());  // random delays are drawn from the clock's generator
   objects.requests.Clear();
@@ -98,7 +108,7 @@ DWORD RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worke
   (void)store::GetUserAgent(objects.registry_root, objects.service_key_path.c_str(), objects.user_agent,
                             kUserAgentReadBytes);
 
-  store::RecoverStoredRequests(objects);
+  worker::RecoverStoredRequests(objects);
 
   // The periodic wake: a failure only leaves the worker to the other wake-ups.
   HANDLE timer = nullptr;
@@ -110,11 +120,11 @@ DWORD RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worke
   worker_args.objects = &objects;
   worker_thread.reset(::CreateThread(nullptr, 0, worker::QueueWorkerThread, &worker_args, 0, nullptr));
   if (!worker_thread) return ::GetLastError();
-  if (const DWORD error = ipc::StartPipeListener(objects, ipc::PipeKind::kRequest, ipc::kRequestPipeName);
+  if (const DWORD error = ipc::StartPipeListener(objects, ipc::PipeKind::kRequest, wire::kRequestPipeName);
       error != ERROR_SUCCESS) {
     return error;
   }
-  if (const DWORD error = ipc::StartPipeListener(objects, ipc::PipeKind::kInfo, ipc::kInfoPipeName);
+  if (const DWORD error = ipc::StartPipeListener(objects, ipc::PipeKind::kInfo, wire::kInfoPipeName);
       error != ERROR_SUCCESS) {
     return error;
   }

@@ -2,20 +2,10 @@
 
 #include <limits>
 
-#include "ipc/message.h"
+#include "wire/message.h"
 
 namespace qfu::store {
 namespace {
-
-constexpr std::uint16_t kFirstFileTimeYear = 1601;
-constexpr std::uint16_t kLastSystemTimeYear = 30827;
-
-bool IsLeapYear(unsigned year) noexcept { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-unsigned DaysInMonth(unsigned year, unsigned month) noexcept {
-  static constexpr unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
 
 std::int64_t ClampToInt64(std::uint64_t value) noexcept {
   constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
@@ -24,15 +14,8 @@ std::int64_t ClampToInt64(std::uint64_t value) noexcept {
 
 }  // namespace
 
-bool IsValidLocalDateTime(const LocalDateTime& time) noexcept {
-  if (time.year < kFirstFileTimeYear || time.year > kLastSystemTimeYear) return false;
-  if (time.month < 1 || time.month > 12) return false;
-  if (time.day < 1 || time.day > DaysInMonth(time.year, time.month)) return false;
-  return time.hour < 24 && time.minute < 60 && time.second < 60 && time.milliseconds < 1000;
-}
-
 bool HasRandomDelay(std::uint32_t request_flags, std::uint32_t minimum, std::uint32_t maximum) noexcept {
-  return (minimum != 0 || maximum != 0) && (request_flags & ipc::flags::kDownloadWhenDisconnected) == 0;
+  return (minimum != 0 || maximum != 0) && (request_flags & wire::flags::kDownloadWhenDisconnected) == 0;
 }
 
 std::uint64_t RandomDelayMinutes(std::uint32_t minimum, std::uint32_t maximum, std::uint32_t draw) noexcept {

@@ -13,10 +13,6 @@ inline constexpr std::uint64_t kFileTimeUnitsPerMs = 10000;
 inline constexpr std::uint64_t kFileTimeUnitsPerMinute = 600000000;
 inline constexpr std::uint64_t kMsPerMinute = 60000;
 
-// True when the fields name a real local date and time (years 1601 to 30827, the day inside
-// its month, hour below 24, minute below 60).
-[[nodiscard]] bool IsValidLocalDateTime(const LocalDateTime& time) noexcept;
-
 // True when a random delay applies: a bound is not 0 and the flags lack 0x4.
 [[nodiscard]] bool HasRandomDelay(std::uint32_t request_flags, std::uint32_t minimum, std::uint32_t maximum) noexcept;
 

@@ -17,8 +17,8 @@ int HexDigitValue(WideChar c) {
 }
 
 // The text of a request name field: up to its NUL, never past its 37 bytes.
-std::string_view NameFieldText(ipc::Bytes request_name_field) noexcept {
-  return FieldText(request_name_field.first(std::min(request_name_field.size(), ipc::kRequestNameSize)));
+std::string_view NameFieldText(wire::Bytes request_name_field) noexcept {
+  return FieldText(request_name_field.first(std::min(request_name_field.size(), wire::kRequestNameSize)));
 }
 
 }  // namespace
@@ -34,22 +34,16 @@ WideString FormatRequestKeyName(WideStringView name, std::uint32_t instance_numb
   return key_name;
 }
 
-WideString BuildRequestKeyPath(WideStringView root, ipc::Bytes request_name_field, std::uint32_t instance_number) {
+WideString BuildRequestKeyPath(WideStringView root, wire::Bytes request_name_field, std::uint32_t instance_number) {
   WideString path(root);
   path.push_back('\\');
   path += FormatRequestKeyName(Utf8ToWide(NameFieldText(request_name_field)), instance_number);
   return path;
 }
 
-bool IsStorableRequestName(ipc::Bytes request_name_field) noexcept {
+bool IsStorableRequestName(wire::Bytes request_name_field) noexcept {
   const std::string_view text = NameFieldText(request_name_field);
   return !text.empty() && text.find('\\') == std::string_view::npos;
-}
-
-bool IsAcceptableRequestName(ipc::Bytes request_name_field) noexcept {
-  if (!IsStorableRequestName(request_name_field)) return false;
-  const std::string_view text = NameFieldText(request_name_field);
-  return text.find_first_of("_/:") == std::string_view::npos && text.find("..") == std::string_view::npos;
 }
 
 std::optional<ParsedKeyName> ParseRequestKeyName(WideStringView key_name) {
@@ -58,7 +52,7 @@ std::optional<ParsedKeyName> ParseRequestKeyName(WideStringView key_name) {
   const auto underscore = key_name.find(WideChar{'_'});
   const WideStringView name = key_name.substr(0, underscore);
   const std::string utf8 = WideToUtf8(name);
-  if (utf8.empty() || utf8.size() >= ipc::kRequestNameSize) return std::nullopt;
+  if (utf8.empty() || utf8.size() >= wire::kRequestNameSize) return std::nullopt;
 
   ParsedKeyName parsed;
   std::copy(utf8.begin(), utf8.end(), parsed.name.begin());

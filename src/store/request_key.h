@@ -8,7 +8,7 @@
 #include <span>
 
 #include "common/wide.h"
-#include "ipc/message.h"
+#include "wire/message.h"
 
 namespace qfu::store {
 
@@ -20,26 +20,20 @@ inline constexpr std::size_t kRequestKeyPathCapacity = 520;
 // Longest key name an enumeration hands back, in UTF-16 units with the terminator.
 inline constexpr std::size_t kKeyNameCapacity = 260;
 
-using RequestNameField = std::array<std::uint8_t, ipc::kRequestNameSize>;
+using RequestNameField = std::array<std::uint8_t, wire::kRequestNameSize>;
 
 // Returns the request key's name: the name, or "name_%08X" when the instance number is not 0.
 [[nodiscard]] WideString FormatRequestKeyName(WideStringView name, std::uint32_t instance_number);
 
 // Returns root + "\" + the key name for the 37-byte UTF-8 request name field (read up to its
 // NUL, never past the field). root is the service key path in production.
-[[nodiscard]] WideString BuildRequestKeyPath(WideStringView root, ipc::Bytes request_name_field,
+[[nodiscard]] WideString BuildRequestKeyPath(WideStringView root, wire::Bytes request_name_field,
                                              std::uint32_t instance_number);
 
 // True when the 37-byte request name field can name a request key: its text is not empty
 // (that would address the service key itself) and holds no backslash (that would reach a key
 // below another request's key).
-[[nodiscard]] bool IsStorableRequestName(ipc::Bytes request_name_field) noexcept;
-
-// True when a submitted request may carry this name: storable, and without "_" (the key name
-// would split there when the keys are enumerated, losing the request at the next start), "/",
-// ":" or ".." (the name also names the package directory, which must stay inside the working
-// directory).
-[[nodiscard]] bool IsAcceptableRequestName(ipc::Bytes request_name_field) noexcept;
+[[nodiscard]] bool IsStorableRequestName(wire::Bytes request_name_field) noexcept;
 
 struct ParsedKeyName {
   RequestNameField name{};  // UTF-8, NUL-padded: at most 36 bytes of text

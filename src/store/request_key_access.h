@@ -8,8 +8,9 @@
 
 #include "common/handle.h"
 #include "common/mutex_guard.h"
-#include "ipc/message.h"
-#include "service/process_objects.h"
+#include "wire/message.h"
+#include "store/process_objects.h"
+#include "store/registry_value.h"
 #include "store/request_key.h"
 
 namespace qfu::store {
@@ -21,7 +22,7 @@ enum class KeyAccess { kRead, kWrite };
 // open gives its error; a failed mutex wait gives 0 and does nothing. The key is closed
 // before the mutex is released.
 template <typename Body>
-[[nodiscard]] DWORD AccessRequestKey(ProcessObjects& objects, ipc::Bytes request_name_field,
+[[nodiscard]] DWORD AccessRequestKey(ProcessObjects& objects, wire::Bytes request_name_field,
                                      std::uint32_t instance_number, KeyAccess access, Body&& body) {
   if (!IsStorableRequestName(request_name_field)) return ERROR_INVALID_NAME;
   const std::wstring path = BuildRequestKeyPath(objects.service_key_path, request_name_field, instance_number);
@@ -37,17 +38,5 @@ template <typename Body>
   if (open != ERROR_SUCCESS) return static_cast<DWORD>(open);
   return body(key.get());
 }
-
-// Reads a value of at most size bytes into buffer, whatever its registry type; returns the
-// Win32 error.
-[[nodiscard]] DWORD QueryValue(HKEY key, const wchar_t* name, void* buffer, DWORD size) noexcept;
-
-// Reads a string value into buffer (size in bytes), which is cleared first and always ends
-// terminated inside its size: a text that fills the buffer loses its last unit. Returns the
-// Win32 error; the buffer then holds the empty text.
-[[nodiscard]] DWORD QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD size) noexcept;
-
-// Writes a value of the given type and size; returns the Win32 error.
-[[nodiscard]] DWORD SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD size) noexcept;
 
 }  // namespace qfu::store

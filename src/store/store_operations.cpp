@@ -5,10 +5,8 @@
 #include <new>
 
 #include "common/utf.h"
-#include "ipc/status_notification.h"
-#include "package/package_files.h"
 #include "store/request_key_access.h"
-#include "store/update_status.h"
+#include "wire/update_status.h"
 
 namespace qfu::store {
 namespace {
@@ -21,65 +19,41 @@ DWORD SetDword(HKEY key, const wchar_t* name, DWORD data) noexcept {
   return SetValue(key, name, REG_DWORD, &data, sizeof(data));
 }
 
-DWORD SetBinary(HKEY key, const wchar_t* name, ipc::Bytes data) noexcept {
+DWORD SetBinary(HKEY key, const wchar_t* name, wire::Bytes data) noexcept {
   return SetValue(key, name, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
 }
 
 // Copies a header field of the message into a zero-filled array of its full size, so that
 // exactly that many bytes are stored even for a message cut short.
 template <std::size_t N>
-std::array<std::uint8_t, N> FieldBytes(ipc::Bytes field) noexcept {
+std::array<std::uint8_t, N> FieldBytes(wire::Bytes field) noexcept {
   std::array<std::uint8_t, N> bytes{};
   std::copy_n(field.begin(), std::min(field.size(), N), bytes.begin());
   return bytes;
 }
 
-void CopyInto(ipc::Bytes from, ipc::MutableBytes to) noexcept {
+void CopyInto(wire::Bytes from, wire::MutableBytes to) noexcept {
   std::copy_n(from.begin(), std::min(from.size(), to.size()), to.begin());
 }
 
-bool SameRequestName(ipc::Bytes a, ipc::Bytes b) noexcept { return std::equal(a.begin(), a.end(), b.begin(), b.end()); }
+bool SameRequestName(wire::Bytes a, wire::Bytes b) noexcept { return std::equal(a.begin(), a.end(), b.begin(), b.end()); }
 
 }  // namespace
 
-DWORD QueryValue(HKEY key, const wchar_t* name, void* buffer, DWORD size) noexcept {
-  return static_cast<DWORD>(::RegQueryValueExW(key, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &size));
-}
-
-DWORD QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD size) noexcept {
-  const DWORD units = size / sizeof(wchar_t);
-  if (units == 0) return ERROR_INVALID_PARAMETER;
-  std::fill_n(buffer, units, L'\0');
-  DWORD read = units * sizeof(wchar_t);
-  const LSTATUS status =
-      ::RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &read);
-  if (status != ERROR_SUCCESS) {
-    buffer[0] = L'\0';
-    return static_cast<DWORD>(status);
-  }
-  // A stored text need not end with a terminator: end it inside the buffer in any case.
-  buffer[std::min<DWORD>(read / sizeof(wchar_t), units - 1)] = L'\0';
-  return ERROR_SUCCESS;
-}
-
-DWORD SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD size) noexcept {
-  return static_cast<DWORD>(::RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size));
-}
-
-DWORD SetRequestStatus(ProcessObjects& objects, ipc::Bytes message, std::uint32_t status, std::uint32_t error_code,
+DWORD SetRequestStatus(ProcessObjects& objects, wire::Bytes message, std::uint32_t status, std::uint32_t error_code,
                        bool first_write) {
-  const ipc::RequestMessage request(message);
+  const wire::RequestMessage request(message);
   const DWORD result = AccessRequestKey(
       objects, request.request_name_field(), request.instance_number(), KeyAccess::kWrite, [&](HKEY key) {
         DWORD written = SetDword(key, value::kUpdateStatus, status);
         written |= SetDword(key, value::kSystemErrorCode, error_code);
         if (first_write) {
-          const auto ui_name = FieldBytes<ipc::kUiNameSize>(request.ui_name_field());
-          const auto version = FieldBytes<ipc::kSoftwareVersionSize>(request.software_version_field());
+          const auto ui_name = FieldBytes<wire::kUiNameSize>(request.ui_name_field());
+          const auto version = FieldBytes<wire::kSoftwareVersionSize>(request.software_version_field());
           written |= SetBinary(key, value::kInitialRequest, message);
           written |= SetBinary(key, value::kUiName, ui_name);
           written |= SetBinary(key, value::kSoftwareVersion, version);
-        } else if (IsFinalStatus(status)) {
+        } else if (wire::IsFinalStatus(status)) {
           // Pruned in the same hold of the registry mutex as the status write, so no reader
           // sees a final status beside a stored request. A missing value is no error.
           for (const wchar_t* name : kPrunedValues) ::RegDeleteValueW(key, name);
@@ -87,12 +61,12 @@ DWORD SetRequestStatus(ProcessObjects& objects, ipc::Bytes message, std::uint32_
         return written;
       });
   // After the registry mutex is released: a slow listener must not hold up the store.
-  ipc::NotifyStatus(objects.status_pipe_name.c_str(), message, status, error_code);
+  if (objects.status_reporter != nullptr) objects.status_reporter->StatusChanged(message, status, error_code);
   return result;
 }
 
-DWORD ReadRequestStatus(ProcessObjects& objects, ipc::Bytes request_name_field, std::uint32_t instance_number,
-                        ipc::StatusRecord record, MessageCopy* initial_request) {
+DWORD ReadRequestStatus(ProcessObjects& objects, wire::Bytes request_name_field, std::uint32_t instance_number,
+                        wire::StatusRecord record, MessageCopy* initial_request) {
   record.Clear();
   CopyInto(request_name_field, record.request_name_field());
   record.set_instance_number(instance_number);
@@ -101,8 +75,8 @@ DWORD ReadRequestStatus(ProcessObjects& objects, ipc::Bytes request_name_field, 
   return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kRead, [&](HKEY key) -> DWORD {
     DWORD status = 0;
     DWORD error_code = 0;
-    std::array<std::uint8_t, ipc::kUiNameSize> ui_name{};
-    std::array<std::uint8_t, ipc::kSoftwareVersionSize> version{};
+    std::array<std::uint8_t, wire::kUiNameSize> ui_name{};
+    std::array<std::uint8_t, wire::kSoftwareVersionSize> version{};
     // Only what was read in full reaches the record: a failed read leaves its field zero.
     DWORD read = ERROR_SUCCESS;
     auto query = [&](const wchar_t* name, void* buffer, std::size_t size) {
@@ -134,7 +108,7 @@ DWORD ReadRequestStatus(ProcessObjects& objects, ipc::Bytes request_name_field, 
   });
 }
 
-DWORD ReadCancelPending(ProcessObjects& objects, ipc::Bytes request_name_field, std::uint32_t instance_number,
+DWORD ReadCancelPending(ProcessObjects& objects, wire::Bytes request_name_field, std::uint32_t instance_number,
                         bool& cancel_pending) {
   cancel_pending = false;
   return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kRead, [&](HKEY key) {
@@ -145,25 +119,25 @@ DWORD ReadCancelPending(ProcessObjects& objects, ipc::Bytes request_name_field, 
   });
 }
 
-DWORD SetCancelPending(ProcessObjects& objects, ipc::Bytes request_name_field, std::uint32_t instance_number) {
+DWORD SetCancelPending(ProcessObjects& objects, wire::Bytes request_name_field, std::uint32_t instance_number) {
   return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kWrite,
                           [](HKEY key) { return SetDword(key, value::kCancelPending, 1); });
 }
 
-DWORD SetTargetPath(ProcessObjects& objects, ipc::Bytes request_name_field, std::uint32_t instance_number,
+DWORD SetTargetPath(ProcessObjects& objects, wire::Bytes request_name_field, std::uint32_t instance_number,
                     const wchar_t* path, DWORD size) {
   return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kWrite,
                           [&](HKEY key) { return SetValue(key, value::kTargetPath, REG_SZ, path, size); });
 }
 
-DWORD GetTargetPath(ProcessObjects& objects, ipc::Bytes request_name_field, std::uint32_t instance_number,
+DWORD GetTargetPath(ProcessObjects& objects, wire::Bytes request_name_field, std::uint32_t instance_number,
                     wchar_t* buffer, DWORD size) {
   if (size >= sizeof(wchar_t)) buffer[0] = L'\0';
   return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kRead,
                           [&](HKEY key) { return QueryStringValue(key, value::kTargetPath, buffer, size); });
 }
 
-DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, ipc::MutableBytes name,
+DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, wire::MutableBytes name,
                           std::uint32_t& instance_number) {
   std::fill(name.begin(), name.end(), std::uint8_t{0});
   instance_number = 0;
@@ -187,17 +161,17 @@ DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, ipc::MutableByte
   return ERROR_SUCCESS;
 }
 
-std::uint32_t CancelRequest(ProcessObjects& objects, ipc::Bytes message, ipc::StatusRecord record) {
-  const ipc::RequestMessage request(message);
-  PrepareStatusRecord(message, record);
+std::uint32_t CancelRequest(ProcessObjects& objects, wire::Bytes message, wire::StatusRecord record) {
+  const wire::RequestMessage request(message);
+  wire::PrepareStatusRecord(message, record);
   MutexPairGuard locks(objects.cancel_mutex.get(), objects.queue_mutex.get());
-  if (!locks.acquired()) return ipc::result::kCannotCancel;
+  if (!locks.acquired()) return wire::result::kCannotCancel;
 
   // A record waiting in the list is the same request only when both its name and its instance
   // number agree: cancelling one instance must never remove another.
   RequestRecord* match = nullptr;
   objects.requests.ForEach([&](RequestRecord& candidate) {
-    const ipc::RequestMessage waiting(candidate.message());
+    const wire::RequestMessage waiting(candidate.message());
     if (SameRequestName(waiting.request_name_field(), request.request_name_field()) &&
         waiting.instance_number() == request.instance_number()) {
       match = &candidate;
@@ -209,52 +183,52 @@ std::uint32_t CancelRequest(ProcessObjects& objects, ipc::Bytes message, ipc::St
   if (match != nullptr) {
     RequestRecordPtr cancelled = objects.requests.Unlink(match);
     locks.ReleaseSecond();
-    record.set_update_status(kCancelled);
+    record.set_update_status(wire::kCancelled);
     record.set_system_error_code(0);
-    (void)SetRequestStatus(objects, cancelled->message(), kCancelled, 0, false);
-    if (!ipc::RequestMessage(cancelled->message()).HasFlag(ipc::flags::kDryRun)) {
-      package::RemovePackageFiles(cancelled->target_path, false);
+    (void)SetRequestStatus(objects, cancelled->message(), wire::kCancelled, 0, false);
+    if (!wire::RequestMessage(cancelled->message()).HasFlag(wire::flags::kDryRun) && objects.package_files != nullptr) {
+      objects.package_files->RemovePackageFiles(cancelled->target_path, false);
     }
     cancelled.reset();  // cancels and closes its request timer
-    return ipc::result::kDone;
+    return wire::result::kDone;
   }
 
   // Not waiting: either the worker holds it, or it is not active at all.
   locks.ReleaseSecond();
   const DWORD read = ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
-  if (read != ERROR_SUCCESS || IsFinalStatus(record.update_status())) return ipc::result::kCannotCancel;
+  if (read != ERROR_SUCCESS || wire::IsFinalStatus(record.update_status())) return wire::result::kCannotCancel;
   (void)SetCancelPending(objects, request.request_name_field(), request.instance_number());
-  record.set_update_status(kCancelRequested);
+  record.set_update_status(wire::kCancelRequested);
   record.set_system_error_code(0);
   ::SetEvent(objects.update_event.get());  // the worker sees the flag at its next pass
-  return ipc::result::kDone;
+  return wire::result::kDone;
 }
 
-std::uint32_t FindPostponedRequests(ProcessObjects& objects, ipc::StatusRecord record, std::uint32_t mode) {
+std::uint32_t FindPostponedRequests(ProcessObjects& objects, wire::StatusRecord record, PostponedMode mode) {
   record.Clear();
   MutexGuard queue(objects.queue_mutex.get());
-  if (!queue.acquired()) return ipc::result::kNothingToReport;
+  if (!queue.acquired()) return wire::result::kNothingToReport;
 
   bool found = false;
   objects.requests.ForEach([&](RequestRecord& waiting) {
-    const ipc::RequestMessage request(waiting.message());
-    std::array<std::uint8_t, ipc::kStatusRecordSize> scratch{};
-    ipc::StatusRecord stored(scratch);
+    const wire::RequestMessage request(waiting.message());
+    std::array<std::uint8_t, wire::kStatusRecordSize> scratch{};
+    wire::StatusRecord stored(scratch);
     if (ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), stored) !=
             ERROR_SUCCESS ||
-        stored.update_status() != kPostponed) {
+        stored.update_status() != wire::kPostponed) {
       return true;
     }
     found = true;
-    if (mode != kInstallPostponedNow) return false;
+    if (mode != PostponedMode::kInstallNow) return false;
     waiting.due_tick = 0;
     waiting.install_now = 1;
     return true;
   });
   queue.Release();
 
-  if (found && mode == kInstallPostponedNow) ::SetEvent(objects.update_event.get());
-  return found ? ipc::result::kDone : ipc::result::kNothingToReport;
+  if (found && mode == PostponedMode::kInstallNow) ::SetEvent(objects.update_event.get());
+  return found ? wire::result::kDone : wire::result::kNothingToReport;
 }
 
 }  // namespace qfu::store

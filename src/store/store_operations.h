@@ -2,7 +2,7 @@
 // The operations through which the agent reads and changes Update Requests: single values of
 // a request key, enumeration of the request keys, cancel, and the postponed-request query.
 // Each takes the process-wide objects for its mutexes, the request list, the update event,
-// the registry root and service key path, and the status pipe name. Operations on one
+// the registry root and service key path, and the status reporter. Operations on one
 // request key take the registry mutex around their own key access only; callers never hold
 // it when they call them. Lock order: cancel, queue, registry.
 #include <windows.h>
@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "ipc/message.h"
-#include "service/process_objects.h"
+#include "wire/message.h"
+#include "store/process_objects.h"
 #include "store/request_record.h"
-#include "store/status_record.h"
+#include "wire/status_record.h"
 
 namespace qfu::store {
 
@@ -37,16 +37,16 @@ inline constexpr DWORD kTargetPathBytes = kTargetPathCapacity * sizeof(wchar_t);
 struct MessageCopy {
   std::unique_ptr<std::uint8_t[]> bytes;
   std::uint32_t length = 0;
-  [[nodiscard]] ipc::Bytes span() const noexcept { return {bytes.get(), length}; }
+  [[nodiscard]] wire::Bytes span() const noexcept { return {bytes.get(), length}; }
 };
 
 // Writes "UpdateStatus" and "SystemErrorCode" of the message's request key, creating the key
 // when needed. With first_write also "InitialRequest" (the whole message), "UIName" and
 // "SoftwareVersion"; otherwise a final status deletes "InitialRequest", "TargetPath",
 // "CancelPending" and "RequestTime" in the same hold of the registry mutex. Then, with the
-// mutex released, notifies the status pipe (never for Queued), whatever the writes gave.
+// mutex released, tells the status reporter (never for Queued), whatever the writes gave.
 // Returns the OR of the write results (0 when the registry mutex wait failed).
-[[nodiscard]] DWORD SetRequestStatus(ProcessObjects& objects, ipc::Bytes message, std::uint32_t status,
+[[nodiscard]] DWORD SetRequestStatus(ProcessObjects& objects, wire::Bytes message, std::uint32_t status,
                                      std::uint32_t error_code, bool first_write);
 
 // Fills record from the request key: size and length 159, the caller's 37-byte name and the
@@ -54,34 +54,34 @@ struct MessageCopy {
 // When all four were read and initial_request is given, it receives a copy of
 // "InitialRequest". Returns the OR of the four read results (2: no such request or value), 14
 // when the copy cannot be allocated, or the copy's read error.
-[[nodiscard]] DWORD ReadRequestStatus(ProcessObjects& objects, ipc::Bytes request_name_field,
-                                      std::uint32_t instance_number, ipc::StatusRecord record,
+[[nodiscard]] DWORD ReadRequestStatus(ProcessObjects& objects, wire::Bytes request_name_field,
+                                      std::uint32_t instance_number, wire::StatusRecord record,
                                       MessageCopy* initial_request = nullptr);
 
 // Sets cancel_pending to whether "CancelPending" holds a value other than 0. Returns the read's
 // result (2 when no cancel was ever recorded).
-[[nodiscard]] DWORD ReadCancelPending(ProcessObjects& objects, ipc::Bytes request_name_field,
+[[nodiscard]] DWORD ReadCancelPending(ProcessObjects& objects, wire::Bytes request_name_field,
                                       std::uint32_t instance_number, bool& cancel_pending);
 
 // Writes "CancelPending" = 1. Returns the Win32 error.
-[[nodiscard]] DWORD SetCancelPending(ProcessObjects& objects, ipc::Bytes request_name_field,
+[[nodiscard]] DWORD SetCancelPending(ProcessObjects& objects, wire::Bytes request_name_field,
                                      std::uint32_t instance_number);
 
 // Writes "TargetPath" as REG_SZ of exactly size bytes of path (the worker gives
 // kTargetPathBytes). Returns the Win32 error.
-[[nodiscard]] DWORD SetTargetPath(ProcessObjects& objects, ipc::Bytes request_name_field,
+[[nodiscard]] DWORD SetTargetPath(ProcessObjects& objects, wire::Bytes request_name_field,
                                   std::uint32_t instance_number, const wchar_t* path, DWORD size);
 
 // Reads "TargetPath" into buffer of size bytes (callers give kTargetPathBytes); the text is
 // always terminated inside the buffer, and empty when the read fails. Returns the Win32 error.
-[[nodiscard]] DWORD GetTargetPath(ProcessObjects& objects, ipc::Bytes request_name_field,
+[[nodiscard]] DWORD GetTargetPath(ProcessObjects& objects, wire::Bytes request_name_field,
                                   std::uint32_t instance_number, wchar_t* buffer, DWORD size);
 
 // Reads the name of the service key's subkey at index and splits it into the UTF-8 request
 // name (written NUL-padded into name, 37 bytes from the dispatcher) and the instance number.
 // A subkey whose name no request can have leaves name empty and instance 0. Returns the Win32
 // error: 259 (ERROR_NO_MORE_ITEMS) past the last subkey. Takes no mutex.
-[[nodiscard]] DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, ipc::MutableBytes name,
+[[nodiscard]] DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, wire::MutableBytes name,
                                         std::uint32_t& instance_number);
 
 // Cancels the message's request (name and instance number). A record waiting in the request
@@ -89,18 +89,18 @@ struct MessageCopy {
 // a request the worker holds gets "CancelPending" = 1 (record: UpdateStatus 12) and the update
 // event. Returns result 0, or 0x80000006 when the request is unknown, already final, or the
 // cancel and queue mutexes cannot be taken.
-[[nodiscard]] std::uint32_t CancelRequest(ProcessObjects& objects, ipc::Bytes message, ipc::StatusRecord record);
+[[nodiscard]] std::uint32_t CancelRequest(ProcessObjects& objects, wire::Bytes message, wire::StatusRecord record);
 
-enum PostponedMode : std::uint32_t {
-  kQueryPostponed = 0,        // stop at the first Postponed request
-  kInstallPostponedNow = 1,   // make every Postponed request due at once, without window or prompt
+enum class PostponedMode {
+  kQuery,       // stop at the first Postponed request
+  kInstallNow,  // make every Postponed request due at once, without window or prompt
 };
 
 // Looks for records in the request list whose stored status is Postponed (9). record is left
-// empty (size and length 159). In kInstallPostponedNow mode each such record gets due tick 0
+// empty (size and length 159). In kInstallNow mode each such record gets due tick 0
 // and the install-now flag, and the update event is signalled once. Returns result 0 when a
 // postponed request was found, else 0x80000005.
-[[nodiscard]] std::uint32_t FindPostponedRequests(ProcessObjects& objects, ipc::StatusRecord record,
-                                                  std::uint32_t mode);
+[[nodiscard]] std::uint32_t FindPostponedRequests(ProcessObjects& objects, wire::StatusRecord record,
+                                                  PostponedMode mode);
 
 }  // namespace qfu::store

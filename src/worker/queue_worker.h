@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "service/process_objects.h"
+#include "store/process_objects.h"
 
 namespace qfu::worker {
 

@@ -5,29 +5,29 @@
 #include <span>
 #include <vector>
 
-#include "ipc/message.h"
+#include "wire/message.h"
 #include "store/request_key.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // Copy into an exactly sized heap block so any overread lands in a redzone.
   const std::vector<std::uint8_t> copy(data, data + size);
   const std::span<const std::uint8_t> message(copy);
-  const bool framed = qfu::ipc::PassesFramingCheck(message);
+  const bool framed = qfu::wire::PassesFramingCheck(message);
   for (std::uint32_t type = 0; type <= 6; ++type) {
-    const auto item = qfu::ipc::FindItem(message, type);
-    if (item && framed) (void)qfu::ipc::ItemText(message, type);
+    const auto item = qfu::wire::FindItem(message, type);
+    if (item && framed) (void)qfu::wire::ItemText(message, type);
   }
-  const qfu::ipc::RequestMessage view(message);
+  const qfu::wire::RequestMessage view(message);
   (void)view.request_name();
   (void)view.ui_name();
 
-  std::array<std::uint8_t, qfu::ipc::kReplyCapacity> reply{};
-  qfu::ipc::StatusRecord record(reply);
+  std::array<std::uint8_t, qfu::wire::kReplyCapacity> reply{};
+  qfu::wire::StatusRecord record(reply);
   record.Clear();
   if (size > 0) record.set_length(data[0]);  // any length, also one past the capacity
   qfu::WideString text;
   for (std::size_t i = 0; i + 1 < size; i += 2) text.push_back(static_cast<qfu::WideChar>(data[i] | (data[i + 1] << 8)));
-  qfu::ipc::AppendTextItem(reply, qfu::ipc::kTimeStampItem, text);
+  qfu::wire::AppendTextItem(reply, qfu::wire::kTimeStampItem, text);
   (void)qfu::store::ParseRequestKeyName(text);
   return 0;
 }

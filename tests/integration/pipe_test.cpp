@@ -18,8 +18,8 @@
 #include "common/handle.h"
 #include "common/utf.h"
 #include "ipc/pipe_server.h"
-#include "store/update_status.h"
-#include "support/message_builder.h"
+#include "wire/update_status.h"
+#include "support/test_messages.h"
 #include "support/running_service.h"
 #include "support/service_control.h"
 
@@ -28,42 +28,41 @@ namespace {
 
 using Reply = std::vector<std::uint8_t>;
 using test::AgentConnection;
-using test::MessageBuilder;
 using test::SendOnce;
 using test::SubmitMessage;
-using namespace ipc::result;
+using namespace wire::result;
 
-const wchar_t* const kRequestPipe = ipc::kRequestPipeName;
-const wchar_t* const kInfoPipe = ipc::kInfoPipeName;
+const wchar_t* const kRequestPipe = wire::kRequestPipeName;
+const wchar_t* const kInfoPipe = wire::kInfoPipeName;
 
 class Pipes : public test::RunningService {};
 
-std::uint32_t ResultOf(const Reply& reply) { return ReadU32(reply, ipc::kResultCodeAt); }
-std::uint32_t StatusOf(const Reply& reply) { return ReadU32(reply, ipc::kUpdateStatusAt); }
-std::uint32_t ErrorOf(const Reply& reply) { return ReadU32(reply, ipc::kSystemErrorCodeAt); }
-std::uint32_t LengthOf(const Reply& reply) { return ReadU32(reply, ipc::kLengthAt); }
+std::uint32_t ResultOf(const Reply& reply) { return ReadU32(reply, wire::kResultCodeAt); }
+std::uint32_t StatusOf(const Reply& reply) { return ReadU32(reply, wire::kUpdateStatusAt); }
+std::uint32_t ErrorOf(const Reply& reply) { return ReadU32(reply, wire::kSystemErrorCodeAt); }
+std::uint32_t LengthOf(const Reply& reply) { return ReadU32(reply, wire::kLengthAt); }
 std::string NameOf(const Reply& reply) {
-  return std::string(FieldText(Slice(std::span<const std::uint8_t>(reply), ipc::kRecordRequestNameAt,
-                                     ipc::kRequestNameSize)));
+  return std::string(FieldText(Slice(std::span<const std::uint8_t>(reply), wire::kRecordRequestNameAt,
+                                     wire::kRequestNameSize)));
 }
 
-MessageBuilder Query(std::string_view name, std::uint32_t type = ipc::kQueryRequest) {
-  MessageBuilder message(type);
+wire::MessageWriter Query(std::string_view name, std::uint32_t type = wire::kQueryRequest) {
+  wire::MessageWriter message(type);
   message.Name(name);
   return message;
 }
-MessageBuilder Enumerate(std::uint32_t index) {
-  MessageBuilder message(ipc::kEnumerateRequests);
+wire::MessageWriter Enumerate(std::uint32_t index) {
+  wire::MessageWriter message(wire::kEnumerateRequests);
   message.Flags(index);
   return message;
 }
-MessageBuilder Cancel(std::string_view name) { return Query(name, ipc::kCancelRequest); }
+wire::MessageWriter Cancel(std::string_view name) { return Query(name, wire::kCancelRequest); }
 
 // Expects a 159-byte error reply and a connection that the service ended after it.
 void ExpectRefusedAndClosed(AgentConnection& connection, const Reply& reply, std::uint32_t system_error) {
-  ASSERT_EQ(reply.size(), ipc::kStatusRecordSize) << "no reply: error " << connection.error();
-  EXPECT_EQ(ReadU32(reply, ipc::kRecordSizeAt), ipc::kStatusRecordSize);
-  EXPECT_EQ(LengthOf(reply), ipc::kStatusRecordSize);
+  ASSERT_EQ(reply.size(), wire::kStatusRecordSize) << "no reply: error " << connection.error();
+  EXPECT_EQ(ReadU32(reply, wire::kRecordSizeAt), wire::kStatusRecordSize);
+  EXPECT_EQ(LengthOf(reply), wire::kStatusRecordSize);
   EXPECT_EQ(ResultOf(reply), kBadMessage);
   EXPECT_EQ(ErrorOf(reply), system_error);
   EXPECT_TRUE(connection.Send(Query("after").span()).empty()) << "the connection stayed open";
@@ -95,7 +94,7 @@ class RawPipe {
   [[nodiscard]] bool valid() const { return pipe_.valid(); }
 
   // Starts writing the message as one pipe message; does not wait for it to be taken.
-  void StartWrite(ipc::Bytes message) {
+  void StartWrite(wire::Bytes message) {
     auto write = std::make_unique<Operation>(message);
     if (!::WriteFile(pipe_.get(), write->bytes.data(), static_cast<DWORD>(write->bytes.size()), nullptr,
                      &write->overlapped) &&
@@ -133,7 +132,7 @@ class RawPipe {
 
  private:
   struct Operation {
-    explicit Operation(ipc::Bytes data)
+    explicit Operation(wire::Bytes data)
         : bytes(data.begin(), data.end()), event(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
       overlapped.hEvent = event.get();
     }
@@ -158,9 +157,9 @@ class RawPipe {
 };
 
 // A query padded with one more item to exactly size bytes.
-MessageBuilder PaddedQuery(std::string_view name, std::size_t size) {
-  MessageBuilder message = Query(name);
-  message.RawItem(ipc::kPromptTextItem, std::string(size - ipc::kHeaderSize - ipc::kItemHeaderSize, 'x'));
+wire::MessageWriter PaddedQuery(std::string_view name, std::size_t size) {
+  wire::MessageWriter message = Query(name);
+  message.RawItem(wire::kPromptTextItem, std::string(size - wire::kHeaderSize - wire::kItemHeaderSize, 'x'));
   return message;
 }
 
@@ -192,22 +191,22 @@ TEST_F(Pipes, RefusesMalformedMessagesAndEndsTheConnection) {
   Reply too_short = Query("pkg").bytes();
   too_short.resize(100);
 
-  MessageBuilder overrunning_item = Query("pkg");
-  overrunning_item.RawItem(ipc::kPromptTextItem, "abc");
+  wire::MessageWriter overrunning_item = Query("pkg");
+  overrunning_item.RawItem(wire::kPromptTextItem, "abc");
   Reply item_past_end = overrunning_item.bytes();
-  WriteU32(item_past_end, ipc::kHeaderSize + 4, 100);  // the item claims 100 bytes, 3 follow
+  WriteU32(item_past_end, wire::kHeaderSize + 4, 100);  // the item claims 100 bytes, 3 follow
 
   Reply items_end_past_message = overrunning_item.bytes();
-  WriteU32(items_end_past_message, ipc::kItemsEndAt, static_cast<std::uint32_t>(items_end_past_message.size() + 8));
+  WriteU32(items_end_past_message, wire::kItemsEndAt, static_cast<std::uint32_t>(items_end_past_message.size() + 8));
 
   Reply item_past_items_end = overrunning_item.bytes();
-  WriteU32(item_past_items_end, ipc::kItemsEndAt, static_cast<std::uint32_t>(item_past_items_end.size() - 1));
+  WriteU32(item_past_items_end, wire::kItemsEndAt, static_cast<std::uint32_t>(item_past_items_end.size() - 1));
 
   for (const Reply* message : {&too_short, &item_past_end, &items_end_past_message, &item_past_items_end}) {
     SCOPED_TRACE(message->size());
     AgentConnection connection(kRequestPipe);
     ASSERT_TRUE(connection.connected()) << connection.error();
-    ExpectRefusedAndClosed(connection, connection.Send(*message), ipc::kFramingErrorCode);
+    ExpectRefusedAndClosed(connection, connection.Send(*message), wire::kFramingErrorCode);
   }
 }
 
@@ -215,20 +214,20 @@ TEST_F(Pipes, RefusesAMessageOverTheSizeCapUnreadAndServesOneAtTheCap) {
   {
     RawPipe client(kRequestPipe);
     ASSERT_TRUE(client.valid());
-    client.StartWrite(PaddedQuery("capped", ipc::kMaxMessageSize + 1).span());
+    client.StartWrite(PaddedQuery("capped", wire::kMaxMessageSize + 1).span());
     const Reply reply = client.Read(test::kReplyTimeoutMs);
-    ASSERT_EQ(reply.size(), ipc::kStatusRecordSize);
+    ASSERT_EQ(reply.size(), wire::kStatusRecordSize);
     EXPECT_EQ(ResultOf(reply), kBadMessage);
-    EXPECT_EQ(ErrorOf(reply), ipc::kFramingErrorCode);
+    EXPECT_EQ(ErrorOf(reply), wire::kFramingErrorCode);
     // Refused from its size alone: the service ends the connection without taking it.
     EXPECT_FALSE(client.WritesTaken(test::kReplyTimeoutMs));
   }
   RawPipe client(kRequestPipe);
   ASSERT_TRUE(client.valid());
-  client.StartWrite(PaddedQuery("capped", ipc::kMaxMessageSize).span());
+  client.StartWrite(PaddedQuery("capped", wire::kMaxMessageSize).span());
   const Reply reply = client.Read(test::kReplyTimeoutMs);
   EXPECT_TRUE(client.WritesTaken(test::kReplyTimeoutMs));
-  ASSERT_EQ(reply.size(), ipc::kStatusRecordSize);
+  ASSERT_EQ(reply.size(), wire::kStatusRecordSize);
   EXPECT_EQ(ResultOf(reply), kNoSuchRequest);
   EXPECT_EQ(NameOf(reply), "capped");
 }
@@ -240,25 +239,25 @@ TEST_F(Pipes, InfoPipeServesQueriesAndPostponedOnlyAndEndsOtherTypes) {
   ASSERT_TRUE(info.connected()) << info.error();
   Reply reply = info.Send(Query("pkg").span());
   EXPECT_EQ(ResultOf(reply), kDone);
-  EXPECT_EQ(StatusOf(reply), store::kQueued);
+  EXPECT_EQ(StatusOf(reply), wire::kQueued);
   reply = info.Send(Enumerate(0).span());
   EXPECT_EQ(ResultOf(reply), kDone);
   EXPECT_EQ(NameOf(reply), "pkg");
-  EXPECT_EQ(ResultOf(info.Send(Query("", ipc::kQueryPostponed).span())), kNothingToReport);
-  EXPECT_EQ(ResultOf(info.Send(Query("", ipc::kInstallPostponedNow).span())), kNothingToReport);
+  EXPECT_EQ(ResultOf(info.Send(Query("", wire::kQueryPostponed).span())), kNothingToReport);
+  EXPECT_EQ(ResultOf(info.Send(Query("", wire::kInstallPostponedNow).span())), kNothingToReport);
 
-  const std::vector<MessageBuilder> refused = {
+  const std::vector<wire::MessageWriter> refused = {
       SubmitMessage("other"), Cancel("pkg"),
-      std::move(MessageBuilder(ipc::kSetUserAgent).TextItem(ipc::kUserAgentItem, "x"))};
-  for (const MessageBuilder& message : refused) {
-    SCOPED_TRACE(ipc::RequestMessage(message.span()).type());
+      std::move(wire::MessageWriter(wire::kSetUserAgent).TextItem(wire::kUserAgentItem, "x"))};
+  for (const wire::MessageWriter& message : refused) {
+    SCOPED_TRACE(wire::RequestMessage(message.span()).type());
     AgentConnection connection(kInfoPipe);
     ASSERT_TRUE(connection.connected()) << connection.error();
     ExpectRefusedAndClosed(connection, connection.Send(message.span()), ERROR_ACCESS_DENIED);
   }
   // Nothing was carried out.
   EXPECT_EQ(test::RequestKeyNames(), std::vector<std::wstring>{L"pkg"});
-  EXPECT_EQ(StatusOf(SendOnce(kInfoPipe, Query("pkg").span())), store::kQueued);
+  EXPECT_EQ(StatusOf(SendOnce(kInfoPipe, Query("pkg").span())), wire::kQueued);
   EXPECT_FALSE(test::StoredUserAgent().has_value());
 }
 
@@ -270,10 +269,10 @@ TEST_F(Pipes, AnswersMessagesWrittenBackToBackInOrder) {
   const Reply submitted = client.Read(test::kReplyTimeoutMs);
   const Reply queried = client.Read(test::kReplyTimeoutMs);
   EXPECT_TRUE(client.WritesTaken(test::kReplyTimeoutMs));
-  ASSERT_EQ(submitted.size(), ipc::kStatusRecordSize);
+  ASSERT_EQ(submitted.size(), wire::kStatusRecordSize);
   EXPECT_EQ(ResultOf(submitted), kDone);
-  EXPECT_EQ(StatusOf(submitted), store::kQueued);
-  ASSERT_GT(queried.size(), ipc::kStatusRecordSize);  // the query carries its time stamp
+  EXPECT_EQ(StatusOf(submitted), wire::kQueued);
+  ASSERT_GT(queried.size(), wire::kStatusRecordSize);  // the query carries its time stamp
   EXPECT_EQ(ResultOf(queried), kDone);
   EXPECT_EQ(NameOf(queried), "first");
 }
@@ -305,10 +304,10 @@ TEST_F(Pipes, SilentClientsLeaveNoThreadBehind) {
 
 // A message and what its reply must say: result, and when given, status and request name.
 struct Expected {
-  Expected(MessageBuilder sent, std::uint32_t result_code = kDone, std::optional<std::uint32_t> update_status = {},
+  Expected(wire::MessageWriter sent, std::uint32_t result_code = kDone, std::optional<std::uint32_t> update_status = {},
            std::string request_name = {})
       : message(std::move(sent)), result(result_code), status(update_status), name(std::move(request_name)) {}
-  MessageBuilder message;
+  wire::MessageWriter message;
   std::uint32_t result;
   std::optional<std::uint32_t> status;
   std::string name;
@@ -323,13 +322,13 @@ std::string SendBatch(const wchar_t* pipe, const std::vector<Expected>& batch) {
   for (std::size_t i = 0; i < batch.size(); ++i) {
     const Expected& expected = batch[i];
     const Reply reply = client.Read(test::kReplyTimeoutMs);
-    const std::uint32_t type = ipc::RequestMessage(expected.message.span()).type();
+    const std::uint32_t type = wire::RequestMessage(expected.message.span()).type();
     // A query or enumeration that succeeds carries its time stamp item.
-    const bool with_item = ResultOf(reply) == kDone && (type == ipc::kQueryRequest || type == ipc::kEnumerateRequests);
-    const bool ok = reply.size() >= ipc::kStatusRecordSize && LengthOf(reply) == reply.size() &&
+    const bool with_item = ResultOf(reply) == kDone && (type == wire::kQueryRequest || type == wire::kEnumerateRequests);
+    const bool ok = reply.size() >= wire::kStatusRecordSize && LengthOf(reply) == reply.size() &&
                     ResultOf(reply) == expected.result && (!expected.status || StatusOf(reply) == *expected.status) &&
                     (expected.name.empty() || NameOf(reply) == expected.name) &&
-                    (reply.size() > ipc::kStatusRecordSize) == with_item;
+                    (reply.size() > wire::kStatusRecordSize) == with_item;
     if (!ok) {
       return "reply " + std::to_string(i) + " to type " + std::to_string(type) + ": " + std::to_string(reply.size()) +
              " bytes, result " + std::to_string(ResultOf(reply)) + ", status " + std::to_string(StatusOf(reply)) +
@@ -358,23 +357,23 @@ TEST_F(Pipes, ServesSixteenClientsAtOnce) {
     auto name = [&](int n) { return "c" + std::to_string(id) + "n" + std::to_string(n); };
     std::vector<Expected> requests;
     for (int n = 0; n < kRequestsPerClient; ++n) {
-      requests.emplace_back(SubmitMessage(name(n)), kDone, store::kQueued, name(n));
+      requests.emplace_back(SubmitMessage(name(n)), kDone, wire::kQueued, name(n));
     }
-    requests.emplace_back(Cancel(name(0)), kDone, store::kCancelled, name(0));
-    requests.emplace_back(Query(name(1)), kDone, store::kQueued, name(1));
+    requests.emplace_back(Cancel(name(0)), kDone, wire::kCancelled, name(0));
+    requests.emplace_back(Query(name(1)), kDone, wire::kQueued, name(1));
     failures[id] = SendBatch(kRequestPipe, requests);
     messages += requests.size();
     submitted.arrive_and_wait();
 
     std::vector<Expected> queries;
     for (int n = 0; n < kRequestsPerClient; ++n) {
-      queries.emplace_back(Query(name(n)), kDone, n == 0 ? store::kCancelled : store::kQueued, name(n));
+      queries.emplace_back(Query(name(n)), kDone, n == 0 ? wire::kCancelled : wire::kQueued, name(n));
     }
     queries.emplace_back(Query(name(kRequestsPerClient)), kNoSuchRequest, 0u, name(kRequestsPerClient));
     for (std::uint32_t index = 0; index < kAllRequests; ++index) queries.emplace_back(Enumerate(index));
     queries.emplace_back(Enumerate(kAllRequests), kNothingToReport);
-    queries.emplace_back(Query("", ipc::kQueryPostponed), kNothingToReport, 0u);
-    queries.emplace_back(Query("", ipc::kInstallPostponedNow), kNothingToReport, 0u);
+    queries.emplace_back(Query("", wire::kQueryPostponed), kNothingToReport, 0u);
+    queries.emplace_back(Query("", wire::kInstallPostponedNow), kNothingToReport, 0u);
     for (int round = 0; round < kRounds && failures[id].empty(); ++round) {
       failures[id] = SendBatch(kInfoPipe, queries);
       messages += queries.size();

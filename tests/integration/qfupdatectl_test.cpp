@@ -8,7 +8,7 @@
 
 #include "common/bytes.h"
 #include "ipc/pipe_server.h"
-#include "support/message_builder.h"
+#include "support/test_messages.h"
 #include "support/process.h"
 #include "support/running_service.h"
 
@@ -64,8 +64,8 @@ TEST_F(Qfupdatectl, RefusesAnotherPublishersCopyOnTheRequestPipeOnly) {
 }
 
 TEST_F(Qfupdatectl, WatchPrintsTheStatusChangeOfACancel) {
-  ASSERT_EQ(ReadU32(test::SendOnce(ipc::kRequestPipeName, test::SubmitMessage("watched").span()), ipc::kResultCodeAt),
-            ipc::result::kDone);
+  ASSERT_EQ(ReadU32(test::SendOnce(wire::kRequestPipeName, test::SubmitMessage("watched").span()), wire::kResultCodeAt),
+            wire::result::kDone);
   test::BackgroundProcess watch(L"\"" + test::BuiltProgram(L"signed\\qfupdatectl.exe") +
                                 L"\" watch --count 1 --timeout 20");
   ASSERT_TRUE(watch.started());

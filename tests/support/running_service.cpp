@@ -58,8 +58,8 @@ void RunningService::SetUp() {
   ASSERT_TRUE(service.valid());
   ASSERT_TRUE(service.Start()) << ::GetLastError();
   ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, kServiceStateTimeoutMs)) << service.State();
-  ASSERT_TRUE(WaitForPipe(ipc::kRequestPipeName));
-  ASSERT_TRUE(WaitForPipe(ipc::kInfoPipeName));
+  ASSERT_TRUE(WaitForPipe(wire::kRequestPipeName));
+  ASSERT_TRUE(WaitForPipe(wire::kInfoPipeName));
 }
 
 void RunningService::TearDown() { StopService(); }
@@ -69,14 +69,14 @@ AgentConnection::AgentConnection(const wchar_t* pipe_name) {
   connected_ = error_ == ERROR_SUCCESS;
 }
 
-std::vector<std::uint8_t> AgentConnection::Send(ipc::Bytes message) {
+std::vector<std::uint8_t> AgentConnection::Send(wire::Bytes message) {
   std::vector<std::uint8_t> reply;
   error_ = client_.Exchange(message, reply, kReplyTimeoutMs);
   if (error_ != ERROR_SUCCESS) reply.clear();
   return reply;
 }
 
-std::vector<std::uint8_t> SendOnce(const wchar_t* pipe_name, ipc::Bytes message) {
+std::vector<std::uint8_t> SendOnce(const wchar_t* pipe_name, wire::Bytes message) {
   AgentConnection connection(pipe_name);
   if (!connection.connected()) return {};
   return connection.Send(message);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ipc/message.h"
+#include "wire/message.h"
 #include "qfupdatectl/pipe_client.h"
 
 namespace qfu::test {
@@ -35,7 +35,7 @@ class AgentConnection {
 
   [[nodiscard]] bool connected() const { return connected_; }
   // Sends the message and returns the reply; empty when none came (error() says why).
-  [[nodiscard]] std::vector<std::uint8_t> Send(ipc::Bytes message);
+  [[nodiscard]] std::vector<std::uint8_t> Send(wire::Bytes message);
   [[nodiscard]] DWORD error() const { return error_; }
 
  private:
@@ -45,7 +45,7 @@ class AgentConnection {
 };
 
 // Sends one message on a connection of its own and returns the reply (empty when none came).
-[[nodiscard]] std::vector<std::uint8_t> SendOnce(const wchar_t* pipe_name, ipc::Bytes message);
+[[nodiscard]] std::vector<std::uint8_t> SendOnce(const wchar_t* pipe_name, wire::Bytes message);
 
 // The names of the subkeys of the service key (the request keys), in enumeration order.
 [[nodiscard]] std::vector<std::wstring> RequestKeyNames();

@@ -8,11 +8,12 @@ namespace qfu::test {
 
 // The process id keeps the same test run by several processes at once apart.
 TestStore::TestStore(const std::wstring& name)
-    : key_(L"Store" + name + L"_" + std::to_wstring(::GetCurrentProcessId())) {
+    : key_(L"Store" + name + L"_" + std::to_wstring(::GetCurrentProcessId())),
+      status_pipe_(L"\\\\.\\pipe\\qfupdatetest_status_" + name + L"_" + std::to_wstring(::GetCurrentProcessId())) {
   objects_.registry_root = HKEY_LOCAL_MACHINE;
   objects_.service_key_path = key_.path();
-  objects_.status_pipe_name =
-      L"\\\\.\\pipe\\qfupdatetest_status_" + name + L"_" + std::to_wstring(::GetCurrentProcessId());
+  objects_.status_reporter = &status_pipe_;
+  objects_.package_files = &package_files_;
   objects_.clock = &clock_;
   objects_.queue_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
   objects_.cancel_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "service/process_objects.h"
+#include "ipc/status_notification.h"
+#include "package/package_files.h"
+#include "store/process_objects.h"
 #include "support/fake_clock.h"
 #include "support/scratch_key.h"
 
@@ -30,6 +32,8 @@ class TestStore {
   [[nodiscard]] ProcessObjects& objects() { return objects_; }
   [[nodiscard]] FakeClock& clock() { return clock_; }
   [[nodiscard]] ScratchKey& key() { return key_; }
+  // The status pipe this store's notifications go to.
+  [[nodiscard]] const std::wstring& status_pipe_name() const { return status_pipe_.pipe_name(); }
 
   // The value of a request key (its key name, e.g. L"Client_0000001A"), or nothing.
   [[nodiscard]] std::optional<StoredValue> Value(const std::wstring& request_key, const wchar_t* name) const;
@@ -41,6 +45,8 @@ class TestStore {
  private:
   ScratchKey key_;
   FakeClock clock_;
+  ipc::StatusPipeReporter status_pipe_;
+  package::PackageFiles package_files_;
   ProcessObjects objects_;
 };
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/utf.h"
-#include "ipc/message.h"
+#include "wire/message.h"
 #include "console_output.h"
 #include "pipe_client.h"
 #include "request_options.h"
@@ -88,7 +88,7 @@ int RunRequest(const CommandLine& line) {
   const auto reply = session.Exchange(line.message);
   if (!reply) return kExitFailed;
   session.Print(*reply);
-  return reply->result == ipc::result::kDone ? kExitDone : kExitFailed;
+  return reply->result == wire::result::kDone ? kExitDone : kExitFailed;
 }
 
 // Enumerates with the index 0, 1, 2, ... on one connection until the agent reports the end,
@@ -104,8 +104,8 @@ int RunList(const CommandLine& line) {
     if (!reply) return kExitFailed;
     if (index != 0 && !line.json) PrintOut("\n");
     session.Print(*reply, index);
-    if (reply->result == ipc::result::kNothingToReport) return kExitDone;
-    if (reply->result == ipc::result::kCannotCarryOut) {
+    if (reply->result == wire::result::kNothingToReport) return kExitDone;
+    if (reply->result == wire::result::kCannotCarryOut) {
       if (++unreadable_in_a_row == kMaxUnreadableInARow) {
         PrintError("qfupdatectl: gave up after " + std::to_string(kMaxUnreadableInARow) +
                    " indices in a row that the agent could not read\n");
@@ -113,7 +113,7 @@ int RunList(const CommandLine& line) {
       }
       continue;
     }
-    if (reply->result != ipc::result::kDone) return kExitFailed;
+    if (reply->result != wire::result::kDone) return kExitFailed;
     unreadable_in_a_row = 0;
   }
   PrintError("qfupdatectl: gave up after " + std::to_string(kMaxListIndex) + " indices\n");

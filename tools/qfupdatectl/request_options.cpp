@@ -1,17 +1,20 @@
 #include "request_options.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include "common/bytes.h"
 #include "common/utf.h"
-#include "ipc/message.h"
-#include "store/due_time.h"
+#include "common/local_time.h"
+#include "wire/message.h"
+#include "wire/message_writer.h"
+#include "wire/pipes.h"
 
 namespace qfu::ctl {
 namespace {
 
-namespace flags = ipc::flags;
+namespace flags = wire::flags;
 
 constexpr unsigned Bit(Command command) { return 1u << static_cast<unsigned>(command); }
 constexpr unsigned kRequestCommands = Bit(Command::kSubmit) | Bit(Command::kQuery) | Bit(Command::kList) |
@@ -138,7 +141,7 @@ std::optional<LocalDateTime> ParseStartTime(std::string_view text) {
   start.day = static_cast<std::uint16_t>(*day);
   start.hour = time->hour;
   start.minute = time->minute;
-  if (!store::IsValidLocalDateTime(start)) return std::nullopt;
+  if (!IsValidLocalDateTime(start)) return std::nullopt;
   return start;
 }
 
@@ -169,47 +172,25 @@ bool IsDottedVersion(std::string_view text) {
   return parts == 4;
 }
 
-std::vector<std::uint8_t> NewMessage(std::uint32_t type) {
-  std::vector<std::uint8_t> message(ipc::kHeaderSize, 0);
-  WriteU32(message, ipc::kItemsOffsetAt, ipc::kHeaderSize);
-  WriteU32(message, ipc::kItemsEndAt, ipc::kHeaderSize);
-  WriteU32(message, ipc::kMessageTypeAt, type);
-  return message;
-}
-
-// Appends a text item (the text and its NUL) and moves items end past it.
-void AppendItem(std::vector<std::uint8_t>& message, std::uint32_t type, std::string_view text) {
-  const std::size_t at = message.size();
-  message.resize(at + ipc::kItemHeaderSize + text.size() + 1, 0);
-  WriteU32(message, at, type);
-  WriteU32(message, at + 4, static_cast<std::uint32_t>(text.size() + 1));
-  if (!text.empty()) std::memcpy(message.data() + at + ipc::kItemHeaderSize, text.data(), text.size());
-  WriteU32(message, ipc::kItemsEndAt, static_cast<std::uint32_t>(message.size()));
-}
-
 // Writes text into a header field after checking that it fits with its NUL; the error names
 // the field when it does not.
-bool PutField(std::vector<std::uint8_t>& message, std::size_t at, std::size_t size, std::string_view what,
+bool PutField(wire::MessageWriter& message, std::size_t at, std::size_t size, std::string_view what,
               std::string_view text, std::string& error) {
   if (text.size() > size - 1) {
     error = std::string(what) + " is " + std::to_string(text.size()) + " bytes of UTF-8; at most " +
             std::to_string(size - 1) + " fit";
     return false;
   }
-  return WriteFieldText(std::span(message).subspan(at, size), text);
+  message.Text(at, size, text);
+  return true;
 }
 
-bool PutRequestName(std::vector<std::uint8_t>& message, std::string_view name, std::string& error) {
+bool PutRequestName(wire::MessageWriter& message, std::string_view name, std::string& error) {
   if (name.empty()) {
     error = "the request name is empty";
     return false;
   }
-  return PutField(message, ipc::kRequestNameAt, ipc::kRequestNameSize, "the request name", name, error);
-}
-
-void PutInstance(std::vector<std::uint8_t>& message, std::uint32_t instance) {
-  WriteU32(message, ipc::kInstanceNumberAt, instance);
-  WriteU32(message, ipc::kRequestFlagsAt, ReadU32(message, ipc::kRequestFlagsAt) | flags::kDryRun);
+  return PutField(message, wire::kRequestNameAt, wire::kRequestNameSize, "the request name", name, error);
 }
 
 std::optional<std::uint32_t> NumberOption(const GivenOptions& given, std::string_view name, std::string& error) {
@@ -221,7 +202,7 @@ std::optional<std::uint32_t> NumberOption(const GivenOptions& given, std::string
 }
 
 // Identity of query and cancel: NAME, NAME:INSTANCE, or NAME with --instance.
-bool PutIdentity(std::vector<std::uint8_t>& message, const GivenOptions& given, std::string& error) {
+bool PutIdentity(wire::MessageWriter& message, const GivenOptions& given, std::string& error) {
   std::string_view name = given.operands[0];
   std::optional<std::uint32_t> instance;
   if (given.Has("--instance")) {
@@ -237,14 +218,14 @@ bool PutIdentity(std::vector<std::uint8_t>& message, const GivenOptions& given, 
     name = name.substr(0, colon);
   }
   if (!PutRequestName(message, name, error)) return false;
-  if (instance) PutInstance(message, *instance);
+  if (instance) message.Instance(*instance);
   return true;
 }
 
 std::size_t Utf16Length(std::string_view utf8) { return Utf8ToWide(utf8).size(); }
 
-bool BuildSubmit(const GivenOptions& given, std::vector<std::uint8_t>& message, std::string& error) {
-  message = NewMessage(ipc::kSubmitRequest);
+bool BuildSubmit(const GivenOptions& given, wire::MessageWriter& message, std::string& error) {
+  message = wire::MessageWriter(wire::kSubmitRequest);
   if (!PutRequestName(message, given.operands[0], error)) return false;
 
   std::uint32_t request_flags = 0;
@@ -254,22 +235,22 @@ bool BuildSubmit(const GivenOptions& given, std::vector<std::uint8_t>& message, 
     if (!raw) return false;
     request_flags |= *raw;
   }
-  WriteU32(message, ipc::kRequestFlagsAt, request_flags);
+  message.U32(wire::kRequestFlagsAt, request_flags);
 
   if (given.Has("--instance")) {
     const auto instance = NumberOption(given, "--instance", error);
     if (!instance) return false;
-    PutInstance(message, *instance);
+    message.Instance(*instance);
   }
   if (const std::string* text = given.Find("--display-name")) {
-    if (!PutField(message, ipc::kUiNameAt, ipc::kUiNameSize, "the display name", *text, error)) return false;
+    if (!PutField(message, wire::kUiNameAt, wire::kUiNameSize, "the display name", *text, error)) return false;
   }
   if (const std::string* text = given.Find("--version")) {
     if (!IsDottedVersion(*text)) {
       error = "--version takes four decimal numbers A.B.C.D, not \"" + *text + "\"";
       return false;
     }
-    if (!PutField(message, ipc::kSoftwareVersionAt, ipc::kSoftwareVersionSize, "the version", *text, error)) {
+    if (!PutField(message, wire::kSoftwareVersionAt, wire::kSoftwareVersionSize, "the version", *text, error)) {
       return false;
     }
   }
@@ -277,13 +258,13 @@ bool BuildSubmit(const GivenOptions& given, std::vector<std::uint8_t>& message, 
     std::string_view option;
     std::size_t at;
   };
-  for (const NumberField field : {NumberField{"--product-kind", ipc::kProductKindAt},
-                                  NumberField{"--postpone", ipc::kPostponeIntervalAt},
-                                  NumberField{"--deadline", ipc::kDeadlineAt}}) {
+  for (const NumberField field : {NumberField{"--product-kind", wire::kProductKindAt},
+                                  NumberField{"--postpone", wire::kPostponeIntervalAt},
+                                  NumberField{"--deadline", wire::kDeadlineAt}}) {
     if (!given.Has(field.option)) continue;
     const auto value = NumberOption(given, field.option, error);
     if (!value) return false;
-    WriteU32(message, field.at, *value);
+    message.U32(field.at, *value);
   }
   if (const std::string* text = given.Find("--random-delay")) {
     const std::size_t dash = text->find('-');
@@ -293,8 +274,8 @@ bool BuildSubmit(const GivenOptions& given, std::vector<std::uint8_t>& message, 
       error = "--random-delay takes MIN-MAX in minutes with MIN <= MAX, not \"" + *text + "\"";
       return false;
     }
-    WriteU32(message, ipc::kRandomDelayMinAt, *low);
-    WriteU32(message, ipc::kRandomDelayMaxAt, *high);
+    message.U32(wire::kRandomDelayMinAt, *low);
+    message.U32(wire::kRandomDelayMaxAt, *high);
   }
   if (const std::string* text = given.Find("--start")) {
     const auto start = ParseStartTime(*text);
@@ -302,11 +283,11 @@ bool BuildSubmit(const GivenOptions& given, std::vector<std::uint8_t>& message, 
       error = "--start takes a valid local time \"YYYY-MM-DD HH:MM\", not \"" + *text + "\"";
       return false;
     }
-    WriteU16(message, ipc::kStartYearAt, start->year);
-    WriteU16(message, ipc::kStartMonthAt, start->month);
-    WriteU16(message, ipc::kStartDayAt, start->day);
-    WriteU16(message, ipc::kStartHourAt, start->hour);
-    WriteU16(message, ipc::kStartMinuteAt, start->minute);
+    message.U16(wire::kStartYearAt, start->year);
+    message.U16(wire::kStartMonthAt, start->month);
+    message.U16(wire::kStartDayAt, start->day);
+    message.U16(wire::kStartHourAt, start->hour);
+    message.U16(wire::kStartMinuteAt, start->minute);
     request_flags |= flags::kStartTime;
   }
   if (const std::string* text = given.Find("--window")) {
@@ -315,62 +296,62 @@ bool BuildSubmit(const GivenOptions& given, std::vector<std::uint8_t>& message, 
       error = "--window takes a daily window \"HH:MM-HH:MM\", not \"" + *text + "\"";
       return false;
     }
-    WriteU16(message, ipc::kWindowStartHourAt, window->first.hour);
-    WriteU16(message, ipc::kWindowStartMinuteAt, window->first.minute);
-    WriteU16(message, ipc::kWindowEndHourAt, window->second.hour);
-    WriteU16(message, ipc::kWindowEndMinuteAt, window->second.minute);
+    message.U16(wire::kWindowStartHourAt, window->first.hour);
+    message.U16(wire::kWindowStartMinuteAt, window->first.minute);
+    message.U16(wire::kWindowEndHourAt, window->second.hour);
+    message.U16(wire::kWindowEndMinuteAt, window->second.minute);
     request_flags |= flags::kInstallWindow;
   }
-  WriteU32(message, ipc::kRequestFlagsAt, ReadU32(message, ipc::kRequestFlagsAt) | request_flags);
+  message.AddFlags(request_flags);
 
   const std::string* url = given.Find("--url");
   if (!url || url->empty()) {
     error = "submit needs --url with the package URL";
     return false;
   }
-  AppendItem(message, ipc::kPackageUrlItem, *url);
+  message.TextItem(wire::kPackageUrlItem, *url);
   const std::string* args = given.Find("--args");
-  AppendItem(message, ipc::kInstallerArgumentsItem, args ? *args : std::string_view());
+  message.TextItem(wire::kInstallerArgumentsItem, args ? *args : std::string_view());
   if (const std::string* prompt = given.Find("--prompt")) {
     if (Utf16Length(*prompt) > kMaxPromptUnits) {
       error = "the prompt text is longer than the " + std::to_string(kMaxPromptUnits) + " characters a prompt shows";
       return false;
     }
-    AppendItem(message, ipc::kPromptTextItem, *prompt);
+    message.TextItem(wire::kPromptTextItem, *prompt);
   }
-  if (message.size() > ipc::kMaxMessageSize) {
-    error = "the request is " + std::to_string(message.size()) + " bytes; the agent takes at most " +
-            std::to_string(ipc::kMaxMessageSize);
+  if (message.bytes().size() > wire::kMaxMessageSize) {
+    error = "the request is " + std::to_string(message.bytes().size()) + " bytes; the agent takes at most " +
+            std::to_string(wire::kMaxMessageSize);
     return false;
   }
   return true;
 }
 
-bool BuildMessage(Command command, const GivenOptions& given, std::vector<std::uint8_t>& message, std::string& error) {
+bool BuildMessage(Command command, const GivenOptions& given, wire::MessageWriter& message, std::string& error) {
   switch (command) {
     case Command::kSubmit:
       return BuildSubmit(given, message, error);
     case Command::kQuery:
-      message = NewMessage(ipc::kQueryRequest);
+      message = wire::MessageWriter(wire::kQueryRequest);
       return PutIdentity(message, given, error);
     case Command::kCancel:
-      message = NewMessage(ipc::kCancelRequest);
+      message = wire::MessageWriter(wire::kCancelRequest);
       if (given.operands[0] == "*") {
         if (given.Has("--instance")) {
           error = "cancel * takes no instance number";
           return false;
         }
-        return PutField(message, ipc::kRequestNameAt, ipc::kRequestNameSize, "the request name", "*", error);
+        return PutField(message, wire::kRequestNameAt, wire::kRequestNameSize, "the request name", "*", error);
       }
       return PutIdentity(message, given, error);
     case Command::kList:
-      message = NewMessage(ipc::kEnumerateRequests);
+      message = wire::MessageWriter(wire::kEnumerateRequests);
       return true;
     case Command::kPostponed:
-      message = NewMessage(ipc::kQueryPostponed);
+      message = wire::MessageWriter(wire::kQueryPostponed);
       return true;
     case Command::kInstallNow:
-      message = NewMessage(ipc::kInstallPostponedNow);
+      message = wire::MessageWriter(wire::kInstallPostponedNow);
       return true;
     case Command::kUserAgent: {
       const std::string& text = given.operands[0];
@@ -382,8 +363,8 @@ bool BuildMessage(Command command, const GivenOptions& given, std::vector<std::u
         error = "the user agent is longer than the " + std::to_string(kMaxUserAgentUnits) + " characters the agent keeps";
         return false;
       }
-      message = NewMessage(ipc::kSetUserAgent);
-      AppendItem(message, ipc::kUserAgentItem, text);
+      message = wire::MessageWriter(wire::kSetUserAgent);
+      message.TextItem(wire::kUserAgentItem, text);
       return true;
     }
     case Command::kWatch:
@@ -403,18 +384,12 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text) {
     base = 16;
     text.remove_prefix(2);
   }
-  if (text.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    if (digit < 0) return std::nullopt;
-    value = value * base + static_cast<std::uint64_t>(digit);
-    if (value > 0xFFFFFFFFu) return std::nullopt;
-  }
-  return static_cast<std::uint32_t>(value);
+  // from_chars takes a leading '-' in base 10; a number here never has a sign.
+  if (text.empty() || text.front() == '-') return std::nullopt;
+  std::uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
 }
 
 std::string FullPipeName(std::string_view name) {
@@ -423,7 +398,7 @@ std::string FullPipeName(std::string_view name) {
 }
 
 void SetEnumerationIndex(std::span<std::uint8_t> message, std::uint32_t index) {
-  WriteU32(message, ipc::kRequestFlagsAt, index);
+  WriteU32(message, wire::kRequestFlagsAt, index);
 }
 
 ParseOutcome ParseCommandLine(std::span<const std::string> arguments) {
@@ -503,11 +478,13 @@ ParseOutcome ParseCommandLine(std::span<const std::string> arguments) {
     if (pipe->empty()) return Refuse("--pipe needs a pipe name");
     line.pipe = FullPipeName(*pipe);
   } else if (line.command == Command::kWatch) {
-    line.pipe = std::string(kStatusPipe);
+    line.pipe = WideToUtf8(wire::kStatusPipeName);
   } else {
-    line.pipe = std::string(given.Has("--info") ? kInfoPipe : kRequestPipe);
+    line.pipe = WideToUtf8(given.Has("--info") ? wire::kInfoPipeName : wire::kRequestPipeName);
   }
-  if (!BuildMessage(line.command, given, line.message, error)) return Refuse(error);
+  wire::MessageWriter message;
+  if (!BuildMessage(line.command, given, message, error)) return Refuse(error);
+  line.message = std::move(message).bytes();
   return ParseOutcome{std::move(line), {}};
 }
 

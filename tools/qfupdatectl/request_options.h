@@ -11,9 +11,6 @@
 namespace qfu::ctl {
 
 inline constexpr std::string_view kPipePrefix = "\\\\.\\pipe\\";
-inline constexpr std::string_view kRequestPipe = "\\\\.\\pipe\\qfupdateagent_request";
-inline constexpr std::string_view kInfoPipe = "\\\\.\\pipe\\qfupdateagent_info";
-inline constexpr std::string_view kStatusPipe = "\\\\.\\pipe\\qfupdateagent_status";
 
 // How long a request subcommand waits for its reply unless --timeout says otherwise.
 inline constexpr std::uint32_t kDefaultReplyTimeoutSeconds = 30;

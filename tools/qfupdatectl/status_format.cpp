@@ -4,8 +4,8 @@
 
 #include "common/bytes.h"
 #include "common/utf.h"
-#include "ipc/message.h"
-#include "store/update_status.h"
+#include "wire/message.h"
+#include "wire/update_status.h"
 
 namespace qfu::ctl {
 namespace {
@@ -57,21 +57,21 @@ std::string TimeText(const LocalTime& time, char separator, bool milliseconds) {
 
 ReceivedRecord ReadRecord(std::span<const std::uint8_t> bytes) {
   ReceivedRecord record;
-  record.result = ReadU32(bytes, ipc::kResultCodeAt);
-  record.status = ReadU32(bytes, ipc::kUpdateStatusAt);
-  record.system_error = ReadU32(bytes, ipc::kSystemErrorCodeAt);
-  record.instance = ReadU32(bytes, ipc::kRecordInstanceNumberAt);
-  record.name = FieldText(Slice(bytes, ipc::kRecordRequestNameAt, ipc::kRequestNameSize));
-  record.ui_name = FieldText(Slice(bytes, ipc::kRecordUiNameAt, ipc::kUiNameSize));
-  record.version = FieldText(Slice(bytes, ipc::kRecordSoftwareVersionAt, ipc::kSoftwareVersionSize));
+  record.result = ReadU32(bytes, wire::kResultCodeAt);
+  record.status = ReadU32(bytes, wire::kUpdateStatusAt);
+  record.system_error = ReadU32(bytes, wire::kSystemErrorCodeAt);
+  record.instance = ReadU32(bytes, wire::kRecordInstanceNumberAt);
+  record.name = FieldText(Slice(bytes, wire::kRecordRequestNameAt, wire::kRequestNameSize));
+  record.ui_name = FieldText(Slice(bytes, wire::kRecordUiNameAt, wire::kUiNameSize));
+  record.version = FieldText(Slice(bytes, wire::kRecordSoftwareVersionAt, wire::kSoftwareVersionSize));
   return record;
 }
 
 // The JSON members every record has, without braces.
 std::string RecordMembers(const ReceivedRecord& record) {
   return "\"result\":" + std::to_string(record.result) + ",\"result_name\":" +
-         JsonName(ipc::ResultCodeName(record.result)) + ",\"status\":" + std::to_string(record.status) +
-         ",\"status_name\":" + JsonName(store::UpdateStatusName(record.status)) + ",\"name\":" +
+         JsonName(wire::ResultCodeName(record.result)) + ",\"status\":" + std::to_string(record.status) +
+         ",\"status_name\":" + JsonName(wire::UpdateStatusName(record.status)) + ",\"name\":" +
          JsonString(record.name) + ",\"instance\":" + std::to_string(record.instance) + ",\"ui_name\":" +
          JsonString(record.ui_name) + ",\"version\":" + JsonString(record.version) +
          ",\"system_error_code\":" + std::to_string(record.system_error);
@@ -80,43 +80,43 @@ std::string RecordMembers(const ReceivedRecord& record) {
 }  // namespace
 
 std::optional<ReceivedRecord> ParseReply(std::span<const std::uint8_t> bytes, std::string& error) {
-  if (bytes.size() < ipc::kStatusRecordSize) {
+  if (bytes.size() < wire::kStatusRecordSize) {
     error = "the reply is " + std::to_string(bytes.size()) + " bytes, shorter than a status record";
     return std::nullopt;
   }
-  const std::uint32_t record_size = ReadU32(bytes, ipc::kRecordSizeAt);
-  const std::uint32_t length = ReadU32(bytes, ipc::kLengthAt);
-  if (record_size != ipc::kStatusRecordSize || length != bytes.size()) {
+  const std::uint32_t record_size = ReadU32(bytes, wire::kRecordSizeAt);
+  const std::uint32_t length = ReadU32(bytes, wire::kLengthAt);
+  if (record_size != wire::kStatusRecordSize || length != bytes.size()) {
     error = "the reply's record size " + std::to_string(record_size) + " and length " + std::to_string(length) +
             " do not match the " + std::to_string(bytes.size()) + " bytes received";
     return std::nullopt;
   }
   ReceivedRecord record = ReadRecord(bytes);
-  if (length > ipc::kStatusRecordSize) {
-    const std::size_t item_at = ipc::kStatusRecordSize;
+  if (length > wire::kStatusRecordSize) {
+    const std::size_t item_at = wire::kStatusRecordSize;
     const std::uint64_t item_length = ReadU32(bytes, item_at + 4);
-    if (length < item_at + ipc::kItemHeaderSize || item_at + ipc::kItemHeaderSize + item_length != length) {
+    if (length < item_at + wire::kItemHeaderSize || item_at + wire::kItemHeaderSize + item_length != length) {
       error = "the item after the reply's status record does not fill the reply";
       return std::nullopt;
     }
-    if (ReadU32(bytes, item_at) == ipc::kTimeStampItem) {
-      record.time_stamp = std::string(FieldText(bytes.subspan(item_at + ipc::kItemHeaderSize)));
+    if (ReadU32(bytes, item_at) == wire::kTimeStampItem) {
+      record.time_stamp = std::string(FieldText(bytes.subspan(item_at + wire::kItemHeaderSize)));
     }
   }
   return record;
 }
 
 std::optional<ReceivedRecord> ParseNotification(std::span<const std::uint8_t> bytes, std::string& error) {
-  if (bytes.size() != ipc::kStatusRecordSize || ReadU32(bytes, ipc::kRecordSizeAt) != ipc::kStatusRecordSize ||
-      ReadU32(bytes, ipc::kLengthAt) != ipc::kStatusRecordSize) {
+  if (bytes.size() != wire::kStatusRecordSize || ReadU32(bytes, wire::kRecordSizeAt) != wire::kStatusRecordSize ||
+      ReadU32(bytes, wire::kLengthAt) != wire::kStatusRecordSize) {
     error = "a status notification of " + std::to_string(bytes.size()) + " bytes is not a status record";
     return std::nullopt;
   }
   return ReadRecord(bytes);
 }
 
-std::string DescribeStatus(std::uint32_t status) { return Describe(status, store::UpdateStatusName(status)); }
-std::string DescribeResult(std::uint32_t result) { return Describe(result, ipc::ResultCodeName(result)); }
+std::string DescribeStatus(std::uint32_t status) { return Describe(status, wire::UpdateStatusName(status)); }
+std::string DescribeResult(std::uint32_t result) { return Describe(result, wire::ResultCodeName(result)); }
 
 std::string RequestIdentity(const ReceivedRecord& record) {
   std::string identity = PrintableText(record.name);

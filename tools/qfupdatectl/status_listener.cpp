@@ -11,7 +11,7 @@
 
 #include "common/handle.h"
 #include "common/utf.h"
-#include "ipc/message.h"
+#include "wire/message.h"
 #include "console_output.h"
 #include "status_format.h"
 

@@ -8,16 +8,18 @@
 
 #include "common/bytes.h"
 #include "common/utf.h"
-#include "store/update_status.h"
-#include "support/message_builder.h"
+#include "wire/update_status.h"
+#include "support/test_messages.h"
 #include "support/test_store.h"
 
 namespace qfu::ipc {
 namespace {
 
+using namespace wire;
+
 using Reply = std::array<std::uint8_t, kReplyCapacity>;
 
-Reply Send(test::TestStore& store, const test::MessageBuilder& message) {
+Reply Send(test::TestStore& store, const wire::MessageWriter& message) {
   Reply reply{};
   reply.fill(0xCC);  // the dispatcher must fill every field it reports
   Dispatch(store.objects(), message.span(), reply);
@@ -29,8 +31,8 @@ std::uint32_t StatusOf(const Reply& reply) { return ReadU32(reply, kUpdateStatus
 std::uint32_t LengthOf(const Reply& reply) { return ReadU32(reply, kLengthAt); }
 std::string_view NameOf(const Reply& reply) { return FieldText(std::span(reply).subspan(kRecordRequestNameAt, 37)); }
 
-test::MessageBuilder Named(std::uint32_t type, std::string_view name) {
-  test::MessageBuilder message(type);
+wire::MessageWriter Named(std::uint32_t type, std::string_view name) {
+  wire::MessageWriter message(type);
   message.Name(name);
   return message;
 }
@@ -41,7 +43,7 @@ void StoreStatus(test::TestStore& store, const wchar_t* request_key, DWORD statu
 
 TEST(Dispatcher, SubmitNeedsBothItemsAndAnAcceptableName) {
   test::TestStore store(L"DispatchSubmitRefusals");
-  auto without_arguments = test::MessageBuilder().Name("NoArgs");
+  auto without_arguments = wire::MessageWriter().Name("NoArgs");
   without_arguments.TextItem(kPackageUrlItem, "http://127.0.0.1/p.msi");
   EXPECT_EQ(ResultOf(Send(store, without_arguments)), result::kBadMessage);
 
@@ -58,22 +60,22 @@ TEST(Dispatcher, SubmitIsRefusedWhileActiveOrCompletedAndQueuedAgainAfterAFailur
   const auto submit = test::SubmitMessage("App");
   const Reply first = Send(store, submit);
   EXPECT_EQ(ResultOf(first), result::kDone);
-  EXPECT_EQ(StatusOf(first), store::kQueued);
+  EXPECT_EQ(StatusOf(first), wire::kQueued);
   EXPECT_EQ(NameOf(first), "App");
 
   const Reply again = Send(store, submit);
   EXPECT_EQ(ResultOf(again), result::kAlreadyExists);
-  EXPECT_EQ(StatusOf(again), store::kQueued);  // the existing request as stored
+  EXPECT_EQ(StatusOf(again), wire::kQueued);  // the existing request as stored
 
-  StoreStatus(store, L"App", store::kCompleted);
+  StoreStatus(store, L"App", wire::kCompleted);
   EXPECT_EQ(ResultOf(Send(store, submit)), result::kAlreadyExists);
-  StoreStatus(store, L"App", store::kDownloadRetry);
+  StoreStatus(store, L"App", wire::kDownloadRetry);
   EXPECT_EQ(ResultOf(Send(store, submit)), result::kAlreadyExists);
 
-  StoreStatus(store, L"App", store::kInstallFailed);
+  StoreStatus(store, L"App", wire::kInstallFailed);
   const Reply requeued = Send(store, submit);
   EXPECT_EQ(ResultOf(requeued), result::kDone);
-  EXPECT_EQ(StatusOf(requeued), store::kQueued);
+  EXPECT_EQ(StatusOf(requeued), wire::kQueued);
   EXPECT_EQ(store.RequestCount(), 2u);
 }
 
@@ -90,7 +92,7 @@ TEST(Dispatcher, QueryAnswersAsStoredWithATimeStampItem) {
 
   const Reply found = Send(store, query.Instance(7));
   EXPECT_EQ(ResultOf(found), result::kDone);
-  EXPECT_EQ(StatusOf(found), store::kQueued);
+  EXPECT_EQ(StatusOf(found), wire::kQueued);
   EXPECT_EQ(ReadU32(found, kRecordInstanceNumberAt), 7u);
   EXPECT_EQ(FieldText(std::span(found).subspan(kRecordSoftwareVersionAt, 18)), "1.2.3.4");
   const std::uint32_t item_length = ReadU32(found, kStatusRecordSize + 4);
@@ -108,7 +110,7 @@ TEST(Dispatcher, EnumerationWalksTheKeysAndMarksForeignSubkeys) {
   std::vector<std::string> names;
   std::uint32_t index = 0;
   for (; index < 10; ++index) {
-    const Reply reply = Send(store, test::MessageBuilder(kEnumerateRequests).Flags(index));
+    const Reply reply = Send(store, wire::MessageWriter(kEnumerateRequests).Flags(index));
     if (ResultOf(reply) == result::kNothingToReport) break;
     if (ResultOf(reply) == result::kCannotCarryOut) {
       names.push_back("?");
@@ -130,27 +132,27 @@ TEST(Dispatcher, CancelOfOneAndOfEveryActiveRequest) {
   ASSERT_EQ(ResultOf(Send(store, test::SubmitMessage("One"))), result::kDone);
   const Reply one = Send(store, Named(kCancelRequest, "One"));
   EXPECT_EQ(ResultOf(one), result::kDone);
-  EXPECT_EQ(StatusOf(one), store::kCancelled);
+  EXPECT_EQ(StatusOf(one), wire::kCancelled);
   EXPECT_EQ(ResultOf(Send(store, Named(kCancelRequest, "One"))), result::kCannotCancel);  // final now
 
   ASSERT_EQ(ResultOf(Send(store, test::SubmitMessage("Two"))), result::kDone);
   ASSERT_EQ(ResultOf(Send(store, test::SubmitMessage("Two").Instance(3))), result::kDone);
   const Reply all = Send(store, Named(kCancelRequest, "*"));
   EXPECT_EQ(ResultOf(all), result::kDone);
-  EXPECT_EQ(StatusOf(all), store::kCancelled);
+  EXPECT_EQ(StatusOf(all), wire::kCancelled);
   EXPECT_EQ(NameOf(all), "Two");
   EXPECT_EQ(store.RequestCount(), 0u);
-  EXPECT_EQ(ReadU32(store.Value(L"Two", L"UpdateStatus")->bytes, 0), store::kCancelled);
-  EXPECT_EQ(ReadU32(store.Value(L"Two_00000003", L"UpdateStatus")->bytes, 0), store::kCancelled);
+  EXPECT_EQ(ReadU32(store.Value(L"Two", L"UpdateStatus")->bytes, 0), wire::kCancelled);
+  EXPECT_EQ(ReadU32(store.Value(L"Two_00000003", L"UpdateStatus")->bytes, 0), wire::kCancelled);
 }
 
 TEST(Dispatcher, SetUserAgentReplacesTheBufferAndTheStoredValue) {
   test::TestStore store(L"DispatchUserAgent");
   auto& objects = store.objects();
-  EXPECT_EQ(ResultOf(Send(store, test::MessageBuilder(kSetUserAgent))), result::kBadMessage);
+  EXPECT_EQ(ResultOf(Send(store, wire::MessageWriter(kSetUserAgent))), result::kBadMessage);
   EXPECT_STREQ(objects.user_agent, kDefaultUserAgent);
 
-  auto set = test::MessageBuilder(kSetUserAgent).TextItem(kUserAgentItem, "Agent/2.0");
+  auto set = wire::MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, "Agent/2.0");
   EXPECT_EQ(ResultOf(Send(store, set)), result::kDone);
   EXPECT_STREQ(objects.user_agent, L"Agent/2.0");
   const auto stored = store.key().path();
@@ -161,10 +163,10 @@ TEST(Dispatcher, SetUserAgentReplacesTheBufferAndTheStoredValue) {
   EXPECT_STREQ(value, L"Agent/2.0");
 
   const std::string longest(kUserAgentCapacity - 1, 'x');
-  EXPECT_EQ(ResultOf(Send(store, test::MessageBuilder(kSetUserAgent).TextItem(kUserAgentItem, longest))),
+  EXPECT_EQ(ResultOf(Send(store, wire::MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, longest))),
             result::kDone);
   EXPECT_EQ(std::wcslen(objects.user_agent), kUserAgentCapacity - 1);
-  const auto too_long = test::MessageBuilder(kSetUserAgent).TextItem(kUserAgentItem, longest + "y");
+  const auto too_long = wire::MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, longest + "y");
   EXPECT_EQ(ResultOf(Send(store, too_long)), result::kBadMessage);
   EXPECT_EQ(std::wcslen(objects.user_agent), kUserAgentCapacity - 1);
 }
@@ -172,12 +174,12 @@ TEST(Dispatcher, SetUserAgentReplacesTheBufferAndTheStoredValue) {
 TEST(Dispatcher, PostponedQueriesAndUnknownTypes) {
   test::TestStore store(L"DispatchPostponed");
   for (std::uint32_t type : {kQueryPostponed, kInstallPostponedNow}) {
-    const Reply reply = Send(store, test::MessageBuilder(type));
+    const Reply reply = Send(store, wire::MessageWriter(type));
     EXPECT_EQ(ResultOf(reply), result::kNothingToReport);
     EXPECT_EQ(LengthOf(reply), kStatusRecordSize);
   }
   for (std::uint32_t type : {0u, 8u, 0xFFFFFFFFu}) {
-    EXPECT_EQ(ResultOf(Send(store, test::MessageBuilder(type).Name("x"))), result::kBadMessage);
+    EXPECT_EQ(ResultOf(Send(store, wire::MessageWriter(type).Name("x"))), result::kBadMessage);
   }
 }
 

@@ -9,11 +9,13 @@
 #include "common/bytes.h"
 #include "common/handle.h"
 #include "common/utf.h"
-#include "support/message_builder.h"
+#include "support/test_messages.h"
 #include "support/status_listener.h"
 
 namespace qfu::ipc {
 namespace {
+
+using namespace wire;
 
 std::wstring UniquePipeName(const wchar_t* test) {
   return std::wstring(L"\\\\.\\pipe\\qfupdatetest_notify_") + test + L"_" + std::to_wstring(::GetCurrentProcessId());

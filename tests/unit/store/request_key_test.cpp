@@ -3,15 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "common/utf.h"
-#include "store/update_status.h"
-#include "support/message_builder.h"
+#include "wire/update_status.h"
+#include "support/test_messages.h"
 
 namespace qfu::store {
 namespace {
 
 WideString PathFor(std::string_view name, std::uint32_t instance) {
-  const auto message = test::MessageBuilder().Name(name);
-  return BuildRequestKeyPath(QFU_WIDE("Root"), ipc::RequestMessage(message.span()).request_name_field(), instance);
+  const auto message = wire::MessageWriter().Name(name);
+  return BuildRequestKeyPath(QFU_WIDE("Root"), wire::RequestMessage(message.span()).request_name_field(), instance);
 }
 
 TEST(RequestKeyPath, AddsTheInstanceNumberOnlyWhenItIsNotZero) {
@@ -65,8 +65,8 @@ TEST(ParseRequestKeyName, RoundTripsWhatTheKeyNameFormatWrites) {
 
 TEST(RequestKeyPath, OnlyNonEmptyNamesWithoutBackslashCanKeyARequest) {
   auto storable = [](std::string_view name) {
-    const auto message = test::MessageBuilder().Name(name);
-    return IsStorableRequestName(ipc::RequestMessage(message.span()).request_name_field());
+    const auto message = wire::MessageWriter().Name(name);
+    return IsStorableRequestName(wire::RequestMessage(message.span()).request_name_field());
   };
   EXPECT_TRUE(storable("Client"));
   EXPECT_TRUE(storable("My_App"));
@@ -74,35 +74,6 @@ TEST(RequestKeyPath, OnlyNonEmptyNamesWithoutBackslashCanKeyARequest) {
   EXPECT_FALSE(storable(""));
   EXPECT_FALSE(storable("..\\Other"));
   EXPECT_FALSE(storable("Client\\Sub"));
-}
-
-TEST(RequestName, SubmittedNamesMayNotSplitOrLeaveTheirDirectory) {
-  const auto acceptable = [](std::string_view name) {
-    const auto message = test::MessageBuilder().Name(name);
-    return IsAcceptableRequestName(ipc::RequestMessage(message.span()).request_name_field());
-  };
-  EXPECT_TRUE(acceptable("Client"));
-  EXPECT_TRUE(acceptable("Client.Update-2"));
-  for (const char* name : {"", "My_App", "a\\b", "a/b", "C:", "..", "a..b"}) EXPECT_FALSE(acceptable(name)) << name;
-}
-
-TEST(UpdateStatus, FinalStatusRule) {
-  EXPECT_TRUE(IsFinalStatus(kCompleted));
-  EXPECT_TRUE(IsFinalStatus(kCancelled));
-  EXPECT_TRUE(IsFinalStatus(0x80000000));
-  EXPECT_TRUE(IsFinalStatus(kConsentTimedOut));
-  EXPECT_FALSE(IsFinalStatus(kDownloadRetry));
-  EXPECT_FALSE(IsFinalStatus(0));
-  EXPECT_FALSE(IsFinalStatus(kQueued));
-  EXPECT_FALSE(IsFinalStatus(0x7FFFFFFF));
-}
-
-TEST(UpdateStatus, ResubmissionIsBlockedWhileActiveOrCompleted) {
-  EXPECT_TRUE(BlocksResubmission(kCompleted));
-  EXPECT_TRUE(BlocksResubmission(kPostponed));
-  EXPECT_TRUE(BlocksResubmission(kDownloadRetry));
-  EXPECT_FALSE(BlocksResubmission(kInstallFailed));
-  EXPECT_FALSE(BlocksResubmission(kCancelled));
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include "store/date_format.h"
+#include "store/enqueue.h"
 #include "store/request_time.h"
 
 #include <strsafe.h>
@@ -11,40 +13,40 @@
 
 #include "store/due_time.h"
 #include "store/store_operations.h"
-#include "store/update_status.h"
-#include "support/message_builder.h"
+#include "wire/update_status.h"
+#include "support/test_messages.h"
 #include "support/test_store.h"
 
 namespace qfu::store {
 namespace {
 
-using Record = std::array<std::uint8_t, ipc::kStatusRecordSize>;
+using Record = std::array<std::uint8_t, wire::kStatusRecordSize>;
 constexpr std::uint64_t kHour = 60 * kFileTimeUnitsPerMinute;
 
 // Enqueues the message as a new request (or one accepted at stored) and returns its record,
 // the only one in the list.
-RequestRecord* Enqueue(test::TestStore& store, const test::MessageBuilder& message, std::uint64_t stored = 0) {
+RequestRecord* Enqueue(test::TestStore& store, const wire::MessageWriter& message, std::uint64_t stored = 0) {
   store.objects().requests.Clear();
   Record bytes{};
-  ipc::StatusRecord record(bytes);
-  EXPECT_EQ(EnqueueRequest(store.objects(), message.span(), stored, record), ipc::result::kDone);
-  EXPECT_EQ(record.update_status(), kQueued);
+  wire::StatusRecord record(bytes);
+  EXPECT_EQ(EnqueueRequest(store.objects(), message.span(), stored, record), wire::result::kDone);
+  EXPECT_EQ(record.update_status(), wire::kQueued);
   RequestRecord* found = nullptr;
   store.objects().requests.ForEach([&](RequestRecord& r) { return found = &r, true; });
   return found;
 }
 
-test::MessageBuilder StartingAt(std::string_view name, const LocalDateTime& local) {
-  auto message = test::SubmitMessage(name).Flags(ipc::flags::kStartTime);
-  message.U16(ipc::kStartYearAt, local.year).U16(ipc::kStartMonthAt, local.month).U16(ipc::kStartDayAt, local.day);
-  message.U16(ipc::kStartHourAt, local.hour).U16(ipc::kStartMinuteAt, local.minute);
+wire::MessageWriter StartingAt(std::string_view name, const LocalDateTime& local) {
+  auto message = test::SubmitMessage(name).Flags(wire::flags::kStartTime);
+  message.U16(wire::kStartYearAt, local.year).U16(wire::kStartMonthAt, local.month).U16(wire::kStartDayAt, local.day);
+  message.U16(wire::kStartHourAt, local.hour).U16(wire::kStartMinuteAt, local.minute);
   return message;
 }
 
 TEST(EnqueueRequest, NewRequestGetsItsDeadlineIdentityAndRequestTime) {
   test::TestStore store(L"EnqueueNew");
   auto& clock = store.clock();
-  const auto message = test::SubmitMessage("Fresh").U32(ipc::kDeadlineAt, 1440);
+  const auto message = test::SubmitMessage("Fresh").U32(wire::kDeadlineAt, 1440);
   RequestRecord* entry = Enqueue(store, message);
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(entry->due_tick, 0u);
@@ -63,7 +65,7 @@ TEST(EnqueueRequest, NewRequestGetsItsDeadlineIdentityAndRequestTime) {
   EXPECT_GT(std::wcslen(expected), 2u);
   std::uint64_t read_time = 0;
   wchar_t read_text[kTimeStampUnits] = {};
-  ASSERT_EQ(ReadRequestTime(store.objects(), ipc::RequestMessage(message.span()).request_name_field(), 0, &read_time,
+  ASSERT_EQ(ReadRequestTime(store.objects(), wire::RequestMessage(message.span()).request_name_field(), 0, &read_time,
                             read_text, kTimeStampBytes),
             0u);
   EXPECT_EQ(read_time, clock.utc);
@@ -73,7 +75,7 @@ TEST(EnqueueRequest, NewRequestGetsItsDeadlineIdentityAndRequestTime) {
 TEST(EnqueueRequest, ResumedRequestKeepsItsDeadlineAndStoredValues) {
   test::TestStore store(L"EnqueueResumed");
   RequestRecord* entry =
-      Enqueue(store, test::SubmitMessage("Resumed").U32(ipc::kDeadlineAt, 60), store.clock().utc - 2 * kHour);
+      Enqueue(store, test::SubmitMessage("Resumed").U32(wire::kDeadlineAt, 60), store.clock().utc - 2 * kHour);
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(entry->deadline_tick, store.clock().tick);  // passed an hour ago
   EXPECT_TRUE(store.Value(L"Resumed", value::kUpdateStatus));
@@ -113,7 +115,7 @@ TEST(EnqueueRequest, RandomDelayLiesAboveTheMinimumUnlessFlag4) {
     clock.random_draws = 0;
     auto message = test::SubmitMessage("Delayed").Flags(c.flags);
     RequestRecord* entry =
-        Enqueue(store, message.U32(ipc::kRandomDelayMinAt, c.minimum).U32(ipc::kRandomDelayMaxAt, c.maximum));
+        Enqueue(store, message.U32(wire::kRandomDelayMinAt, c.minimum).U32(wire::kRandomDelayMaxAt, c.maximum));
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->due_tick, c.minutes == 0 ? 0 : clock.tick + c.minutes * kMsPerMinute);
     EXPECT_EQ(clock.random_draws, c.minutes == 0 ? 0 : 1);
@@ -144,8 +146,8 @@ TEST(EnqueueRequest, RequestTimerWakesTheWorkerThroughItsCompletionRoutine) {
 TEST(EnqueueRequest, RefusesANameThatCannotKeyARequest) {
   test::TestStore store(L"EnqueueBadName");
   Record bytes{};
-  ipc::StatusRecord record(bytes);
-  EXPECT_EQ(EnqueueRequest(store.objects(), test::SubmitMessage("").span(), 0, record), ipc::result::kCannotCarryOut);
+  wire::StatusRecord record(bytes);
+  EXPECT_EQ(EnqueueRequest(store.objects(), test::SubmitMessage("").span(), 0, record), wire::result::kCannotCarryOut);
   EXPECT_EQ(record.update_status(), 0u);
   EXPECT_EQ(store.RequestCount(), 0u);
   EXPECT_FALSE(store.TakeUpdateEvent());

@@ -10,24 +10,25 @@
 
 #include "common/bytes.h"
 #include "common/utf.h"
+#include "store/enqueue.h"
 #include "store/request_time.h"
-#include "store/update_status.h"
+#include "wire/update_status.h"
 #include "store/user_agent.h"
-#include "support/message_builder.h"
+#include "support/test_messages.h"
 #include "support/status_listener.h"
 #include "support/test_store.h"
 
 namespace qfu::store {
 namespace {
 
-using Record = std::array<std::uint8_t, ipc::kStatusRecordSize>;
+using Record = std::array<std::uint8_t, wire::kStatusRecordSize>;
 
-test::MessageBuilder Request(std::string_view name, std::uint32_t instance = 0) {
+wire::MessageWriter Request(std::string_view name, std::uint32_t instance = 0) {
   auto message = test::SubmitMessage(name);
   if (instance != 0) message.Instance(instance);
   return message;
 }
-ipc::Bytes NameOf(const test::MessageBuilder& m) { return ipc::RequestMessage(m.span()).request_name_field(); }
+wire::Bytes NameOf(const wire::MessageWriter& m) { return wire::RequestMessage(m.span()).request_name_field(); }
 
 // The DWORD value, or 0xDEAD when it is absent or not a 4-byte REG_DWORD.
 std::uint32_t Dword(test::TestStore& store, const wchar_t* key, const wchar_t* name) {
@@ -51,11 +52,11 @@ bool MutexesAreFree(ProcessObjects& objects) {
 TEST(SetRequestStatus, FirstWriteStoresIdentityAndFinalStatusPrunes) {
   test::TestStore store(L"Prune");
   auto& objects = store.objects();
-  test::StatusListener listener(objects.status_pipe_name);
+  test::StatusListener listener(store.status_pipe_name());
   const auto full = Request("Full", 0x1A);
   const wchar_t* key = L"Full_0000001A";
-  ASSERT_EQ(SetRequestStatus(objects, full.span(), kQueued, 0, true), 0u);
-  EXPECT_EQ(Dword(store, key, value::kUpdateStatus), kQueued);
+  ASSERT_EQ(SetRequestStatus(objects, full.span(), wire::kQueued, 0, true), 0u);
+  EXPECT_EQ(Dword(store, key, value::kUpdateStatus), wire::kQueued);
   EXPECT_EQ(Dword(store, key, value::kSystemErrorCode), 0u);
   EXPECT_EQ(store.Value(key, value::kInitialRequest)->bytes, full.bytes());
   const auto ui_name = store.Value(key, value::kUiName);
@@ -70,9 +71,9 @@ TEST(SetRequestStatus, FirstWriteStoresIdentityAndFinalStatusPrunes) {
   ASSERT_EQ(SetCancelPending(objects, NameOf(full), 0x1A), 0u);
   ASSERT_EQ(RecordRequestTime(objects, NameOf(full), 0x1A, store.clock().utc), 0u);
   const wchar_t* pruned[] = {value::kInitialRequest, value::kTargetPath, value::kCancelPending, value::kRequestTime};
-  ASSERT_EQ(SetRequestStatus(objects, full.span(), kDownloadRetry, 12029, false), 0u);
+  ASSERT_EQ(SetRequestStatus(objects, full.span(), wire::kDownloadRetry, 12029, false), 0u);
   for (const wchar_t* name : pruned) EXPECT_TRUE(store.Value(key, name)) << name;
-  ASSERT_EQ(SetRequestStatus(objects, full.span(), kCancelled, 0, false), 0u);
+  ASSERT_EQ(SetRequestStatus(objects, full.span(), wire::kCancelled, 0, false), 0u);
   for (const wchar_t* name : pruned) EXPECT_FALSE(store.Value(key, name)) << name;
   for (const wchar_t* name : {value::kUpdateStatus, value::kSystemErrorCode, value::kUiName, value::kSoftwareVersion,
                               value::kTimeStamp}) {
@@ -80,8 +81,8 @@ TEST(SetRequestStatus, FirstWriteStoresIdentityAndFinalStatusPrunes) {
   }
   // Some of the four never written: pruning still succeeds.
   const auto bare = Request("Bare");
-  ASSERT_EQ(SetRequestStatus(objects, bare.span(), kQueued, 0, true), 0u);
-  EXPECT_EQ(SetRequestStatus(objects, bare.span(), kCancelled, 0, false), 0u);
+  ASSERT_EQ(SetRequestStatus(objects, bare.span(), wire::kQueued, 0, true), 0u);
+  EXPECT_EQ(SetRequestStatus(objects, bare.span(), wire::kCancelled, 0, false), 0u);
   EXPECT_FALSE(store.Value(L"Bare", value::kInitialRequest));
 }
 
@@ -89,16 +90,16 @@ TEST(ReadRequestStatus, FillsTheRecordAndRefusesKeysItCannotRead) {
   test::TestStore store(L"Read");
   auto& objects = store.objects();
   const auto message = Request("Reader", 7);
-  ASSERT_EQ(SetRequestStatus(objects, message.span(), kQueued, 0, true), 0u);
-  ASSERT_EQ(SetRequestStatus(objects, message.span(), kDownloadRetry, 12002, false), 0u);
+  ASSERT_EQ(SetRequestStatus(objects, message.span(), wire::kQueued, 0, true), 0u);
+  ASSERT_EQ(SetRequestStatus(objects, message.span(), wire::kDownloadRetry, 12002, false), 0u);
   Record bytes;
   bytes.fill(0xEE);
-  ipc::StatusRecord record(bytes);
+  wire::StatusRecord record(bytes);
   MessageCopy copy;
   ASSERT_EQ(ReadRequestStatus(objects, NameOf(message), 7, record, &copy), 0u);
   EXPECT_EQ(record.length(), 159u);
   EXPECT_EQ(record.result_code(), 0u);
-  EXPECT_EQ(record.update_status(), kDownloadRetry);
+  EXPECT_EQ(record.update_status(), wire::kDownloadRetry);
   EXPECT_EQ(record.system_error_code(), 12002u);
   EXPECT_EQ(record.instance_number(), 7u);
   EXPECT_EQ(FieldText(record.request_name_field()), "Reader");
@@ -108,12 +109,12 @@ TEST(ReadRequestStatus, FillsTheRecordAndRefusesKeysItCannotRead) {
 
   EXPECT_EQ(ReadRequestStatus(objects, NameOf(message), 8, record), 2u);  // another instance: no key
   EXPECT_EQ(record.update_status(), 0u);
-  store.key().SetDword(value::kUpdateStatus, kQueued, L"Stray");  // never accepted: no UIName
+  store.key().SetDword(value::kUpdateStatus, wire::kQueued, L"Stray");  // never accepted: no UIName
   store.key().SetDword(value::kSystemErrorCode, 0, L"Stray");
   EXPECT_EQ(ReadRequestStatus(objects, NameOf(Request("Stray")), 0, record), 2u);
   // Names that would address the service key or a key below a request never reach the registry.
   EXPECT_EQ(ReadRequestStatus(objects, NameOf(Request("")), 0, record), static_cast<DWORD>(ERROR_INVALID_NAME));
-  EXPECT_EQ(SetRequestStatus(objects, Request("a\\b").span(), kDownloading, 0, false),
+  EXPECT_EQ(SetRequestStatus(objects, Request("a\\b").span(), wire::kDownloading, 0, false),
             static_cast<DWORD>(ERROR_INVALID_NAME));
   EXPECT_FALSE(store.Value(L"a", value::kUpdateStatus));
 }
@@ -161,7 +162,7 @@ TEST(RequestKeyValues, ReadBackAndStringsEndInsideTheirBuffers) {
 
 TEST(EnumerateRequestKey, SplitsKeyNamesAndEndsWith259) {
   test::TestStore store(L"Enumerate");
-  std::array<std::uint8_t, ipc::kRequestNameSize> name{};
+  std::array<std::uint8_t, wire::kRequestNameSize> name{};
   std::uint32_t instance = 99;
   EXPECT_EQ(EnumerateRequestKey(store.objects(), 0, name, instance), 259u);
   for (const wchar_t* key : {L"pkg_1A", L"Client", L"_NotARequest"}) store.key().SetDword(L"UpdateStatus", 2, key);
@@ -180,31 +181,31 @@ TEST(EnumerateRequestKey, SplitsKeyNamesAndEndsWith259) {
 TEST(CancelRequest, RemovesAWaitingRecordMarksAHeldOneAndRefusesFinalOnes) {
   test::TestStore store(L"Cancel");
   auto& objects = store.objects();
-  test::StatusListener listener(objects.status_pipe_name);
+  test::StatusListener listener(store.status_pipe_name());
   Record bytes{};
-  ipc::StatusRecord record(bytes);
+  wire::StatusRecord record(bytes);
   const auto waiting = Request("Waiting");
   ASSERT_EQ(EnqueueRequest(objects, waiting.span(), 0, record), 0u);
   (void)store.TakeUpdateEvent();
-  ASSERT_EQ(CancelRequest(objects, waiting.span(), record), ipc::result::kDone);
-  EXPECT_EQ(record.update_status(), kCancelled);
+  ASSERT_EQ(CancelRequest(objects, waiting.span(), record), wire::result::kDone);
+  EXPECT_EQ(record.update_status(), wire::kCancelled);
   EXPECT_EQ(store.RequestCount(), 0u);
-  EXPECT_EQ(Dword(store, L"Waiting", value::kUpdateStatus), kCancelled);
+  EXPECT_EQ(Dword(store, L"Waiting", value::kUpdateStatus), wire::kCancelled);
   EXPECT_FALSE(store.Value(L"Waiting", value::kInitialRequest));
   const auto received = listener.WaitFor(1, 10000);
   ASSERT_EQ(received.size(), 1u);
-  EXPECT_EQ(ReadU32(received[0], ipc::kUpdateStatusAt), kCancelled);
-  EXPECT_EQ(CancelRequest(objects, waiting.span(), record), ipc::result::kCannotCancel);  // final now
+  EXPECT_EQ(ReadU32(received[0], wire::kUpdateStatusAt), wire::kCancelled);
+  EXPECT_EQ(CancelRequest(objects, waiting.span(), record), wire::result::kCannotCancel);  // final now
 
   const auto held = Request("Held");  // in progress, not in the list: the worker has it
-  ASSERT_EQ(SetRequestStatus(objects, held.span(), kDownloading, 0, true), 0u);
-  ASSERT_EQ(CancelRequest(objects, held.span(), record), ipc::result::kDone);
-  EXPECT_EQ(record.update_status(), kCancelRequested);
+  ASSERT_EQ(SetRequestStatus(objects, held.span(), wire::kDownloading, 0, true), 0u);
+  ASSERT_EQ(CancelRequest(objects, held.span(), record), wire::result::kDone);
+  EXPECT_EQ(record.update_status(), wire::kCancelRequested);
   EXPECT_EQ(Dword(store, L"Held", value::kCancelPending), 1u);
-  EXPECT_EQ(Dword(store, L"Held", value::kUpdateStatus), kDownloading);
+  EXPECT_EQ(Dword(store, L"Held", value::kUpdateStatus), wire::kDownloading);
   EXPECT_TRUE(store.TakeUpdateEvent());
 
-  EXPECT_EQ(CancelRequest(objects, Request("Unknown").span(), record), ipc::result::kCannotCancel);
+  EXPECT_EQ(CancelRequest(objects, Request("Unknown").span(), record), wire::result::kCannotCancel);
   EXPECT_FALSE(store.TakeUpdateEvent());
   EXPECT_TRUE(MutexesAreFree(objects));
 }
@@ -212,41 +213,41 @@ TEST(CancelRequest, RemovesAWaitingRecordMarksAHeldOneAndRefusesFinalOnes) {
 TEST(CancelRequest, CancelsOnlyTheInstanceNamed) {
   test::TestStore store(L"CancelTwins");
   Record bytes{};
-  ipc::StatusRecord record(bytes);
+  wire::StatusRecord record(bytes);
   ASSERT_EQ(EnqueueRequest(store.objects(), Request("Twin", 1).span(), 0, record), 0u);
   ASSERT_EQ(EnqueueRequest(store.objects(), Request("Twin", 2).span(), 0, record), 0u);
-  ASSERT_EQ(CancelRequest(store.objects(), Request("Twin", 2).span(), record), ipc::result::kDone);
+  ASSERT_EQ(CancelRequest(store.objects(), Request("Twin", 2).span(), record), wire::result::kDone);
   ASSERT_EQ(store.RequestCount(), 1u);
   store.objects().requests.ForEach([](RequestRecord& left) {
-    EXPECT_EQ(ipc::RequestMessage(left.message()).instance_number(), 1u);
+    EXPECT_EQ(wire::RequestMessage(left.message()).instance_number(), 1u);
     return true;
   });
-  EXPECT_EQ(Dword(store, L"Twin_00000001", value::kUpdateStatus), kQueued);
-  EXPECT_EQ(Dword(store, L"Twin_00000002", value::kUpdateStatus), kCancelled);
+  EXPECT_EQ(Dword(store, L"Twin_00000001", value::kUpdateStatus), wire::kQueued);
+  EXPECT_EQ(Dword(store, L"Twin_00000002", value::kUpdateStatus), wire::kCancelled);
 }
 
 TEST(FindPostponedRequests, QueryFindsAndInstallNowReleasesEveryPostponedRecord) {
   test::TestStore store(L"Postponed");
   auto& objects = store.objects();
   Record bytes{};
-  ipc::StatusRecord record(bytes);
-  EXPECT_EQ(FindPostponedRequests(objects, record, kInstallPostponedNow), ipc::result::kNothingToReport);
+  wire::StatusRecord record(bytes);
+  EXPECT_EQ(FindPostponedRequests(objects, record, PostponedMode::kInstallNow), wire::result::kNothingToReport);
   for (const char* name : {"Later1", "Busy", "Later2"}) {
-    ASSERT_EQ(EnqueueRequest(objects, Request(name).U32(ipc::kRandomDelayMinAt, 30).span(), 0, record), 0u);
+    ASSERT_EQ(EnqueueRequest(objects, Request(name).U32(wire::kRandomDelayMinAt, 30).span(), 0, record), 0u);
   }
-  EXPECT_EQ(FindPostponedRequests(objects, record, kQueryPostponed), ipc::result::kNothingToReport);
+  EXPECT_EQ(FindPostponedRequests(objects, record, PostponedMode::kQuery), wire::result::kNothingToReport);
   for (const char* name : {"Later1", "Later2"}) {
-    ASSERT_EQ(SetRequestStatus(objects, Request(name).span(), kPostponed, 0, false), 0u);
+    ASSERT_EQ(SetRequestStatus(objects, Request(name).span(), wire::kPostponed, 0, false), 0u);
   }
   (void)store.TakeUpdateEvent();
 
-  EXPECT_EQ(FindPostponedRequests(objects, record, kQueryPostponed), ipc::result::kDone);
+  EXPECT_EQ(FindPostponedRequests(objects, record, PostponedMode::kQuery), wire::result::kDone);
   EXPECT_EQ(record.update_status(), 0u);  // the reply stays empty
   EXPECT_FALSE(store.TakeUpdateEvent());
-  EXPECT_EQ(FindPostponedRequests(objects, record, kInstallPostponedNow), ipc::result::kDone);
+  EXPECT_EQ(FindPostponedRequests(objects, record, PostponedMode::kInstallNow), wire::result::kDone);
   EXPECT_TRUE(store.TakeUpdateEvent());
   objects.requests.ForEach([](RequestRecord& waiting) {
-    const bool postponed = ipc::RequestMessage(waiting.message()).request_name().starts_with("Later");
+    const bool postponed = wire::RequestMessage(waiting.message()).request_name().starts_with("Later");
     EXPECT_EQ(waiting.due_tick == 0, postponed);
     EXPECT_EQ(waiting.install_now, postponed ? 1u : 0u);
     return true;
@@ -258,7 +259,7 @@ TEST(StoreLocks, AnAbandonedRegistryMutexIsTakenAndReleased) {
   test::TestStore store(L"Abandoned");
   auto& objects = store.objects();
   std::thread([&] { ::WaitForSingleObject(objects.registry_mutex.get(), INFINITE); }).join();  // dies holding it
-  ASSERT_EQ(SetRequestStatus(objects, Request("Orphan").span(), kDownloading, 5, false), 0u);
+  ASSERT_EQ(SetRequestStatus(objects, Request("Orphan").span(), wire::kDownloading, 5, false), 0u);
   EXPECT_EQ(Dword(store, L"Orphan", value::kSystemErrorCode), 5u);
   EXPECT_TRUE(MutexesAreFree(objects));
 }

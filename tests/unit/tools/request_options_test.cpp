@@ -8,12 +8,13 @@
 
 #include "common/bytes.h"
 #include "common/utf.h"
-#include "ipc/message.h"
+#include "wire/message.h"
+#include "wire/pipes.h"
 
 namespace qfu::ctl {
 namespace {
 
-using ipc::RequestMessage;
+using wire::RequestMessage;
 
 ParseOutcome Parse(std::initializer_list<std::string> arguments) {
   const std::vector<std::string> list(arguments);
@@ -25,12 +26,12 @@ CommandLine Accept(std::initializer_list<std::string> arguments) {
   ParseOutcome outcome = Parse(arguments);
   EXPECT_TRUE(outcome.command_line.has_value()) << outcome.error;
   if (!outcome.command_line) return {};
-  EXPECT_TRUE(ipc::PassesFramingCheck(outcome.command_line->message) || outcome.command_line->message.empty());
+  EXPECT_TRUE(wire::PassesFramingCheck(outcome.command_line->message) || outcome.command_line->message.empty());
   return *outcome.command_line;
 }
 
 std::string ItemString(const std::vector<std::uint8_t>& message, std::uint32_t type) {
-  const auto item = ipc::FindItem(message, type);
+  const auto item = wire::FindItem(message, type);
   return item ? std::string(item->data.begin(), item->data.end()) : "<none>";
 }
 
@@ -41,37 +42,37 @@ TEST(SubmitOptions, PutEveryFieldAtItsOffsetAndTheItemsAfterTheHeader) {
                                    "--window", "22:30-6:15", "--random-delay", "5-60", "--postpone", "30",
                                    "--deadline", "1440", "--skip-publisher-check"});
   EXPECT_EQ(line.command, Command::kSubmit);
-  EXPECT_EQ(line.pipe, kRequestPipe);
+  EXPECT_EQ(line.pipe, WideToUtf8(wire::kRequestPipeName));
   const RequestMessage m(line.message);
-  EXPECT_EQ(m.items_offset(), ipc::kHeaderSize);
+  EXPECT_EQ(m.items_offset(), wire::kHeaderSize);
   EXPECT_EQ(m.items_end(), line.message.size());
-  EXPECT_EQ(m.type(), ipc::kSubmitRequest);
-  EXPECT_EQ(m.flags(), ipc::flags::kDryRun | ipc::flags::kStartTime | ipc::flags::kInstallWindow |
-                           ipc::flags::kSkipPublisherCheck);
+  EXPECT_EQ(m.type(), wire::kSubmitRequest);
+  EXPECT_EQ(m.flags(), wire::flags::kDryRun | wire::flags::kStartTime | wire::flags::kInstallWindow |
+                           wire::flags::kSkipPublisherCheck);
   EXPECT_EQ(m.product_kind(), 9999u);
-  EXPECT_EQ(m.U32(ipc::kRandomDelayMinAt), 5u);
-  EXPECT_EQ(m.U32(ipc::kRandomDelayMaxAt), 60u);
-  EXPECT_EQ(m.U16(ipc::kStartYearAt), 2024);
-  EXPECT_EQ(m.U16(ipc::kStartMonthAt), 2);
-  EXPECT_EQ(m.U16(ipc::kStartDayAt), 29);
-  EXPECT_EQ(m.U16(ipc::kStartHourAt), 23);
-  EXPECT_EQ(m.U16(ipc::kStartMinuteAt), 5);
-  EXPECT_EQ(m.U16(ipc::kReservedAt), 0);
-  EXPECT_EQ(m.U16(ipc::kWindowStartHourAt), 22);
-  EXPECT_EQ(m.U16(ipc::kWindowStartMinuteAt), 30);
-  EXPECT_EQ(m.U16(ipc::kWindowEndHourAt), 6);
-  EXPECT_EQ(m.U16(ipc::kWindowEndMinuteAt), 15);
-  EXPECT_EQ(m.U32(ipc::kPostponeIntervalAt), 30u);
-  EXPECT_EQ(m.U32(ipc::kDeadlineAt), 1440u);
+  EXPECT_EQ(m.U32(wire::kRandomDelayMinAt), 5u);
+  EXPECT_EQ(m.U32(wire::kRandomDelayMaxAt), 60u);
+  EXPECT_EQ(m.U16(wire::kStartYearAt), 2024);
+  EXPECT_EQ(m.U16(wire::kStartMonthAt), 2);
+  EXPECT_EQ(m.U16(wire::kStartDayAt), 29);
+  EXPECT_EQ(m.U16(wire::kStartHourAt), 23);
+  EXPECT_EQ(m.U16(wire::kStartMinuteAt), 5);
+  EXPECT_EQ(m.U16(wire::kReservedAt), 0);
+  EXPECT_EQ(m.U16(wire::kWindowStartHourAt), 22);
+  EXPECT_EQ(m.U16(wire::kWindowStartMinuteAt), 30);
+  EXPECT_EQ(m.U16(wire::kWindowEndHourAt), 6);
+  EXPECT_EQ(m.U16(wire::kWindowEndMinuteAt), 15);
+  EXPECT_EQ(m.U32(wire::kPostponeIntervalAt), 30u);
+  EXPECT_EQ(m.U32(wire::kDeadlineAt), 1440u);
   EXPECT_EQ(m.instance_number(), 0x1Au);
   EXPECT_EQ(m.request_name(), "Client");
   EXPECT_EQ(m.ui_name(), "Quillfern Client");
   EXPECT_EQ(m.software_version(), "4.3.2.1");
   // Each item is the text with its NUL, in the order URL, arguments, prompt.
-  EXPECT_EQ(ItemString(line.message, ipc::kPackageUrlItem), std::string("https://h/p.msi", 16));
-  EXPECT_EQ(ItemString(line.message, ipc::kInstallerArgumentsItem), std::string("REBOOT=R", 9));
-  EXPECT_EQ(ItemString(line.message, ipc::kPromptTextItem), std::string("Install now?", 13));
-  EXPECT_EQ(ReadU32(line.message, ipc::kHeaderSize), ipc::kPackageUrlItem);
+  EXPECT_EQ(ItemString(line.message, wire::kPackageUrlItem), std::string("https://h/p.msi", 16));
+  EXPECT_EQ(ItemString(line.message, wire::kInstallerArgumentsItem), std::string("REBOOT=R", 9));
+  EXPECT_EQ(ItemString(line.message, wire::kPromptTextItem), std::string("Install now?", 13));
+  EXPECT_EQ(ReadU32(line.message, wire::kHeaderSize), wire::kPackageUrlItem);
 }
 
 TEST(SubmitOptions, DefaultToEmptyArgumentsAndNoOptionalFields) {
@@ -79,14 +80,14 @@ TEST(SubmitOptions, DefaultToEmptyArgumentsAndNoOptionalFields) {
   const RequestMessage m(line.message);
   EXPECT_EQ(m.flags(), 0u);
   EXPECT_EQ(m.instance_number(), 0u);
-  EXPECT_EQ(m.U32(ipc::kInstanceNumberAt), 0u);
+  EXPECT_EQ(m.U32(wire::kInstanceNumberAt), 0u);
   EXPECT_EQ(m.ui_name(), "");
-  EXPECT_EQ(ItemString(line.message, ipc::kInstallerArgumentsItem), std::string(1, '\0'));
-  EXPECT_EQ(ItemString(line.message, ipc::kPromptTextItem), "<none>");
+  EXPECT_EQ(ItemString(line.message, wire::kInstallerArgumentsItem), std::string(1, '\0'));
+  EXPECT_EQ(ItemString(line.message, wire::kPromptTextItem), "<none>");
   EXPECT_EQ(line.timeout_seconds, kDefaultReplyTimeoutSeconds);
   // --instance 0 still marks the instance number as present.
   EXPECT_EQ(RequestMessage(Accept({"submit", "C", "--url", "u", "--instance", "0"}).message).flags(),
-            ipc::flags::kDryRun);
+            wire::flags::kDryRun);
 }
 
 TEST(SubmitOptions, SetEachRequestFlagByNameAndMergeRawFlags) {
@@ -157,7 +158,7 @@ TEST(SubmitOptions, RefuseTextsThatDoNotFitTheirFieldsInsteadOfCuttingThem) {
   EXPECT_FALSE(Parse({"user-agent", std::string(260, 'a')}).command_line.has_value());
   EXPECT_FALSE(Parse({"user-agent", ""}).command_line.has_value());
   // A message the agent would refuse for its size is refused here.
-  EXPECT_FALSE(Parse({"submit", "C", "--url", std::string(ipc::kMaxMessageSize, 'u')}).command_line.has_value());
+  EXPECT_FALSE(Parse({"submit", "C", "--url", std::string(wire::kMaxMessageSize, 'u')}).command_line.has_value());
 }
 
 TEST(RequestIdentity, TakesTheInstanceAfterAColonOrFromInstanceOption) {
@@ -179,11 +180,11 @@ TEST(RequestIdentity, TakesTheInstanceAfterAColonOrFromInstanceOption) {
     const ParseOutcome outcome = ParseCommandLine(c.arguments);
     ASSERT_TRUE(outcome.command_line.has_value()) << c.arguments[1] << ": " << outcome.error;
     const RequestMessage m(outcome.command_line->message);
-    EXPECT_EQ(m.type(), c.arguments[0] == "query" ? ipc::kQueryRequest : ipc::kCancelRequest);
+    EXPECT_EQ(m.type(), c.arguments[0] == "query" ? wire::kQueryRequest : wire::kCancelRequest);
     EXPECT_EQ(m.request_name(), c.name);
     EXPECT_EQ(m.flags(), c.flags) << c.arguments[1];
-    EXPECT_EQ(m.U32(ipc::kInstanceNumberAt), c.instance) << c.arguments[1];
-    EXPECT_EQ(outcome.command_line->message.size(), ipc::kHeaderSize);
+    EXPECT_EQ(m.U32(wire::kInstanceNumberAt), c.instance) << c.arguments[1];
+    EXPECT_EQ(outcome.command_line->message.size(), wire::kHeaderSize);
   }
   EXPECT_FALSE(Parse({"query", "a:b"}).command_line.has_value());
   EXPECT_FALSE(Parse({"query", ":5"}).command_line.has_value());

@@ -1,14 +1,14 @@
 #pragma once
 // Filling a status record from a request message: the identity part shared by replies and
 // status notifications.
-#include "ipc/message.h"
+#include "wire/message.h"
 
-namespace qfu::store {
+namespace qfu::wire {
 
 // Clears the record, sets its record size and length to 159, copies the request name (37
 // bytes) and UIName (80 bytes) from the message header and sets the instance number (the
 // header's with flag 0x8, else 0). Result code, UpdateStatus, SystemErrorCode and
 // SoftwareVersion stay 0. A field the message is too short to hold stays zero.
-void PrepareStatusRecord(ipc::Bytes message, ipc::StatusRecord record) noexcept;
+void PrepareStatusRecord(wire::Bytes message, wire::StatusRecord record) noexcept;
 
-}  // namespace qfu::store
+}  // namespace qfu::wire

@@ -4,7 +4,7 @@
 // DownloadRetry.
 #include <cstdint>
 
-namespace qfu::store {
+namespace qfu::wire {
 
 enum UpdateStatus : std::uint32_t {
   kCompleted = 1,
@@ -44,4 +44,4 @@ inline constexpr std::uint32_t kFailureBit = 0x80000000;
 // Returns the status's name ("Queued", "DownloadRetry", ...), or nullptr when unknown.
 [[nodiscard]] const char* UpdateStatusName(std::uint32_t status) noexcept;
 
-}  // namespace qfu::store
+}  // namespace qfu::wire

@@ -1,4 +1,4 @@
-#include "store/installed_version.h"
+#include "worker/installed_version.h"
 
 #include <gtest/gtest.h>
 
@@ -9,23 +9,23 @@
 #include "common/handle.h"
 
 #include "support/client_api_standin.h"
-#include "support/message_builder.h"
+#include "support/test_messages.h"
 #include "support/scratch_key.h"
 
-namespace qfu::store {
+namespace qfu::worker {
 namespace {
 
-using Result = InstalledVersionResult;
+using Result = store::InstalledVersionResult;
 const std::wstring kNoKey = L"SOFTWARE\\QFUpdateTests\\NoSuchLegacyKey";
 
-test::MessageBuilder Request(std::uint32_t product_kind, std::string_view software_version) {
-  test::MessageBuilder builder = test::SubmitMessage("installed-version");
-  builder.U32(ipc::kProductKindAt, product_kind).Version(software_version);
+wire::MessageWriter Request(std::uint32_t product_kind, std::string_view software_version) {
+  wire::MessageWriter builder = test::SubmitMessage("installed-version");
+  builder.U32(wire::kProductKindAt, product_kind).Version(software_version);
   return builder;
 }
 
-Result Compare(const test::MessageBuilder& message, worker::ClientApi& api, const std::wstring& legacy_key) {
-  return CompareInstalledVersion(ipc::RequestMessage(message.span()), api, legacy_key.c_str());
+Result Compare(const wire::MessageWriter& message, worker::ClientApi& api, const std::wstring& legacy_key) {
+  return CompareInstalledVersion(wire::RequestMessage(message.span()), api, legacy_key.c_str());
 }
 
 TEST(CompareInstalledVersion, CurrentClientAsksTheClientApi) {
@@ -114,4 +114,4 @@ TEST(ReadLegacyProductVersion, ValueThatDoesNotFitCountsAsNoVersion) {
 }
 
 }  // namespace
-}  // namespace qfu::store
+}  // namespace qfu::worker

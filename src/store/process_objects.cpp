@@ -1,9 +1,6 @@
-#include "service/process_objects.h"
+#include "store/process_objects.h"
 
 #include <strsafe.h>
-
-#include "locale/resource_module.h"
-#include "store/named_objects.h"
 
 namespace qfu {
 
@@ -18,11 +15,11 @@ DWORD CreateNamedObjects(ProcessObjects& objects) {
     bool is_event;
   };
   const Step steps[] = {
-      {&objects.queue_mutex, store::kQueueMutexName, false},
-      {&objects.cancel_mutex, store::kCancelMutexName, false},
-      {&objects.registry_mutex, store::kRegistryMutexName, false},
-      {&objects.update_event, store::kUpdateEventName, true},
-      {&objects.user_agent_mutex, store::kUserAgentMutexName, false},
+      {&objects.queue_mutex, kQueueMutexName, false},
+      {&objects.cancel_mutex, kCancelMutexName, false},
+      {&objects.registry_mutex, kRegistryMutexName, false},
+      {&objects.update_event, kUpdateEventName, true},
+      {&objects.user_agent_mutex, kUserAgentMutexName, false},
   };
   for (const Step& step : steps) {
     // The update event is auto-reset and starts not signalled; mutexes start not owned.
@@ -40,8 +37,8 @@ void ReleaseGlobalObjects(ProcessObjects& objects) {
   objects.registry_mutex.reset();
   objects.update_event.reset();
   objects.user_agent_mutex.reset();
-  locale::ReleaseResourceModule(objects.resource_module);
   objects.resource_module = nullptr;
+  objects.loaded_resource_module.reset();
 }
 
 }  // namespace qfu

@@ -1,18 +1,34 @@
 #pragma once
-// The process-wide objects: created once by the service host at start and handed to
-// whoever needs them (tests make their own instance). Lock order and what each mutex
-// guards: store/named_objects.h.
+// The process-wide objects: created once by the service host at start and handed to whoever
+// needs them (tests make their own instance). They live until the process ends.
+//
+// The named objects and what each guards:
+//   queue mutex      the request list (links; due tick and install-now flag of listed records)
+//   cancel mutex     makes cancel, start-up recovery and the worker's verify-install-restart
+//                    stage exclusive of each other
+//   registry mutex   each open, read or write, and close of a request key
+//   user-agent mutex the user-agent buffer and the write of "UserAgent" (taken alone)
+//   update event     wakes the queue worker (auto-reset)
+// Lock order: submit lock, cancel mutex, queue mutex, registry mutex. No path takes them in
+// another order, and every wait is without time limit.
 #include <windows.h>
 
 #include <string>
 
 #include "common/clock.h"
 #include "common/handle.h"
-#include "ipc/status_notification.h"
+#include "common/system_clock.h"
 #include "store/request_key.h"
 #include "store/request_record.h"
+#include "store/store_ports.h"
 
 namespace qfu {
+
+inline constexpr const wchar_t* kQueueMutexName = L"Global\\QFUpdateQueueMutex";
+inline constexpr const wchar_t* kCancelMutexName = L"Global\\QFUpdateCancelMutex";
+inline constexpr const wchar_t* kRegistryMutexName = L"Global\\QFUpdateRegistryMutex";
+inline constexpr const wchar_t* kUpdateEventName = L"Global\\QFUpdateEvent";
+inline constexpr const wchar_t* kUserAgentMutexName = L"Global\\QFUUAMutex";
 
 inline constexpr std::size_t kUserAgentCapacity = 260;  // UTF-16 units with the terminator
 inline constexpr const wchar_t* kDefaultUserAgent = L"Quillfern-Update-Service/1.0";
@@ -20,7 +36,8 @@ inline constexpr const wchar_t* kDefaultUserAgent = L"Quillfern-Update-Service/1
 struct TimerQueueTimerTraits {
   using Type = HANDLE;
   static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::DeleteTimerQueueTimer(nullptr, h, nullptr); }
+  // INVALID_HANDLE_VALUE: waits for a callback in flight before the timer is gone.
+  static void Close(Type h) noexcept { ::DeleteTimerQueueTimer(nullptr, h, INVALID_HANDLE_VALUE); }
 };
 using UniqueTimerQueueTimer = UniqueAny<TimerQueueTimerTraits>;
 
@@ -31,7 +48,10 @@ struct ProcessObjects {
   UniqueHandle registry_mutex;
   UniqueHandle update_event;
   UniqueHandle user_agent_mutex;
+  // Makes a submit's check of the stored status and its enqueue one step; taken first.
+  SRWLOCK submit_lock = SRWLOCK_INIT;
   wchar_t user_agent[kUserAgentCapacity] = {};  // guarded by user_agent_mutex
+  UniqueModule loaded_resource_module;          // a translated resource DLL, when one was loaded
   HMODULE resource_module = nullptr;            // source of the prompt texts
   bool newer_windows = false;                   // Windows 6.3 or later: automatic proxy
   UniqueTimerQueueTimer periodic_wake_timer;
@@ -39,8 +59,9 @@ struct ProcessObjects {
   // Where the store keeps its keys: HKEY_LOCAL_MACHINE\<service key>; tests use a scratch key.
   HKEY registry_root = HKEY_LOCAL_MACHINE;
   std::wstring service_key_path = store::kServiceKeyPath;
-  // Where status notifications go; tests use a pipe name of their own.
-  std::wstring status_pipe_name = ipc::kStatusPipeName;
+  // Told of every status change, and asked to remove package files (null: nobody).
+  store::StatusReporter* status_reporter = nullptr;
+  store::PackageFileRemover* package_files = nullptr;
   // Tick count, UTC and local time, time zone and random draws; tests use a fake clock.
   Clock* clock = &SystemClockInstance();
 

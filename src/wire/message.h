@@ -11,7 +11,7 @@
 
 #include "common/wide.h"
 
-namespace qfu::ipc {
+namespace qfu::wire {
 
 using Bytes = std::span<const std::uint8_t>;
 using MutableBytes = std::span<std::uint8_t>;
@@ -212,4 +212,4 @@ class StatusRecord {
 // item length. The capacity is the size of the reply span.
 void AppendTextItem(MutableBytes reply, std::uint32_t type, WideStringView text);
 
-}  // namespace qfu::ipc
+}  // namespace qfu::wire

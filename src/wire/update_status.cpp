@@ -1,6 +1,6 @@
-#include "store/update_status.h"
+#include "wire/update_status.h"
 
-namespace qfu::store {
+namespace qfu::wire {
 
 const char* UpdateStatusName(std::uint32_t status) noexcept {
   switch (status) {
@@ -26,4 +26,4 @@ const char* UpdateStatusName(std::uint32_t status) noexcept {
   }
 }
 
-}  // namespace qfu::store
+}  // namespace qfu::wire

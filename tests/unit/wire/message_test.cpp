@@ -1,35 +1,36 @@
-#include "ipc/message.h"
+#include "wire/message.h"
+#include "wire/pipes.h"
+#include "wire/update_status.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 
 #include "common/bytes.h"
-#include "support/message_builder.h"
+#include "support/test_messages.h"
 
-namespace qfu::ipc {
+namespace qfu::wire {
 namespace {
 
-using test::MessageBuilder;
 
 TEST(FramingCheck, AcceptsHeaderWithoutItems) {
-  EXPECT_TRUE(PassesFramingCheck(MessageBuilder().span()));
+  EXPECT_TRUE(PassesFramingCheck(wire::MessageWriter().span()));
 }
 
 TEST(FramingCheck, RefusesASingleEmptyItemAndAcceptsOneOfLengthOne) {
-  EXPECT_FALSE(PassesFramingCheck(MessageBuilder().RawItem(kPackageUrlItem, "").span()));
-  EXPECT_TRUE(PassesFramingCheck(MessageBuilder().RawItem(kPackageUrlItem, "x").span()));
+  EXPECT_FALSE(PassesFramingCheck(wire::MessageWriter().RawItem(kPackageUrlItem, "").span()));
+  EXPECT_TRUE(PassesFramingCheck(wire::MessageWriter().RawItem(kPackageUrlItem, "x").span()));
   // Items before the last may be empty.
-  EXPECT_TRUE(PassesFramingCheck(MessageBuilder().RawItem(kPromptTextItem, "").TextItem(kPackageUrlItem, "u").span()));
+  EXPECT_TRUE(PassesFramingCheck(wire::MessageWriter().RawItem(kPromptTextItem, "").TextItem(kPackageUrlItem, "u").span()));
 }
 
 TEST(FramingCheck, RefusesItemsThatOverrunOrStopShortOfItemsEnd) {
-  auto overrun = MessageBuilder().TextItem(kPackageUrlItem, "abc");
+  auto overrun = wire::MessageWriter().TextItem(kPackageUrlItem, "abc");
   overrun.U32(kHeaderSize + 4, 5);  // claims one byte more than there is
   EXPECT_FALSE(PassesFramingCheck(overrun.span()));
 
   for (std::uint32_t spare = 1; spare < kItemHeaderSize; ++spare) {
-    auto short_by = MessageBuilder().TextItem(kPackageUrlItem, "abc");
+    auto short_by = wire::MessageWriter().TextItem(kPackageUrlItem, "abc");
     auto bytes = short_by.bytes();
     bytes.resize(bytes.size() + spare, 0);
     WriteU32(bytes, kItemsEndAt, static_cast<std::uint32_t>(bytes.size()));
@@ -37,31 +38,31 @@ TEST(FramingCheck, RefusesItemsThatOverrunOrStopShortOfItemsEnd) {
   }
 
   // An item length near 2^32 must not wrap the walk around to a passing position.
-  auto huge = MessageBuilder().TextItem(kPackageUrlItem, "abc");
+  auto huge = wire::MessageWriter().TextItem(kPackageUrlItem, "abc");
   huge.U32(kHeaderSize + 4, 0xFFFFFFF8);
   EXPECT_FALSE(PassesFramingCheck(huge.span()));
 }
 
 TEST(FramingCheck, RefusesBadOffsetsAndSizes) {
-  auto beyond = MessageBuilder().TextItem(kPackageUrlItem, "abc");
+  auto beyond = wire::MessageWriter().TextItem(kPackageUrlItem, "abc");
   beyond.U32(kItemsOffsetAt, ReadU32(beyond.span(), kItemsEndAt) + 8);
   EXPECT_FALSE(PassesFramingCheck(beyond.span()));  // items offset beyond items end
 
-  auto past_message = MessageBuilder();
+  auto past_message = wire::MessageWriter();
   past_message.U32(kItemsEndAt, kHeaderSize + 1);
   EXPECT_FALSE(PassesFramingCheck(past_message.span()));
 
-  const auto header = MessageBuilder().bytes();
+  const auto header = wire::MessageWriter().bytes();
   EXPECT_FALSE(PassesFramingCheck(std::span(header).first(kHeaderSize - 1)));  // shorter than its header
 
-  auto largest = MessageBuilder().RawItem(kPromptTextItem, std::string(kMaxMessageSize - kHeaderSize - 8, 'x'));
+  auto largest = wire::MessageWriter().RawItem(kPromptTextItem, std::string(kMaxMessageSize - kHeaderSize - 8, 'x'));
   EXPECT_TRUE(PassesFramingCheck(largest.span()));
-  auto oversized = MessageBuilder().RawItem(kPromptTextItem, std::string(kMaxMessageSize - kHeaderSize - 7, 'x'));
+  auto oversized = wire::MessageWriter().RawItem(kPromptTextItem, std::string(kMaxMessageSize - kHeaderSize - 7, 'x'));
   EXPECT_FALSE(PassesFramingCheck(oversized.span()));
 }
 
 TEST(FindItem, ReturnsTheFirstOfSeveralAndNothingForAMissingType) {
-  const auto message = MessageBuilder()
+  const auto message = wire::MessageWriter()
                            .TextItem(kPromptTextItem, "first")
                            .TextItem(kPackageUrlItem, "url")
                            .TextItem(kPromptTextItem, "second");
@@ -73,7 +74,7 @@ TEST(FindItem, ReturnsTheFirstOfSeveralAndNothingForAMissingType) {
 }
 
 TEST(FindItem, NeverReadsPastItemsEndOrTheMessage) {
-  auto message = MessageBuilder().TextItem(kPackageUrlItem, "url");
+  auto message = wire::MessageWriter().TextItem(kPackageUrlItem, "url");
   message.U32(kHeaderSize + 4, 1000);  // an unchecked message whose item overruns
   EXPECT_FALSE(FindItem(message.span(), kPackageUrlItem).has_value());
   message.U32(kItemsEndAt, 0xFFFFFFFF);
@@ -81,7 +82,7 @@ TEST(FindItem, NeverReadsPastItemsEndOrTheMessage) {
 }
 
 TEST(ItemText, ReadsTextWithoutNulOnlyToTheEndOfTheItem) {
-  const auto message = MessageBuilder().RawItem(kPackageUrlItem, "abc").TextItem(kPromptTextItem, "zzz");
+  const auto message = wire::MessageWriter().RawItem(kPackageUrlItem, "abc").TextItem(kPromptTextItem, "zzz");
   EXPECT_EQ(ItemText(message.span(), kPackageUrlItem), WideString(QFU_WIDE("abc")));
 }
 
@@ -100,7 +101,7 @@ TEST(RequestMessage, ReadsFieldsAtTheirOffsets) {
 }
 
 TEST(RequestMessage, NameFieldWithoutNulIsReadToTheEndOfTheField) {
-  auto builder = MessageBuilder().Name(std::string(37, 'n'));
+  auto builder = wire::MessageWriter().Name(std::string(37, 'n'));
   EXPECT_EQ(RequestMessage(builder.span()).request_name().size(), 37u);
   const std::array<std::uint8_t, 10> truncated{};
   EXPECT_TRUE(RequestMessage(truncated).request_name().empty());
@@ -148,5 +149,26 @@ TEST(StatusRecord, ClearSetsSizeAndLengthAndFieldsLandAtTheirOffsets) {
   EXPECT_EQ(record.software_version_field().size(), 18u);
 }
 
+TEST(InfoPipe, TakesQueriesAndTheReleaseOfPostponedRequestsOnly) {
+  for (std::uint32_t type = 0; type < 10; ++type) {
+    const bool taken = type == 3 || type == 4 || type == 6 || type == 7;
+    EXPECT_EQ(IsInfoPipeMessageType(type), taken) << "type " << type;
+  }
+}
+
+TEST(UpdateStatus, FinalAndResubmissionRules) {
+  struct Case {
+    std::uint32_t status;
+    bool final_status, blocks_resubmission;
+  };
+  for (const Case& c : {Case{kCompleted, true, true}, Case{kCancelled, true, false}, Case{0x80000000, true, false},
+                        Case{kConsentTimedOut, true, false}, Case{kInstallFailed, true, false},
+                        Case{kDownloadRetry, false, true}, Case{0, false, true}, Case{kQueued, false, true},
+                        Case{kPostponed, false, true}, Case{0x7FFFFFFF, false, true}}) {
+    EXPECT_EQ(IsFinalStatus(c.status), c.final_status) << std::hex << c.status;
+    EXPECT_EQ(BlocksResubmission(c.status), c.blocks_resubmission) << std::hex << c.status;
+  }
+}
+
 }  // namespace
-}  // namespace qfu::ipc
+}  // namespace qfu::wire

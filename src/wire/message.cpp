@@ -1,4 +1,4 @@
-#include "ipc/message.h"
+#include "wire/message.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include "common/bytes.h"
 #include "common/utf.h"
 
-namespace qfu::ipc {
+namespace qfu::wire {
 
 const char* ResultCodeName(std::uint32_t code) {
   switch (code) {
@@ -114,4 +114,4 @@ void AppendTextItem(MutableBytes reply, std::uint32_t type, WideStringView text)
   WriteU32(reply, kLengthAt, static_cast<std::uint32_t>(length + kItemHeaderSize + item_length));
 }
 
-}  // namespace qfu::ipc
+}  // namespace qfu::wire

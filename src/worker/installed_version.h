@@ -6,11 +6,11 @@
 
 #include <cstddef>
 
-#include "ipc/message.h"
+#include "wire/message.h"
 #include "store/version.h"
 #include "worker/client_api.h"
 
-namespace qfu::store {
+namespace qfu::worker {
 
 // The legacy client's setup key under HKEY_LOCAL_MACHINE and its version value.
 inline constexpr const wchar_t* kLegacySetupKeyPath = L"SOFTWARE\\Quillfern Wireless Brindle Client\\Setup";
@@ -29,8 +29,8 @@ inline constexpr std::size_t kInstalledVersionChars = 36;
 // Compares the message's SoftwareVersion with the installed version of its product kind:
 // kind 1 asks client_api, kind 2 reads the legacy setup key at legacy_key_path (under
 // HKEY_LOCAL_MACHINE), any other kind has none. Returns the verdict (0 to 4).
-[[nodiscard]] InstalledVersionResult CompareInstalledVersion(const ipc::RequestMessage& message,
+[[nodiscard]] store::InstalledVersionResult CompareInstalledVersion(const wire::RequestMessage& message,
                                                              worker::ClientApi& client_api,
                                                              const wchar_t* legacy_key_path = kLegacySetupKeyPath);
 
-}  // namespace qfu::store
+}  // namespace qfu::worker

@@ -1,0 +1,90 @@
+#include "store/enqueue.h"
+
+#include <optional>
+
+#include "common/mutex_guard.h"
+#include "store/due_time.h"
+#include "store/request_record.h"
+#include "store/request_time.h"
+#include "store/store_operations.h"
+#include "wire/status_record.h"
+#include "wire/update_status.h"
+
+namespace qfu::store {
+namespace {
+
+// The request timer's completion routine: it runs on the thread that armed the timer, in an
+// alertable wait, and only wakes the queue worker, which decides by the due tick.
+VOID CALLBACK SignalUpdateEvent(LPVOID update_event, DWORD, DWORD) { ::SetEvent(static_cast<HANDLE>(update_event)); }
+
+// The start time of the message as a UTC FILETIME, or nothing when its fields do not form a
+// date and time (the request is then due at once) or do not convert.
+std::optional<std::uint64_t> StartTimeUtc(Clock& clock, const wire::RequestMessage& request) {
+  LocalDateTime start;
+  start.year = request.U16(wire::kStartYearAt);
+  start.month = request.U16(wire::kStartMonthAt);
+  start.day = request.U16(wire::kStartDayAt);
+  start.hour = request.U16(wire::kStartHourAt);
+  start.minute = request.U16(wire::kStartMinuteAt);
+  if (!IsValidLocalDateTime(start)) return std::nullopt;
+  return clock.LocalToUtc(start);
+}
+
+// Arms the record's request timer once, at timer_due (a UTC moment when positive, an interval
+// from now when negative). Failures are left to the periodic wake.
+void ArmRequestTimer(RequestRecord& record, std::int64_t timer_due, HANDLE update_event) {
+  if (!record.request_timer) {
+    record.request_timer.reset(::CreateWaitableTimerW(nullptr, FALSE, nullptr));  // unnamed, auto-reset
+    if (!record.request_timer) return;
+  }
+  LARGE_INTEGER due = {};
+  due.QuadPart = timer_due;
+  // No period; resume-from-suspend so that a start time passed during sleep still wakes us.
+  (void)::SetWaitableTimer(record.request_timer.get(), &due, 0, SignalUpdateEvent, update_event, TRUE);
+}
+
+}  // namespace
+
+std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::uint64_t stored_acceptance,
+                             wire::StatusRecord record) {
+  wire::PrepareStatusRecord(message, record);
+  const wire::RequestMessage request(message);
+  // A name that cannot key a request would be listed with nothing stored for it.
+  if (!IsStorableRequestName(request.request_name_field())) return wire::result::kCannotCarryOut;
+  RequestRecordPtr entry = RequestRecord::Create(message);
+  if (!entry) return wire::result::kCannotCarryOut;
+
+  Clock& clock = *objects.clock;
+  const std::uint64_t tick_now = clock.TickCount();
+  const std::uint64_t utc_now = clock.UtcNow();
+  entry->deadline_tick = DeadlineTick(tick_now, utc_now, stored_acceptance, request.U32(wire::kDeadlineAt));
+
+  std::optional<std::uint64_t> start_utc;
+  if (request.HasFlag(wire::flags::kStartTime)) start_utc = StartTimeUtc(clock, request);
+  std::optional<std::uint64_t> delay_minutes;
+  const std::uint32_t delay_min = request.U32(wire::kRandomDelayMinAt);
+  const std::uint32_t delay_max = request.U32(wire::kRandomDelayMaxAt);
+  if (HasRandomDelay(request.flags(), delay_min, delay_max)) {
+    delay_minutes = RandomDelayMinutes(delay_min, delay_max, clock.NextRandom());
+  }
+  const DueTime due = ComputeDueTime(tick_now, utc_now, start_utc, delay_minutes);
+  entry->due_tick = due.due_tick;
+  if (due.timer_due != 0) ArmRequestTimer(*entry, due.timer_due, objects.update_event.get());
+
+  MutexGuard queue(objects.queue_mutex.get());
+  if (!queue.acquired()) return wire::result::kCannotCarryOut;
+  objects.requests.PushBack(std::move(entry));
+  record.set_update_status(wire::kQueued);
+  record.set_system_error_code(0);
+  // Written while the queue mutex is held and the record is listed: the worker, which takes
+  // records only under that mutex, never sees one whose key is not written yet. Their results
+  // do not change the outcome.
+  const bool is_new = stored_acceptance == 0;
+  (void)SetRequestStatus(objects, message, wire::kQueued, 0, is_new);
+  if (is_new) (void)RecordRequestTime(objects, request.request_name_field(), record.instance_number(), utc_now);
+  queue.Release();
+  ::SetEvent(objects.update_event.get());
+  return wire::result::kDone;
+}
+
+}  // namespace qfu::store
