@@ -10,12 +10,14 @@ namespace qfu::worker {
 bool ReadLegacyProductVersion(wchar_t* buffer, DWORD size_bytes, const wchar_t* key_path) {
   const std::size_t units = size_bytes / sizeof(wchar_t);
   if (buffer == nullptr || units == 0) return false;
-  // The 32-bit view is where the legacy (32-bit) installer wrote its key.
+  // The 32-bit view is where the legacy (32-bit) installer wrote its key; the 64-bit view is
+  // asked only when that key is not there at all. A key in the 32-bit view is the legacy
+  // client's, and a value it holds that cannot be used means no known version.
   for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-    if (store::ReadRegistryValue(HKEY_LOCAL_MACHINE, key_path, kProductVersionValue, buffer, size_bytes, view) ==
-        store::RegistryRead::kText) {
-      return true;
-    }
+    const store::RegistryRead read =
+        store::ReadRegistryValue(HKEY_LOCAL_MACHINE, key_path, kProductVersionValue, buffer, size_bytes, view);
+    if (read == store::RegistryRead::kText) return true;
+    if (read == store::RegistryRead::kValueNotUsable) break;
   }
   buffer[0] = L'\0';
   return false;
