@@ -15,8 +15,8 @@ enum class RegistryRead {
 // units count), opening the key with KEY_READ | view (KEY_WOW64_64KEY or KEY_WOW64_32KEY
 // choose the view). A value of any type is taken as UTF-16 text up to its first NUL or its
 // last whole unit (a REG_EXPAND_SZ as stored, not expanded); on kText that text ends with a
-// NUL inside the buffer. A text that needs every unit of the buffer is not usable. On any other result
-// the buffer holds the empty text (given room for one unit).
+// NUL inside the buffer. A text that needs every unit of the buffer is not usable. On any
+// other result the buffer holds the empty text (given room for one unit).
 [[nodiscard]] RegistryRead ReadRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* value_name,
                                              wchar_t* buffer, DWORD buffer_size, REGSAM view);
 
