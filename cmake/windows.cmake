@@ -5,6 +5,9 @@ set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 add_link_options(-static -static-libgcc -static-libstdc++)
 
+# Resource scripts (src/res) are compiled with the toolchain's windres.
+enable_language(RC)
+
 add_subdirectory(src)
 
 # Test signing certificates and qfu_sign_copy, for tools and tests that need signed programs.

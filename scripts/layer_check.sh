@@ -4,11 +4,12 @@
 #
 #   common -> wire -> store -> package, locale -> worker -> ipc -> service
 #
-# qfupdatectl is a client of the agent: it may use common and wire only.
+# qfupdatectl is a client of the agent: it may use common and wire only. src/res holds the
+# program's resource scripts, which belong to the program itself: the top of the house.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-declare -A rank=([common]=0 [wire]=1 [store]=2 [package]=3 [locale]=3 [worker]=4 [ipc]=5 [service]=6)
+declare -A rank=([common]=0 [wire]=1 [store]=2 [package]=3 [locale]=3 [worker]=4 [ipc]=5 [service]=6 [res]=7)
 failures=0
 checked=0
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <new>
 #include <optional>
 
 #include "common/clock.h"
@@ -75,10 +76,13 @@ class SystemClock final : public Clock {
   }
 };
 
-// The process's one system clock.
+// The process's one system clock. Made once and never destroyed: pipe connection threads and
+// the queue worker may still read the clock while the process ends, after static destructors
+// have run (a destroyed clock would leave them calling through a dead object).
 [[nodiscard]] inline Clock& SystemClockInstance() {
-  static SystemClock clock;
-  return clock;
+  alignas(SystemClock) static unsigned char storage[sizeof(SystemClock)];
+  static SystemClock* const clock = new (storage) SystemClock;  // never fails, never destroyed
+  return *clock;
 }
 
 }  // namespace qfu

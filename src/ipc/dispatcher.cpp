@@ -7,6 +7,7 @@
 
 #include "common/bytes.h"
 #include "common/mutex_guard.h"
+#include "common/srw_guard.h"
 #include "common/utf.h"
 #include "store/enqueue.h"
 #include "store/request_name.h"
@@ -51,6 +52,9 @@ std::uint32_t SubmitRequestMessage(ProcessObjects& objects, Bytes message, Statu
   if (!FindItem(message, kPackageUrlItem) || !FindItem(message, kInstallerArgumentsItem)) return result::kBadMessage;
   const RequestMessage request(message);
   if (!store::IsAcceptableRequestName(request.request_name_field())) return result::kBadMessage;
+  // The check of the stored status and the enqueue are one step: two clients submitting the
+  // same name at once must not both find it free and both queue it.
+  const ExclusiveSrwGuard submitting(objects.submit_lock);
   const DWORD read = store::ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
   if (read == ERROR_SUCCESS && wire::BlocksResubmission(record.update_status())) return result::kAlreadyExists;
   return store::EnqueueRequest(objects, message, 0, record);

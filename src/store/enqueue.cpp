@@ -72,7 +72,18 @@ std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::
   if (due.timer_due != 0) ArmRequestTimer(*entry, due.timer_due, objects.update_event.get());
 
   MutexGuard queue(objects.queue_mutex.get());
-  if (!queue.acquired()) return wire::result::kCannotCarryOut;
+  if (!queue.acquired()) {
+    record.set_system_error_code(queue.error());
+    return wire::result::kCannotCarryOut;
+  }
+  // Held across the writes below, which take it again (a mutex lets its owner do so): a
+  // registry mutex that cannot be taken leaves the request unlisted with nothing written,
+  // rather than listed and reported done with no key behind it.
+  MutexGuard registry(objects.registry_mutex.get());
+  if (!registry.acquired()) {
+    record.set_system_error_code(registry.error());
+    return wire::result::kCannotCarryOut;
+  }
   objects.requests.PushBack(std::move(entry));
   record.set_update_status(wire::kQueued);
   record.set_system_error_code(0);
@@ -82,6 +93,7 @@ std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::
   const bool is_new = stored_acceptance == 0;
   (void)SetRequestStatus(objects, message, wire::kQueued, 0, is_new);
   if (is_new) (void)RecordRequestTime(objects, request.request_name_field(), record.instance_number(), utc_now);
+  registry.Release();
   queue.Release();
   ::SetEvent(objects.update_event.get());
   return wire::result::kDone;

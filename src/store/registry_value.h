@@ -3,12 +3,22 @@
 
 namespace qfu::store {
 
-// Reads one value of any type from root\subkey into buffer (size in bytes), opening the key
-// with KEY_READ | extra_access (KEY_WOW64_64KEY or KEY_WOW64_32KEY choose the view). A string
-// arrives NUL-terminated. Returns true when the value was read; on false the buffer's
-// contents are not to be used.
-[[nodiscard]] bool ReadRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* value_name, void* buffer,
-                                     DWORD buffer_size, REGSAM extra_access);
+// What ReadRegistryValue found.
+enum class RegistryRead {
+  kText,           // the value's text is in the buffer, NUL-terminated inside it
+  kKeyNotOpened,   // the key cannot be opened in that registry view
+  kValueNotUsable, // the key is there, but the value is missing, larger than the buffer, or
+                   // its text leaves no room in the buffer for the terminator
+};
+
+// Reads one value of root\subkey as text into buffer (buffer_size in bytes; whole UTF-16
+// units count), opening the key with KEY_READ | view (KEY_WOW64_64KEY or KEY_WOW64_32KEY
+// choose the view). A value of any type is taken as UTF-16 text up to its first NUL or its
+// last whole unit (a REG_EXPAND_SZ as stored, not expanded); on kText that text ends with a
+// NUL inside the buffer. A text that needs every unit of the buffer is not usable. On any
+// other result the buffer holds the empty text (given room for one unit).
+[[nodiscard]] RegistryRead ReadRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* value_name,
+                                             wchar_t* buffer, DWORD buffer_size, REGSAM view);
 
 // Reads a value of at most size bytes into buffer, whatever its registry type; returns the
 // Win32 error.

@@ -19,15 +19,15 @@ enum class KeyAccess { kRead, kWrite };
 
 // Runs body(HKEY) on the request key of name and instance number under the registry mutex and
 // returns its result. A name that cannot key a request gives ERROR_INVALID_NAME; a failed
-// open gives its error; a failed mutex wait gives 0 and does nothing. The key is closed
-// before the mutex is released.
+// registry mutex wait gives the wait's Win32 error and a failed open gives its error, both
+// without running body. The key is closed before the mutex is released.
 template <typename Body>
 [[nodiscard]] DWORD AccessRequestKey(ProcessObjects& objects, wire::Bytes request_name_field,
                                      std::uint32_t instance_number, KeyAccess access, Body&& body) {
   if (!IsStorableRequestName(request_name_field)) return ERROR_INVALID_NAME;
   const std::wstring path = BuildRequestKeyPath(objects.service_key_path, request_name_field, instance_number);
   MutexGuard registry(objects.registry_mutex.get());
-  if (!registry.acquired()) return ERROR_SUCCESS;
+  if (!registry.acquired()) return registry.error();
   UniqueHkey key;
   // Reads use KEY_READ; writes create a missing request key (KEY_ALL_ACCESS, default security).
   const LSTATUS open =

@@ -4,7 +4,8 @@
 // Each takes the process-wide objects for its mutexes, the request list, the update event,
 // the registry root and service key path, and the status reporter. Operations on one
 // request key take the registry mutex around their own key access only; callers never hold
-// it when they call them. Lock order: cancel, queue, registry.
+// it when they call them, except EnqueueRequest, which holds it (the mutex lets its owner take
+// it again) across a new record's writes. Lock order: cancel, queue, registry.
 #include <windows.h>
 
 #include <cstdint>
@@ -45,7 +46,8 @@ struct MessageCopy {
 // "SoftwareVersion"; otherwise a final status deletes "InitialRequest", "TargetPath",
 // "CancelPending" and "RequestTime" in the same hold of the registry mutex. Then, with the
 // mutex released, tells the status reporter (never for Queued), whatever the writes gave.
-// Returns the OR of the write results (0 when the registry mutex wait failed).
+// Returns the OR of the write results, or the Win32 error of a failed registry mutex wait
+// (nothing is then written).
 [[nodiscard]] DWORD SetRequestStatus(ProcessObjects& objects, wire::Bytes message, std::uint32_t status,
                                      std::uint32_t error_code, bool first_write);
 
@@ -53,7 +55,8 @@ struct MessageCopy {
 // instance number, then UpdateStatus, SystemErrorCode, UIName and SoftwareVersion as stored.
 // When all four were read and initial_request is given, it receives a copy of
 // "InitialRequest". Returns the OR of the four read results (2: no such request or value), 14
-// when the copy cannot be allocated, or the copy's read error.
+// when the copy cannot be allocated, the copy's read error, or the Win32 error of a failed
+// registry mutex wait (the record then holds only the name and instance number).
 [[nodiscard]] DWORD ReadRequestStatus(ProcessObjects& objects, wire::Bytes request_name_field,
                                       std::uint32_t instance_number, wire::StatusRecord record,
                                       MessageCopy* initial_request = nullptr);

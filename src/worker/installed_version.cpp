@@ -10,17 +10,14 @@ namespace qfu::worker {
 bool ReadLegacyProductVersion(wchar_t* buffer, DWORD size_bytes, const wchar_t* key_path) {
   const std::size_t units = size_bytes / sizeof(wchar_t);
   if (buffer == nullptr || units == 0) return false;
-  const auto whole_units = static_cast<DWORD>(units * sizeof(wchar_t));
-  // The 32-bit view is where the legacy (32-bit) installer wrote its key.
+  // The 32-bit view is where the legacy (32-bit) installer wrote its key; the 64-bit view is
+  // asked only when that key is not there at all. A key in the 32-bit view is the legacy
+  // client's, and a value it holds that cannot be used means no known version.
   for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-    std::wmemset(buffer, L'\0', units);
-    // RRF_RT_ANY lets a value of another type (binary, a string stored without its NUL)
-    // arrive unterminated; such a value counts only when a NUL lies inside the buffer, so
-    // the text never runs past it. A value too long for the buffer fails the read itself.
-    if (store::ReadRegistryValue(HKEY_LOCAL_MACHINE, key_path, kProductVersionValue, buffer, whole_units, view) &&
-        std::wmemchr(buffer, L'\0', units) != nullptr) {
-      return true;
-    }
+    const store::RegistryRead read =
+        store::ReadRegistryValue(HKEY_LOCAL_MACHINE, key_path, kProductVersionValue, buffer, size_bytes, view);
+    if (read == store::RegistryRead::kText) return true;
+    if (read == store::RegistryRead::kValueNotUsable) break;
   }
   buffer[0] = L'\0';
   return false;

@@ -20,9 +20,10 @@ inline constexpr DWORD kLegacyVersionBytes = 36;
 inline constexpr std::size_t kInstalledVersionChars = 36;
 
 // Reads "ProductVersion" from HKLM\key_path into buffer (size in bytes), from the 32-bit
-// registry view or, when that read fails, the 64-bit view. Returns true when a value was
-// read that fits the buffer with its terminator; the text is then NUL-terminated inside the
-// buffer. On false the buffer holds the empty text (given room for one unit).
+// registry view or, only when the key cannot be opened there, the 64-bit view. Returns true
+// when a value was read that fits the buffer with its terminator; the text is then
+// NUL-terminated inside the buffer. On false the buffer holds the empty text (given room for
+// one unit).
 [[nodiscard]] bool ReadLegacyProductVersion(wchar_t* buffer, DWORD size_bytes,
                                             const wchar_t* key_path = kLegacySetupKeyPath);
 

@@ -20,9 +20,10 @@ class ScratchKey {
   void SetString(const wchar_t* value, const wchar_t* text, const wchar_t* subkey = nullptr);
   void SetDword(const wchar_t* value, DWORD data, const wchar_t* subkey = nullptr);
   void SetBinary(const wchar_t* value, const void* data, DWORD size, const wchar_t* subkey = nullptr);
+  // Writes size bytes of data as a value of any type (the bytes as given, no terminator added).
+  void SetValue(const wchar_t* value, DWORD type, const void* data, DWORD size, const wchar_t* subkey = nullptr);
 
  private:
-  void SetValue(const wchar_t* value, DWORD type, const void* data, DWORD size, const wchar_t* subkey);
   void Delete();
   std::wstring path_;
   REGSAM view_;

@@ -2,45 +2,115 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "support/scratch_key.h"
 
 namespace qfu::store {
 namespace {
 
-TEST(ReadRegistryValue, ReadsOnlyInTheViewThatHoldsTheValue) {
-  test::ScratchKey key64(L"RegistryValue64", KEY_WOW64_64KEY);
-  test::ScratchKey key32(L"RegistryValue32", KEY_WOW64_32KEY);
-  key64.SetString(L"OnlyHere", L"sixty-four");
-  key32.SetString(L"OnlyHere", L"thirty-two");
+using Bytes = std::vector<std::uint8_t>;
 
-  wchar_t buffer[64] = {};
-  ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key64.path().c_str(), L"OnlyHere", buffer, sizeof(buffer),
-                                KEY_WOW64_64KEY));
-  EXPECT_STREQ(buffer, L"sixty-four");
-  EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key64.path().c_str(), L"OnlyHere", buffer, sizeof(buffer),
-                                 KEY_WOW64_32KEY));
-  ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key32.path().c_str(), L"OnlyHere", buffer, sizeof(buffer),
-                                KEY_WOW64_32KEY));
-  EXPECT_STREQ(buffer, L"thirty-two");
-  EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key32.path().c_str(), L"OnlyHere", buffer, sizeof(buffer),
-                                 KEY_WOW64_64KEY));
+// The UTF-16 bytes of text, without a terminator; add L'\0' to text for one.
+Bytes Units(const std::wstring& text) {
+  const auto* first = reinterpret_cast<const std::uint8_t*>(text.data());
+  return Bytes(first, first + text.size() * sizeof(wchar_t));
+}
+Bytes WithOddByte(Bytes bytes) {
+  bytes.push_back('z');
+  return bytes;
 }
 
-TEST(ReadRegistryValue, MissingKeyMissingValueAndTooSmallBufferAreFalse) {
-  test::ScratchKey key(L"RegistryValueMissing", KEY_WOW64_64KEY);
-  key.SetString(L"Long", L"a text longer than four bytes");
-  wchar_t buffer[2] = {L'd', 0};
-  EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QFUpdateTests\\NoSuchKey", L"Any", buffer,
-                                 sizeof(buffer), KEY_WOW64_64KEY));
-  EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key.path().c_str(), L"NoSuchValue", buffer, sizeof(buffer),
-                                 KEY_WOW64_64KEY));
-  EXPECT_FALSE(
-      ReadRegistryValue(HKEY_LOCAL_MACHINE, key.path().c_str(), L"Long", buffer, sizeof(buffer), KEY_WOW64_64KEY));
-  DWORD number = 0;
-  key.SetDword(L"Number", 7);
-  EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key.path().c_str(), L"Number", &number, sizeof(number),
-                                KEY_WOW64_64KEY));
-  EXPECT_EQ(number, 7u);
+constexpr DWORD kUnits = 8;            // the buffer the table reads into
+constexpr std::size_t kGuardUnits = 4; // watched past its end
+const std::wstring kSeven = L"1234567";
+const std::wstring kEight = L"12345678";
+
+TEST(ReadRegistryValue, TextEndsInsideTheBufferOrTheReadFails) {
+  test::ScratchKey key(L"RegistryValueTexts");
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"QFU_X", L"x"));  // what an expansion would give
+  const struct {
+    const wchar_t* what;
+    DWORD type;
+    Bytes stored;
+    RegistryRead read;
+    std::wstring text;
+  } cases[] = {
+      {L"sz", REG_SZ, Units(std::wstring(L"abc") + L'\0'), RegistryRead::kText, L"abc"},
+      {L"sz exact fill", REG_SZ, Units(kSeven + L'\0'), RegistryRead::kText, kSeven},
+      {L"sz one too long", REG_SZ, Units(kEight + L'\0'), RegistryRead::kValueNotUsable, L""},
+      {L"sz unterminated exact fill", REG_SZ, Units(kEight), RegistryRead::kValueNotUsable, L""},
+      {L"sz unterminated one less", REG_SZ, Units(kSeven), RegistryRead::kText, kSeven},
+      {L"sz odd byte count", REG_SZ, WithOddByte(Units(L"abc")), RegistryRead::kText, L"abc"},
+      {L"sz embedded NUL", REG_SZ, Units(std::wstring(L"ab\0cd\0", 6)), RegistryRead::kText, L"ab"},
+      {L"sz empty", REG_SZ, Bytes{}, RegistryRead::kText, L""},
+      {L"expand_sz", REG_EXPAND_SZ, Units(std::wstring(L"abc") + L'\0'), RegistryRead::kText, L"abc"},
+      {L"expand_sz exact fill", REG_EXPAND_SZ, Units(kSeven + L'\0'), RegistryRead::kText, kSeven},
+      {L"expand_sz one too long", REG_EXPAND_SZ, Units(kEight + L'\0'), RegistryRead::kValueNotUsable, L""},
+      {L"expand_sz unterminated exact fill", REG_EXPAND_SZ, Units(kEight), RegistryRead::kValueNotUsable, L""},
+      {L"expand_sz unterminated one less", REG_EXPAND_SZ, Units(kSeven), RegistryRead::kText, kSeven},
+      {L"expand_sz not expanded", REG_EXPAND_SZ, Units(std::wstring(L"%QFU_X%") + L'\0'), RegistryRead::kText,
+       L"%QFU_X%"},
+      {L"binary exact fill", REG_BINARY, Units(kEight), RegistryRead::kValueNotUsable, L""},
+      {L"binary one less", REG_BINARY, Units(kSeven), RegistryRead::kText, kSeven},
+      {L"binary odd byte count", REG_BINARY, WithOddByte(Units(kSeven)), RegistryRead::kText, kSeven},
+      {L"binary embedded NUL", REG_BINARY, Units(std::wstring(L"ab\0cdefg", 8)), RegistryRead::kText, L"ab"},
+      {L"binary larger than the buffer", REG_BINARY, Units(kEight + L"9"), RegistryRead::kValueNotUsable, L""},
+      {L"none exact fill", REG_NONE, Units(kEight), RegistryRead::kValueNotUsable, L""},
+      {L"none one less", REG_NONE, Units(kSeven), RegistryRead::kText, kSeven},
+      {L"none odd byte count", REG_NONE, WithOddByte(Units(L"xy")), RegistryRead::kText, L"xy"},
+      {L"none terminated", REG_NONE, Units(std::wstring(L"xy") + L'\0'), RegistryRead::kText, L"xy"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::string(c.what, c.what + wcslen(c.what)));
+    // Non-zero bytes after the value: a string type is otherwise stored with the NUL that
+    // follows its data (Windows and Wine add it when it is there), and would not be unterminated.
+    Bytes padded = c.stored;
+    padded.insert(padded.end(), {'q', 'q'});
+    key.SetValue(L"Text", c.type, padded.data(), static_cast<DWORD>(c.stored.size()));
+    wchar_t area[kUnits + kGuardUnits];
+    std::fill(std::begin(area), std::end(area), L'g');
+    EXPECT_EQ(ReadRegistryValue(HKEY_LOCAL_MACHINE, key.path().c_str(), L"Text", area, kUnits * sizeof(wchar_t),
+                                KEY_WOW64_64KEY),
+              c.read);
+    EXPECT_EQ(std::wstring(area, wcsnlen(area, kUnits)), c.text);
+    EXPECT_LT(wcsnlen(area, kUnits), kUnits);  // terminated inside the buffer, whatever the result
+    EXPECT_TRUE(std::all_of(area + kUnits, std::end(area), [](wchar_t unit) { return unit == L'g'; }));
+  }
+}
+
+TEST(ReadRegistryValue, TellsAKeyNotOpenedFromAValueNotUsable) {
+  test::ScratchKey key64(L"RegistryValue64", KEY_WOW64_64KEY);
+  test::ScratchKey key32(L"RegistryValue32", KEY_WOW64_32KEY);
+  key64.SetString(L"Here", L"sixty-four");
+  key32.SetString(L"Here", L"thirty-two");
+  const struct {
+    const test::ScratchKey* key;
+    const wchar_t* value;
+    REGSAM view;
+    RegistryRead read;
+    const wchar_t* text;
+  } cases[] = {
+      {&key64, L"Here", KEY_WOW64_64KEY, RegistryRead::kText, L"sixty-four"},
+      {&key32, L"Here", KEY_WOW64_32KEY, RegistryRead::kText, L"thirty-two"},
+      {&key64, L"Here", KEY_WOW64_32KEY, RegistryRead::kKeyNotOpened, L""},  // the views are apart
+      {&key32, L"Here", KEY_WOW64_64KEY, RegistryRead::kKeyNotOpened, L""},
+      {&key64, L"Missing", KEY_WOW64_64KEY, RegistryRead::kValueNotUsable, L""},
+  };
+  for (const auto& c : cases) {
+    wchar_t buffer[32] = L"left over";
+    EXPECT_EQ(ReadRegistryValue(HKEY_LOCAL_MACHINE, c.key->path().c_str(), c.value, buffer, sizeof(buffer), c.view),
+              c.read);
+    EXPECT_STREQ(buffer, c.text);
+  }
+  wchar_t buffer[32] = L"left over";
+  EXPECT_EQ(ReadRegistryValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QFUpdateTests\\NoSuchKey", L"Here", buffer,
+                              sizeof(buffer), KEY_WOW64_64KEY),
+            RegistryRead::kKeyNotOpened);
+  EXPECT_STREQ(buffer, L"");
 }
 
 }  // namespace

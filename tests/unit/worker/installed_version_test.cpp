@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <iterator>
+#include <optional>
 #include <string>
-
-#include "common/handle.h"
 
 #include "support/client_api_standin.h"
 #include "support/test_messages.h"
@@ -69,20 +66,51 @@ TEST(CompareInstalledVersion, OtherProductKindsHaveNoInstalledVersion) {
   }
 }
 
-TEST(ReadLegacyProductVersion, ThirtyTwoBitViewFirstThenSixtyFourBit) {
-  test::ScratchKey key32(L"LegacyViews", KEY_WOW64_32KEY);
-  test::ScratchKey key64(L"LegacyViews", KEY_WOW64_64KEY);
-  wchar_t buffer[kLegacyVersionBytes / sizeof(wchar_t)] = {};
+// What one registry view holds at the legacy setup key's path.
+struct ViewHolds {
+  enum { kNoKey, kKeyOnly, kText, kUnusableValue } what = kNoKey;
+  const wchar_t* text = L"";
+};
 
-  key64.SetString(kProductVersionValue, L"6.4.0.0");
-  ASSERT_TRUE(ReadLegacyProductVersion(buffer, kLegacyVersionBytes, key64.path().c_str()));
-  EXPECT_STREQ(buffer, L"6.4.0.0");  // only in the 64-bit view: still found
-  test::FakeClientApi api;
-  EXPECT_EQ(Compare(Request(2, "6.4"), api, key64.path()), Result::kSame);
+// Makes in key what the view holds; the key goes with it. A key left over from an earlier run
+// is removed in every case.
+void Make(std::optional<test::ScratchKey>& key, const std::wstring& name, REGSAM view, const ViewHolds& holds) {
+  key.emplace(name, view);
+  if (holds.what == ViewHolds::kNoKey) key.reset();
+  if (holds.what == ViewHolds::kText) key->SetString(kProductVersionValue, holds.text);
+  if (holds.what == ViewHolds::kUnusableValue) {  // binary, no NUL, fills the 36 bytes
+    const std::wstring unterminated(kLegacyVersionBytes / sizeof(wchar_t), L'7');
+    key->SetBinary(kProductVersionValue, unterminated.data(), kLegacyVersionBytes);
+  }
+}
 
-  key32.SetString(kProductVersionValue, L"3.2.0.0");
-  ASSERT_TRUE(ReadLegacyProductVersion(buffer, kLegacyVersionBytes, key32.path().c_str()));
-  EXPECT_STREQ(buffer, L"3.2.0.0");  // both views: the 32-bit one wins
+// The 32-bit view first; the 64-bit view only when the key is not in the 32-bit view at all.
+TEST(ReadLegacyProductVersion, SixtyFourBitViewOnlyWhenTheKeyIsNotInTheThirtyTwoBitView) {
+  const struct {
+    const wchar_t* name;
+    ViewHolds view32;
+    ViewHolds view64;
+    const wchar_t* expected;  // null: no version
+  } cases[] = {
+      {L"LegacyOnly64", {}, {ViewHolds::kText, L"6.4.0.0"}, L"6.4.0.0"},
+      {L"LegacyOnly32", {ViewHolds::kText, L"3.2.0.0"}, {}, L"3.2.0.0"},
+      {L"LegacyBoth", {ViewHolds::kText, L"3.2.0.0"}, {ViewHolds::kText, L"6.4.0.0"}, L"3.2.0.0"},
+      {L"LegacyEmpty32", {ViewHolds::kKeyOnly}, {ViewHolds::kText, L"6.4.0.0"}, nullptr},
+      {L"LegacyUnusable32", {ViewHolds::kUnusableValue}, {ViewHolds::kText, L"6.4.0.0"}, nullptr},
+      {L"LegacyNeither", {}, {}, nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::wstring name(c.name);
+    SCOPED_TRACE(std::string(name.begin(), name.end()));
+    std::optional<test::ScratchKey> key32;
+    std::optional<test::ScratchKey> key64;
+    Make(key32, name, KEY_WOW64_32KEY, c.view32);
+    Make(key64, name, KEY_WOW64_64KEY, c.view64);
+    const std::wstring path = L"SOFTWARE\\QFUpdateTests\\" + name;
+    wchar_t buffer[kLegacyVersionBytes / sizeof(wchar_t)] = L"left over";
+    EXPECT_EQ(ReadLegacyProductVersion(buffer, kLegacyVersionBytes, path.c_str()), c.expected != nullptr);
+    EXPECT_STREQ(buffer, c.expected != nullptr ? c.expected : L"");
+  }
 }
 
 TEST(ReadLegacyProductVersion, ValueThatDoesNotFitCountsAsNoVersion) {
@@ -93,24 +121,6 @@ TEST(ReadLegacyProductVersion, ValueThatDoesNotFitCountsAsNoVersion) {
   EXPECT_EQ(Compare(Request(2, "10000.20000.3.400"), api, key.path()), Result::kSame);
   key.SetString(kProductVersionValue, L"10000.20000.3.4000");
   EXPECT_EQ(Compare(Request(2, "1.0"), api, key.path()), Result::kInstalledUnknown);
-
-  // Values that arrive without a terminator (binary, or a string stored without its NUL):
-  // the text must end inside the buffer; such a value leaves the buffer empty.
-  const std::wstring unterminated(18, L'7');  // exactly 36 bytes, no NUL
-  wchar_t guarded[24];
-  for (const DWORD type : {REG_BINARY, REG_SZ}) {
-    UniqueHkey raw;
-    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.path().c_str(), 0, KEY_SET_VALUE | KEY_WOW64_32KEY, raw.put()),
-              ERROR_SUCCESS);
-    ASSERT_EQ(::RegSetValueExW(raw.get(), kProductVersionValue, 0, type,
-                               reinterpret_cast<const BYTE*>(unterminated.data()), kLegacyVersionBytes),
-              ERROR_SUCCESS);
-    std::fill(std::begin(guarded), std::end(guarded), L'g');
-    EXPECT_FALSE(ReadLegacyProductVersion(guarded, kLegacyVersionBytes, key.path().c_str())) << type;
-    EXPECT_EQ(guarded[0], L'\0');
-    EXPECT_EQ(guarded[18], L'g');  // nothing written past the 36 bytes
-    EXPECT_EQ(Compare(Request(2, "1.0"), api, key.path()), Result::kInstalledUnknown) << type;
-  }
 }
 
 }  // namespace

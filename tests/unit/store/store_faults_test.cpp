@@ -1,0 +1,126 @@
+// The store when the registry mutex cannot be waited on: every operation on a request key
+// returns the wait's Win32 error and writes nothing.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/handle.h"
+#include "store/enqueue.h"
+#include "store/request_time.h"
+#include "store/store_operations.h"
+#include "support/test_messages.h"
+#include "support/test_store.h"
+#include "wire/update_status.h"
+
+namespace qfu::store {
+namespace {
+
+using Record = std::array<std::uint8_t, wire::kStatusRecordSize>;
+
+const wchar_t* const kRequestValues[] = {value::kUpdateStatus,    value::kSystemErrorCode, value::kInitialRequest,
+                                         value::kUiName,          value::kSoftwareVersion, value::kTargetPath,
+                                         value::kCancelPending,   value::kRequestTime,     value::kTimeStamp};
+
+// Every value of a request key, in the order of kRequestValues (type, then bytes; empty when absent).
+std::vector<std::optional<std::pair<DWORD, std::vector<std::uint8_t>>>> Snapshot(test::TestStore& store,
+                                                                                  const wchar_t* key) {
+  std::vector<std::optional<std::pair<DWORD, std::vector<std::uint8_t>>>> values;
+  for (const wchar_t* name : kRequestValues) {
+    const auto stored = store.Value(key, name);
+    values.push_back(stored ? std::optional(std::pair(stored->type, stored->bytes)) : std::nullopt);
+  }
+  return values;
+}
+
+// Puts a registry mutex handle that every wait refuses in place of the store's own for the
+// scope, and puts the store's own back afterwards.
+class FaultyRegistryMutex {
+ public:
+  FaultyRegistryMutex(ProcessObjects& objects, HANDLE faulty) : objects_(objects) {
+    own_ = objects_.registry_mutex.release();
+    objects_.registry_mutex.reset(faulty);
+  }
+  ~FaultyRegistryMutex() {
+    (void)objects_.registry_mutex.release();  // not ours to close
+    objects_.registry_mutex.reset(own_);
+  }
+
+ private:
+  ProcessObjects& objects_;
+  HANDLE own_;
+};
+
+TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
+  test::TestStore store(L"FaultyRegistryMutex");
+  ProcessObjects& objects = store.objects();
+  const auto stored = test::SubmitMessage("Stored");
+  const auto fresh = test::SubmitMessage("Fresh");
+  const wire::Bytes name = wire::RequestMessage(stored.span()).request_name_field();
+  const wchar_t path[kTargetPathCapacity] = L"C:\\ProgramData\\pkg\\stored.msi";
+  ASSERT_EQ(SetRequestStatus(objects, stored.span(), wire::kDownloading, 0, true), 0u);
+  ASSERT_EQ(SetTargetPath(objects, name, 0, path, kTargetPathBytes), 0u);
+  ASSERT_EQ(SetCancelPending(objects, name, 0), 0u);
+  ASSERT_EQ(RecordRequestTime(objects, name, 0, store.clock().utc), 0u);
+  const auto before = Snapshot(store, L"Stored");
+
+  // A mutex handle opened without the right to wait on it.
+  UniqueHandle no_synchronize;
+  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), objects.registry_mutex.get(), ::GetCurrentProcess(),
+                                no_synchronize.put(), MUTANT_QUERY_STATE, FALSE, 0));
+  const struct {
+    const char* what;
+    HANDLE mutex;
+    DWORD error;
+  } faults[] = {
+      {"no handle", nullptr, ERROR_INVALID_HANDLE},
+      {"a handle never issued", reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x0FFFFFFC)), ERROR_INVALID_HANDLE},
+      {"no right to wait", no_synchronize.get(), ERROR_ACCESS_DENIED},
+  };
+
+  for (const auto& fault : faults) {
+    SCOPED_TRACE(fault.what);
+    FaultyRegistryMutex faulty(objects, fault.mutex);
+    Record record{};
+    std::uint64_t request_time = 1;
+    wchar_t text[kTargetPathCapacity] = L"left over";
+    bool cancel_pending = true;
+    const std::pair<const char*, std::function<DWORD()>> operations[] = {
+        {"SetRequestStatus first write", [&] { return SetRequestStatus(objects, fresh.span(), wire::kQueued, 0, true); }},
+        {"SetRequestStatus", [&] { return SetRequestStatus(objects, stored.span(), wire::kInstallFailed, 1603, false); }},
+        {"SetRequestStatus final", [&] { return SetRequestStatus(objects, stored.span(), wire::kCancelled, 0, false); }},
+        {"ReadRequestStatus", [&] { return ReadRequestStatus(objects, name, 0, wire::StatusRecord(record)); }},
+        {"ReadCancelPending", [&] { return ReadCancelPending(objects, name, 0, cancel_pending); }},
+        {"SetCancelPending", [&] { return SetCancelPending(objects, name, 0); }},
+        {"SetTargetPath", [&] { return SetTargetPath(objects, name, 0, L"C:\\other.msi", kTargetPathBytes); }},
+        {"GetTargetPath", [&] { return GetTargetPath(objects, name, 0, text, kTargetPathBytes); }},
+        {"RecordRequestTime", [&] { return RecordRequestTime(objects, name, 0, store.clock().utc + 1); }},
+        {"ReadRequestTime",
+         [&] { return ReadRequestTime(objects, name, 0, &request_time, text, kTimeStampBytes); }},
+    };
+    for (const auto& [operation, run] : operations) EXPECT_EQ(run(), fault.error) << operation;
+    EXPECT_EQ(ReadU32(record, wire::kUpdateStatusAt), 0u);
+    EXPECT_EQ(request_time, 0u);
+    EXPECT_EQ(text[0], L'\0');
+    EXPECT_FALSE(cancel_pending);
+
+    // A submit's enqueue lists nothing and reports the wait's error instead of success.
+    EXPECT_EQ(EnqueueRequest(objects, fresh.span(), 0, wire::StatusRecord(record)), wire::result::kCannotCarryOut);
+    EXPECT_EQ(ReadU32(record, wire::kUpdateStatusAt), 0u);
+    EXPECT_EQ(ReadU32(record, wire::kSystemErrorCodeAt), fault.error);
+    EXPECT_EQ(store.RequestCount(), 0u);
+  }
+
+  EXPECT_EQ(Snapshot(store, L"Stored"), before);
+  UniqueHkey fresh_key;
+  EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (store.key().path() + L"\\Fresh").c_str(), 0, KEY_READ,
+                            fresh_key.put()),
+            ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace qfu::store
