@@ -115,7 +115,8 @@ TEST(EnqueueRequest, RequestTimerWakesTheWorkerThroughItsCompletionRoutine) {
 TEST(EnqueueRequest, RefusesANameThatCannotKeyARequest) {
   test::TestStore store(L"EnqueueBadName");
   test::ReplyBuffer reply;
-  EXPECT_EQ(EnqueueRequest(store.objects(), SubmitMessage("").span(), 0, reply.record()), wire::result::kCannotCarryOut);
+  EXPECT_EQ(EnqueueRequest(store.objects(), SubmitMessage("").span(), 0, reply.record()),
+            wire::result::kCannotCarryOut);
   EXPECT_EQ(reply.record().update_status(), 0u);
   EXPECT_EQ(store.RequestCount(), 0u);
   EXPECT_FALSE(store.TakeUpdateEvent());

@@ -93,7 +93,8 @@ TEST(CommandLineOptions, RefuseMalformedValuesTextsTooLongForTheirFieldsAndWhatD
       // Texts are refused instead of cut; sizes count bytes of UTF-8.
       {{"submit", std::string(36, 'n'), "--url", "u"}, true}, {{"submit", std::string(37, 'n'), "--url", "u"}, false},
       {{"submit", umlauts, "--url", "u"}, true}, {{"submit", umlauts + "a", "--url", "u"}, false},
-      {Submit({"--display-name", std::string(79, 'd')}), true}, {Submit({"--display-name", std::string(80, 'd')}), false},
+      {Submit({"--display-name", std::string(79, 'd')}), true},
+      {Submit({"--display-name", std::string(80, 'd')}), false},
       {Submit({"--version", "65535.65535.10.12"}), true}, {Submit({"--version", "65535.65535.100.12"}), false},
       {Submit({"--prompt", std::string(kMaxPromptUnits, 'p')}), true},
       {Submit({"--prompt", std::string(kMaxPromptUnits + 1, 'p')}), false},
