@@ -50,6 +50,17 @@ bool InstallClientApiStandIn() {
   return SameContents(built, installed);
 }
 
+std::wstring CopyClientApiBeside(const wchar_t* file_name, DWORD expected_connection_state) {
+  const std::wstring beside = BuiltProgram(file_name);
+  if (!::CopyFileW(BuiltProgram(worker::kClientApiLibrary).c_str(), beside.c_str(), FALSE)) return {};
+  const UniqueModule copy(::LoadLibraryW(beside.c_str()));
+  using GetState = DWORD(WINAPI*)();
+  const auto get_state = copy ? reinterpret_cast<GetState>(reinterpret_cast<void (*)()>(
+                                    ::GetProcAddress(copy.get(), "QuillfernGetConnectionState")))
+                              : nullptr;
+  return get_state && get_state() == expected_connection_state ? beside : std::wstring();
+}
+
 ClientApiStandIn::ClientApiStandIn(const std::wstring& name) : key_(L"ClientApi" + name) {
   installed_ = InstallClientApiStandIn();
   EXPECT_TRUE(installed_) << "the stand-in library could not be installed into the system directory";

@@ -17,6 +17,11 @@ namespace qfu::test {
 // Returns true when the system directory holds the built library.
 [[nodiscard]] bool InstallClientApiStandIn();
 
+// Copies the built stand-in library beside the test executable under file_name and checks that
+// the copy, loaded by its full path, answers from the stand-in's key like the installed one.
+// Returns the copy's full path, or an empty string when the copy cannot be made or loaded.
+[[nodiscard]] std::wstring CopyClientApiBeside(const wchar_t* file_name, DWORD expected_connection_state);
+
 // The installed stand-in, answering from a scratch key named after the test: installs the
 // library, points QFCLAPI_STANDIN_KEY at the key for this process, and restores the
 // variable when it goes.

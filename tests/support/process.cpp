@@ -1,5 +1,7 @@
 #include "support/process.h"
 
+#include <gtest/gtest.h>
+
 #include <vector>
 
 namespace qfu::test {
@@ -94,6 +96,22 @@ std::wstring BuiltProgram(const wchar_t* file_name) {
   std::wstring directory(path, length);
   directory.erase(directory.find_last_of(L"\\/") + 1);
   return directory + file_name;
+}
+
+std::wstring Fixture(const wchar_t* file_name) {
+  std::wstring path = BuiltProgram((std::wstring(L"fixtures\\") + file_name).c_str());
+  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    ADD_FAILURE() << "missing fixture " << std::string(path.begin(), path.end());
+  }
+  return path;
+}
+
+void ExpectRun(const ProcessResult& run, DWORD exit_code, std::initializer_list<std::string_view> lines) {
+  ASSERT_TRUE(run.finished) << run.output;
+  EXPECT_EQ(run.exit_code, exit_code) << run.output;
+  for (std::string_view line : lines) {
+    EXPECT_NE(run.output.find(std::string(line) + "\n"), std::string::npos) << line << " in\n" << run.output;
+  }
 }
 
 }  // namespace qfu::test

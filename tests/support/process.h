@@ -2,6 +2,7 @@
 // Runs programs from tests under Wine and reads what they print.
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -49,5 +50,13 @@ class BackgroundProcess {
 // Full path of a program built beside the running test executable (file_name may name a
 // subfolder: L"signed\\qfupdatectl.exe").
 [[nodiscard]] std::wstring BuiltProgram(const wchar_t* file_name);
+
+// Full path of a file the build made in the fixtures folder beside the tests (tests/fixtures);
+// a missing one fails the test.
+[[nodiscard]] std::wstring Fixture(const wchar_t* file_name);
+
+// Expects the run to have finished with exit_code and its output to hold each of the lines
+// (each followed by a newline).
+void ExpectRun(const ProcessResult& run, DWORD exit_code, std::initializer_list<std::string_view> lines);
 
 }  // namespace qfu::test

@@ -1,5 +1,9 @@
 #include "support/test_messages.h"
 
+#include <algorithm>
+
+#include "common/utf.h"
+
 namespace qfu::test {
 
 wire::MessageWriter SubmitMessage(std::string_view name, std::string_view url) {
@@ -7,6 +11,41 @@ wire::MessageWriter SubmitMessage(std::string_view name, std::string_view url) {
   writer.Name(name).UiName("Test Software").Version("1.2.3.4");
   writer.TextItem(wire::kPackageUrlItem, url).TextItem(wire::kInstallerArgumentsItem, "");
   return writer;
+}
+
+wire::MessageWriter NamedMessage(std::uint32_t type, std::string_view name) {
+  wire::MessageWriter writer(type);
+  writer.Name(name);
+  return writer;
+}
+
+wire::MessageWriter StartingAt(wire::MessageWriter message, const LocalDateTime& local) {
+  message.AddFlags(wire::flags::kStartTime).U16(wire::kStartYearAt, local.year).U16(wire::kStartMonthAt, local.month);
+  message.U16(wire::kStartDayAt, local.day).U16(wire::kStartHourAt, local.hour);
+  message.U16(wire::kStartMinuteAt, local.minute);
+  return message;
+}
+
+wire::Bytes NameField(const wire::MessageWriter& message) {
+  return wire::RequestMessage(message.span()).request_name_field();
+}
+
+std::string_view ReplyBuffer::name() { return FieldText(record().request_name_field()); }
+
+std::vector<std::uint8_t> ReplyBuffer::Sent() {
+  const std::size_t length = std::min<std::size_t>(record().length(), bytes.size());
+  return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)};
+}
+
+ReplyBuffer StatusReply(std::string_view name, std::uint32_t status, std::uint32_t error, std::uint32_t instance) {
+  ReplyBuffer reply;
+  wire::StatusRecord record = reply.record();
+  record.Clear();
+  record.set_update_status(status);
+  record.set_system_error_code(error);
+  record.set_instance_number(instance);
+  (void)WriteFieldText(record.request_name_field(), name);
+  return reply;
 }
 
 }  // namespace qfu::test

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "common/bytes.h"
 #include "common/handle.h"
+#include "store/enqueue.h"
+#include "wire/update_status.h"
 
 namespace qfu::test {
 
@@ -46,5 +51,33 @@ std::size_t TestStore::RequestCount() {
 }
 
 bool TestStore::TakeUpdateEvent() { return ::WaitForSingleObject(objects_.update_event.get(), 0) == WAIT_OBJECT_0; }
+
+std::uint32_t TestStore::Dword(const std::wstring& request_key, const wchar_t* name) const {
+  const auto value = Value(request_key, name);
+  return value && value->type == REG_DWORD && value->bytes.size() == 4 ? ReadU32(value->bytes, 0) : 0xDEAD;
+}
+
+bool TestStore::MutexesAreFree() {
+  bool free = false;
+  std::thread([&] {
+    const HANDLE all[3] = {objects_.cancel_mutex.get(), objects_.queue_mutex.get(), objects_.registry_mutex.get()};
+    free = ::WaitForMultipleObjects(3, all, TRUE, 0) == WAIT_OBJECT_0;
+    for (HANDLE mutex : all) {
+      if (free) ::ReleaseMutex(mutex);
+    }
+  }).join();
+  return free;
+}
+
+store::RequestRecord* TestStore::EnqueueAlone(const wire::MessageWriter& message, std::uint64_t stored_acceptance) {
+  objects_.requests.Clear();
+  std::array<std::uint8_t, wire::kStatusRecordSize> bytes{};
+  const wire::StatusRecord record(bytes);
+  EXPECT_EQ(store::EnqueueRequest(objects_, message.span(), stored_acceptance, record), wire::result::kDone);
+  EXPECT_EQ(record.update_status(), wire::kQueued);
+  store::RequestRecord* found = nullptr;
+  objects_.requests.ForEach([&](store::RequestRecord& entry) { return found = &entry, true; });
+  return found;
+}
 
 }  // namespace qfu::test

@@ -14,6 +14,7 @@
 #include "store/process_objects.h"
 #include "support/fake_clock.h"
 #include "support/scratch_key.h"
+#include "wire/message_writer.h"
 
 namespace qfu::test {
 
@@ -39,8 +40,16 @@ class TestStore {
   [[nodiscard]] std::optional<StoredValue> Value(const std::wstring& request_key, const wchar_t* name) const;
   // The number of records in the request list.
   [[nodiscard]] std::size_t RequestCount();
+  // The DWORD value of a request key, or 0xDEAD when it is absent or not a 4-byte REG_DWORD.
+  [[nodiscard]] std::uint32_t Dword(const std::wstring& request_key, const wchar_t* name) const;
   // True when the update event is signalled (consumes the signal: the event is auto-reset).
   [[nodiscard]] bool TakeUpdateEvent();
+  // True when another thread can take the cancel, queue and registry mutexes at once: no
+  // operation left one of them held.
+  [[nodiscard]] bool MutexesAreFree();
+  // Empties the request list, enqueues the message (as accepted at stored_acceptance, 0: new),
+  // expects it queued and returns its record, the only one in the list (null when none).
+  store::RequestRecord* EnqueueAlone(const wire::MessageWriter& message, std::uint64_t stored_acceptance = 0);
 
  private:
   ScratchKey key_;

@@ -39,19 +39,13 @@ TEST(DueTime, TimerIsAMomentAfterAStartTimeAndAnIntervalOtherwise) {
 }
 
 TEST(DueTime, OnlyRealDatesAndTimesAreValidStartTimes) {
-  auto valid = [](std::uint16_t y, std::uint16_t mo, std::uint16_t d, std::uint16_t h, std::uint16_t mi) {
-    return IsValidLocalDateTime(LocalDateTime{y, mo, 0, d, h, mi, 0, 0});
-  };
-  EXPECT_TRUE(valid(2024, 2, 29, 23, 59));
-  EXPECT_TRUE(valid(2000, 2, 29, 0, 0));
-  EXPECT_FALSE(valid(2023, 2, 29, 12, 0));
-  EXPECT_FALSE(valid(1900, 2, 29, 12, 0));
-  EXPECT_FALSE(valid(2024, 4, 31, 12, 0));
-  EXPECT_FALSE(valid(2024, 13, 1, 12, 0));
-  EXPECT_FALSE(valid(2024, 1, 0, 12, 0));
-  EXPECT_FALSE(valid(2024, 1, 1, 24, 0));
-  EXPECT_FALSE(valid(2024, 1, 1, 12, 60));
-  EXPECT_FALSE(valid(0, 0, 0, 0, 0));
+  const LocalDateTime valid[] = {{2024, 2, 0, 29, 23, 59, 0, 0}, {2000, 2, 0, 29, 0, 0, 0, 0}};
+  const LocalDateTime invalid[] = {{2023, 2, 0, 29, 12, 0, 0, 0}, {1900, 2, 0, 29, 12, 0, 0, 0},
+                                   {2024, 4, 0, 31, 12, 0, 0, 0}, {2024, 13, 0, 1, 12, 0, 0, 0},
+                                   {2024, 1, 0, 0, 12, 0, 0, 0},  {2024, 1, 0, 1, 24, 0, 0, 0},
+                                   {2024, 1, 0, 1, 12, 60, 0, 0}, {}};
+  for (const LocalDateTime& time : valid) EXPECT_TRUE(IsValidLocalDateTime(time)) << time.year << "-" << time.month;
+  for (const LocalDateTime& time : invalid) EXPECT_FALSE(IsValidLocalDateTime(time)) << time.year << "-" << time.month;
 }
 
 }  // namespace

@@ -11,11 +11,7 @@ using Result = InstalledVersionResult;
 constexpr std::uint32_t kMax = 0xFFFFFFFFu;
 
 TEST(ParseVersion, ReadsLikeScanfWithMissingPartsZero) {
-  struct Case {
-    WideStringView text;
-    VersionParts parts;
-  };
-  const Case cases[] = {
+  const std::pair<WideStringView, VersionParts> cases[] = {
       {QFU_WIDE("12.05.345"), {12, 5, 345, 0}},  // the client's own format: two-digit minor, no fourth part
       {QFU_WIDE(" \t1. 2.\n3"), {1, 2, 3, 0}},    // white space before a number is skipped
       {QFU_WIDE("1 .2"), {1, 0, 0, 0}},           // ... but a '.' must follow the number directly
@@ -27,26 +23,19 @@ TEST(ParseVersion, ReadsLikeScanfWithMissingPartsZero) {
       {QFU_WIDE("4294967295.4294967296.99999999999999999999.7"), {kMax, kMax, kMax, 7}},
       {QFU_WIDE("429496729.42949672950.-4294967296"), {429496729, kMax, kMax, 0}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ParseVersion(c.text), c.parts) << WideToUtf8(c.text);
-  }
+  for (const auto& [text, parts] : cases) EXPECT_EQ(ParseVersion(text), parts) << WideToUtf8(text);
 }
 
-TEST(CompareVersionTexts, EmptyTextsDecideBeforeAnyComparison) {
-  EXPECT_EQ(CompareVersionTexts(QFU_WIDE("1.0"), QFU_WIDE("")), Result::kInstalledUnknown);
-  EXPECT_EQ(CompareVersionTexts(QFU_WIDE(""), QFU_WIDE("")), Result::kInstalledUnknown);
-  EXPECT_EQ(CompareVersionTexts(QFU_WIDE(""), QFU_WIDE("9.2.0.1")), Result::kNoRequestedVersion);
-  // Text that is there but reads as no number is still a version: all parts 0.
-  EXPECT_EQ(CompareVersionTexts(QFU_WIDE("x"), QFU_WIDE("0.0.0.0")), Result::kSame);
-}
-
-TEST(CompareVersionTexts, TheFirstDifferingPartDecidesAsUnsigned) {
+TEST(CompareVersionTexts, EmptyTextsDecideFirstThenTheFirstDifferingPartAsUnsigned) {
   struct Case {
-    WideStringView requested;
-    WideStringView installed;
+    WideStringView requested, installed;
     Result expected;
   };
   const Case cases[] = {
+      {QFU_WIDE("1.0"), QFU_WIDE(""), Result::kInstalledUnknown},
+      {QFU_WIDE(""), QFU_WIDE(""), Result::kInstalledUnknown},
+      {QFU_WIDE(""), QFU_WIDE("9.2.0.1"), Result::kNoRequestedVersion},
+      {QFU_WIDE("x"), QFU_WIDE("0.0.0.0"), Result::kSame},  // there but no number: all parts 0
       {QFU_WIDE("9.2.0.10"), QFU_WIDE("9.2.0.1"), Result::kNewer},  // numeric, not text, order
       {QFU_WIDE("12.5.345.0"), QFU_WIDE("12.05.345"), Result::kSame},
       {QFU_WIDE("12.5.345.1"), QFU_WIDE("12.05.345"), Result::kNewer},

@@ -1,6 +1,4 @@
 #include "wire/message.h"
-#include "wire/pipes.h"
-#include "wire/update_status.h"
 
 #include <gtest/gtest.h>
 
@@ -8,165 +6,94 @@
 
 #include "common/bytes.h"
 #include "support/test_messages.h"
+#include "wire/update_status.h"
 
 namespace qfu::wire {
 namespace {
 
+using test::ReplyBuffer;
 
-TEST(FramingCheck, AcceptsHeaderWithoutItems) {
-  EXPECT_TRUE(PassesFramingCheck(wire::MessageWriter().span()));
+// The message with the 32-bit field at offset replaced.
+std::vector<std::uint8_t> Patched(std::vector<std::uint8_t> message, std::size_t offset, std::uint32_t value) {
+  WriteU32(message, offset, value);
+  return message;
 }
 
-TEST(FramingCheck, RefusesASingleEmptyItemAndAcceptsOneOfLengthOne) {
-  EXPECT_FALSE(PassesFramingCheck(wire::MessageWriter().RawItem(kPackageUrlItem, "").span()));
-  EXPECT_TRUE(PassesFramingCheck(wire::MessageWriter().RawItem(kPackageUrlItem, "x").span()));
-  // Items before the last may be empty.
-  EXPECT_TRUE(PassesFramingCheck(wire::MessageWriter().RawItem(kPromptTextItem, "").TextItem(kPackageUrlItem, "u").span()));
-}
-
-TEST(FramingCheck, RefusesItemsThatOverrunOrStopShortOfItemsEnd) {
-  auto overrun = wire::MessageWriter().TextItem(kPackageUrlItem, "abc");
-  overrun.U32(kHeaderSize + 4, 5);  // claims one byte more than there is
-  EXPECT_FALSE(PassesFramingCheck(overrun.span()));
-
-  for (std::uint32_t spare = 1; spare < kItemHeaderSize; ++spare) {
-    auto short_by = wire::MessageWriter().TextItem(kPackageUrlItem, "abc");
-    auto bytes = short_by.bytes();
+TEST(FramingCheck, PassesOnlyItemsThatTileTheirRangeInsideABoundedMessage) {
+  const auto url = MessageWriter().TextItem(kPackageUrlItem, "abc").bytes();  // items at 195..207
+  const std::string largest(kMaxMessageSize - kHeaderSize - kItemHeaderSize, 'x');
+  std::vector<std::pair<std::vector<std::uint8_t>, bool>> cases = {
+      {MessageWriter().bytes(), true},  // no items
+      {MessageWriter().RawItem(kPackageUrlItem, "").bytes(), false},  // a single empty item
+      {MessageWriter().RawItem(kPromptTextItem, "").TextItem(kPackageUrlItem, "u").bytes(), true},
+      {Patched(url, kHeaderSize + 4, 0xFFFFFFF8), false},  // must not wrap around to a passing position
+      {Patched(url, kItemsOffsetAt, 207 + 8), false},      // items offset beyond items end
+      {Patched(Patched(url, kItemsEndAt, 208), kHeaderSize + 4, 5), false},  // items end and item past the message
+      {std::vector<std::uint8_t>(kHeaderSize - 1, 0), false},  // shorter than a header, whatever its offsets say
+      {MessageWriter().RawItem(kPromptTextItem, largest).bytes(), true},  // exactly the largest size
+      {MessageWriter().RawItem(kPromptTextItem, largest + "x").bytes(), false},
+  };
+  for (std::uint32_t spare = 1; spare < kItemHeaderSize; ++spare) {  // items end inside an item header
+    auto bytes = url;
     bytes.resize(bytes.size() + spare, 0);
     WriteU32(bytes, kItemsEndAt, static_cast<std::uint32_t>(bytes.size()));
-    EXPECT_FALSE(PassesFramingCheck(bytes)) << spare;
+    cases.emplace_back(bytes, false);
   }
-
-  // An item length near 2^32 must not wrap the walk around to a passing position.
-  auto huge = wire::MessageWriter().TextItem(kPackageUrlItem, "abc");
-  huge.U32(kHeaderSize + 4, 0xFFFFFFF8);
-  EXPECT_FALSE(PassesFramingCheck(huge.span()));
+  for (std::size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(PassesFramingCheck(cases[i].first), cases[i].second) << i;
 }
 
-TEST(FramingCheck, RefusesBadOffsetsAndSizes) {
-  auto beyond = wire::MessageWriter().TextItem(kPackageUrlItem, "abc");
-  beyond.U32(kItemsOffsetAt, ReadU32(beyond.span(), kItemsEndAt) + 8);
-  EXPECT_FALSE(PassesFramingCheck(beyond.span()));  // items offset beyond items end
-
-  auto past_message = wire::MessageWriter();
-  past_message.U32(kItemsEndAt, kHeaderSize + 1);
-  EXPECT_FALSE(PassesFramingCheck(past_message.span()));
-
-  const auto header = wire::MessageWriter().bytes();
-  EXPECT_FALSE(PassesFramingCheck(std::span(header).first(kHeaderSize - 1)));  // shorter than its header
-
-  auto largest = wire::MessageWriter().RawItem(kPromptTextItem, std::string(kMaxMessageSize - kHeaderSize - 8, 'x'));
-  EXPECT_TRUE(PassesFramingCheck(largest.span()));
-  auto oversized = wire::MessageWriter().RawItem(kPromptTextItem, std::string(kMaxMessageSize - kHeaderSize - 7, 'x'));
-  EXPECT_FALSE(PassesFramingCheck(oversized.span()));
-}
-
-TEST(FindItem, ReturnsTheFirstOfSeveralAndNothingForAMissingType) {
-  const auto message = wire::MessageWriter()
-                           .TextItem(kPromptTextItem, "first")
-                           .TextItem(kPackageUrlItem, "url")
-                           .TextItem(kPromptTextItem, "second");
-  const auto item = FindItem(message.span(), kPromptTextItem);
-  ASSERT_TRUE(item.has_value());
-  EXPECT_EQ(item->data.size(), 6u);
+TEST(FindItem, ReturnsTheFirstOfItsTypeAndNothingThatOverrunsItemsEndOrTheMessage) {
+  auto message = MessageWriter().TextItem(kPromptTextItem, "first").TextItem(kPackageUrlItem, "url");
+  message.TextItem(kPromptTextItem, "second");
+  EXPECT_EQ(FindItem(message.span(), kPromptTextItem)->data.size(), 6u);
   EXPECT_EQ(ItemText(message.span(), kPromptTextItem), WideString(QFU_WIDE("first")));
   EXPECT_FALSE(FindItem(message.span(), kInstallerArgumentsItem).has_value());
+  // Messages that never passed the framing check: the item claims more than there is.
+  auto overrun = MessageWriter().TextItem(kPackageUrlItem, "url").U32(kHeaderSize + 4, 1000);
+  EXPECT_FALSE(FindItem(overrun.span(), kPackageUrlItem).has_value());
+  EXPECT_FALSE(FindItem(overrun.U32(kItemsEndAt, 0xFFFFFFFF).span(), kPackageUrlItem).has_value());
+  // Text without a NUL is read only to the end of its item.
+  const auto raw = MessageWriter().RawItem(kPackageUrlItem, "abc").TextItem(kPromptTextItem, "zzz");
+  EXPECT_EQ(ItemText(raw.span(), kPackageUrlItem), WideString(QFU_WIDE("abc")));
 }
 
-TEST(FindItem, NeverReadsPastItemsEndOrTheMessage) {
-  auto message = wire::MessageWriter().TextItem(kPackageUrlItem, "url");
-  message.U32(kHeaderSize + 4, 1000);  // an unchecked message whose item overruns
-  EXPECT_FALSE(FindItem(message.span(), kPackageUrlItem).has_value());
-  message.U32(kItemsEndAt, 0xFFFFFFFF);
-  EXPECT_FALSE(FindItem(message.span(), kPackageUrlItem).has_value());
+TEST(RequestMessage, InstanceNumberCountsOnlyWithFlag8AndFieldsStayInsideTheBytes) {
+  auto message = MessageWriter().Name(std::string(kRequestNameSize, 'n')).U32(kInstanceNumberAt, 26);
+  EXPECT_EQ(RequestMessage(message.span()).instance_number(), 0u);
+  EXPECT_EQ(RequestMessage(message.AddFlags(flags::kDryRun).span()).instance_number(), 26u);
+  EXPECT_EQ(RequestMessage(message.span()).request_name().size(), kRequestNameSize);  // no NUL: the whole field
+  EXPECT_TRUE(RequestMessage(std::span(message.bytes()).first(10)).request_name().empty());
 }
 
-TEST(ItemText, ReadsTextWithoutNulOnlyToTheEndOfTheItem) {
-  const auto message = wire::MessageWriter().RawItem(kPackageUrlItem, "abc").TextItem(kPromptTextItem, "zzz");
-  EXPECT_EQ(ItemText(message.span(), kPackageUrlItem), WideString(QFU_WIDE("abc")));
-}
-
-TEST(RequestMessage, ReadsFieldsAtTheirOffsets) {
-  auto builder = test::SubmitMessage("Client");
-  builder.U32(kProductKindAt, product_kind::kLegacyClient).U16(kStartYearAt, 2026).U32(kInstanceNumberAt, 26);
-  RequestMessage message(builder.span());
-  EXPECT_EQ(message.type(), kSubmitRequest);
-  EXPECT_EQ(message.product_kind(), 2u);
-  EXPECT_EQ(message.U16(kStartYearAt), 2026);
-  EXPECT_EQ(message.request_name(), "Client");
-  EXPECT_EQ(message.software_version(), "1.2.3.4");
-  EXPECT_EQ(message.instance_number(), 0u);  // present only with the dry-run flag
-  builder.Flags(flags::kDryRun);
-  EXPECT_EQ(RequestMessage(builder.span()).instance_number(), 26u);
-}
-
-TEST(RequestMessage, NameFieldWithoutNulIsReadToTheEndOfTheField) {
-  auto builder = wire::MessageWriter().Name(std::string(37, 'n'));
-  EXPECT_EQ(RequestMessage(builder.span()).request_name().size(), 37u);
-  const std::array<std::uint8_t, 10> truncated{};
-  EXPECT_TRUE(RequestMessage(truncated).request_name().empty());
-}
-
-TEST(AppendTextItem, AppendsTextThatFits) {
-  std::array<std::uint8_t, kReplyCapacity> reply{};
-  StatusRecord record(reply);
-  record.Clear();
-  AppendTextItem(reply, kTimeStampItem, QFU_WIDE("12/06/2026 11:09"));
-  EXPECT_EQ(record.length(), kStatusRecordSize + 8 + 17);
-  EXPECT_EQ(ReadU32(reply, kStatusRecordSize), kTimeStampItem);
-  EXPECT_EQ(ReadU32(reply, kStatusRecordSize + 4), 17u);
-  EXPECT_EQ(reply[kStatusRecordSize + 8 + 16], 0);
-}
-
-TEST(AppendTextItem, WritesAnEmptyItemForTextThatDoesNotFit) {
-  std::array<std::uint8_t, kReplyCapacity> reply{};
-  StatusRecord record(reply);
-  record.Clear();
-  AppendTextItem(reply, kTimeStampItem, WideString(64, 'x'));  // 65 bytes with the NUL; room is 64
-  EXPECT_EQ(record.length(), 167u);
-  EXPECT_EQ(ReadU32(reply, kStatusRecordSize + 4), 0u);
-
-  record.Clear();
-  AppendTextItem(reply, kTimeStampItem, WideString(63, 'x'));  // exactly 64 bytes
-  EXPECT_EQ(record.length(), kReplyCapacity);
-  AppendTextItem(reply, kTimeStampItem, QFU_WIDE("y"));  // no room left: nothing appended
-  EXPECT_EQ(record.length(), kReplyCapacity);
-}
-
-TEST(StatusRecord, ClearSetsSizeAndLengthAndFieldsLandAtTheirOffsets) {
-  std::array<std::uint8_t, kStatusRecordSize> bytes;
-  bytes.fill(0xAA);
-  StatusRecord record(bytes);
-  record.Clear();
-  record.set_update_status(0x8000000B);
-  record.set_instance_number(26);
-  EXPECT_EQ(ReadU32(bytes, 0), 159u);
-  EXPECT_EQ(ReadU32(bytes, 4), 159u);
-  EXPECT_EQ(ReadU32(bytes, 12), 0x8000000Bu);
-  EXPECT_EQ(ReadU32(bytes, 20), 26u);
-  EXPECT_EQ(bytes[158], 0);
-  EXPECT_EQ(record.request_name_field().data(), bytes.data() + 24);
-  EXPECT_EQ(record.software_version_field().size(), 18u);
-}
-
-TEST(InfoPipe, TakesQueriesAndTheReleaseOfPostponedRequestsOnly) {
-  for (std::uint32_t type = 0; type < 10; ++type) {
-    const bool taken = type == 3 || type == 4 || type == 6 || type == 7;
-    EXPECT_EQ(IsInfoPipeMessageType(type), taken) << "type " << type;
+TEST(AppendTextItem, AppendsTextThatFitsAnEmptyItemForTextThatDoesNotAndNothingWithoutRoom) {
+  ReplyBuffer reply;
+  StatusRecord record = reply.record();
+  // Characters, then the reply's length and the item's length after the append; room is 64.
+  const std::array<std::size_t, 3> cases[] = {{16, kStatusRecordSize + 8 + 17, 17}, {64, kStatusRecordSize + 8, 0},
+                                              {63, kReplyCapacity, 64}};
+  for (const auto& [characters, length, item_length] : cases) {
+    record.Clear();
+    AppendTextItem(reply.bytes, kTimeStampItem, WideString(characters, 'x'));
+    EXPECT_EQ(record.length(), length) << characters;
+    EXPECT_EQ(ReadU32(reply.bytes, kStatusRecordSize), kTimeStampItem);
+    EXPECT_EQ(ReadU32(reply.bytes, kStatusRecordSize + 4), item_length) << characters;
+    if (item_length > 0) {
+      EXPECT_EQ(reply.bytes[kStatusRecordSize + 8 + item_length - 1], 0) << characters;
+    }
   }
+  AppendTextItem(reply.bytes, kTimeStampItem, QFU_WIDE("y"));  // no room left
+  EXPECT_EQ(record.length(), kReplyCapacity);
 }
 
 TEST(UpdateStatus, FinalAndResubmissionRules) {
-  struct Case {
-    std::uint32_t status;
-    bool final_status, blocks_resubmission;
-  };
-  for (const Case& c : {Case{kCompleted, true, true}, Case{kCancelled, true, false}, Case{0x80000000, true, false},
-                        Case{kConsentTimedOut, true, false}, Case{kInstallFailed, true, false},
-                        Case{kDownloadRetry, false, true}, Case{0, false, true}, Case{kQueued, false, true},
-                        Case{kPostponed, false, true}, Case{0x7FFFFFFF, false, true}}) {
-    EXPECT_EQ(IsFinalStatus(c.status), c.final_status) << std::hex << c.status;
-    EXPECT_EQ(BlocksResubmission(c.status), c.blocks_resubmission) << std::hex << c.status;
+  const std::tuple<std::uint32_t, bool, bool> cases[] = {  // status, final, blocks a resubmission
+      {kCompleted, true, true},       {kCancelled, true, false},     {0x80000000, true, false},
+      {kConsentTimedOut, true, false}, {kInstallFailed, true, false}, {kDownloadRetry, false, true},
+      {0, false, true},               {kQueued, false, true},        {kPostponed, false, true},
+      {0x7FFFFFFF, false, true}};
+  for (const auto& [status, final_status, blocks] : cases) {
+    EXPECT_EQ(IsFinalStatus(status), final_status) << std::hex << status;
+    EXPECT_EQ(BlocksResubmission(status), blocks) << std::hex << status;
   }
 }
 
