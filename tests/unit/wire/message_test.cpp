@@ -1,4 +1,5 @@
 #include "wire/message.h"
+#include "wire/pipes.h"
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,13 @@ TEST(UpdateStatus, FinalAndResubmissionRules) {
   for (const auto& [status, final_status, blocks] : cases) {
     EXPECT_EQ(IsFinalStatus(status), final_status) << std::hex << status;
     EXPECT_EQ(BlocksResubmission(status), blocks) << std::hex << status;
+  }
+}
+
+TEST(InfoPipe, TakesQueriesAndTheReleaseOfPostponedRequestsOnly) {
+  for (std::uint32_t type = 0; type < 10; ++type) {
+    const bool taken = type == 3 || type == 4 || type == 6 || type == 7;
+    EXPECT_EQ(IsInfoPipeMessageType(type), taken) << "type " << type;
   }
 }
 
