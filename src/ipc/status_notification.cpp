@@ -10,6 +10,26 @@ namespace qfu::ipc {
 
 using namespace wire;
 
+namespace {
+
+// Write only: the agent never reads from the status pipe.
+constexpr DWORD kStatusPipeAccess = GENERIC_WRITE;
+// No sharing: the listener reads one whole record per connection.
+constexpr DWORD kStatusPipeShareMode = 0;
+// The agent runs as LocalSystem and any local process may serve the status pipe's name: the
+// listener may learn who writes to it (identification) but may never act as the agent, which
+// impersonation would let it do.
+constexpr DWORD kStatusPipeSecurityQos = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+// The one place the agent opens the status pipe. Returns the pipe, or an invalid handle with
+// the reason in GetLastError (ERROR_PIPE_BUSY while every instance is taken).
+UniqueFile OpenStatusPipe(const wchar_t* pipe_name) noexcept {
+  return UniqueFile(::CreateFileW(pipe_name, kStatusPipeAccess, kStatusPipeShareMode, nullptr, OPEN_EXISTING,
+                                  kStatusPipeSecurityQos, nullptr));
+}
+
+}  // namespace
+
 void BuildStatusNotification(Bytes message, std::uint32_t status, std::uint32_t detail,
                              MutableBytes notification) noexcept {
   StatusRecord record(notification);
@@ -25,8 +45,7 @@ void NotifyStatus(const wchar_t* pipe_name, Bytes message, std::uint32_t status,
   BuildStatusNotification(message, status, detail, notification);
 
   for (;;) {
-    // Write only, no sharing: the listener reads one whole record per connection.
-    UniqueFile pipe(::CreateFileW(pipe_name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    const UniqueFile pipe = OpenStatusPipe(pipe_name);
     if (pipe) {
       DWORD written = 0;
       (void)::WriteFile(pipe.get(), notification.data(), static_cast<DWORD>(notification.size()), &written, nullptr);
