@@ -16,6 +16,8 @@ namespace {
 constexpr DWORD kStatusPipeAccess = GENERIC_WRITE;
 // No sharing: the listener reads one whole record per connection.
 constexpr DWORD kStatusPipeShareMode = 0;
+// Overlapped, so that a write the listener does not take can be given up on.
+constexpr DWORD kStatusPipeIoMode = FILE_FLAG_OVERLAPPED;
 // The agent runs as LocalSystem and any local process may serve the status pipe's name: the
 // listener may learn who writes to it (identification) but may never act as the agent, which
 // impersonation would let it do.
@@ -25,7 +27,24 @@ constexpr DWORD kStatusPipeSecurityQos = SECURITY_SQOS_PRESENT | SECURITY_IDENTI
 // the reason in GetLastError (ERROR_PIPE_BUSY while every instance is taken).
 UniqueFile OpenStatusPipe(const wchar_t* pipe_name) noexcept {
   return UniqueFile(::CreateFileW(pipe_name, kStatusPipeAccess, kStatusPipeShareMode, nullptr, OPEN_EXISTING,
-                                  kStatusPipeSecurityQos, nullptr));
+                                  kStatusPipeIoMode | kStatusPipeSecurityQos, nullptr));
+}
+
+// Writes the record as one message and waits up to kStatusWriteTimeoutMs for the listener to
+// take it. A write still pending then is cancelled, and the cancellation awaited, so that
+// neither the OVERLAPPED nor the record is in use after the call.
+void WriteRecord(HANDLE pipe, Bytes record) noexcept {
+  const UniqueHandle written(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!written) return;
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = written.get();
+  if (::WriteFile(pipe, record.data(), static_cast<DWORD>(record.size()), nullptr, &overlapped)) return;
+  if (::GetLastError() != ERROR_IO_PENDING) return;
+  if (::WaitForSingleObject(written.get(), kStatusWriteTimeoutMs) == WAIT_OBJECT_0) return;
+  // The listener accepted the connection but does not read: withdraw the record.
+  ::CancelIoEx(pipe, &overlapped);
+  DWORD transferred = 0;
+  (void)::GetOverlappedResult(pipe, &overlapped, &transferred, TRUE);
 }
 
 }  // namespace
@@ -47,8 +66,7 @@ void NotifyStatus(const wchar_t* pipe_name, Bytes message, std::uint32_t status,
   for (;;) {
     const UniqueFile pipe = OpenStatusPipe(pipe_name);
     if (pipe) {
-      DWORD written = 0;
-      (void)::WriteFile(pipe.get(), notification.data(), static_cast<DWORD>(notification.size()), &written, nullptr);
+      WriteRecord(pipe.get(), notification);
       return;
     }
     // Every instance is taken: wait for one to free up, then race for it again. Anything

@@ -17,6 +17,11 @@ namespace {
 
 using namespace wire;
 
+// How long a misbehaving listener keeps it up: far beyond every bound the notifier keeps.
+constexpr DWORD kMisbehaviourMs = 8000;
+// Slack for a loaded machine on top of a bound the notifier keeps.
+constexpr std::uint64_t kSchedulingSlackMs = 1500;
+
 std::wstring UniquePipeName(const wchar_t* test) {
   return std::wstring(L"\\\\.\\pipe\\qfupdatetest_notify_") + test + L"_" + std::to_wstring(::GetCurrentProcessId());
 }
@@ -35,7 +40,8 @@ TEST(StatusNotification, ListenerReceivesOneRecordPerChangeAndNoneForQueued) {
   NotifyStatus(pipe.c_str(), message.span(), 2, 0);  // Queued: never announced
   NotifyStatus(pipe.c_str(), message.span(), 0x80000004, 12029);
   NotifyStatus(pipe.c_str(), message.span(), 17, 0);
-  const auto received = listener.WaitFor(2, 10000);
+  ASSERT_EQ(listener.WaitFor(2, 10000).size(), 2u);
+  const auto received = listener.WaitFor(3, 300);
   ASSERT_EQ(received.size(), 2u);
 
   const std::uint32_t expected[2][2] = {{0x80000004, 12029}, {17, 0}};
@@ -60,6 +66,19 @@ TEST(StatusNotification, WithoutListenerNothingWaits) {
   const auto started = std::chrono::steady_clock::now();
   NotifyStatus(pipe.c_str(), test::SubmitMessage("Unheard").span(), 3, 0);
   EXPECT_LT(ElapsedMs(started), 2000u);
+}
+
+TEST(StatusNotification, ListenerThatNeverReadsCostsNoMoreThanTheWriteTimeOut) {
+  const std::wstring pipe = UniquePipeName(L"Silent");
+  test::SilentListener listener(pipe, kMisbehaviourMs);
+  ASSERT_TRUE(listener.valid());
+
+  const auto started = std::chrono::steady_clock::now();
+  NotifyStatus(pipe.c_str(), test::SubmitMessage("Unread").span(), 13, 0);
+  const auto waited = ElapsedMs(started);
+  EXPECT_TRUE(listener.WaitForClient(1000)) << "the notification never reached the listener";
+  EXPECT_GE(waited + 50, kStatusWriteTimeoutMs) << "the listener was not given its time to read";
+  EXPECT_LT(waited, kStatusWriteTimeoutMs + kSchedulingSlackMs);
 }
 
 TEST(StatusNotification, WaitsForABusyInstanceToFreeUp) {
