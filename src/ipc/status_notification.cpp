@@ -1,5 +1,6 @@
 #include "ipc/status_notification.h"
 
+#include <algorithm>
 #include <array>
 
 #include "common/handle.h"
@@ -57,12 +58,16 @@ void BuildStatusNotification(Bytes message, std::uint32_t status, std::uint32_t 
   record.set_system_error_code(detail);
 }
 
-void NotifyStatus(const wchar_t* pipe_name, Bytes message, std::uint32_t status, std::uint32_t detail) noexcept {
+void NotifyStatus(const wchar_t* pipe_name, Bytes message, std::uint32_t status, std::uint32_t detail,
+                  DWORD busy_wait_ms) noexcept {
   // A new request is not announced, only its later changes.
   if (status == wire::kQueued) return;
   std::array<std::uint8_t, kStatusRecordSize> notification{};
   BuildStatusNotification(message, status, detail, notification);
 
+  // One deadline for the whole wait: another client may take each instance that frees up
+  // before we do, as often as it likes.
+  const ULONGLONG deadline = ::GetTickCount64() + busy_wait_ms;
   for (;;) {
     const UniqueFile pipe = OpenStatusPipe(pipe_name);
     if (pipe) {
@@ -70,9 +75,13 @@ void NotifyStatus(const wchar_t* pipe_name, Bytes message, std::uint32_t status,
       return;
     }
     // Every instance is taken: wait for one to free up, then race for it again. Anything
-    // else (nobody serves the pipe, the wait timed out) drops the notification.
+    // else (nobody serves the pipe, the time is used up) drops the notification.
     if (::GetLastError() != ERROR_PIPE_BUSY) return;
-    if (!::WaitNamedPipeW(pipe_name, kStatusPipeBusyWaitMs)) return;
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= deadline) return;
+    // What is left is never 0 (the server's default wait) nor NMPWAIT_WAIT_FOREVER.
+    const auto left = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, NMPWAIT_WAIT_FOREVER - 1));
+    if (!::WaitNamedPipeW(pipe_name, left)) return;
   }
 }
 

@@ -17,7 +17,7 @@ namespace {
 
 using namespace wire;
 
-// How long a misbehaving listener keeps it up: far beyond every bound the notifier keeps.
+// How long the misbehaving listeners keep it up: far beyond every bound the notifier keeps.
 constexpr DWORD kMisbehaviourMs = 8000;
 // Slack for a loaded machine on top of a bound the notifier keeps.
 constexpr std::uint64_t kSchedulingSlackMs = 1500;
@@ -106,6 +106,42 @@ TEST(StatusNotification, WaitsForABusyInstanceToFreeUp) {
   const auto received = listener.WaitFor(1, 10000);
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(ReadU32(received[0], kUpdateStatusAt), 13u);
+}
+
+// The wait for a busy instance ends after its budget in all, whether the instance never
+// frees up or frees up again and again only to be taken by another client first.
+TEST(StatusNotification, BusyWaitEndsAfterItsBudgetHoweverOftenTheInstanceFreesUp) {
+  constexpr DWORD kBudgetMs = 1000;
+  constexpr DWORD kAttempts = 5;  // the notifier may win a race for the freed instance now and then
+  const struct {
+    const wchar_t* name;
+    DWORD retake_ms;
+    std::size_t min_frees;  // during the notification
+  } cases[] = {
+      {L"NeverFree", kMisbehaviourMs, 0},
+      {L"TakenAgain", 200, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.name);
+    std::uint64_t waited = 0;
+    std::size_t frees = 0;
+    std::size_t losses = 1;
+    for (DWORD attempt = 0; attempt < kAttempts && losses != 0; ++attempt) {
+      const std::wstring pipe = UniquePipeName(c.name) + L"_" + std::to_wstring(attempt);
+      test::InstanceHog hog(pipe, c.retake_ms, kMisbehaviourMs);
+      ASSERT_TRUE(hog.valid());
+      const auto started = std::chrono::steady_clock::now();
+      NotifyStatus(pipe.c_str(), test::SubmitMessage("Crowded").span(), 13, 0, kBudgetMs);
+      waited = ElapsedMs(started);
+      hog.Stop();
+      frees = hog.frees();
+      losses = hog.losses();
+    }
+    ASSERT_EQ(losses, 0u) << "the notifier took the freed instance in every attempt";
+    EXPECT_GE(frees, c.min_frees);
+    EXPECT_GE(waited + 50, kBudgetMs);
+    EXPECT_LT(waited, kBudgetMs + kSchedulingSlackMs);
+  }
 }
 
 }  // namespace
