@@ -18,6 +18,7 @@
 #include "common/handle.h"
 #include "common/utf.h"
 #include "ipc/pipe_server.h"
+#include "qfupdatectl/pipe_client.h"
 #include "wire/update_status.h"
 #include "support/test_messages.h"
 #include "support/running_service.h"
@@ -76,7 +77,7 @@ class RawPipe {
     // One instance waits for a client at a time: wait while others take theirs.
     const ULONGLONG deadline = ::GetTickCount64() + test::kReplyTimeoutMs;
     do {
-      pipe_.reset(::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+      pipe_.reset(::CreateFileW(name, ctl::kAgentPipeAccess, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
                                 nullptr));
     } while (!pipe_ && ::GetLastError() == ERROR_PIPE_BUSY && ::GetTickCount64() < deadline &&
              (::WaitNamedPipeW(name, 1000) || ::GetLastError() == ERROR_SEM_TIMEOUT));
