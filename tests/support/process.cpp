@@ -1,5 +1,7 @@
 #include "support/process.h"
 
+#include <tlhelp32.h>
+
 #include <vector>
 
 namespace qfu::test {
@@ -94,6 +96,29 @@ std::wstring BuiltProgram(const wchar_t* file_name) {
   std::wstring directory(path, length);
   directory.erase(directory.find_last_of(L"\\/") + 1);
   return directory + file_name;
+}
+
+std::size_t CountThreads(DWORD process_id) {
+  UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return 0;
+  std::size_t count = 0;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
+    if (entry.th32OwnerProcessID == process_id) ++count;
+  }
+  return count;
+}
+
+std::size_t WaitForThreadCount(DWORD process_id, const std::function<bool(std::size_t)>& accept, DWORD timeout_ms) {
+  constexpr DWORD kCountEveryMs = 50;
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  std::size_t count = CountThreads(process_id);
+  while (!accept(count) && ::GetTickCount64() < deadline) {
+    ::Sleep(kCountEveryMs);
+    count = CountThreads(process_id);
+  }
+  return count;
 }
 
 }  // namespace qfu::test

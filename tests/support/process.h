@@ -1,7 +1,9 @@
 #pragma once
-// Runs programs from tests under Wine and reads what they print.
+// Runs programs from tests under Wine and reads what they print, and counts a process's
+// threads.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -49,5 +51,12 @@ class BackgroundProcess {
 // Full path of a program built beside the running test executable (file_name may name a
 // subfolder: L"signed\\qfupdatectl.exe").
 [[nodiscard]] std::wstring BuiltProgram(const wchar_t* file_name);
+
+// The number of threads of that process now (0 when it cannot be read).
+[[nodiscard]] std::size_t CountThreads(DWORD process_id);
+// Counts the process's threads every 50 ms until accept(count) holds or timeout_ms have
+// passed; returns the last count.
+[[nodiscard]] std::size_t WaitForThreadCount(DWORD process_id, const std::function<bool(std::size_t)>& accept,
+                                             DWORD timeout_ms);
 
 }  // namespace qfu::test
