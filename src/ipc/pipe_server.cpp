@@ -3,6 +3,7 @@
 #include <aclapi.h>
 #include <psapi.h>
 
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -16,41 +17,51 @@ namespace {
 
 using namespace wire;
 
-// Every access right, standard and specific, for Everyone on the info pipe.
-constexpr DWORD kInfoPipeAccessMask = 0x1FFFFF;
+// Everyone on the info pipe: read and write messages, and set the handle's state
+// (FILE_WRITE_ATTRIBUTES) so that a client can switch to message read mode. Not
+// FILE_CREATE_PIPE_INSTANCE: a user's own instance of the pipe would answer other users'
+// clients; not WRITE_DAC or WRITE_OWNER: nobody but the service may change the pipe's DACL.
+constexpr DWORD kInfoPipeEveryoneAccess = FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
+// LocalSystem and Administrators keep full control. The file rights rather than GENERIC_ALL:
+// Windows maps generic rights when the pipe is created and Wine keeps them as given, so
+// only the specific rights read back the same on both.
+constexpr DWORD kInfoPipeAdministratorAccess = FILE_ALL_ACCESS;
 // Query information and read memory: enough to read the client's main module path.
 constexpr DWORD kCallerProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 // Message mode both ways, blocking, local clients only.
 constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
 
-struct SidTraits {
-  using Type = PSID;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type sid) noexcept { ::FreeSid(sid); }
-};
-using UniqueSid = UniqueAny<SidTraits>;
-
-// The info pipe's security: a DACL that gives Everyone every right. The SID, the ACL and
-// the descriptor live as long as the listener.
+// The info pipe's security: a DACL of three entries (Everyone, LocalSystem, Administrators).
+// The ACL and the descriptor live as long as the listener.
 struct InfoPipeSecurity {
-  UniqueSid everyone;
   UniqueLocalMemory acl;
   UniqueLocalMemory descriptor;
   SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
 
   [[nodiscard]] bool Build() {
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    if (!::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put())) return false;
-    EXPLICIT_ACCESSW access = {};
-    access.grfAccessPermissions = kInfoPipeAccessMask;
-    access.grfAccessMode = SET_ACCESS;
-    access.grfInheritance = NO_INHERITANCE;
-    access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = static_cast<LPWSTR>(everyone.get());
+    struct Entry {
+      WELL_KNOWN_SID_TYPE trustee;
+      DWORD access;
+    };
+    constexpr Entry kEntries[] = {{WinWorldSid, kInfoPipeEveryoneAccess},
+                                  {WinLocalSystemSid, kInfoPipeAdministratorAccess},
+                                  {WinBuiltinAdministratorsSid, kInfoPipeAdministratorAccess}};
+    constexpr std::size_t kCount = std::size(kEntries);
+    BYTE sids[kCount][SECURITY_MAX_SID_SIZE] = {};  // SetEntriesInAcl copies them into the ACL
+    EXPLICIT_ACCESSW access[kCount] = {};
+    for (std::size_t i = 0; i < kCount; ++i) {
+      DWORD sid_size = SECURITY_MAX_SID_SIZE;
+      if (!::CreateWellKnownSid(kEntries[i].trustee, nullptr, sids[i], &sid_size)) return false;
+      access[i].grfAccessPermissions = kEntries[i].access;
+      access[i].grfAccessMode = SET_ACCESS;
+      access[i].grfInheritance = NO_INHERITANCE;
+      access[i].Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+      access[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+      access[i].Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+      access[i].Trustee.ptstrName = reinterpret_cast<LPWSTR>(sids[i]);
+    }
     PACL new_acl = nullptr;
-    if (::SetEntriesInAclW(1, &access, nullptr, &new_acl) != ERROR_SUCCESS) return false;
+    if (::SetEntriesInAclW(kCount, access, nullptr, &new_acl) != ERROR_SUCCESS) return false;
     acl.reset(new_acl);
     descriptor.reset(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
     if (!descriptor) return false;

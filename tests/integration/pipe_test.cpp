@@ -1,6 +1,6 @@
 // The running service through its real pipes: framing and size refusals, the info pipe's
-// type filter, connections and their threads, many clients at once. What each message type
-// does is tested in process (tests/unit/ipc/dispatcher_test.cpp).
+// access rights and type filter, connections and their threads, many clients at once. What
+// each message type does is tested in process (tests/unit/ipc/dispatcher_test.cpp).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -89,6 +89,17 @@ TEST_F(Pipes, RefusesAMessageOverTheSizeCapUnreadAndServesOneAtTheCap) {
   ASSERT_EQ(reply.size(), wire::kStatusRecordSize);
   EXPECT_EQ(ResultOf(reply), kNoSuchRequest);
   EXPECT_EQ(NameOf(reply), "capped");
+}
+
+// Everyone may read and write messages and switch to message mode, but neither create
+// instances of the pipe (and answer other users' clients) nor change its DACL.
+TEST_F(Pipes, InfoPipeGrantsEveryoneReadAndWriteOnlyAndAdministratorsFullControl) {
+  std::vector<AccessEntry> dacl;
+  ASSERT_EQ(ReadPipeDacl(kInfoPipe, dacl), static_cast<DWORD>(ERROR_SUCCESS));
+  const std::vector<AccessEntry> expected = {{L"S-1-1-0", FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES},
+                                             {L"S-1-5-18", FILE_ALL_ACCESS},
+                                             {L"S-1-5-32-544", FILE_ALL_ACCESS}};
+  EXPECT_EQ(dacl, expected);
 }
 
 TEST_F(Pipes, InfoPipeServesQueriesAndPostponedOnlyAndEndsOtherTypes) {

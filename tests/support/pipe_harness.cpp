@@ -1,5 +1,10 @@
 #include "support/pipe_harness.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cstdio>
+
 #include "common/bytes.h"
 #include "common/utf.h"
 #include "qfupdatectl/pipe_client.h"
@@ -129,6 +134,47 @@ std::string SendBatch(const wchar_t* pipe_name, const std::vector<Expected>& bat
     }
   }
   return "";
+}
+
+std::ostream& operator<<(std::ostream& out, const AccessEntry& entry) {
+  char mask[16] = {};
+  std::snprintf(mask, sizeof(mask), "0x%08lX", entry.mask);
+  return out << "{" << WideToUtf8(entry.sid) << ", " << mask << ", type " << int{entry.type} << ", flags "
+             << int{entry.flags} << "}";
+}
+
+DWORD ReadPipeDacl(const wchar_t* pipe_name, std::vector<AccessEntry>& entries) {
+  entries.clear();
+  UniqueFile pipe(
+      ::CreateFileW(pipe_name, ctl::kAgentPipeAccess | READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!pipe) return ::GetLastError();
+  PACL dacl = nullptr;
+  UniqueLocalMemory descriptor;
+  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
+  const DWORD error = ::GetSecurityInfo(pipe.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        &dacl, nullptr, &raw_descriptor);
+  descriptor.reset(raw_descriptor);
+  if (error != ERROR_SUCCESS) return error;
+  if (dacl == nullptr) return ERROR_INVALID_SECURITY_DESCR;  // no DACL: everyone may do anything
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    void* ace = nullptr;
+    if (!::GetAce(dacl, index, &ace)) return ::GetLastError();
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    AccessEntry entry;
+    entry.type = header->AceType;
+    entry.flags = header->AceFlags;
+    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE) {
+      // Allowed and denied entries share their layout: mask, then the SID.
+      auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+      entry.mask = allowed->Mask;
+      LPWSTR text = nullptr;
+      if (!::ConvertSidToStringSidW(reinterpret_cast<PSID>(&allowed->SidStart), &text)) return ::GetLastError();
+      entry.sid = text;
+      ::LocalFree(text);
+    }
+    entries.push_back(std::move(entry));
+  }
+  return ERROR_SUCCESS;
 }
 
 }  // namespace qfu::test

@@ -1,11 +1,13 @@
 #pragma once
 // Harness for tests of the agent's pipes: the messages they send and the reply fields they
-// read, a client that writes without waiting for replies, and batches checked reply by reply.
+// read, a client that writes without waiting for replies, batches checked reply by reply,
+// and a pipe's DACL as a client reads it.
 #include <windows.h>
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,5 +76,20 @@ struct Expected {
 // replies in order (a successful query or enumeration carries its time stamp item). Returns
 // the first mismatch, or an empty text.
 [[nodiscard]] std::string SendBatch(const wchar_t* pipe_name, const std::vector<Expected>& batch);
+
+// One entry of a DACL: the trustee's SID as text ("S-1-1-0"), the access mask, the entry's
+// type and flags.
+struct AccessEntry {
+  std::wstring sid;
+  DWORD mask = 0;
+  BYTE type = ACCESS_ALLOWED_ACE_TYPE;
+  BYTE flags = 0;
+  bool operator==(const AccessEntry&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const AccessEntry& entry);
+
+// Reads the pipe's DACL through a client handle opened with READ_CONTROL besides the rights
+// of the product's clients. Returns 0 or the Win32 error.
+[[nodiscard]] DWORD ReadPipeDacl(const wchar_t* pipe_name, std::vector<AccessEntry>& entries);
 
 }  // namespace qfu::test
