@@ -30,6 +30,11 @@ constexpr DWORD kInfoPipeAdministratorAccess = FILE_ALL_ACCESS;
 constexpr DWORD kCallerProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 // Message mode both ways, blocking, local clients only.
 constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+// How long start-up looks for a listening instance of a pipe name before creating its own:
+// a name that nobody serves fails at once, and a listening instance answers at once.
+constexpr DWORD kServedNameProbeMs = 1;
+
+const wchar_t* const kCreatePipeCall = L"CreateNamedPipe";
 
 // The info pipe's security: a DACL of three entries (Everyone, LocalSystem, Administrators).
 // The ACL and the descriptor live as long as the listener.
@@ -38,7 +43,7 @@ struct InfoPipeSecurity {
   UniqueLocalMemory descriptor;
   SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
 
-  [[nodiscard]] bool Build() {
+  [[nodiscard]] FailedCall Build() {
     struct Entry {
       WELL_KNOWN_SID_TYPE trustee;
       DWORD access;
@@ -51,7 +56,9 @@ struct InfoPipeSecurity {
     EXPLICIT_ACCESSW access[kCount] = {};
     for (std::size_t i = 0; i < kCount; ++i) {
       DWORD sid_size = SECURITY_MAX_SID_SIZE;
-      if (!::CreateWellKnownSid(kEntries[i].trustee, nullptr, sids[i], &sid_size)) return false;
+      if (!::CreateWellKnownSid(kEntries[i].trustee, nullptr, sids[i], &sid_size)) {
+        return {::GetLastError(), L"CreateWellKnownSid"};
+      }
       access[i].grfAccessPermissions = kEntries[i].access;
       access[i].grfAccessMode = SET_ACCESS;
       access[i].grfInheritance = NO_INHERITANCE;
@@ -61,21 +68,21 @@ struct InfoPipeSecurity {
       access[i].Trustee.ptstrName = reinterpret_cast<LPWSTR>(sids[i]);
     }
     PACL new_acl = nullptr;
-    if (::SetEntriesInAclW(kCount, access, nullptr, &new_acl) != ERROR_SUCCESS) return false;
+    if (const DWORD error = ::SetEntriesInAclW(kCount, access, nullptr, &new_acl); error != ERROR_SUCCESS) {
+      return {error, L"SetEntriesInAcl"};
+    }
     acl.reset(new_acl);
     descriptor.reset(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
-    if (!descriptor) return false;
-    if (!::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION)) return false;
-    if (!::SetSecurityDescriptorDacl(descriptor.get(), TRUE, static_cast<PACL>(acl.get()), FALSE)) return false;
+    if (!descriptor) return {::GetLastError(), L"LocalAlloc"};
+    if (!::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION)) {
+      return {::GetLastError(), L"InitializeSecurityDescriptor"};
+    }
+    if (!::SetSecurityDescriptorDacl(descriptor.get(), TRUE, static_cast<PACL>(acl.get()), FALSE)) {
+      return {::GetLastError(), L"SetSecurityDescriptorDacl"};
+    }
     attributes.lpSecurityDescriptor = descriptor.get();
-    return true;
+    return {};
   }
-};
-
-struct ListenerContext {
-  ProcessObjects* objects;
-  PipeKind kind;
-  std::wstring pipe_name;
 };
 
 // Owned by the connection thread from its start; ending the connection flushes,
@@ -208,25 +215,56 @@ DWORD WINAPI ConnectionThread(LPVOID argument) {
   return 0;
 }
 
-UniqueFile CreateInstance(const std::wstring& name, SECURITY_ATTRIBUTES* security) {
-  return UniqueFile(::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, kPipeMode, PIPE_UNLIMITED_INSTANCES,
-                                       wire::kPipeOutBufferSize, wire::kPipeInBufferSize, 0, security));
+}  // namespace
+
+// One pipe's listener: made by PreparePipeListener, owned by the listener thread from its
+// start.
+struct Listener {
+  ProcessObjects* objects;
+  PipeKind kind;
+  std::wstring pipe_name;
+  InfoPipeSecurity security;                  // built for the info pipe only
+  SECURITY_ATTRIBUTES* attributes = nullptr;  // the info pipe's security, or the default
+  UniqueFile first_instance;
+};
+
+void ListenerDeleter::operator()(Listener* listener) const noexcept { delete listener; }
+
+namespace {
+
+// Creates an instance of the listener's pipe; open_flags adds to the duplex access.
+UniqueFile CreateInstance(const Listener& listener, DWORD open_flags = 0) {
+  return UniqueFile(::CreateNamedPipeW(listener.pipe_name.c_str(), PIPE_ACCESS_DUPLEX | open_flags, kPipeMode,
+                                       PIPE_UNLIMITED_INSTANCES, wire::kPipeOutBufferSize, wire::kPipeInBufferSize, 0,
+                                       listener.attributes));
+}
+
+// Creates the pipe's first instance into listener.first_instance. FILE_FLAG_FIRST_PIPE_INSTANCE
+// refuses a name that another process serves already, whose instances would answer the
+// agent's clients. Wine does not enforce the flag, so the squatter is also looked for where
+// Wine shows it: a listening instance before ours, or more instances than ours after it. Both
+// are refused as Windows refuses the flag, with ERROR_ACCESS_DENIED, and what was created is
+// closed.
+FailedCall CreateFirstInstance(Listener& listener) {
+  if (::WaitNamedPipeW(listener.pipe_name.c_str(), kServedNameProbeMs)) return {ERROR_ACCESS_DENIED, kCreatePipeCall};
+  UniqueFile instance = CreateInstance(listener, FILE_FLAG_FIRST_PIPE_INSTANCE);
+  if (!instance) return {::GetLastError(), kCreatePipeCall};
+  DWORD instances = 0;
+  if (!::GetNamedPipeHandleState(instance.get(), nullptr, &instances, nullptr, nullptr, nullptr, 0)) {
+    return {::GetLastError(), L"GetNamedPipeHandleState"};
+  }
+  if (instances > 1) return {ERROR_ACCESS_DENIED, kCreatePipeCall};
+  listener.first_instance = std::move(instance);
+  return {};
 }
 
 DWORD WINAPI ListenerThread(LPVOID argument) {
-  const std::unique_ptr<ListenerContext> context(static_cast<ListenerContext*>(argument));
-  InfoPipeSecurity security;
-  SECURITY_ATTRIBUTES* attributes = nullptr;
-  if (context->kind == PipeKind::kInfo) {
-    if (!security.Build()) return 0;  // the info pipe is then not served
-    attributes = &security.attributes;
-  }
-  for (UniqueFile instance = CreateInstance(context->pipe_name, attributes); instance;
-       instance = CreateInstance(context->pipe_name, attributes)) {
+  const PreparedListener listener(static_cast<Listener*>(argument));
+  for (UniqueFile instance = std::move(listener->first_instance); instance; instance = CreateInstance(*listener)) {
     const bool connected =
         ::ConnectNamedPipe(instance.get(), nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED;
     if (!connected) continue;  // the instance is closed by the next assignment
-    auto* connection = new (std::nothrow) Connection{context->objects, context->kind, UniqueFile()};
+    auto* connection = new (std::nothrow) Connection{listener->objects, listener->kind, UniqueFile()};
     if (connection == nullptr) continue;
     connection->pipe = std::move(instance);
     UniqueHandle thread(::CreateThread(nullptr, 0, ConnectionThread, connection, 0, nullptr));
@@ -240,16 +278,27 @@ DWORD WINAPI ListenerThread(LPVOID argument) {
 
 }  // namespace
 
-DWORD StartPipeListener(ProcessObjects& objects, PipeKind kind, const std::wstring& pipe_name) {
-  auto* context = new (std::nothrow) ListenerContext{&objects, kind, pipe_name};
-  if (context == nullptr) return ERROR_OUTOFMEMORY;
-  UniqueHandle thread(::CreateThread(nullptr, 0, ListenerThread, context, 0, nullptr));
-  if (!thread) {
-    const DWORD error = ::GetLastError();
-    delete context;
-    return error;
+FailedCall PreparePipeListener(ProcessObjects& objects, PipeKind kind, const std::wstring& pipe_name,
+                               PreparedListener& prepared) {
+  prepared.reset();
+  PreparedListener listener(new (std::nothrow) Listener{&objects, kind, pipe_name, {}, nullptr, {}});
+  if (!listener) return {ERROR_OUTOFMEMORY, L"operator new"};
+  if (kind == PipeKind::kInfo) {
+    if (const FailedCall failure = listener->security.Build(); failure.failed()) return failure;
+    listener->attributes = &listener->security.attributes;
   }
-  return ERROR_SUCCESS;
+  if (const FailedCall failure = CreateFirstInstance(*listener); failure.failed()) return failure;
+  prepared = std::move(listener);
+  return {};
+}
+
+FailedCall StartPipeListener(PreparedListener prepared) {
+  if (!prepared) return {ERROR_INVALID_PARAMETER, L"CreateThread"};
+  // The error is taken before the listener and its first instance are closed.
+  UniqueHandle thread(::CreateThread(nullptr, 0, ListenerThread, prepared.get(), 0, nullptr));
+  if (!thread) return {::GetLastError(), L"CreateThread"};
+  (void)prepared.release();  // the listener thread owns it now
+  return {};
 }
 
 }  // namespace qfu::ipc

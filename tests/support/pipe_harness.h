@@ -1,7 +1,8 @@
 #pragma once
 // Harness for tests of the agent's pipes: the messages they send and the reply fields they
-// read, a client that writes without waiting for replies, batches checked reply by reply,
-// and a pipe's DACL as a client reads it.
+// read, a client that writes without waiting for replies, batches checked reply by reply, a
+// pipe's DACL as a client reads it, and a stand-in that serves a pipe name as another
+// program could.
 #include <windows.h>
 
 #include <cstdint>
@@ -91,5 +92,22 @@ std::ostream& operator<<(std::ostream& out, const AccessEntry& entry);
 // Reads the pipe's DACL through a client handle opened with READ_CONTROL besides the rights
 // of the product's clients. Returns 0 or the Win32 error.
 [[nodiscard]] DWORD ReadPipeDacl(const wchar_t* pipe_name, std::vector<AccessEntry>& entries);
+
+// Serves a pipe name from the test process, as another program could before the service
+// starts: one listening instance, with at most max_instances of them.
+class PipeSquatter {
+ public:
+  PipeSquatter(const wchar_t* pipe_name, DWORD max_instances);
+
+  [[nodiscard]] bool serving() const { return server_.valid(); }
+  // Connects a client of its own to the instance: the name stays served, but no instance
+  // listens any more. True when it connected.
+  [[nodiscard]] bool Occupy();
+
+ private:
+  std::wstring name_;
+  UniqueFile server_;
+  UniqueFile client_;
+};
 
 }  // namespace qfu::test
