@@ -258,20 +258,31 @@ FailedCall CreateFirstInstance(Listener& listener) {
   return {};
 }
 
+// Hands the connected instance to a connection thread of its own; closes it when the
+// thread cannot be started.
+void StartConnection(const Listener& listener, UniqueFile instance) {
+  auto* connection = new (std::nothrow) Connection{listener.objects, listener.kind, UniqueFile()};
+  if (connection == nullptr) return;
+  connection->pipe = std::move(instance);
+  UniqueHandle thread(::CreateThread(nullptr, 0, ConnectionThread, connection, 0, nullptr));
+  if (!thread) {
+    connection->pipe.reset();  // close the instance without the disconnect dance
+    delete connection;
+  }
+}
+
 DWORD WINAPI ListenerThread(LPVOID argument) {
   const PreparedListener listener(static_cast<Listener*>(argument));
-  for (UniqueFile instance = std::move(listener->first_instance); instance; instance = CreateInstance(*listener)) {
+  UniqueFile instance = std::move(listener->first_instance);
+  while (instance) {
     const bool connected =
         ::ConnectNamedPipe(instance.get(), nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED;
-    if (!connected) continue;  // the instance is closed by the next assignment
-    auto* connection = new (std::nothrow) Connection{listener->objects, listener->kind, UniqueFile()};
-    if (connection == nullptr) continue;
-    connection->pipe = std::move(instance);
-    UniqueHandle thread(::CreateThread(nullptr, 0, ConnectionThread, connection, 0, nullptr));
-    if (!thread) {
-      connection->pipe.reset();  // close the instance without the disconnect dance
-      delete connection;
-    }
+    // The next instance exists before the connected one is handed over and can be closed:
+    // while the listener runs, a client never finds the name without an instance
+    // (ERROR_FILE_NOT_FOUND). When it cannot be created, this connection is the last.
+    UniqueFile next = CreateInstance(*listener);
+    if (connected) StartConnection(*listener, std::move(instance));
+    instance = std::move(next);  // closes an instance that did not connect
   }
   return 0;
 }
