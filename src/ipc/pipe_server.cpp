@@ -3,9 +3,12 @@
 #include <aclapi.h>
 #include <psapi.h>
 
+#include <algorithm>
+#include <array>
 #include <iterator>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "common/bytes.h"
 #include "common/handle.h"
@@ -33,6 +36,9 @@ constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAI
 // How long start-up looks for a listening instance of a pipe name before creating its own:
 // a name that nobody serves fails at once, and a listening instance answers at once.
 constexpr DWORD kServedNameProbeMs = 1;
+// Each message is first read into a buffer of this size on the connection's stack: every
+// message of the product's clients fits, and only a longer one is measured and allocated.
+constexpr DWORD kFirstReadSize = 4096;
 
 const wchar_t* const kCreatePipeCall = L"CreateNamedPipe";
 
@@ -141,47 +147,69 @@ void SendErrorReply(HANDLE pipe, MutableBytes reply, std::uint32_t result_code, 
   (void)WriteReply(pipe, reply);
 }
 
+// Why a connection ends before its next message is dispatched: the error reply's result code
+// and system error code. An error of 0 ends the connection without a reply.
+struct ConnectionEnd {
+  std::uint32_t result_code;
+  DWORD error;
+};
+
+// A failed read or peek ends the connection with 0x80000003 and its error; a client that
+// left (ERROR_BROKEN_PIPE) ends it quietly.
+ConnectionEnd ReadFailed(DWORD error) {
+  return {result::kCannotCarryOut, error == ERROR_BROKEN_PIPE ? ERROR_SUCCESS : error};
+}
+
+// Waits for the next message with a blocking read, which costs no processor time however
+// long the client stays idle, and reads it whole: into first_read when it fits, else into
+// longer, allocated once the message's full size is known. Returns nothing when message
+// holds the message, or how the connection ends.
+std::optional<ConnectionEnd> ReadMessage(HANDLE pipe, std::span<std::uint8_t, kFirstReadSize> first_read,
+                                         std::unique_ptr<std::uint8_t[]>& longer, Bytes& message) {
+  DWORD read = 0;
+  if (::ReadFile(pipe, first_read.data(), kFirstReadSize, &read, nullptr)) {
+    // A zero-length message reads as 0 bytes and is refused as shorter than the header.
+    message = Bytes(first_read.data(), read);
+    return std::nullopt;
+  }
+  if (const DWORD error = ::GetLastError(); error != ERROR_MORE_DATA) return ReadFailed(error);
+  DWORD left = 0;
+  if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, nullptr, &left)) return ReadFailed(::GetLastError());
+  // Refused from its size, before anything is allocated: the info pipe is open to every
+  // local user, and none of them may make the service allocate without bound.
+  const std::size_t size = std::size_t{read} + left;
+  if (size > kMaxMessageSize) return ConnectionEnd{result::kBadMessage, kFramingErrorCode};
+  longer.reset(new (std::nothrow) std::uint8_t[size]);
+  if (!longer) return ConnectionEnd{result::kCannotCarryOut, ERROR_OUTOFMEMORY};
+  std::copy_n(first_read.data(), read, longer.get());
+  // A read of 0 bytes would wait for the next message: read the rest only when there is one.
+  DWORD rest = 0;
+  if (left != 0 && (!::ReadFile(pipe, longer.get() + read, left, &rest, nullptr) || rest != left)) {
+    return ReadFailed(::GetLastError());
+  }
+  message = Bytes(longer.get(), size);
+  return std::nullopt;
+}
+
 // Serves one connection until the client leaves or an error reply ends it.
 void ServeConnection(Connection& connection) {
   const HANDLE pipe = connection.pipe.get();
+  std::array<std::uint8_t, kFirstReadSize> first_read;
   std::uint8_t reply_buffer[kReplyCapacity] = {};
   const MutableBytes reply(reply_buffer);
   StatusRecord record(reply);
   for (;;) {
-    // Only the head of the record is reset; the rest keeps what the last reply held.
-    WriteU32(reply, kRecordSizeAt, kStatusRecordSize);
-    record.set_length(kStatusRecordSize);
+    // Each reply starts from a cleared record: an error reply carries its own message's
+    // instance number, or 0, and nothing of the previous reply.
+    record.Clear();
     record.set_result_code(result::kBadMessage);
-    record.set_system_error_code(0);
 
-    DWORD message_size = 0;
-    for (;;) {
-      if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, nullptr, &message_size)) {
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_BROKEN_PIPE) SendErrorReply(pipe, reply, result::kCannotCarryOut, error);
-        return;
-      }
-      if (message_size != 0) break;
-      ::Sleep(kIdlePollMs);
-    }
-    // Refused from the peeked size, before anything is allocated: the info pipe is open to
-    // every local user, and none of them may make the service allocate without bound.
-    if (message_size > kMaxMessageSize) {
-      SendErrorReply(pipe, reply, result::kBadMessage, kFramingErrorCode);
+    std::unique_ptr<std::uint8_t[]> longer;
+    Bytes bytes;
+    if (const std::optional<ConnectionEnd> end = ReadMessage(pipe, first_read, longer, bytes)) {
+      SendErrorReply(pipe, reply, end->result_code, end->error);
       return;
     }
-    std::unique_ptr<std::uint8_t[]> message(new (std::nothrow) std::uint8_t[message_size]);
-    if (!message) {
-      SendErrorReply(pipe, reply, result::kCannotCarryOut, ERROR_OUTOFMEMORY);
-      return;
-    }
-    DWORD read = 0;
-    if (!::ReadFile(pipe, message.get(), message_size, &read, nullptr) || read != message_size) {
-      const DWORD error = ::GetLastError();
-      if (error != ERROR_BROKEN_PIPE) SendErrorReply(pipe, reply, result::kCannotCarryOut, error);
-      return;
-    }
-    const Bytes bytes(message.get(), message_size);
 
     if (DWORD refused = ERROR_SUCCESS; connection.kind == PipeKind::kRequest && !PassesCallerCheck(pipe, refused)) {
       SendErrorReply(pipe, reply, result::kBadMessage, refused);
@@ -198,7 +226,7 @@ void ServeConnection(Connection& connection) {
       return;
     }
     Dispatch(*connection.objects, bytes, reply);
-    message.reset();
+    longer.reset();
 
     if (!WriteReply(pipe, reply)) {
       const DWORD error = ::GetLastError();

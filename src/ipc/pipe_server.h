@@ -11,9 +11,6 @@ namespace qfu::ipc {
 
 enum class PipeKind : unsigned short { kRequest = 0, kInfo = 1 };
 
-// How long an idle connection sleeps before it peeks at the pipe again.
-inline constexpr DWORD kIdlePollMs = 100;
-
 // A failed Windows call: its Win32 error and its name ("CreateNamedPipe"), for the event log.
 // error 0 means nothing failed.
 struct FailedCall {

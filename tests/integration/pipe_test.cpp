@@ -1,6 +1,7 @@
 // The running service through its real pipes: framing and size refusals, the info pipe's
-// access rights and type filter, connections and their threads, many clients at once. What
-// each message type does is tested in process (tests/unit/ipc/dispatcher_test.cpp).
+// access rights and type filter, error replies, connections and their threads, many clients
+// at once. What each message type does is tested in process
+// (tests/unit/ipc/dispatcher_test.cpp).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -58,8 +59,9 @@ TEST_F(Pipes, RefusesMalformedMessagesOnEitherPipeAndEndsTheConnection) {
   Reply item_past_items_end = overrunning_item.bytes();
   WriteU32(item_past_items_end, wire::kItemsEndAt, static_cast<std::uint32_t>(item_past_items_end.size() - 1));
 
+  const wire::Bytes zero_length(too_short.data(), 0);
   for (const wchar_t* pipe : {kRequestPipe, kInfoPipe}) {
-    for (const wire::Bytes message : {wire::Bytes(too_short), wire::Bytes(item_past_end),
+    for (const wire::Bytes message : {zero_length, wire::Bytes(too_short), wire::Bytes(item_past_end),
                                       wire::Bytes(items_end_past_message), wire::Bytes(item_past_items_end)}) {
       SCOPED_TRACE(testing::Message() << (pipe == kInfoPipe ? "info pipe, " : "request pipe, ") << message.size());
       AgentConnection connection(pipe);
@@ -131,7 +133,44 @@ TEST_F(Pipes, InfoPipeServesQueriesAndPostponedOnlyAndEndsOtherTypes) {
   EXPECT_FALSE(StoredUserAgent().has_value());
 }
 
-// Idle clients keep a thread each while connected; clients that leave leave none behind.
+// An error reply that follows a reply with instance number 7 carries its own message's
+// instance number, or 0 when the message was not read as one, and nothing else of the
+// previous reply.
+TEST_F(Pipes, ErrorReplyCarriesItsOwnMessagesInstanceNumberOnly) {
+  Reply too_short = Query("second").bytes();
+  too_short.resize(100);
+  struct Case {
+    Reply second;
+    std::uint32_t system_error;
+    std::uint32_t instance;
+  };
+  const Case cases[] = {{too_short, wire::kFramingErrorCode, 0},
+                        {Cancel("second").Instance(9).bytes(), ERROR_ACCESS_DENIED, 9}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.system_error);
+    AgentConnection info(kInfoPipe);
+    ASSERT_TRUE(info.connected()) << info.error();
+    ASSERT_EQ(InstanceOf(info.Send(Query("first").Instance(7).span())), 7u);
+    const Reply reply = info.Send(c.second);
+    ExpectRefusedAndClosed(info, reply, c.system_error);
+    EXPECT_EQ(InstanceOf(reply), c.instance);
+    EXPECT_EQ(NameOf(reply), "");
+  }
+}
+
+// Each message on a connection is read as soon as it arrives: the service does not poll.
+TEST_F(Pipes, AnswersOneMessageAfterAnotherOnAConnectionAtOnce) {
+  constexpr int kMessages = 20;
+  constexpr ULONGLONG kBoundMs = 1000;  // a 100 ms poll between messages would take twice as long
+  AgentConnection info(kInfoPipe);
+  ASSERT_TRUE(info.connected()) << info.error();
+  const ULONGLONG started = ::GetTickCount64();
+  for (int i = 0; i < kMessages; ++i) ASSERT_EQ(ResultOf(info.Send(Query("pkg").span())), kNoSuchRequest) << i;
+  EXPECT_LT(::GetTickCount64() - started, kBoundMs);
+}
+
+// Idle clients keep a thread each while connected; clients that leave, silently or after a
+// zero-length message, leave none behind.
 TEST_F(Pipes, ClientsThatLeaveLeaveNoThreadBehind) {
   constexpr std::size_t kClients = 20;
   constexpr DWORD kThreadsSettleMs = 5000;
@@ -140,11 +179,15 @@ TEST_F(Pipes, ClientsThatLeaveLeaveNoThreadBehind) {
   const std::size_t before = CountThreads(process_id);
   ASSERT_GT(before, 0u);
   const auto settled = [&](std::size_t count) { return count <= before; };
-  for (std::size_t i = 0; i < kClients; ++i) {
-    RawPipe leaving(i % 2 == 0 ? kRequestPipe : kInfoPipe);
-    ASSERT_TRUE(leaving.valid());
+  for (const bool zero_length : {false, true}) {
+    SCOPED_TRACE(zero_length ? "zero-length message" : "silent");
+    for (std::size_t i = 0; i < kClients; ++i) {
+      RawPipe leaving(i % 2 == 0 ? kRequestPipe : kInfoPipe);
+      ASSERT_TRUE(leaving.valid());
+      if (zero_length) leaving.StartWrite({});
+    }
+    EXPECT_LE(WaitForThreadCount(process_id, settled, kThreadsSettleMs), before);
   }
-  EXPECT_LE(WaitForThreadCount(process_id, settled, kThreadsSettleMs), before);
   {
     std::vector<std::unique_ptr<RawPipe>> clients;
     for (std::size_t i = 0; i < kClients; ++i) {
@@ -158,8 +201,7 @@ TEST_F(Pipes, ClientsThatLeaveLeaveNoThreadBehind) {
 }
 
 // Each client writes its messages in batches, without waiting for each reply, so that the
-// service finds messages queued back to back (a client that waits for each reply is paced
-// by the service's 100 ms idle poll). First it submits, cancels and queries
+// service finds messages queued back to back. First it submits, cancels and queries
 // requests of its own on the request pipe; once every client has, it queries, enumerates
 // and asks for postponed requests on the info pipe.
 TEST_F(Pipes, ServesSixteenClientsAtOnce) {
