@@ -17,6 +17,11 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)
 endif()
 
+# Benchmarks that print figures (not run by the tests).
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()
+
 # GoogleTest from Debian's googletest sources, built for mingw.
 set(QFU_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)

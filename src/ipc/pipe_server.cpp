@@ -3,8 +3,12 @@
 #include <aclapi.h>
 #include <psapi.h>
 
+#include <algorithm>
+#include <array>
+#include <iterator>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "common/bytes.h"
 #include "common/handle.h"
@@ -16,55 +20,75 @@ namespace {
 
 using namespace wire;
 
-// Every access right, standard and specific, for Everyone on the info pipe.
-constexpr DWORD kInfoPipeAccessMask = 0x1FFFFF;
+// Everyone on the info pipe: read and write messages, and set the handle's state
+// (FILE_WRITE_ATTRIBUTES) so that a client can switch to message read mode. Not
+// FILE_CREATE_PIPE_INSTANCE: a user's own instance of the pipe would answer other users'
+// clients; not WRITE_DAC or WRITE_OWNER: nobody but the service may change the pipe's DACL.
+constexpr DWORD kInfoPipeEveryoneAccess = FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
+// LocalSystem and Administrators keep full control. The file rights rather than GENERIC_ALL:
+// Windows maps generic rights when the pipe is created and Wine keeps them as given, so
+// only the specific rights read back the same on both.
+constexpr DWORD kInfoPipeAdministratorAccess = FILE_ALL_ACCESS;
 // Query information and read memory: enough to read the client's main module path.
 constexpr DWORD kCallerProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 // Message mode both ways, blocking, local clients only.
 constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+// How long start-up looks for a listening instance of a pipe name before creating its own:
+// a name that nobody serves fails at once, and a listening instance answers at once.
+constexpr DWORD kServedNameProbeMs = 1;
+// Each message is first read into a buffer of this size on the connection's stack: every
+// message of the product's clients fits, and only a longer one is measured and allocated.
+constexpr DWORD kFirstReadSize = 4096;
 
-struct SidTraits {
-  using Type = PSID;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type sid) noexcept { ::FreeSid(sid); }
-};
-using UniqueSid = UniqueAny<SidTraits>;
+const wchar_t* const kCreatePipeCall = L"CreateNamedPipe";
 
-// The info pipe's security: a DACL that gives Everyone every right. The SID, the ACL and
-// the descriptor live as long as the listener.
+// The info pipe's security: a DACL of three entries (Everyone, LocalSystem, Administrators).
+// The ACL and the descriptor live as long as the listener.
 struct InfoPipeSecurity {
-  UniqueSid everyone;
   UniqueLocalMemory acl;
   UniqueLocalMemory descriptor;
   SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
 
-  [[nodiscard]] bool Build() {
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    if (!::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put())) return false;
-    EXPLICIT_ACCESSW access = {};
-    access.grfAccessPermissions = kInfoPipeAccessMask;
-    access.grfAccessMode = SET_ACCESS;
-    access.grfInheritance = NO_INHERITANCE;
-    access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = static_cast<LPWSTR>(everyone.get());
+  [[nodiscard]] FailedCall Build() {
+    struct Entry {
+      WELL_KNOWN_SID_TYPE trustee;
+      DWORD access;
+    };
+    constexpr Entry kEntries[] = {{WinWorldSid, kInfoPipeEveryoneAccess},
+                                  {WinLocalSystemSid, kInfoPipeAdministratorAccess},
+                                  {WinBuiltinAdministratorsSid, kInfoPipeAdministratorAccess}};
+    constexpr std::size_t kCount = std::size(kEntries);
+    BYTE sids[kCount][SECURITY_MAX_SID_SIZE] = {};  // SetEntriesInAcl copies them into the ACL
+    EXPLICIT_ACCESSW access[kCount] = {};
+    for (std::size_t i = 0; i < kCount; ++i) {
+      DWORD sid_size = SECURITY_MAX_SID_SIZE;
+      if (!::CreateWellKnownSid(kEntries[i].trustee, nullptr, sids[i], &sid_size)) {
+        return {::GetLastError(), L"CreateWellKnownSid"};
+      }
+      access[i].grfAccessPermissions = kEntries[i].access;
+      access[i].grfAccessMode = SET_ACCESS;
+      access[i].grfInheritance = NO_INHERITANCE;
+      access[i].Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+      access[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+      access[i].Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+      access[i].Trustee.ptstrName = reinterpret_cast<LPWSTR>(sids[i]);
+    }
     PACL new_acl = nullptr;
-    if (::SetEntriesInAclW(1, &access, nullptr, &new_acl) != ERROR_SUCCESS) return false;
+    if (const DWORD error = ::SetEntriesInAclW(kCount, access, nullptr, &new_acl); error != ERROR_SUCCESS) {
+      return {error, L"SetEntriesInAcl"};
+    }
     acl.reset(new_acl);
     descriptor.reset(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
-    if (!descriptor) return false;
-    if (!::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION)) return false;
-    if (!::SetSecurityDescriptorDacl(descriptor.get(), TRUE, static_cast<PACL>(acl.get()), FALSE)) return false;
+    if (!descriptor) return {::GetLastError(), L"LocalAlloc"};
+    if (!::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION)) {
+      return {::GetLastError(), L"InitializeSecurityDescriptor"};
+    }
+    if (!::SetSecurityDescriptorDacl(descriptor.get(), TRUE, static_cast<PACL>(acl.get()), FALSE)) {
+      return {::GetLastError(), L"SetSecurityDescriptorDacl"};
+    }
     attributes.lpSecurityDescriptor = descriptor.get();
-    return true;
+    return {};
   }
-};
-
-struct ListenerContext {
-  ProcessObjects* objects;
-  PipeKind kind;
-  std::wstring pipe_name;
 };
 
 // Owned by the connection thread from its start; ending the connection flushes,
@@ -123,47 +147,69 @@ void SendErrorReply(HANDLE pipe, MutableBytes reply, std::uint32_t result_code, 
   (void)WriteReply(pipe, reply);
 }
 
+// Why a connection ends before its next message is dispatched: the error reply's result code
+// and system error code. An error of 0 ends the connection without a reply.
+struct ConnectionEnd {
+  std::uint32_t result_code;
+  DWORD error;
+};
+
+// A failed read or peek ends the connection with 0x80000003 and its error; a client that
+// left (ERROR_BROKEN_PIPE) ends it quietly.
+ConnectionEnd ReadFailed(DWORD error) {
+  return {result::kCannotCarryOut, error == ERROR_BROKEN_PIPE ? ERROR_SUCCESS : error};
+}
+
+// Waits for the next message with a blocking read, which costs no processor time however
+// long the client stays idle, and reads it whole: into first_read when it fits, else into
+// longer, allocated once the message's full size is known. Returns nothing when message
+// holds the message, or how the connection ends.
+std::optional<ConnectionEnd> ReadMessage(HANDLE pipe, std::span<std::uint8_t, kFirstReadSize> first_read,
+                                         std::unique_ptr<std::uint8_t[]>& longer, Bytes& message) {
+  DWORD read = 0;
+  if (::ReadFile(pipe, first_read.data(), kFirstReadSize, &read, nullptr)) {
+    // A zero-length message reads as 0 bytes and is refused as shorter than the header.
+    message = Bytes(first_read.data(), read);
+    return std::nullopt;
+  }
+  if (const DWORD error = ::GetLastError(); error != ERROR_MORE_DATA) return ReadFailed(error);
+  DWORD left = 0;
+  if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, nullptr, &left)) return ReadFailed(::GetLastError());
+  // Refused from its size, before anything is allocated: the info pipe is open to every
+  // local user, and none of them may make the service allocate without bound.
+  const std::size_t size = std::size_t{read} + left;
+  if (size > kMaxMessageSize) return ConnectionEnd{result::kBadMessage, kFramingErrorCode};
+  longer.reset(new (std::nothrow) std::uint8_t[size]);
+  if (!longer) return ConnectionEnd{result::kCannotCarryOut, ERROR_OUTOFMEMORY};
+  std::copy_n(first_read.data(), read, longer.get());
+  // A read of 0 bytes would wait for the next message: read the rest only when there is one.
+  DWORD rest = 0;
+  if (left != 0 && (!::ReadFile(pipe, longer.get() + read, left, &rest, nullptr) || rest != left)) {
+    return ReadFailed(::GetLastError());
+  }
+  message = Bytes(longer.get(), size);
+  return std::nullopt;
+}
+
 // Serves one connection until the client leaves or an error reply ends it.
 void ServeConnection(Connection& connection) {
   const HANDLE pipe = connection.pipe.get();
+  std::array<std::uint8_t, kFirstReadSize> first_read;
   std::uint8_t reply_buffer[kReplyCapacity] = {};
   const MutableBytes reply(reply_buffer);
   StatusRecord record(reply);
   for (;;) {
-    // Only the head of the record is reset; the rest keeps what the last reply held.
-    WriteU32(reply, kRecordSizeAt, kStatusRecordSize);
-    record.set_length(kStatusRecordSize);
+    // Each reply starts from a cleared record: an error reply carries its own message's
+    // instance number, or 0, and nothing of the previous reply.
+    record.Clear();
     record.set_result_code(result::kBadMessage);
-    record.set_system_error_code(0);
 
-    DWORD message_size = 0;
-    for (;;) {
-      if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, nullptr, &message_size)) {
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_BROKEN_PIPE) SendErrorReply(pipe, reply, result::kCannotCarryOut, error);
-        return;
-      }
-      if (message_size != 0) break;
-      ::Sleep(kIdlePollMs);
-    }
-    // Refused from the peeked size, before anything is allocated: the info pipe is open to
-    // every local user, and none of them may make the service allocate without bound.
-    if (message_size > kMaxMessageSize) {
-      SendErrorReply(pipe, reply, result::kBadMessage, kFramingErrorCode);
+    std::unique_ptr<std::uint8_t[]> longer;
+    Bytes bytes;
+    if (const std::optional<ConnectionEnd> end = ReadMessage(pipe, first_read, longer, bytes)) {
+      SendErrorReply(pipe, reply, end->result_code, end->error);
       return;
     }
-    std::unique_ptr<std::uint8_t[]> message(new (std::nothrow) std::uint8_t[message_size]);
-    if (!message) {
-      SendErrorReply(pipe, reply, result::kCannotCarryOut, ERROR_OUTOFMEMORY);
-      return;
-    }
-    DWORD read = 0;
-    if (!::ReadFile(pipe, message.get(), message_size, &read, nullptr) || read != message_size) {
-      const DWORD error = ::GetLastError();
-      if (error != ERROR_BROKEN_PIPE) SendErrorReply(pipe, reply, result::kCannotCarryOut, error);
-      return;
-    }
-    const Bytes bytes(message.get(), message_size);
 
     if (DWORD refused = ERROR_SUCCESS; connection.kind == PipeKind::kRequest && !PassesCallerCheck(pipe, refused)) {
       SendErrorReply(pipe, reply, result::kBadMessage, refused);
@@ -180,7 +226,7 @@ void ServeConnection(Connection& connection) {
       return;
     }
     Dispatch(*connection.objects, bytes, reply);
-    message.reset();
+    longer.reset();
 
     if (!WriteReply(pipe, reply)) {
       const DWORD error = ::GetLastError();
@@ -197,48 +243,101 @@ DWORD WINAPI ConnectionThread(LPVOID argument) {
   return 0;
 }
 
-UniqueFile CreateInstance(const std::wstring& name, SECURITY_ATTRIBUTES* security) {
-  return UniqueFile(::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, kPipeMode, PIPE_UNLIMITED_INSTANCES,
-                                       wire::kPipeOutBufferSize, wire::kPipeInBufferSize, 0, security));
+}  // namespace
+
+// One pipe's listener: made by PreparePipeListener, owned by the listener thread from its
+// start.
+struct Listener {
+  ProcessObjects* objects;
+  PipeKind kind;
+  std::wstring pipe_name;
+  InfoPipeSecurity security;                  // built for the info pipe only
+  SECURITY_ATTRIBUTES* attributes = nullptr;  // the info pipe's security, or the default
+  UniqueFile first_instance;
+};
+
+void ListenerDeleter::operator()(Listener* listener) const noexcept { delete listener; }
+
+namespace {
+
+// Creates an instance of the listener's pipe; open_flags adds to the duplex access.
+UniqueFile CreateInstance(const Listener& listener, DWORD open_flags = 0) {
+  return UniqueFile(::CreateNamedPipeW(listener.pipe_name.c_str(), PIPE_ACCESS_DUPLEX | open_flags, kPipeMode,
+                                       PIPE_UNLIMITED_INSTANCES, wire::kPipeOutBufferSize, wire::kPipeInBufferSize, 0,
+                                       listener.attributes));
+}
+
+// Creates the pipe's first instance into listener.first_instance. FILE_FLAG_FIRST_PIPE_INSTANCE
+// refuses a name that another process serves already, whose instances would answer the
+// agent's clients. Wine does not enforce the flag, so the squatter is also looked for where
+// Wine shows it: a listening instance before ours, or more instances than ours after it. Both
+// are refused as Windows refuses the flag, with ERROR_ACCESS_DENIED, and what was created is
+// closed.
+FailedCall CreateFirstInstance(Listener& listener) {
+  if (::WaitNamedPipeW(listener.pipe_name.c_str(), kServedNameProbeMs)) return {ERROR_ACCESS_DENIED, kCreatePipeCall};
+  UniqueFile instance = CreateInstance(listener, FILE_FLAG_FIRST_PIPE_INSTANCE);
+  if (!instance) return {::GetLastError(), kCreatePipeCall};
+  DWORD instances = 0;
+  if (!::GetNamedPipeHandleState(instance.get(), nullptr, &instances, nullptr, nullptr, nullptr, 0)) {
+    return {::GetLastError(), L"GetNamedPipeHandleState"};
+  }
+  if (instances > 1) return {ERROR_ACCESS_DENIED, kCreatePipeCall};
+  listener.first_instance = std::move(instance);
+  return {};
+}
+
+// Hands the connected instance to a connection thread of its own; closes it when the
+// thread cannot be started.
+void StartConnection(const Listener& listener, UniqueFile instance) {
+  auto* connection = new (std::nothrow) Connection{listener.objects, listener.kind, UniqueFile()};
+  if (connection == nullptr) return;
+  connection->pipe = std::move(instance);
+  UniqueHandle thread(::CreateThread(nullptr, 0, ConnectionThread, connection, 0, nullptr));
+  if (!thread) {
+    connection->pipe.reset();  // close the instance without the disconnect dance
+    delete connection;
+  }
 }
 
 DWORD WINAPI ListenerThread(LPVOID argument) {
-  const std::unique_ptr<ListenerContext> context(static_cast<ListenerContext*>(argument));
-  InfoPipeSecurity security;
-  SECURITY_ATTRIBUTES* attributes = nullptr;
-  if (context->kind == PipeKind::kInfo) {
-    if (!security.Build()) return 0;  // the info pipe is then not served
-    attributes = &security.attributes;
-  }
-  for (UniqueFile instance = CreateInstance(context->pipe_name, attributes); instance;
-       instance = CreateInstance(context->pipe_name, attributes)) {
+  const PreparedListener listener(static_cast<Listener*>(argument));
+  UniqueFile instance = std::move(listener->first_instance);
+  while (instance) {
     const bool connected =
         ::ConnectNamedPipe(instance.get(), nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED;
-    if (!connected) continue;  // the instance is closed by the next assignment
-    auto* connection = new (std::nothrow) Connection{context->objects, context->kind, UniqueFile()};
-    if (connection == nullptr) continue;
-    connection->pipe = std::move(instance);
-    UniqueHandle thread(::CreateThread(nullptr, 0, ConnectionThread, connection, 0, nullptr));
-    if (!thread) {
-      connection->pipe.reset();  // close the instance without the disconnect dance
-      delete connection;
-    }
+    // The next instance exists before the connected one is handed over and can be closed:
+    // while the listener runs, a client never finds the name without an instance
+    // (ERROR_FILE_NOT_FOUND). When it cannot be created, this connection is the last.
+    UniqueFile next = CreateInstance(*listener);
+    if (connected) StartConnection(*listener, std::move(instance));
+    instance = std::move(next);  // closes an instance that did not connect
   }
   return 0;
 }
 
 }  // namespace
 
-DWORD StartPipeListener(ProcessObjects& objects, PipeKind kind, const std::wstring& pipe_name) {
-  auto* context = new (std::nothrow) ListenerContext{&objects, kind, pipe_name};
-  if (context == nullptr) return ERROR_OUTOFMEMORY;
-  UniqueHandle thread(::CreateThread(nullptr, 0, ListenerThread, context, 0, nullptr));
-  if (!thread) {
-    const DWORD error = ::GetLastError();
-    delete context;
-    return error;
+FailedCall PreparePipeListener(ProcessObjects& objects, PipeKind kind, const std::wstring& pipe_name,
+                               PreparedListener& prepared) {
+  prepared.reset();
+  PreparedListener listener(new (std::nothrow) Listener{&objects, kind, pipe_name, {}, nullptr, {}});
+  if (!listener) return {ERROR_OUTOFMEMORY, L"operator new"};
+  if (kind == PipeKind::kInfo) {
+    if (const FailedCall failure = listener->security.Build(); failure.failed()) return failure;
+    listener->attributes = &listener->security.attributes;
   }
-  return ERROR_SUCCESS;
+  if (const FailedCall failure = CreateFirstInstance(*listener); failure.failed()) return failure;
+  prepared = std::move(listener);
+  return {};
+}
+
+FailedCall StartPipeListener(PreparedListener prepared) {
+  if (!prepared) return {ERROR_INVALID_PARAMETER, L"CreateThread"};
+  // The error is taken before the listener and its first instance are closed.
+  UniqueHandle thread(::CreateThread(nullptr, 0, ListenerThread, prepared.get(), 0, nullptr));
+  if (!thread) return {::GetLastError(), L"CreateThread"};
+  (void)prepared.release();  // the listener thread owns it now
+  return {};
 }
 
 }  // namespace qfu::ipc

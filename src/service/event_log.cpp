@@ -8,8 +8,7 @@
 
 namespace qfu::service {
 
-void ReportServiceError(const wchar_t* function_name) {
-  const DWORD error = ::GetLastError();
+void ReportServiceError(const wchar_t* function_name, unsigned long error) {
   UniqueEventSource source(::RegisterEventSourceW(nullptr, kServiceName));
   if (!source) return;
   constexpr std::size_t kMessageCapacity = 80;

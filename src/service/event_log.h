@@ -5,8 +5,9 @@ namespace qfu::service {
 // Event identifier of the "cannot start" error entry (error severity, customer bit, facility 2).
 inline constexpr unsigned long kServiceErrorEventId = 0xC0020001;
 
-// Writes "<function> failed with <GetLastError()>" to the Application event log as an error
-// of the source QFUpdate. Takes the last error first, before any other call can change it.
-void ReportServiceError(const wchar_t* function_name);
+// Writes "<function> failed with <error>" to the Application event log as an error of the
+// source QFUpdate. The caller passes the error it took right after the failing call: the
+// event log's own calls, and whatever ran since, change the last error.
+void ReportServiceError(const wchar_t* function_name, unsigned long error);
 
 }  // namespace qfu::service

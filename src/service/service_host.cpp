@@ -34,12 +34,13 @@ ServiceState& State() {
   return *state;
 }
 
-// Reports a pending state with the next checkpoint, or a settled one with checkpoint 0.
-void ReportStatus(DWORD state, DWORD controls_accepted, DWORD wait_hint) {
+// Reports a pending state with the next checkpoint, or a settled one with checkpoint 0;
+// exit_code is the Win32 error of a failed start (with SERVICE_STOPPED).
+void ReportStatus(DWORD state, DWORD controls_accepted, DWORD wait_hint, DWORD exit_code = NO_ERROR) {
   ServiceState& s = State();
   s.status.dwCurrentState = state;
   s.status.dwControlsAccepted = controls_accepted;
-  s.status.dwWin32ExitCode = NO_ERROR;
+  s.status.dwWin32ExitCode = exit_code;
   s.status.dwServiceSpecificExitCode = 0;
   s.status.dwWaitHint = wait_hint;
   const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
@@ -67,32 +68,54 @@ bool ReadNewerWindowsFlag() {
   return IsNewerWindows(info.dwMajorVersion, info.dwMinorVersion);
 }
 
+// The call that failed in CreateNamedObjects, which creates the three mutexes, then the
+// update event, then the user-agent mutex, and stops at the first failure.
+const wchar_t* FailedNamedObjectCall(const ProcessObjects& objects) {
+  const bool event_failed =
+      objects.queue_mutex && objects.cancel_mutex && objects.registry_mutex && !objects.update_event;
+  return event_failed ? L"CreateEvent" : L"CreateMutex";
+}
+
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
   ServiceState& s = State();
   s.status_handle = ::RegisterServiceCtrlHandlerExW(kServiceName, ControlHandler, nullptr);
   if (s.status_handle == nullptr) {
-    ReportServiceError(L"RegisterServiceCtrlHandler");
+    ReportServiceError(L"RegisterServiceCtrlHandler", ::GetLastError());
     return;
   }
   ReportStatus(SERVICE_START_PENDING, 0, kStartPendingWaitHintMs);
+  ipc::FailedCall failure;
+  UniqueHandle worker_thread;
   s.stop_event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));  // manual-reset, not signalled
-  if (s.stop_event) {
+  if (!s.stop_event) {
+    failure = {::GetLastError(), L"CreateEvent"};
+  } else {
     s.objects.status_reporter = &s.status_pipe;
     s.objects.package_files = &s.package_files;
     s.worker_args.stop_event = s.stop_event.get();
-    UniqueHandle worker_thread;
-    if (RunStartupSequence(s.objects, s.worker_args, worker_thread) == ERROR_SUCCESS) {
-      ReportStatus(SERVICE_RUNNING, kControlsAccepted, 0);
-      ::WaitForSingleObject(worker_thread.get(), INFINITE);
+    failure = RunStartupSequence(s.objects, s.worker_args, worker_thread);
+  }
+  if (!failure.failed()) {
+    ReportStatus(SERVICE_RUNNING, kControlsAccepted, 0);
+  } else {
+    ReportServiceError(failure.function_name, failure.error);
+    if (worker_thread) {
+      // A start that fails after the queue worker started stops the worker first: nothing
+      // may go on changing requests in a process that the manager counts as stopped.
+      ReportStatus(SERVICE_STOP_PENDING, 0, kStopPendingWaitHintMs);
+      ::SetEvent(s.stop_event.get());
     }
   }
-  // A failed start is reported as a normal stop with exit code 0.
-  ReportStatus(SERVICE_STOPPED, kControlsAccepted, 0);
+  if (worker_thread) ::WaitForSingleObject(worker_thread.get(), INFINITE);
+  // A failed start stops with its error as the exit code, so that the Service Control
+  // Manager counts it as a failure and runs the service's failure actions.
+  ReportStatus(SERVICE_STOPPED, kControlsAccepted, 0, failure.error);
 }
 
 }  // namespace
 
-DWORD RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worker_args, UniqueHandle& worker_thread) {
+ipc::FailedCall RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worker_args,
+                                   UniqueHandle& worker_thread) {
   worker_thread.reset();
   objects.resource_module = locale::SelectResourceModule(::GetModuleHandleW(nullptr), objects.loaded_resource_module);
   objects.newer_windows = ReadNewerWindowsFlag();
@@ -100,8 +123,24 @@ DWORD RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worke
   objects.requests.Clear();
 
   if (const DWORD error = CreateNamedObjects(objects); error != ERROR_SUCCESS) {
+    const ipc::FailedCall failure{error, FailedNamedObjectCall(objects)};
     ReleaseGlobalObjects(objects);
-    return error;
+    return failure;
+  }
+
+  // The first instance of each pipe, before any request is touched: a pipe name that another
+  // process serves already fails the start, and a failed start leaves no pipe served.
+  ipc::PreparedListener request_pipe;
+  ipc::PreparedListener info_pipe;
+  if (const ipc::FailedCall failure =
+          ipc::PreparePipeListener(objects, ipc::PipeKind::kRequest, wire::kRequestPipeName, request_pipe);
+      failure.failed()) {
+    return failure;
+  }
+  if (const ipc::FailedCall failure =
+          ipc::PreparePipeListener(objects, ipc::PipeKind::kInfo, wire::kInfoPipeName, info_pipe);
+      failure.failed()) {
+    return failure;
   }
 
   // A missing or unreadable value keeps the built-in user agent; this never fails the start.
@@ -119,22 +158,17 @@ DWORD RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worke
 
   worker_args.objects = &objects;
   worker_thread.reset(::CreateThread(nullptr, 0, worker::QueueWorkerThread, &worker_args, 0, nullptr));
-  if (!worker_thread) return ::GetLastError();
-  if (const DWORD error = ipc::StartPipeListener(objects, ipc::PipeKind::kRequest, wire::kRequestPipeName);
-      error != ERROR_SUCCESS) {
-    return error;
+  if (!worker_thread) return {::GetLastError(), L"CreateThread"};
+  if (const ipc::FailedCall failure = ipc::StartPipeListener(std::move(request_pipe)); failure.failed()) {
+    return failure;
   }
-  if (const DWORD error = ipc::StartPipeListener(objects, ipc::PipeKind::kInfo, wire::kInfoPipeName);
-      error != ERROR_SUCCESS) {
-    return error;
-  }
-  return ERROR_SUCCESS;
+  return ipc::StartPipeListener(std::move(info_pipe));
 }
 
 void RunServiceDispatcher() {
   static wchar_t service_name[] = L"QFUpdate";
   const SERVICE_TABLE_ENTRYW table[] = {{service_name, ServiceMain}, {nullptr, nullptr}};
-  if (!::StartServiceCtrlDispatcherW(table)) ReportServiceError(L"StartServiceCtrlDispatcher");
+  if (!::StartServiceCtrlDispatcherW(table)) ReportServiceError(L"StartServiceCtrlDispatcher", ::GetLastError());
 }
 
 }  // namespace qfu::service

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "common/handle.h"
+#include "ipc/pipe_server.h"
 #include "service/service_rules.h"
 #include "store/process_objects.h"
 #include "worker/queue_worker.h"
@@ -19,11 +20,13 @@ inline constexpr DWORD kUserAgentReadBytes = kUserAgentCapacity * sizeof(wchar_t
 // event log when that fails (as it does when started from a console).
 void RunServiceDispatcher();
 
-// The start-up sequence: resource module, Windows version, random seed, named objects, user
-// agent, start-up recovery, periodic wake timer, the queue worker (handed back in
-// worker_thread, with worker_args as its argument) and the two pipe listeners. Returns 0 or
-// the Win32 error that ended the start.
-[[nodiscard]] DWORD RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worker_args,
-                                       UniqueHandle& worker_thread);
+// The start-up sequence: resource module, Windows version, random seed, named objects, the
+// first instance of each pipe, user agent, start-up recovery, periodic wake timer, the queue
+// worker (handed back in worker_thread, with worker_args as its argument) and the two pipe
+// listeners. Returns nothing failed, or the call that ended the start
+// ("CreateMutex", "CreateEvent", "CreateThread", "CreateNamedPipe", ...) with its Win32 error;
+// the queue worker may be running then.
+[[nodiscard]] ipc::FailedCall RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worker_args,
+                                                 UniqueHandle& worker_thread);
 
 }  // namespace qfu::service

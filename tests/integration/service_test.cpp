@@ -1,12 +1,15 @@
 // The agent as a real service under Wine: installation, start and stop through the Service
-// Control Manager.
+// Control Manager, and a start refused while another process serves one of its pipes.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "common/handle.h"
+#include "store/process_objects.h"
+#include "support/pipe_harness.h"
 #include "support/process.h"
 #include "support/service_control.h"
+#include "wire/pipes.h"
 
 namespace qfu {
 namespace {
@@ -50,8 +53,62 @@ TEST(Service, StartsRunningWithItsNamedObjectsAndStopsWithinSeconds) {
   EXPECT_TRUE(service.Control(SERVICE_CONTROL_INTERROGATE));
   EXPECT_EQ(service.State(), static_cast<DWORD>(SERVICE_RUNNING));
 
-  ASSERT_TRUE(service.Control(SERVICE_CONTROL_STOP));
-  EXPECT_TRUE(service.WaitForState(SERVICE_STOPPED, 20000)) << service.State();
+  EXPECT_TRUE(service.Stop()) << service.State();
+  EXPECT_EQ(service.Win32ExitCode(), static_cast<DWORD>(ERROR_SUCCESS));
+}
+
+// Starts the service, which must stop by itself with that Win32 exit code (`net start`
+// reports success whatever the start gives), and waits for its process to end.
+void ExpectFailedStart(DWORD exit_code) {
+  constexpr DWORD kStopTimeoutMs = 10000;
+  ServiceControl service;
+  ASSERT_TRUE(service.valid());
+  const bool started = service.Start();
+  EXPECT_TRUE(service.WaitForState(SERVICE_STOPPED, kStopTimeoutMs))
+      << "started " << started << ", state " << service.State();
+  EXPECT_EQ(service.Win32ExitCode(), exit_code);
+  EXPECT_TRUE(service.Stop());
+}
+
+// The name is served before the service starts: by a listening instance (seen before the
+// service creates its own, also where a second instance could not be created), or by one
+// whose only instance has a client already (no instance listens, but the name then has one
+// instance more than the service's own). The start fails as Windows fails a first instance
+// of a served name.
+TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipes) {
+  struct Case {
+    const wchar_t* pipe;
+    DWORD max_instances;
+    bool occupied;
+  };
+  const Case cases[] = {{wire::kRequestPipeName, PIPE_UNLIMITED_INSTANCES, false},
+                        {wire::kInfoPipeName, PIPE_UNLIMITED_INSTANCES, false},
+                        {wire::kRequestPipeName, 1, false},
+                        {wire::kRequestPipeName, PIPE_UNLIMITED_INSTANCES, true}};
+  ServiceControl::EnsureInstalled();
+  ASSERT_TRUE(ServiceControl().Stop());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << (c.pipe == wire::kInfoPipeName ? "info pipe" : "request pipe") << ", at most "
+                                    << c.max_instances << (c.occupied ? ", occupied" : ""));
+    test::PipeSquatter squatter(c.pipe, c.max_instances);
+    ASSERT_TRUE(squatter.serving());
+    ASSERT_TRUE(!c.occupied || squatter.Occupy());
+    ExpectFailedStart(ERROR_ACCESS_DENIED);
+  }
+}
+
+// Another process holds a name of the service's mutexes or of its event as an object of
+// the other kind: the creation fails with ERROR_INVALID_HANDLE, and so does the start.
+TEST(Service, FailsToStartWhileAnotherProcessHoldsOneOfItsObjectNames) {
+  ServiceControl::EnsureInstalled();
+  ASSERT_TRUE(ServiceControl().Stop());
+  for (const bool event_name_taken : {false, true}) {
+    SCOPED_TRACE(event_name_taken ? "a mutex under the event's name" : "an event under a mutex's name");
+    const UniqueHandle squatter(event_name_taken ? ::CreateMutexW(nullptr, FALSE, kUpdateEventName)
+                                                 : ::CreateEventW(nullptr, TRUE, FALSE, kRegistryMutexName));
+    ASSERT_TRUE(squatter.valid());
+    ExpectFailedStart(ERROR_INVALID_HANDLE);
+  }
 }
 
 TEST(Service, RunFromAConsoleWithoutArgumentsReturnsZero) {

@@ -1,6 +1,7 @@
 #include "support/process.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <vector>
 
@@ -112,6 +113,29 @@ void ExpectRun(const ProcessResult& run, DWORD exit_code, std::initializer_list<
   for (std::string_view line : lines) {
     EXPECT_NE(run.output.find(std::string(line) + "\n"), std::string::npos) << line << " in\n" << run.output;
   }
+}
+
+std::size_t CountThreads(DWORD process_id) {
+  UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return 0;
+  std::size_t count = 0;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
+    if (entry.th32OwnerProcessID == process_id) ++count;
+  }
+  return count;
+}
+
+std::size_t WaitForThreadCount(DWORD process_id, const std::function<bool(std::size_t)>& accept, DWORD timeout_ms) {
+  constexpr DWORD kCountEveryMs = 50;
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  std::size_t count = CountThreads(process_id);
+  while (!accept(count) && ::GetTickCount64() < deadline) {
+    ::Sleep(kCountEveryMs);
+    count = CountThreads(process_id);
+  }
+  return count;
 }
 
 }  // namespace qfu::test

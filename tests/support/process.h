@@ -1,7 +1,9 @@
 #pragma once
-// Runs programs from tests under Wine and reads what they print.
+// Runs programs from tests under Wine and reads what they print, and counts a process's
+// threads.
 #include <windows.h>
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -58,5 +60,11 @@ class BackgroundProcess {
 // Expects the run to have finished with exit_code and its output to hold each of the lines
 // (each followed by a newline).
 void ExpectRun(const ProcessResult& run, DWORD exit_code, std::initializer_list<std::string_view> lines);
+// The number of threads of that process now (0 when it cannot be read).
+[[nodiscard]] std::size_t CountThreads(DWORD process_id);
+// Counts the process's threads every 50 ms until accept(count) holds or timeout_ms have
+// passed; returns the last count.
+[[nodiscard]] std::size_t WaitForThreadCount(DWORD process_id, const std::function<bool(std::size_t)>& accept,
+                                             DWORD timeout_ms);
 
 }  // namespace qfu::test

@@ -9,21 +9,15 @@ namespace qfu::test {
 namespace {
 
 constexpr DWORD kServiceStateTimeoutMs = 20000;
-constexpr DWORD kProcessExitTimeoutMs = 10000;
 constexpr DWORD kPipeReadyTimeoutMs = 10000;
 constexpr DWORD kPipeRetryMs = 50;
 
 // Stops the service and waits for its process to end, so that no pipe instance of the old
-// process can take the next test's connections.
+// process can take the next test's connections or fail the next start.
 void StopService() {
   ServiceControl service;
   if (!service.valid()) return;
-  UniqueHandle process;
-  if (const DWORD pid = service.ProcessId(); pid != 0) process.reset(::OpenProcess(SYNCHRONIZE, FALSE, pid));
-  service.StopIfRunning();
-  if (process) {
-    EXPECT_EQ(::WaitForSingleObject(process.get(), kProcessExitTimeoutMs), WAIT_OBJECT_0);
-  }
+  EXPECT_TRUE(service.Stop()) << "state " << service.State();
 }
 
 // The queue worker does not advance requests, so every test starts from an empty store.

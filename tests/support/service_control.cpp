@@ -35,15 +35,27 @@ DWORD ServiceControl::StartType() {
   return ::QueryServiceConfigW(service_.get(), config, needed, &needed) ? config->dwStartType : 0xFFFFFFFF;
 }
 
-DWORD ServiceControl::ProcessId() {
+namespace {
+
+constexpr DWORD kStopTimeoutMs = 20000;
+constexpr DWORD kProcessExitTimeoutMs = 10000;
+
+// The service's state with its process; all zero when it cannot be read.
+SERVICE_STATUS_PROCESS StatusOf(SC_HANDLE service) {
   SERVICE_STATUS_PROCESS status = {};
   DWORD needed = 0;
-  if (!::QueryServiceStatusEx(service_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+  if (!::QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
                               &needed)) {
-    return 0;
+    return {};
   }
-  return status.dwProcessId;
+  return status;
 }
+
+}  // namespace
+
+DWORD ServiceControl::ProcessId() { return StatusOf(service_.get()).dwProcessId; }
+
+DWORD ServiceControl::Win32ExitCode() { return StatusOf(service_.get()).dwWin32ExitCode; }
 
 bool ServiceControl::WaitForState(DWORD state, DWORD timeout_ms) {
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
@@ -54,10 +66,18 @@ bool ServiceControl::WaitForState(DWORD state, DWORD timeout_ms) {
   return true;
 }
 
+bool ServiceControl::Stop() {
+  UniqueHandle process;
+  if (const DWORD process_id = ProcessId(); process_id != 0) {
+    process.reset(::OpenProcess(SYNCHRONIZE, FALSE, process_id));
+  }
+  if (State() != SERVICE_STOPPED && !Control(SERVICE_CONTROL_STOP)) return false;
+  if (!WaitForState(SERVICE_STOPPED, kStopTimeoutMs)) return false;
+  return !process || ::WaitForSingleObject(process.get(), kProcessExitTimeoutMs) == WAIT_OBJECT_0;
+}
+
 void ServiceControl::StopIfRunning() {
-  if (!valid() || State() == SERVICE_STOPPED) return;
-  (void)Control(SERVICE_CONTROL_STOP);
-  (void)WaitForState(SERVICE_STOPPED, 20000);
+  if (valid() && State() != SERVICE_STOPPED) (void)Stop();
 }
 
 void ServiceControl::EnsureInstalled() {

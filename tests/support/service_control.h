@@ -18,9 +18,15 @@ class ServiceControl {
   [[nodiscard]] DWORD StartType();
   // The process id of the running service, 0 when it does not run.
   [[nodiscard]] DWORD ProcessId();
+  // The Win32 exit code of the last stop: 0, or the error that failed the start.
+  [[nodiscard]] DWORD Win32ExitCode();
   // Polls the state every 50 ms until it is state or timeout_ms have passed.
   [[nodiscard]] bool WaitForState(DWORD state, DWORD timeout_ms);
-  // Stops the service if it runs, waiting at most 20 s.
+  // Sends the stop control and waits at most 20 s for the service to stop and 10 s more for
+  // its process to end, so that no pipe instance of the old process meets the next start.
+  // True when both happened; a service that is stopped already counts as stopped.
+  [[nodiscard]] bool Stop();
+  // Stops the service if it runs, as Stop() does.
   void StopIfRunning();
 
   // Installs the service with qfupdate.exe from the build if it is not installed.

@@ -1,0 +1,190 @@
+#include "support/pipe_harness.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cstdio>
+
+#include "common/bytes.h"
+#include "common/utf.h"
+#include "qfupdatectl/pipe_client.h"
+#include "support/running_service.h"
+#include "wire/pipes.h"
+
+namespace qfu::test {
+
+std::uint32_t ResultOf(const Reply& reply) { return ReadU32(reply, wire::kResultCodeAt); }
+std::uint32_t StatusOf(const Reply& reply) { return ReadU32(reply, wire::kUpdateStatusAt); }
+std::uint32_t ErrorOf(const Reply& reply) { return ReadU32(reply, wire::kSystemErrorCodeAt); }
+std::uint32_t LengthOf(const Reply& reply) { return ReadU32(reply, wire::kLengthAt); }
+std::uint32_t InstanceOf(const Reply& reply) { return ReadU32(reply, wire::kRecordInstanceNumberAt); }
+std::string NameOf(const Reply& reply) {
+  return std::string(
+      FieldText(Slice(std::span<const std::uint8_t>(reply), wire::kRecordRequestNameAt, wire::kRequestNameSize)));
+}
+
+wire::MessageWriter Query(std::string_view name, std::uint32_t type) {
+  wire::MessageWriter message(type);
+  message.Name(name);
+  return message;
+}
+wire::MessageWriter Enumerate(std::uint32_t index) {
+  wire::MessageWriter message(wire::kEnumerateRequests);
+  message.Flags(index);
+  return message;
+}
+wire::MessageWriter Cancel(std::string_view name) { return Query(name, wire::kCancelRequest); }
+wire::MessageWriter PaddedQuery(std::string_view name, std::size_t size) {
+  wire::MessageWriter message = Query(name);
+  message.RawItem(wire::kPromptTextItem, std::string(size - wire::kHeaderSize - wire::kItemHeaderSize, 'x'));
+  return message;
+}
+
+// One overlapped read or write: its buffer and OVERLAPPED live until it has ended.
+struct RawPipe::Operation {
+  explicit Operation(wire::Bytes data)
+      : bytes(data.begin(), data.end()), event(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    bytes.reserve(1);  // a zero-length message is still written from a valid buffer
+    overlapped.hEvent = event.get();
+  }
+  Reply bytes;
+  UniqueHandle event;
+  OVERLAPPED overlapped = {};
+  bool done = false;
+  bool succeeded = false;
+  DWORD transferred = 0;
+};
+
+RawPipe::RawPipe(const wchar_t* name) {
+  // One instance waits for a client at a time: wait while others take theirs.
+  const ULONGLONG deadline = ::GetTickCount64() + kReplyTimeoutMs;
+  do {
+    pipe_.reset(
+        ::CreateFileW(name, ctl::kAgentPipeAccess, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+  } while (!pipe_ && ::GetLastError() == ERROR_PIPE_BUSY && ::GetTickCount64() < deadline &&
+           (::WaitNamedPipeW(name, 1000) || ::GetLastError() == ERROR_SEM_TIMEOUT));
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  if (pipe_ && !::SetNamedPipeHandleState(pipe_.get(), &mode, nullptr, nullptr)) pipe_.reset();
+}
+
+RawPipe::~RawPipe() {
+  if (pipe_) ::CancelIo(pipe_.get());
+  for (auto& write : writes_) (void)WaitFor(*write, INFINITE);
+}
+
+void RawPipe::StartWrite(wire::Bytes message) {
+  auto write = std::make_unique<Operation>(message);
+  if (!::WriteFile(pipe_.get(), write->bytes.data(), static_cast<DWORD>(write->bytes.size()), nullptr,
+                   &write->overlapped) &&
+      ::GetLastError() != ERROR_IO_PENDING) {
+    write->done = true;
+  }
+  writes_.push_back(std::move(write));
+}
+
+Reply RawPipe::Read(DWORD timeout_ms) {
+  Operation read(Reply(ctl::kReplyBufferSize));
+  if (!::ReadFile(pipe_.get(), read.bytes.data(), static_cast<DWORD>(read.bytes.size()), nullptr, &read.overlapped) &&
+      ::GetLastError() != ERROR_IO_PENDING) {
+    return {};
+  }
+  if (!WaitFor(read, timeout_ms)) {
+    ::CancelIoEx(pipe_.get(), &read.overlapped);
+    (void)WaitFor(read, INFINITE);
+    return {};
+  }
+  read.bytes.resize(read.transferred);
+  return read.succeeded ? read.bytes : Reply();
+}
+
+bool RawPipe::WritesTaken(DWORD timeout_ms) {
+  bool taken = true;
+  for (auto& write : writes_) {
+    taken = WaitFor(*write, timeout_ms) && write->succeeded && write->transferred == write->bytes.size() && taken;
+  }
+  return taken;
+}
+
+bool RawPipe::WaitFor(Operation& operation, DWORD timeout_ms) {
+  if (operation.done) return true;
+  if (::WaitForSingleObject(operation.event.get(), timeout_ms) != WAIT_OBJECT_0) return false;
+  operation.succeeded = ::GetOverlappedResult(pipe_.get(), &operation.overlapped, &operation.transferred, TRUE);
+  operation.done = true;
+  return true;
+}
+
+std::string SendBatch(const wchar_t* pipe_name, const std::vector<Expected>& batch) {
+  RawPipe client(pipe_name);
+  if (!client.valid()) return "cannot connect";
+  for (const Expected& expected : batch) client.StartWrite(expected.message.span());
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    const Expected& expected = batch[i];
+    const Reply reply = client.Read(kReplyTimeoutMs);
+    const std::uint32_t type = wire::RequestMessage(expected.message.span()).type();
+    const bool with_item = ResultOf(reply) == wire::result::kDone &&
+                           (type == wire::kQueryRequest || type == wire::kEnumerateRequests);
+    const bool ok = reply.size() >= wire::kStatusRecordSize && LengthOf(reply) == reply.size() &&
+                    ResultOf(reply) == expected.result && (!expected.status || StatusOf(reply) == *expected.status) &&
+                    (expected.name.empty() || NameOf(reply) == expected.name) &&
+                    (reply.size() > wire::kStatusRecordSize) == with_item;
+    if (!ok) {
+      return "reply " + std::to_string(i) + " to type " + std::to_string(type) + ": " + std::to_string(reply.size()) +
+             " bytes, result " + std::to_string(ResultOf(reply)) + ", status " + std::to_string(StatusOf(reply)) +
+             ", name " + NameOf(reply);
+    }
+  }
+  return "";
+}
+
+std::ostream& operator<<(std::ostream& out, const AccessEntry& entry) {
+  char mask[16] = {};
+  std::snprintf(mask, sizeof(mask), "0x%08lX", entry.mask);
+  return out << "{" << WideToUtf8(entry.sid) << ", " << mask << ", type " << int{entry.type} << ", flags "
+             << int{entry.flags} << "}";
+}
+
+DWORD ReadPipeDacl(const wchar_t* pipe_name, std::vector<AccessEntry>& entries) {
+  entries.clear();
+  UniqueFile pipe(
+      ::CreateFileW(pipe_name, ctl::kAgentPipeAccess | READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!pipe) return ::GetLastError();
+  PACL dacl = nullptr;
+  UniqueLocalMemory descriptor;
+  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
+  const DWORD error = ::GetSecurityInfo(pipe.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        &dacl, nullptr, &raw_descriptor);
+  descriptor.reset(raw_descriptor);
+  if (error != ERROR_SUCCESS) return error;
+  if (dacl == nullptr) return ERROR_INVALID_SECURITY_DESCR;  // no DACL: everyone may do anything
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    void* ace = nullptr;
+    if (!::GetAce(dacl, index, &ace)) return ::GetLastError();
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    AccessEntry entry;
+    entry.type = header->AceType;
+    entry.flags = header->AceFlags;
+    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE) {
+      // Allowed and denied entries share their layout: mask, then the SID.
+      auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+      entry.mask = allowed->Mask;
+      LPWSTR text = nullptr;
+      if (!::ConvertSidToStringSidW(reinterpret_cast<PSID>(&allowed->SidStart), &text)) return ::GetLastError();
+      entry.sid = text;
+      ::LocalFree(text);
+    }
+    entries.push_back(std::move(entry));
+  }
+  return ERROR_SUCCESS;
+}
+
+PipeSquatter::PipeSquatter(const wchar_t* pipe_name, DWORD max_instances) : name_(pipe_name) {
+  server_.reset(::CreateNamedPipeW(pipe_name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                   max_instances, wire::kPipeOutBufferSize, wire::kPipeInBufferSize, 0, nullptr));
+}
+
+bool PipeSquatter::Occupy() {
+  client_.reset(::CreateFileW(name_.c_str(), ctl::kAgentPipeAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  return client_.valid();
+}
+
+}  // namespace qfu::test
