@@ -30,6 +30,11 @@ inline constexpr const wchar_t* kRegistryMutexName = L"Global\\QFUpdateRegistryM
 inline constexpr const wchar_t* kUpdateEventName = L"Global\\QFUpdateEvent";
 inline constexpr const wchar_t* kUserAgentMutexName = L"Global\\QFUUAMutex";
 
+// The driver's configuration key under HKEY_LOCAL_MACHINE, which may move the working
+// directory to another folder below ProgramData (read only).
+inline constexpr const wchar_t* kWorkingDirectoryKeyPath =
+    L"SYSTEM\\CurrentControlSet\\Services\\VIVAD\\Params\\Carraway Config";
+
 inline constexpr std::size_t kUserAgentCapacity = 260;  // UTF-16 units with the terminator
 inline constexpr const wchar_t* kDefaultUserAgent = L"Quillfern-Update-Service/1.0";
 
@@ -59,6 +64,9 @@ struct ProcessObjects {
   // Where the store keeps its keys: HKEY_LOCAL_MACHINE\<service key>; tests use a scratch key.
   HKEY registry_root = HKEY_LOCAL_MACHINE;
   std::wstring service_key_path = store::kServiceKeyPath;
+  // Where the working directory's override is read: HKEY_LOCAL_MACHINE\<this key>, 64-bit
+  // view; tests use a scratch key.
+  std::wstring working_directory_key_path = kWorkingDirectoryKeyPath;
   // Told of every status change, and asked to remove package files (null: nobody).
   store::StatusReporter* status_reporter = nullptr;
   store::PackageFileRemover* package_files = nullptr;

@@ -1,0 +1,54 @@
+#pragma once
+// Folders and directory links of a test's own under ProgramData, where the agent keeps its
+// working directory.
+#include <windows.h>
+
+#include <string>
+
+namespace qfu::test {
+
+// The ProgramData folder (C:\ProgramData), without a trailing backslash.
+[[nodiscard]] std::wstring ProgramDataFolder();
+
+// A folder C:\ProgramData\QFUpdateTests\<name>, removed with everything below it when the
+// test starts and when it ends; links inside it are removed, never followed. The folder
+// itself is not made: the code under test makes it.
+class ScratchDirectory {
+ public:
+  // name: unique per test, so that tests running at once never share a folder.
+  explicit ScratchDirectory(const std::wstring& name);
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  ~ScratchDirectory();
+
+  // Its full path, without a trailing backslash.
+  [[nodiscard]] const std::wstring& path() const { return path_; }
+  // Its path below ProgramData, in the working directory override's form: "\QFUpdateTests\<name>".
+  [[nodiscard]] const std::wstring& below_program_data() const { return below_program_data_; }
+
+ private:
+  std::wstring below_program_data_;
+  std::wstring path_;
+};
+
+// True when running under Wine rather than Windows.
+[[nodiscard]] bool RunningUnderWine();
+
+// Makes link a directory link to the existing folder target, and returns true when the link
+// then reports FILE_ATTRIBUTE_REPARSE_POINT. On Windows it is a junction (FSCTL_SET_REPARSE_POINT
+// on a new empty folder). Wine 8 makes neither junctions nor symbolic links (the first call
+// fails, the second does nothing) but reports a Unix symbolic link as a reparse point on a
+// path query, so under Wine the link is made with ln -s.
+[[nodiscard]] bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
+
+// Removes path and everything below it, links removed as themselves and never followed (under
+// Wine, RemoveDirectoryW on a linked folder removes the folder the link names).
+void RemoveTree(const std::wstring& path);
+
+// Writes text to a new file at path (replacing one that is there); false when it cannot.
+[[nodiscard]] bool WriteTextFile(const std::wstring& path, const char* text);
+
+// True when something (file or folder) is at path.
+[[nodiscard]] bool Exists(const std::wstring& path);
+
+}  // namespace qfu::test
