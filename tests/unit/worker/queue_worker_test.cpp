@@ -89,74 +89,77 @@ TEST(QueueWorker, EachStoredStatusLeadsToItsStage) {
   EXPECT_TRUE(bench.store.MutexesAreFree());
 }
 
-TEST(QueueWorker, DownloadOutcomes) {
+// The version gate, then each outcome of the download. The client reports version 2.0.0.0.
+TEST(QueueWorker, VersionGateAndDownloadOutcomes) {
+  using Change = test::StatusRecorder::Change;
+  const std::wstring fetched = L"C:\\ProgramData\\QFUpdate\\Fetched\\p.msi";
   struct Row {
+    const char* version;
     DWORD result;
-    Statuses reported;
-    std::uint32_t detail;
-    bool listed_after;
+    std::vector<Change> reported;
+    std::vector<Removal> removed;  // finished when not empty, else requeued
   };
   const Row rows[] = {
-      {ERROR_SUCCESS, {wire::kDownloading, wire::kDownloaded}, 0, true},
-      {ERROR_FILE_NOT_FOUND, {wire::kDownloading, wire::kDownloadFailed}, ERROR_FILE_NOT_FOUND, false},
-      {12029, {wire::kDownloading, wire::kDownloadRetry}, 12029, true},
+      {"1.2.3.4", 0, {{"Fetched", wire::kInstallFailed, 1638}}, {{kKnownPath, false}}},
+      {"", 0, {{"Fetched", wire::kInstallFailed, 1638}}, {{kKnownPath, false}}},
+      {"2.0.0.0", ERROR_SUCCESS, {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloaded, 0}}, {}},
+      {"2.0.0.1", ERROR_FILE_NOT_FOUND,
+       {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloadFailed, 2}}, {{fetched, false}}},
+      {"2.0.0.1", 12029, {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloadRetry, 12029}}, {}},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.result);
+    SCOPED_TRACE(testing::Message() << row.version << " " << row.result);
     WorkerBench bench(L"WorkerDownload");
-    auto& clock = bench.store.clock();
+    bench.client_api.version = L"2.0.0.0";
     bench.downloader.results = {row.result};
-    ASSERT_NE(bench.Submit(SubmitMessage("Fetched", "http://127.0.0.1:8080/dir/p.msi?x=1")), nullptr);
+    bench.downloader.package_path = fetched;
+    auto message = SubmitMessage("Fetched", "http://127.0.0.1:8080/p.msi?x=1").Version(row.version);
+    ASSERT_NE(Waiting(bench, message.U32(wire::kProductKindAt, 1), wire::kQueued), nullptr);
     ASSERT_TRUE(bench.worker().RunOnce());
-    EXPECT_EQ(bench.statuses.Statuses(), row.reported);
-    EXPECT_EQ(bench.StoredDetail(L"Fetched"), row.detail);
-    EXPECT_EQ(bench.pause.sleeps, 1);
-    EXPECT_EQ(bench.pause.last_sleep_ms, kDownloadPauseMs);
-    EXPECT_EQ(bench.downloader.last_name, L"Fetched");
-    EXPECT_EQ(bench.downloader.last_url, L"http://127.0.0.1:8080/dir/p.msi?x=1");
+    EXPECT_EQ(bench.statuses.changes, row.reported);
+    EXPECT_EQ(bench.removals.removals, row.removed);
     store::RequestRecord* listed = Listed(bench);
-    ASSERT_EQ(listed != nullptr, row.listed_after);
+    ASSERT_EQ(listed == nullptr, !row.removed.empty());
+    const bool downloads = row.reported.size() == 2;
+    EXPECT_EQ(bench.pause.sleeps, downloads ? 1 : 0);
+    if (downloads) {
+      EXPECT_EQ(bench.pause.last_sleep_ms, kDownloadPauseMs);
+      EXPECT_EQ(bench.downloader.last_url, L"http://127.0.0.1:8080/p.msi?x=1");
+    }
     const auto stored_path = bench.store.Value(L"Fetched", store::value::kTargetPath);
-    if (row.result == ERROR_SUCCESS) {
+    if (row.result == ERROR_SUCCESS && downloads) {
       // "TargetPath" holds the record's whole path buffer.
-      ASSERT_TRUE(stored_path);
-      EXPECT_EQ(stored_path->type, static_cast<DWORD>(REG_SZ));
+      ASSERT_TRUE(stored_path && stored_path->type == REG_SZ);
       ASSERT_EQ(stored_path->bytes.size(), store::kTargetPathBytes);
-      EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(stored_path->bytes.data())),
-                bench.downloader.package_path);
-    } else if (row.result == ERROR_FILE_NOT_FOUND) {
-      EXPECT_EQ(bench.removals.removals, (std::vector<Removal>{{bench.downloader.package_path, false}}));
-    } else {
-      EXPECT_FALSE(stored_path);
-      EXPECT_EQ(listed->due_tick, clock.tick + kDownloadRetryDelayMs);
-      // The worker arms its timer for that moment before it waits again.
-      clock.tick += 1000;
-      bench.worker().ArmRequestTimers();
-      EXPECT_TRUE(listed->timer_armed && listed->request_timer);
-      EXPECT_EQ(listed->timer_due, clock.utc + (kDownloadRetryDelayMs - 1000) * store::kFileTimeUnitsPerMs);
-      // Not due before then.
-      clock.tick += kDownloadRetryDelayMs - 1001;
-      ASSERT_TRUE(bench.worker().RunOnce());
-      EXPECT_EQ(bench.downloader.calls, 1);
+      EXPECT_EQ(reinterpret_cast<const wchar_t*>(stored_path->bytes.data()), fetched);
+    }
+    if (row.result == 12029) {
+      EXPECT_EQ(listed->due_tick, bench.store.clock().tick + kDownloadRetryDelayMs);
     }
   }
 }
 
+// Without flag 0x4 the client must be connected; flag 0x4 also holds the trigger condition
+// TRUE while the download runs.
 TEST(QueueWorker, DownloadsOnlyWhenConnectedOrFlag4AndOnAnAllowedNetwork) {
+  constexpr std::uint32_t kFlag4 = wire::flags::kDownloadWhenDisconnected;
   struct Row {
     std::uint32_t flags;
     bool connected;
     DWORD network_type;
+    DWORD result;
     bool downloads;
+    bool trigger_during;
   };
   const Row rows[] = {
-      {0, false, 1, false},
-      {wire::flags::kDownloadWhenDisconnected, false, 0, true},
-      {wire::flags::kAllowPopType1, true, 2, false},
-      {wire::flags::kAllowPopType1, true, 1, true},
-      {wire::flags::kNoDownloadOnPopType3, true, 3, false},
-      {wire::flags::kDownloadWhenDisconnected | wire::flags::kNoDownloadOnPopType3, false, 3, false},
-      {0, true, 3, true},
+      {0, false, 1, 0, false, false},
+      {kFlag4, false, 0, 0, true, true},
+      {kFlag4, true, 1, 12007, true, true},
+      {wire::flags::kAllowPopType1, true, 2, 0, false, false},
+      {wire::flags::kAllowPopType1, true, 1, 0, true, false},
+      {wire::flags::kNoDownloadOnPopType3, true, 3, 0, false, false},
+      {kFlag4 | wire::flags::kNoDownloadOnPopType3, false, 3, 0, false, false},
+      {0, true, 3, 0, true, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << "flags 0x" << std::hex << row.flags << " connected " << row.connected
@@ -164,42 +167,25 @@ TEST(QueueWorker, DownloadsOnlyWhenConnectedOrFlag4AndOnAnAllowedNetwork) {
     WorkerBench bench(L"WorkerNetwork");
     bench.client_api.connected = row.connected;
     bench.client_api.network_type = row.network_type;
+    bench.downloader.results = {row.result};
+    bool trigger_during = false;
+    bench.downloader.during = [&] { trigger_during = bench.client_api.trigger; };
     store::RequestRecord* record = bench.Submit(SubmitMessage("Networked").Flags(row.flags));
     ASSERT_NE(record, nullptr);
     record->due_tick = bench.store.clock().tick - 5;
     ASSERT_TRUE(bench.worker().RunOnce());
     EXPECT_EQ(bench.downloader.calls, row.downloads ? 1 : 0);
-    EXPECT_EQ(bench.StoredStatus(L"Networked"), row.downloads ? wire::kDownloaded : wire::kQueued);
-    ASSERT_EQ(Listed(bench), record);
-    EXPECT_EQ(record->due_tick, bench.store.clock().tick - 5);  // not put off
-  }
-}
-
-TEST(QueueWorker, Flag4HoldsTheTriggerConditionTrueDuringTheDownloadOnly) {
-  struct Row {
-    std::uint32_t flags;
-    DWORD result;
-    bool during;
-    int true_calls, false_calls;
-  };
-  const Row rows[] = {
-      {wire::flags::kDownloadWhenDisconnected, ERROR_SUCCESS, true, 1, 1},
-      {wire::flags::kDownloadWhenDisconnected, 12007, true, 1, 1},
-      {0, ERROR_SUCCESS, false, 0, 1},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.flags);
-    WorkerBench bench(L"WorkerTrigger");
-    bool during = false;
-    bench.downloader.during = [&] { during = bench.client_api.trigger; };
-    bench.downloader.results = {row.result};
-    ASSERT_NE(bench.Submit(SubmitMessage("Triggered").Flags(row.flags)), nullptr);
-    ASSERT_TRUE(bench.worker().RunOnce());
-    EXPECT_EQ(bench.downloader.calls, 1);
-    EXPECT_EQ(during, row.during);
+    if (!row.downloads) {
+      // Waits in the list as it was, for the next wake.
+      EXPECT_EQ(bench.statuses.Statuses(), Statuses{});
+      ASSERT_EQ(Listed(bench), record);
+      EXPECT_EQ(record->due_tick, bench.store.clock().tick - 5);
+    }
+    EXPECT_EQ(trigger_during, row.trigger_during);
     EXPECT_FALSE(bench.client_api.trigger);
-    EXPECT_EQ(bench.client_api.trigger_true_calls, row.true_calls);
-    EXPECT_EQ(bench.client_api.trigger_false_calls, row.false_calls);
+    const bool flag4_download = row.downloads && row.trigger_during;
+    EXPECT_EQ(bench.client_api.trigger_true_calls, flag4_download ? 1 : 0);
+    EXPECT_EQ(bench.client_api.trigger_false_calls, row.downloads ? 1 : 0);
   }
 }
 
@@ -255,29 +241,6 @@ TEST(QueueWorker, DryRunWritesEveryStatusButNeverDownloadsNorDeletes) {
   ASSERT_TRUE(bench.worker().RunOnce());
   EXPECT_EQ(Listed(bench), nullptr);
   EXPECT_TRUE(bench.removals.removals.empty());
-}
-
-TEST(QueueWorker, VersionGateRefusesAnOlderPackageOrAMissingVersion) {
-  struct Row {
-    const char* requested;
-    bool refused;
-  };
-  const Row rows[] = {{"1.2.3.4", true}, {"", true}, {"2.0.0.0", false}, {"2.0.0.1", false}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.requested);
-    WorkerBench bench(L"WorkerVersion");
-    bench.client_api.version = L"2.0.0.0";
-    const auto message = SubmitMessage("Versioned").U32(wire::kProductKindAt, 1).Version(row.requested);
-    ASSERT_NE(Waiting(bench, message, wire::kQueued), nullptr);
-    ASSERT_TRUE(bench.worker().RunOnce());
-    if (row.refused) {
-      EXPECT_EQ(bench.statuses.changes,
-                (std::vector<test::StatusRecorder::Change>{{"Versioned", wire::kInstallFailed, 1638}}));
-      EXPECT_EQ(Listed(bench), nullptr);  // finished on the next pass
-      EXPECT_EQ(bench.removals.removals, (std::vector<Removal>{{kKnownPath, false}}));
-    }
-    EXPECT_EQ(bench.downloader.calls, row.refused ? 0 : 1);
-  }
 }
 
 TEST(QueueWorker, StopLeavesTheRequestAsStored) {
