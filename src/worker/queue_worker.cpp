@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <optional>
 #include <utility>
 
 #include "common/mutex_guard.h"
@@ -55,6 +56,7 @@ struct QueueWorker::Request {
   bool dry_run;    // every status is written, nothing is downloaded, installed or deleted
   std::uint32_t instance;
   bool installed = false;  // ended Completed with no restart left pending
+  std::optional<std::uint32_t> last_status;  // what the previous pass of this wake read
 };
 
 QueueWorker::QueueWorker(ProcessObjects& objects, HANDLE stop_event, const WorkerPorts& ports) noexcept
@@ -148,6 +150,10 @@ QueueWorker::Outcome QueueWorker::Pass(Request& request) {
     return Outcome::kFinish;
   }
   if (stage == Stage::kFinish) return Outcome::kFinish;
+  // A pass goes on only after writing the next status: the same status read again means that
+  // write failed, and another pass would spin on it.
+  if (request.last_status == stored.update_status()) return Outcome::kRequeue;
+  request.last_status = stored.update_status();
 
   // The record is out of the request list, so the install-now flag is ours to clear.
   const bool install_now = std::exchange(request.record->install_now, 0u) != 0;
