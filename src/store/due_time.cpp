@@ -1,18 +1,8 @@
 #include "store/due_time.h"
 
-#include <limits>
-
 #include "wire/message.h"
 
 namespace qfu::store {
-namespace {
-
-std::int64_t ClampToInt64(std::uint64_t value) noexcept {
-  constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-  return static_cast<std::int64_t>(value > kMax ? kMax : value);
-}
-
-}  // namespace
 
 bool HasRandomDelay(std::uint32_t request_flags, std::uint32_t minimum, std::uint32_t maximum) noexcept {
   return (minimum != 0 || maximum != 0) && (request_flags & wire::flags::kDownloadWhenDisconnected) == 0;
@@ -39,16 +29,13 @@ DueTime ComputeDueTime(std::uint64_t tick_now, std::uint64_t utc_now, std::optio
   const bool starts_later = start_utc.has_value() && *start_utc > utc_now;
   if (starts_later) {
     due.due_tick = tick_now + (*start_utc - utc_now) / kFileTimeUnitsPerMs;
-    due.timer_due = ClampToInt64(*start_utc);
+    due.timer_due = *start_utc;
   }
   if (delay_minutes.has_value()) {
+    // After the start time, or from now. At most 4294967295 + 32767 minutes: no wrap in 64 bits.
     due.due_tick = (due.due_tick != 0 ? due.due_tick : tick_now) + *delay_minutes * kMsPerMinute;
-    const std::uint64_t delay_units = *delay_minutes * kFileTimeUnitsPerMinute;
-    if (starts_later) {
-      due.timer_due = ClampToInt64(*start_utc + delay_units);
-    } else if (delay_units != 0) {
-      // Without a start time the delay counts from now: an interval, not a moment in 1601.
-      due.timer_due = -ClampToInt64(delay_units);
+    if (starts_later || *delay_minutes != 0) {
+      due.timer_due = (starts_later ? *start_utc : utc_now) + *delay_minutes * kFileTimeUnitsPerMinute;
     }
   }
   return due;

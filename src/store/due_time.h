@@ -28,9 +28,9 @@ inline constexpr std::uint64_t kMsPerMinute = 60000;
 
 struct DueTime {
   std::uint64_t due_tick = 0;  // 0: due at once
-  // When the request timer fires: 0 for no timer; above 0 a UTC FILETIME; below 0 an interval
-  // from now in 100-nanosecond units (SetWaitableTimer's two forms).
-  std::int64_t timer_due = 0;
+  // When the request timer fires, as a UTC FILETIME; 0 for no timer. Always a moment, never an
+  // interval: the worker arms the timer at its next wake, which may come later.
+  std::uint64_t timer_due = 0;
 };
 
 // The due tick and timer moment of a request accepted at tick_now / utc_now: a start time later

@@ -13,10 +13,6 @@
 namespace qfu::store {
 namespace {
 
-// The request timer's completion routine: it runs on the thread that armed the timer, in an
-// alertable wait, and only wakes the queue worker, which decides by the due tick.
-VOID CALLBACK SignalUpdateEvent(LPVOID update_event, DWORD, DWORD) { ::SetEvent(static_cast<HANDLE>(update_event)); }
-
 // The start time of the message as a UTC FILETIME, or nothing when its fields do not form a
 // date and time (the request is then due at once) or do not convert.
 std::optional<std::uint64_t> StartTimeUtc(Clock& clock, const wire::RequestMessage& request) {
@@ -28,19 +24,6 @@ std::optional<std::uint64_t> StartTimeUtc(Clock& clock, const wire::RequestMessa
   start.minute = request.U16(wire::kStartMinuteAt);
   if (!IsValidLocalDateTime(start)) return std::nullopt;
   return clock.LocalToUtc(start);
-}
-
-// Arms the record's request timer once, at timer_due (a UTC moment when positive, an interval
-// from now when negative). Failures are left to the periodic wake.
-void ArmRequestTimer(RequestRecord& record, std::int64_t timer_due, HANDLE update_event) {
-  if (!record.request_timer) {
-    record.request_timer.reset(::CreateWaitableTimerW(nullptr, FALSE, nullptr));  // unnamed, auto-reset
-    if (!record.request_timer) return;
-  }
-  LARGE_INTEGER due = {};
-  due.QuadPart = timer_due;
-  // No period; resume-from-suspend so that a start time passed during sleep still wakes us.
-  (void)::SetWaitableTimer(record.request_timer.get(), &due, 0, SignalUpdateEvent, update_event, TRUE);
 }
 
 }  // namespace
@@ -69,7 +52,9 @@ std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::
   }
   const DueTime due = ComputeDueTime(tick_now, utc_now, start_utc, delay_minutes);
   entry->due_tick = due.due_tick;
-  if (due.timer_due != 0) ArmRequestTimer(*entry, due.timer_due, objects.update_event.get());
+  // Only the moment: the queue worker arms the timer on its own thread, where its completion
+  // routine can run. This thread (a pipe connection, or start-up) never waits alertably.
+  entry->timer_due = due.timer_due;
 
   MutexGuard queue(objects.queue_mutex.get());
   if (!queue.acquired()) {

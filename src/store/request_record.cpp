@@ -38,8 +38,13 @@ RequestRecordPtr RequestList::Unlink(RequestRecord* record) noexcept {
   return RequestRecordPtr(record);
 }
 
+RequestRecordPtr RequestList::PopFront() noexcept {
+  if (empty()) return nullptr;
+  return Unlink(static_cast<RequestRecord*>(head_.next));
+}
+
 void RequestList::Clear() noexcept {
-  while (!empty()) (void)Unlink(static_cast<RequestRecord*>(head_.next));
+  while (!empty()) (void)PopFront();
 }
 
 }  // namespace qfu::store

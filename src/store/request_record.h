@@ -39,6 +39,12 @@ class RequestRecord : public ListLinks {
 
   UniqueHandle request_timer;      // unnamed auto-reset waitable timer, null until needed
   std::uint64_t due_tick = 0;      // GetTickCount64 ms; 0 = due at once
+  // UTC FILETIME at which the request timer is to wake the worker (0: none given), and whether
+  // the timer is armed for it. Only the queue worker arms timers, on its own thread, so that
+  // their completion routines run in its alertable wait; whoever sets timer_due clears
+  // timer_armed.
+  std::uint64_t timer_due = 0;
+  bool timer_armed = false;
   std::uint64_t deadline_tick = 0; // after this the user can no longer postpone
   std::uint32_t install_now = 0;   // 1: next evaluation skips the window and the prompt
   wchar_t target_path[kTargetPathCapacity] = {};
@@ -63,6 +69,18 @@ class RequestList {
   void PushBack(RequestRecordPtr record) noexcept;
   // Unlinks the record (which must be in this list) and hands its ownership back.
   [[nodiscard]] RequestRecordPtr Unlink(RequestRecord* record) noexcept;
+  // Unlinks the first record and hands its ownership back; null when the list is empty.
+  [[nodiscard]] RequestRecordPtr PopFront() noexcept;
+  // Moves every record for which take(const RequestRecord&) holds to the tail of to, keeping
+  // their order; the others stay in place, in their order.
+  template <typename Take>
+  void MoveTo(RequestList& to, Take&& take) {
+    for (ListLinks* link = head_.next; link != &head_;) {
+      auto* record = static_cast<RequestRecord*>(link);
+      link = link->next;
+      if (take(static_cast<const RequestRecord&>(*record))) to.PushBack(Unlink(record));
+    }
+  }
   // Frees every record.
   void Clear() noexcept;
 

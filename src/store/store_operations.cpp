@@ -185,8 +185,15 @@ std::uint32_t CancelRequest(ProcessObjects& objects, wire::Bytes message, wire::
     locks.ReleaseSecond();
     record.set_update_status(wire::kCancelled);
     record.set_system_error_code(0);
+    const bool dry_run = request.HasFlag(wire::flags::kDryRun);
+    // A request recovered at start and not downloaded again in this run knows its package only
+    // from "TargetPath", which the final status below deletes: read it first.
+    if (!dry_run && cancelled->target_path[0] == L'\0') {
+      (void)GetTargetPath(objects, request.request_name_field(), request.instance_number(), cancelled->target_path,
+                          kTargetPathBytes);
+    }
     (void)SetRequestStatus(objects, cancelled->message(), wire::kCancelled, 0, false);
-    if (!wire::RequestMessage(cancelled->message()).HasFlag(wire::flags::kDryRun) && objects.package_files != nullptr) {
+    if (!dry_run && objects.package_files != nullptr) {
       objects.package_files->RemovePackageFiles(cancelled->target_path, false);
     }
     cancelled.reset();  // cancels and closes its request timer

@@ -1,6 +1,253 @@
 #include "worker/queue_worker.h"
 
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <optional>
+#include <utility>
+
+#include "common/mutex_guard.h"
+#include "common/utf.h"
+#include "store/due_time.h"
+#include "store/store_operations.h"
+#include "wire/status_record.h"
+#include "wire/update_status.h"
+#include "worker/installed_version.h"
+#include "worker/worker_rules.h"
+
 namespace qfu::worker {
+namespace {
+
+// A request timer's completion routine. It runs on the worker's thread, in its alertable
+// wait, and only wakes the worker, which decides by the due ticks.
+VOID CALLBACK SignalUpdateEvent(LPVOID update_event, DWORD, DWORD) { ::SetEvent(static_cast<HANDLE>(update_event)); }
+
+void ArmRequestTimer(store::RequestRecord& record, HANDLE update_event) {
+  record.timer_armed = true;  // a timer that cannot be armed leaves the request to the periodic wake
+  if (!record.request_timer) {
+    record.request_timer.reset(::CreateWaitableTimerW(nullptr, FALSE, nullptr));  // unnamed, auto-reset
+    if (!record.request_timer) return;
+  }
+  constexpr auto kLatest = static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max());
+  LARGE_INTEGER due = {};
+  due.QuadPart = static_cast<LONGLONG>(std::min(record.timer_due, kLatest));  // positive: a UTC moment
+  // Once, no period; resume-from-suspend so that a moment passed during sleep still wakes us.
+  (void)::SetWaitableTimer(record.request_timer.get(), &due, 0, SignalUpdateEvent, update_event, TRUE);
+}
+
+}  // namespace
+
+InstallWindow EvaluateInstallWindowAlwaysOpen(const wire::RequestMessage&) noexcept { return InstallWindow{}; }
+
+// The working values of the record at hand, set up when it is taken.
+struct QueueWorker::Request {
+  explicit Request(store::RequestRecordPtr taken)
+      : record(std::move(taken)),
+        message(record->message()),
+        name(Utf8ToWide(message.request_name())),
+        url(wire::ItemText(message.bytes(), wire::kPackageUrlItem).value_or(WideString{})),
+        dry_run(message.HasFlag(wire::flags::kDryRun)),
+        instance(message.instance_number()) {}
+
+  store::RequestRecordPtr record;
+  wire::RequestMessage message;  // a view of the record's copy
+  WideString name;
+  WideString url;  // empty when the item is absent
+  bool dry_run;    // every status is written, nothing is downloaded, installed or deleted
+  std::uint32_t instance;
+  bool installed = false;  // ended Completed with no restart left pending
+  std::optional<std::uint32_t> last_status;  // what the previous pass of this wake read
+};
+
+QueueWorker::QueueWorker(ProcessObjects& objects, HANDLE stop_event, const WorkerPorts& ports) noexcept
+    : objects_(objects), stop_event_(stop_event), ports_(ports) {}
+
+DWORD QueueWorker::Run() {
+  const HANDLE wake[2] = {objects_.update_event.get(), stop_event_};
+  for (;;) {
+    ArmRequestTimers();
+    const DWORD wait = ::WaitForMultipleObjectsEx(2, wake, FALSE, INFINITE, TRUE);
+    // A completion routine ran: it set the update event, so the next wait returns at once.
+    if (wait == WAIT_IO_COMPLETION) continue;
+    if (wait == WAIT_OBJECT_0 + 1) return ERROR_SUCCESS;
+    if (wait != WAIT_OBJECT_0) return MutexWaitError(wait);
+    if (!RunOnce()) return ERROR_SUCCESS;
+  }
+}
+
+bool QueueWorker::RunOnce() {
+  const std::uint64_t now = ports_.clock->TickCount();
+  store::RequestList due;
+  {
+    MutexGuard queue(objects_.queue_mutex.get());
+    if (!queue.acquired()) return true;  // this wake is skipped
+    objects_.requests.MoveTo(due, [now](const store::RequestRecord& record) { return record.due_tick <= now; });
+  }
+  while (store::RequestRecordPtr taken = due.PopFront()) {
+    if (ports_.pause->StopRequested()) return false;
+    Request request(std::move(taken));
+    // A request recovered at start knows its package only from "TargetPath", which a final
+    // status deletes; read it now so that a cancel or a refusal still removes the package.
+    if (!request.dry_run && request.record->target_path[0] == L'\0') {
+      (void)store::GetTargetPath(objects_, request.message.request_name_field(), request.instance,
+                                 request.record->target_path, store::kTargetPathBytes);
+    }
+    const Outcome outcome = Evaluate(request);
+    if (outcome == Outcome::kStopped) return false;
+    if (outcome == Outcome::kRequeue) {
+      Requeue(std::move(request.record));
+    } else {
+      Finish(request);
+    }
+  }
+  return true;
+}
+
+void QueueWorker::ArmRequestTimers() {
+  Clock& clock = *ports_.clock;
+  MutexGuard queue(objects_.queue_mutex.get());
+  if (!queue.acquired()) return;
+  const std::uint64_t tick_now = clock.TickCount();
+  const std::uint64_t utc_now = clock.UtcNow();
+  objects_.requests.ForEach([&](store::RequestRecord& record) {
+    // A due record is taken at the next wake, timer or not.
+    if (record.due_tick <= tick_now) return true;
+    if (record.timer_armed && record.timer_due > utc_now) return true;
+    // No moment, or one already passed while the due tick has not come (the two clocks tick
+    // apart, or the wall clock was set back): the moment is what remains of the due tick.
+    if (record.timer_due <= utc_now) {
+      record.timer_due = utc_now + (record.due_tick - tick_now) * store::kFileTimeUnitsPerMs;
+    }
+    ArmRequestTimer(record, objects_.update_event.get());
+    return true;
+  });
+}
+
+QueueWorker::Outcome QueueWorker::Evaluate(Request& request) {
+  for (;;) {
+    if (ports_.pause->StopRequested()) return Outcome::kStopped;
+    if (const Outcome outcome = Pass(request); outcome != Outcome::kContinue) return outcome;
+  }
+}
+
+QueueWorker::Outcome QueueWorker::Pass(Request& request) {
+  const wire::Bytes name_field = request.message.request_name_field();
+  std::array<std::uint8_t, wire::kStatusRecordSize> bytes{};
+  const wire::StatusRecord stored(bytes);
+  // An unreadable key leaves status 0, which no stage takes up.
+  (void)store::ReadRequestStatus(objects_, name_field, request.instance, stored);
+  bool cancel = false;  // a failed read is no cancel
+  (void)store::ReadCancelPending(objects_, name_field, request.instance, cancel);
+  const std::uint64_t step_tick = ports_.clock->TickCount();
+
+  if (cancel) {
+    SetStatus(request, wire::kCancelled);
+    return Outcome::kFinish;
+  }
+  const Stage stage = StageForStatus(stored.update_status());
+  if (stage == Stage::kFinishInstalled) {
+    request.installed = true;
+    return Outcome::kFinish;
+  }
+  if (stage == Stage::kFinish) return Outcome::kFinish;
+  // A pass goes on only after writing the next status: the same status read again means that
+  // write failed, and another pass would spin on it.
+  if (request.last_status == stored.update_status()) return Outcome::kRequeue;
+  request.last_status = stored.update_status();
+
+  // The record is out of the request list, so the install-now flag is ours to clear.
+  const bool install_now = std::exchange(request.record->install_now, 0u) != 0;
+  const InstallWindow window = install_now ? InstallWindow{} : EvaluateInstallWindowAlwaysOpen(request.message);
+  switch (stage) {
+    case Stage::kDownload:
+      return DownloadStage(request, step_tick);
+    case Stage::kApproval:
+      return ApprovalStage(request, window);
+    case Stage::kInstallation:
+      return InstallationStage(request, window);
+    default:
+      // Nothing to do for this status now; evaluating it again at once would spin.
+      return Outcome::kRequeue;
+  }
+}
+
+QueueWorker::Outcome QueueWorker::DownloadStage(Request& request, std::uint64_t step_tick) {
+  ClientApi& client_api = *ports_.client_api;
+  if (!VersionAllowsDownload(CompareInstalledVersion(request.message, client_api))) {
+    SetStatus(request, wire::kInstallFailed, kProductVersionConflict);
+    return Outcome::kContinue;  // the next pass reads the final status and finishes
+  }
+  const DWORD network_type = client_api.NetworkType();
+  const bool connected = client_api.IsConnected();
+  const bool even_disconnected = request.message.HasFlag(wire::flags::kDownloadWhenDisconnected);
+  if ((!connected && !even_disconnected) || !IsNetworkAllowed(request.message.flags(), network_type)) {
+    return Outcome::kRequeue;  // status and due tick unchanged: tried again at the next wake
+  }
+  if (request.dry_run) {
+    SetStatus(request, wire::kDownloading);
+    SetStatus(request, wire::kDownloaded);
+    return Outcome::kContinue;
+  }
+
+  (void)client_api.SetTriggerCondition(even_disconnected);
+  if (!ports_.pause->Sleep(kDownloadPauseMs)) {
+    // Stopping: the request keeps its status for the next start, and the client is not left
+    // believing that a download is going on.
+    if (even_disconnected) (void)client_api.SetTriggerCondition(false);
+    return Outcome::kStopped;
+  }
+  SetStatus(request, wire::kDownloading);
+  store::RequestRecord& record = *request.record;
+  const DWORD result = ports_.downloader->DownloadPackage(request.name.c_str(), request.url.c_str(), record.target_path);
+  Outcome outcome = Outcome::kRequeue;
+  if (result == ERROR_SUCCESS) {
+    // The whole buffer, as the path is read back at verification and at start-up. A failed
+    // write only costs the package's removal after a restart.
+    (void)store::SetTargetPath(objects_, request.message.request_name_field(), request.instance, record.target_path,
+                               store::kTargetPathBytes);
+    SetStatus(request, wire::kDownloaded);
+    outcome = Outcome::kContinue;
+  } else if (result == ERROR_FILE_NOT_FOUND) {
+    SetStatus(request, wire::kDownloadFailed, result);
+    outcome = Outcome::kFinish;
+  } else {
+    SetStatus(request, wire::kDownloadRetry, result);
+    ScheduleWake(record, step_tick + kDownloadRetryDelayMs);
+  }
+  if (even_disconnected) (void)client_api.SetTriggerCondition(false);
+  return outcome;
+}
+
+// Not built yet: a request waiting for approval stays in the list until the next wake.
+QueueWorker::Outcome QueueWorker::ApprovalStage(Request&, const InstallWindow&) { return Outcome::kRequeue; }
+
+// Not built yet: a request ready to install stays in the list until the next wake.
+QueueWorker::Outcome QueueWorker::InstallationStage(Request&, const InstallWindow&) { return Outcome::kRequeue; }
+
+void QueueWorker::SetStatus(const Request& request, std::uint32_t status, std::uint32_t detail) {
+  // A failed write is not retried here: the next pass reads what the key holds.
+  (void)store::SetRequestStatus(objects_, request.record->message(), status, detail, false);
+}
+
+void QueueWorker::ScheduleWake(store::RequestRecord& record, std::uint64_t due_tick) {
+  record.due_tick = due_tick;
+  record.timer_due = 0;  // ArmRequestTimers takes the moment from the due tick
+  record.timer_armed = false;
+}
+
+void QueueWorker::Requeue(store::RequestRecordPtr record) {
+  MutexGuard queue(objects_.queue_mutex.get());
+  // When the mutex cannot be taken the record is dropped from memory; its key keeps its status.
+  if (queue.acquired()) objects_.requests.PushBack(std::move(record));
+}
+
+void QueueWorker::Finish(Request& request) {
+  if (!request.dry_run && objects_.package_files != nullptr) {
+    // After an installation the log and the package directory go too.
+    objects_.package_files->RemovePackageFiles(request.record->target_path, request.installed);
+  }
+  request.record.reset();  // cancels and closes its request timer
+}
 
 DWORD WINAPI QueueWorkerThread(LPVOID argument) {
   const auto* args = static_cast<const QueueWorkerArgs*>(argument);
@@ -9,9 +256,6 @@ DWORD WINAPI QueueWorkerThread(LPVOID argument) {
     const DWORD wait = ::WaitForMultipleObjectsEx(2, wake, FALSE, INFINITE, TRUE);
     if (wait == WAIT_OBJECT_0 + 1 || wait == WAIT_FAILED) return 0;
     if (::WaitForSingleObject(args->stop_event, 0) == WAIT_OBJECT_0) return 0;
-    // Not built yet: taking the due records from the request list and advancing each
-    // through its stages. Until then a wake-up (update event or completion routine) only
-    // loops back to the wait.
   }
 }
 

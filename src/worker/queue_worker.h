@@ -1,18 +1,95 @@
 #pragma once
+// The queue worker: the one thread that moves Update Requests forward. It sleeps on {update
+// event, stop event}; on each wake it takes the records whose due tick has come out of the
+// request list and evaluates each: its stored status decides the stage, and each stage ends by
+// writing the next status (the next pass goes on from there), by putting the record back into
+// the list, or by finishing it. Everything it asks of the world comes through its ports
+// (worker_ports.h), so tests drive one wake at a time on fakes.
 #include <windows.h>
 
+#include <cstdint>
+
+#include "common/wide.h"
 #include "store/process_objects.h"
+#include "store/request_record.h"
+#include "wire/message.h"
+#include "worker/worker_ports.h"
 
 namespace qfu::worker {
 
+// The pause before every download attempt.
+inline constexpr DWORD kDownloadPauseMs = 10000;
+// A failed download (other than file-not-found) is tried again this long after its pass.
+inline constexpr std::uint64_t kDownloadRetryDelayMs = 600000;
+// Detail of InstallFailed when the package's version conflicts with the installed one
+// (the Windows Installer's ERROR_PRODUCT_VERSION).
+inline constexpr std::uint32_t kProductVersionConflict = 1638;
+
+// Where a request stands against its daily install window at one evaluation.
+struct InstallWindow {
+  bool in_window = true;
+  std::uint64_t window_end_tick = 0;  // GetTickCount64 ms at which the window closes; 0: none
+  std::uint64_t next_start_tick = 0;  // outside the window: when the next one opens
+  std::uint64_t next_start_utc = 0;   // the same moment as a UTC FILETIME
+};
+
+// Stand-in until install windows are scheduled: every request is inside a window that never
+// closes.
+[[nodiscard]] InstallWindow EvaluateInstallWindowAlwaysOpen(const wire::RequestMessage& message) noexcept;
+
+class QueueWorker {
+ public:
+  // stop_event: manual-reset, set by the control handler; Run's wait ends on it, while the
+  // checks inside a wake ask ports.pause. The objects, the event and every port must outlive
+  // the worker.
+  QueueWorker(ProcessObjects& objects, HANDLE stop_event, const WorkerPorts& ports) noexcept;
+
+  // The thread's loop: arms the request timers of listed records, waits alertably on {update
+  // event, stop event} (so that the timers' completion routines run here), and runs one wake
+  // per update. Returns 0 once the stop is seen, or the Win32 error of a failed wait.
+  [[nodiscard]] DWORD Run();
+
+  // One wake: takes every listed record whose due tick has come, in list order, and evaluates
+  // each until it is requeued or finished. Returns false when the stop was seen: the record at
+  // hand and those after it are then dropped from memory as they are (their request keys keep
+  // their status for the next start).
+  [[nodiscard]] bool RunOnce();
+
+  // Under the queue mutex, arms the request timer of every listed record that is not due yet
+  // and has no timer armed for a moment to come: at the record's timer moment, or, when it has
+  // none or it has passed, at the moment its due tick comes. The timers' completion routine
+  // sets the update event on the thread that armed them: call it from the worker's thread.
+  void ArmRequestTimers();
+
+ private:
+  enum class Outcome { kContinue, kRequeue, kFinish, kStopped };
+  struct Request;
+
+  [[nodiscard]] Outcome Evaluate(Request& request);
+  [[nodiscard]] Outcome Pass(Request& request);
+  [[nodiscard]] Outcome DownloadStage(Request& request, std::uint64_t step_tick);
+  [[nodiscard]] Outcome ApprovalStage(Request& request, const InstallWindow& window);
+  [[nodiscard]] Outcome InstallationStage(Request& request, const InstallWindow& window);
+  void SetStatus(const Request& request, std::uint32_t status, std::uint32_t detail = 0);
+  // Makes the record due at due_tick; ArmRequestTimers arms its timer for that moment.
+  void ScheduleWake(store::RequestRecord& record, std::uint64_t due_tick);
+  void Requeue(store::RequestRecordPtr record);
+  void Finish(Request& request);
+
+  ProcessObjects& objects_;
+  HANDLE stop_event_;
+  WorkerPorts ports_;
+};
+
+// The argument of the worker's thread entry (ProductionQueueWorkerThread in
+// worker/production_ports.h); it must outlive the thread.
 struct QueueWorkerArgs {
   ProcessObjects* objects = nullptr;
   HANDLE stop_event = nullptr;  // manual-reset; set by the control handler
 };
 
-// Thread entry of the queue worker (argument: QueueWorkerArgs*, which must outlive the
-// thread). Sleeps, alertably so that request-timer completion routines run here, on
-// {update event, stop event}; returns 0 when the stop event is set.
+// Temporary: the stand-in the service host starts until it starts ProductionQueueWorkerThread
+// instead. It waits for the stop event and advances nothing.
 DWORD WINAPI QueueWorkerThread(LPVOID args);
 
 }  // namespace qfu::worker

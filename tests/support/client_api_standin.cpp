@@ -97,6 +97,7 @@ DWORD ClientApiStandIn::TriggerCalls() const {
 
 DWORD FakeClientApi::SetTriggerCondition(bool downloading) {
   ++(downloading ? trigger_true_calls : trigger_false_calls);
+  trigger = downloading;
   return trigger_result;
 }
 

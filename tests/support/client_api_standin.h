@@ -55,6 +55,7 @@ class FakeClientApi final : public worker::ClientApi {
   bool connected = false;
   std::wstring version;  // empty: no version reported
   DWORD trigger_result = 0;
+  bool trigger = false;  // the condition as last set
   int trigger_true_calls = 0;
   int trigger_false_calls = 0;
 

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "common/clock.h"
+#include "common/system_clock.h"
 
 namespace qfu::test {
 
@@ -39,6 +40,30 @@ class FakeClock final : public Clock {
     SYSTEMTIME time = {};
     ::FileTimeToSystemTime(&file_time, &time);
     return FromSystemTime(time);
+  }
+};
+
+// The system's tick count and UTC time with a time zone of the test's choosing (local = UTC +
+// utc_offset), so that a start time, which has whole minutes only, can lie seconds ahead.
+class ZonedSystemClock final : public Clock {
+ public:
+  std::int64_t utc_offset = 0;
+
+  std::uint64_t TickCount() override { return SystemClockInstance().TickCount(); }
+  std::uint64_t UtcNow() override { return SystemClockInstance().UtcNow(); }
+  LocalDateTime LocalNow() override { return SystemClockInstance().LocalNow(); }
+  std::optional<std::uint64_t> LocalToUtc(const LocalDateTime& local) override {
+    FILETIME file_time = {};
+    const SYSTEMTIME time = ToSystemTime(local);
+    if (!::SystemTimeToFileTime(&time, &file_time)) return std::nullopt;
+    return FileTimeValue(file_time) - utc_offset;
+  }
+  std::uint32_t NextRandom() override { return SystemClockInstance().NextRandom(); }
+
+  // Sets the zone so that local lies milliseconds after the current UTC time.
+  void PutAhead(const LocalDateTime& local, std::uint64_t milliseconds) {
+    utc_offset = 0;
+    utc_offset = static_cast<std::int64_t>(*LocalToUtc(local) - (UtcNow() + milliseconds * 10000));
   }
 };
 

@@ -12,6 +12,7 @@
 #include "store/enqueue.h"
 #include "store/request_time.h"
 #include "store/user_agent.h"
+#include "support/fake_worker_ports.h"
 #include "support/status_listener.h"
 #include "support/test_messages.h"
 #include "support/test_store.h"
@@ -161,6 +162,27 @@ TEST(CancelRequest, RemovesAWaitingRecordMarksAHeldOneAndRefusesFinalOnes) {
   EXPECT_EQ(CancelRequest(objects, SubmitMessage("Unknown").span(), record), wire::result::kCannotCancel);
   EXPECT_FALSE(store.TakeUpdateEvent());
   EXPECT_TRUE(store.MutexesAreFree());
+}
+
+// A request recovered at start and not downloaded again knows its package only from
+// "TargetPath"; a dry-run request's package is never touched.
+TEST(CancelRequest, RemovesTheStoredPackageOfAWaitingRecordUnlessDryRun) {
+  const wchar_t* stored_path = L"C:\\ProgramData\\QFUpdate\\Recovered\\p.msi";
+  for (const bool dry_run : {false, true}) {
+    SCOPED_TRACE(dry_run);
+    test::TestStore store(L"CancelRecovered");
+    test::PackageRemovalRecorder removals;
+    store.objects().package_files = &removals;
+    auto message = SubmitMessage("Recovered");
+    if (dry_run) message.Instance(3);
+    ASSERT_NE(store.EnqueueAlone(message), nullptr);
+    ASSERT_EQ(SetTargetPath(store.objects(), NameField(message), dry_run ? 3 : 0, stored_path, kTargetPathBytes), 0u);
+    test::ReplyBuffer reply;
+    ASSERT_EQ(CancelRequest(store.objects(), message.span(), reply.record()), wire::result::kDone);
+    EXPECT_EQ(reply.record().update_status(), wire::kCancelled);
+    const std::vector<test::PackageRemovalRecorder::Removal> expected = {{stored_path, false}};
+    EXPECT_EQ(removals.removals, dry_run ? decltype(expected){} : expected);
+  }
 }
 
 TEST(FindPostponedRequests, QueryFindsAndInstallNowReleasesEveryPostponedRecord) {

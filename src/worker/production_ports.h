@@ -1,0 +1,54 @@
+#pragma once
+// The worker's production ports: the pause on the service's stop event, the package layer's
+// downloader and installer runner, and the thread entry that wires them with the client API
+// library and the process's clock.
+#include <windows.h>
+
+#include <span>
+
+#include "store/process_objects.h"
+#include "worker/queue_worker.h"
+#include "worker/worker_ports.h"
+
+namespace qfu::worker {
+
+// Waits on the service's stop event, alertably, so that request-timer completion routines run
+// during a pause.
+class SystemPause final : public Pause {
+ public:
+  // stop_event: manual-reset; must outlive the object.
+  explicit SystemPause(HANDLE stop_event) noexcept : stop_event_(stop_event) {}
+
+  [[nodiscard]] bool Sleep(DWORD milliseconds) override;
+  [[nodiscard]] bool StopRequested() override;
+
+ private:
+  HANDLE stop_event_;
+};
+
+// package::DownloadPackage with the process-wide objects (user agent, proxy choice, working
+// directory).
+class PackageDownloader final : public Downloader {
+ public:
+  explicit PackageDownloader(ProcessObjects& objects) noexcept : objects_(objects) {}
+
+  [[nodiscard]] DWORD DownloadPackage(const wchar_t* request_name, const wchar_t* url,
+                                      std::span<wchar_t> target_path) override;
+
+ private:
+  ProcessObjects& objects_;
+};
+
+// package::RunInstaller.
+class PackageInstaller final : public Installer {
+ public:
+  [[nodiscard]] DWORD RunInstaller(const wchar_t* package_path, const wchar_t* arguments) override;
+};
+
+// Thread entry of the queue worker (argument: QueueWorkerArgs*, which must outlive the
+// thread): runs QueueWorker::Run with the client API library, SystemPause on the stop event,
+// the package layer's downloader and installer runner, and the objects' clock. Returns 0 when
+// the stop event is set.
+DWORD WINAPI ProductionQueueWorkerThread(LPVOID args);
+
+}  // namespace qfu::worker

@@ -1,0 +1,61 @@
+#pragma once
+// The queue worker on fakes: a test store whose status changes and package removals are
+// recorded, fakes for every worker port, and helpers that put requests in the state a test
+// needs. One wake is worker().RunOnce(); RunThread runs the real loop on a thread of its own.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/handle.h"
+#include "support/client_api_standin.h"
+#include "support/fake_worker_ports.h"
+#include "support/test_store.h"
+#include "wire/message_writer.h"
+#include "worker/queue_worker.h"
+
+namespace qfu::test {
+
+class WorkerBench {
+ public:
+  // name: unique per test. clock: what the worker and the store read the time from (null: the
+  // store's fake clock). The client is connected on network type 1 and reports no version.
+  explicit WorkerBench(const std::wstring& name, Clock* clock = nullptr);
+  WorkerBench(const WorkerBench&) = delete;
+  WorkerBench& operator=(const WorkerBench&) = delete;
+  ~WorkerBench();  // stops a running thread
+
+  TestStore store;
+  FakeClientApi client_api;
+  FakeDownloader downloader;
+  FakeInstaller installer;
+  FakePause pause;
+  StatusRecorder statuses;
+  PackageRemovalRecorder removals;
+  UniqueHandle stop_event;  // manual-reset, for the thread's wait
+
+  [[nodiscard]] worker::QueueWorker& worker() { return *worker_; }
+  [[nodiscard]] ProcessObjects& objects() { return store.objects(); }
+
+  // Submits the request as a client would (enqueued as new) and returns its record, the only
+  // one in the list, with nothing reported yet.
+  store::RequestRecord* Submit(const wire::MessageWriter& message);
+  // Writes the request's stored status (as a stage would) and forgets the report of it.
+  void Store(const wire::MessageWriter& message, std::uint32_t status);
+  // The stored UpdateStatus and SystemErrorCode of a request key (0xDEAD when absent).
+  [[nodiscard]] std::uint32_t StoredStatus(const std::wstring& key) const;
+  [[nodiscard]] std::uint32_t StoredDetail(const std::wstring& key) const;
+
+  // Runs worker().Run() on a thread of its own.
+  void RunThread();
+  // Sets the stop event and waits at most timeout_ms for the thread; true when it returned 0.
+  [[nodiscard]] bool StopThread(DWORD timeout_ms);
+
+ private:
+  std::unique_ptr<worker::QueueWorker> worker_;
+  UniqueHandle thread_;
+};
+
+}  // namespace qfu::test
