@@ -1,31 +1,27 @@
 #include "package/downloader.h"
 
 #include <gtest/gtest.h>
-#include <knownfolders.h>
-#include <shlobj.h>
 #include <strsafe.h>
 #include <winhttp.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 
 #include "common/utf.h"
 #include "support/http_server.h"
-#include "support/run_together.h"
+#include "support/test_downloads.h"
 
 namespace qfu::package {
 namespace {
 
+using test::FileBytes;
 using test::HttpScheme;
+using test::SameFile;
 using test::TestHttpServer;
+using Downloads = test::TestDownloads;
 
-constexpr DWORD kDownloadTimeoutMs = 30000;
-constexpr std::size_t kTargetPathUnits = 261;  // what the worker passes
-constexpr std::size_t kPackageSize = 300000;   // several chunks; "cut" sends half of them
+constexpr std::size_t kPackageSize = 300000;  // several chunks; "cut" sends half of them
 
 // The package: bytes that differ from any prefix or tail of a partial file written by hand.
 std::string PackageBytes() {
@@ -37,78 +33,6 @@ std::string PackageBytes() {
   }
   return bytes;
 }
-
-std::wstring ProgramData() {
-  PWSTR folder = nullptr;
-  std::wstring path;
-  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &folder))) path = folder;
-  ::CoTaskMemFree(folder);
-  return path;
-}
-
-std::optional<std::string> FileBytes(const std::wstring& path) {
-  std::ifstream file(std::filesystem::path(path), std::ios::binary);
-  if (!file) return std::nullopt;
-  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-// Compares file contents by size and first difference (a package is too long to print).
-testing::AssertionResult SameFile(const std::optional<std::string>& actual,
-                                  const std::optional<std::string>& expected) {
-  if (actual == expected) return testing::AssertionSuccess();
-  if (!actual || !expected) return testing::AssertionFailure() << (actual ? "a file where none belongs" : "no file");
-  const auto [differs, ignored] = std::mismatch(actual->begin(), actual->end(), expected->begin(), expected->end());
-  return testing::AssertionFailure() << actual->size() << " bytes instead of " << expected->size()
-                                     << ", first difference at offset " << (differs - actual->begin());
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-  std::ofstream(std::filesystem::path(path), std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// One request name's package directory, empty when the test starts and gone when it ends, and
-// the process-wide objects the downloader reads (an unnamed user-agent mutex of its own).
-class Downloads {
- public:
-  explicit Downloads(const std::wstring& request_name)
-      : request_name_(request_name), directory_(ProgramData() + L"\\Quillfern\\" + request_name + L"\\") {
-    objects.user_agent_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
-    Clear();
-  }
-  ~Downloads() { Clear(); }
-
-  // The package path a file name gets.
-  [[nodiscard]] std::wstring Path(const std::wstring& file_name) const { return directory_ + file_name; }
-  [[nodiscard]] bool DirectoryExists() const { return std::filesystem::exists(directory_); }
-  void Clear() const {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
-  }
-  // Creates the package directory holding file_name with bytes, a partial file.
-  void Leave(const std::wstring& file_name, const std::string& bytes) const {
-    std::filesystem::create_directories(directory_);
-    WriteBytes(Path(file_name), bytes);
-  }
-
-  // Downloads url, waiting at most kDownloadTimeoutMs; the reported path lands in target_path.
-  DWORD Download(const std::wstring& url) {
-    DWORD result = 0xDEADBEEF;
-    target_path.assign(kTargetPathUnits, L'?');
-    const bool returned = test::RunTogether(
-        1, [&](std::size_t) { result = DownloadPackage(objects, request_name_.c_str(), url.c_str(), target_path); },
-        kDownloadTimeoutMs);
-    EXPECT_TRUE(returned) << "the download did not return within " << kDownloadTimeoutMs << " ms";
-    return result;
-  }
-  [[nodiscard]] std::wstring Reported() const { return target_path.data(); }
-
-  ProcessObjects objects;
-  std::wstring target_path;
-
- private:
-  std::wstring request_name_;
-  std::wstring directory_;
-};
 
 std::string Narrow(const std::wstring& text) { return WideToUtf8(text); }
 
@@ -233,7 +157,7 @@ TEST(DownloadPackage, RefusesUrlsThatNameNoPlainPackageFile) {
 
   // A path that would be cut in target_path is no path to report: nothing is downloaded.
   Downloads downloads(L"DownloadRefused");
-  const std::wstring long_name(kTargetPathUnits - downloads.Path(L"").size(), L'n');
+  const std::wstring long_name(Downloads::kTargetPathUnits - downloads.Path(L"").size(), L'n');
   EXPECT_EQ(downloads.Download(server.Url(L"/" + long_name)), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
   EXPECT_EQ(downloads.Reported(), L"");
   EXPECT_FALSE(std::filesystem::exists(downloads.Path(long_name)));
