@@ -1,14 +1,15 @@
 #include "service/service_host.h"
 
 #include "common/system_clock.h"
-#include "ipc/status_notification.h"
-#include "package/package_files.h"
 #include "ipc/pipe_server.h"
+#include "ipc/status_notification.h"
 #include "locale/resource_module.h"
+#include "package/package_files.h"
 #include "service/event_log.h"
 #include "service/service_install.h"
-#include "worker/recovery.h"
 #include "store/user_agent.h"
+#include "worker/production_ports.h"
+#include "worker/recovery.h"
 
 namespace qfu::service {
 namespace {
@@ -157,7 +158,7 @@ ipc::FailedCall RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerA
   }
 
   worker_args.objects = &objects;
-  worker_thread.reset(::CreateThread(nullptr, 0, worker::QueueWorkerThread, &worker_args, 0, nullptr));
+  worker_thread.reset(::CreateThread(nullptr, 0, worker::ProductionQueueWorkerThread, &worker_args, 0, nullptr));
   if (!worker_thread) return {::GetLastError(), L"CreateThread"};
   if (const ipc::FailedCall failure = ipc::StartPipeListener(std::move(request_pipe)); failure.failed()) {
     return failure;

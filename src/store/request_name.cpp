@@ -58,23 +58,6 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept {
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiUpper(x) == AsciiUpper(y); });
 }
 
-// True when the name, or its part before the first dot, names a device: Windows opens the
-// device instead of a folder of that name, with or without an extension.
-bool IsDeviceName(std::string_view name) noexcept {
-  std::string_view stem = name.substr(0, name.find('.'));
-  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
-  for (const std::string_view device : {"CON", "PRN", "AUX", "NUL"}) {
-    if (EqualsIgnoringAsciiCase(stem, device)) return true;
-  }
-  if (stem.size() < 4) return false;
-  const std::string_view prefix = stem.substr(0, 3);
-  if (!EqualsIgnoringAsciiCase(prefix, "COM") && !EqualsIgnoringAsciiCase(prefix, "LPT")) return false;
-  const std::string_view digit = stem.substr(3);
-  // COM1-COM9 and LPT1-LPT9, and the superscript digits 1-3 that Windows counts too.
-  if (digit.size() == 1) return digit[0] >= '1' && digit[0] <= '9';
-  return digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";
-}
-
 bool HasForbiddenCharacter(std::string_view name) noexcept {
   return std::any_of(name.begin(), name.end(), [](char c) {
     const auto byte = static_cast<unsigned char>(c);
@@ -89,6 +72,21 @@ bool SurvivesKeyName(std::string_view name) {
 }
 
 }  // namespace
+
+bool IsDeviceName(std::string_view name) noexcept {
+  std::string_view stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  for (const std::string_view device : {"CON", "PRN", "AUX", "NUL"}) {
+    if (EqualsIgnoringAsciiCase(stem, device)) return true;
+  }
+  if (stem.size() < 4) return false;
+  const std::string_view prefix = stem.substr(0, 3);
+  if (!EqualsIgnoringAsciiCase(prefix, "COM") && !EqualsIgnoringAsciiCase(prefix, "LPT")) return false;
+  const std::string_view digit = stem.substr(3);
+  // COM1-COM9 and LPT1-LPT9, and the superscript digits 1-3 that Windows counts too.
+  if (digit.size() == 1) return digit[0] >= '1' && digit[0] <= '9';
+  return digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";
+}
 
 bool IsAcceptableRequestName(wire::Bytes request_name_field) noexcept {
   if (request_name_field.size() != wire::kRequestNameSize) return false;

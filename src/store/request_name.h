@@ -2,6 +2,8 @@
 // The names a submitted request may carry. A name keys the request in the registry and names
 // its package directory under ProgramData, so it must survive the trip through a key name and
 // be a plain, harmless folder name.
+#include <string_view>
+
 #include "wire/message.h"
 
 namespace qfu::store {
@@ -14,5 +16,10 @@ namespace qfu::store {
 // - not a device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any letter case, with or
 //   without an extension).
 [[nodiscard]] bool IsAcceptableRequestName(wire::Bytes request_name_field) noexcept;
+
+// True when the UTF-8 name, or its part before the first dot (trailing spaces dropped), is a
+// device name: CON, PRN, AUX, NUL, COM1-COM9 or LPT1-LPT9 (with the superscript digits 1-3),
+// in any letter case. Windows opens the device instead of a file or folder of that name.
+[[nodiscard]] bool IsDeviceName(std::string_view name) noexcept;
 
 }  // namespace qfu::store

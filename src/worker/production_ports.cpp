@@ -1,15 +1,8 @@
 #include "worker/production_ports.h"
 
-#include "worker/client_api.h"
-
+#include "package/downloader.h"
 #include "package/installer.h"
-
-// TEMPORARY, until the downloader lands beside this worker: its declaration, repeated here so
-// that the adapter below compiles. Nothing in the build links this adapter before then.
-namespace qfu::package {
-[[nodiscard]] DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* request_name, const wchar_t* url,
-                                    std::span<wchar_t> target_path);
-}  // namespace qfu::package
+#include "worker/client_api.h"
 
 namespace qfu::worker {
 

@@ -249,14 +249,4 @@ void QueueWorker::Finish(Request& request) {
   request.record.reset();  // cancels and closes its request timer
 }
 
-DWORD WINAPI QueueWorkerThread(LPVOID argument) {
-  const auto* args = static_cast<const QueueWorkerArgs*>(argument);
-  const HANDLE wake[2] = {args->objects->update_event.get(), args->stop_event};
-  for (;;) {
-    const DWORD wait = ::WaitForMultipleObjectsEx(2, wake, FALSE, INFINITE, TRUE);
-    if (wait == WAIT_OBJECT_0 + 1 || wait == WAIT_FAILED) return 0;
-    if (::WaitForSingleObject(args->stop_event, 0) == WAIT_OBJECT_0) return 0;
-  }
-}
-
 }  // namespace qfu::worker

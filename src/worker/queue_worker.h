@@ -88,8 +88,4 @@ struct QueueWorkerArgs {
   HANDLE stop_event = nullptr;  // manual-reset; set by the control handler
 };
 
-// Temporary: the stand-in the service host starts until it starts ProductionQueueWorkerThread
-// instead. It waits for the stop event and advances nothing.
-DWORD WINAPI QueueWorkerThread(LPVOID args);
-
 }  // namespace qfu::worker

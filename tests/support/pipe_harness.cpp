@@ -28,6 +28,18 @@ wire::MessageWriter Query(std::string_view name, std::uint32_t type) {
   message.Name(name);
   return message;
 }
+std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name, std::uint32_t status,
+                            DWORD timeout_ms) {
+  constexpr DWORD kQueryEveryMs = 20;
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  std::uint32_t last = StatusOf(SendOnce(pipe_name, Query(name).span()));
+  while (last != status && ::GetTickCount64() < deadline) {
+    ::Sleep(kQueryEveryMs);
+    last = StatusOf(SendOnce(pipe_name, Query(name).span()));
+  }
+  return last;
+}
+
 wire::MessageWriter Enumerate(std::uint32_t index) {
   wire::MessageWriter message(wire::kEnumerateRequests);
   message.Flags(index);

@@ -33,6 +33,10 @@ using Reply = std::vector<std::uint8_t>;
 [[nodiscard]] wire::MessageWriter Enumerate(std::uint32_t index);
 [[nodiscard]] wire::MessageWriter Cancel(std::string_view name);
 // A query padded with one more item to exactly size bytes.
+// Queries the request on the pipe until it reads status or timeout_ms have passed; returns
+// the last status read.
+[[nodiscard]] std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name, std::uint32_t status,
+                                          DWORD timeout_ms);
 [[nodiscard]] wire::MessageWriter PaddedQuery(std::string_view name, std::size_t size);
 
 // A client that writes without waiting for the service to read: a message longer than the

@@ -144,6 +144,8 @@ void RemoveTree(const std::wstring& path) {
     // rm -rf removes links as themselves, dangling ones too, which Win32 calls under Wine
     // cannot do.
     const std::string unix_path = UnixPath(path);
+    // Wine names no Unix path for a path whose folders do not exist: nothing to remove.
+    if (unix_path.empty() && ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
     ASSERT_FALSE(unix_path.empty());
     ASSERT_TRUE(RunUnixProgram({"/bin/rm", "-rf", unix_path}));
     return;

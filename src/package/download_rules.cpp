@@ -1,0 +1,58 @@
+#include "package/download_rules.h"
+
+#include <algorithm>
+#include <array>
+
+#include "common/utf.h"
+#include "store/request_name.h"
+
+namespace qfu::package {
+namespace {
+
+constexpr WideStringView kSeparatorCharacters = QFU_WIDE("\\:");
+// The escapes of "/", "\" and ":" after the "%"; compared without regard to letter case.
+constexpr std::array<WideStringView, 3> kEncodedSeparators = {QFU_WIDE("2F"), QFU_WIDE("5C"), QFU_WIDE("3A")};
+
+WideChar AsciiUpper(WideChar c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<WideChar>(c - 'a' + 'A') : c; }
+
+bool HoldsEncodedSeparator(WideStringView name) noexcept {
+  for (std::size_t percent = name.find('%'); percent != WideStringView::npos; percent = name.find('%', percent + 1)) {
+    const WideStringView escape = name.substr(percent + 1, 2);
+    if (escape.size() < 2) return false;
+    const WideChar upper[2] = {AsciiUpper(escape[0]), AsciiUpper(escape[1])};
+    if (std::find(kEncodedSeparators.begin(), kEncodedSeparators.end(), WideStringView(upper, 2)) !=
+        kEncodedSeparators.end()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<WideStringView> PackageFileName(WideStringView url_path) {
+  const std::size_t slash = url_path.rfind('/');
+  const WideStringView name = slash == WideStringView::npos ? url_path : url_path.substr(slash + 1);
+  // A name ending in a dot covers "." and "..".
+  if (name.empty() || name.back() == '.' || name.back() == ' ') return std::nullopt;
+  if (name.find_first_of(kSeparatorCharacters) != WideStringView::npos) return std::nullopt;
+  if (HoldsEncodedSeparator(name)) return std::nullopt;
+  if (store::IsDeviceName(WideToUtf8(name))) return std::nullopt;
+  return name;
+}
+
+std::optional<std::uint64_t> ParseContentLength(WideStringView value) noexcept {
+  const std::size_t first = value.find_first_not_of(' ');
+  if (first == WideStringView::npos) return std::nullopt;
+  value = value.substr(first, value.find_last_not_of(' ') - first + 1);
+  std::uint64_t length = 0;
+  for (const WideChar c : value) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (length > (UINT64_MAX - digit) / 10) return std::nullopt;
+    length = length * 10 + digit;
+  }
+  return length;
+}
+
+}  // namespace qfu::package

@@ -1,0 +1,182 @@
+#!/usr/bin/env python3
+"""A package server for the downloader's tests: HTTP or HTTPS on 127.0.0.1.
+
+    http_server.py --dir DIR [--https] [--openssl PATH] [--max-seconds N]
+
+Everything goes through the folder DIR, since a program started from a Windows process under
+Wine keeps the Wine process's own standard handles rather than the ones it was given:
+    files/           what is served, "/name" being files/name
+    rules.json       optional, read anew for every request (see below)
+    lease            the server runs while this file exists (the test deletes it to stop it)
+    port             written by the server, once it listens: the free port it took
+    failure          written instead when it cannot start: why
+    requests.jsonl   one JSON line per request, written before the answer:
+                     {"method": "GET", "target": "/a.msi?t=1", "headers": [["Host", "..."], ...]}
+    tls/             with --https: a throwaway certificate authority (ca.crt) and the server's
+                     certificate for 127.0.0.1 signed by it, made with openssl at start
+
+rules.json is an object from URL path (without the query) to a rule, so a test can change
+the answers between requests. Rules:
+    "serve"         the default: 200 with the file, 206 with its tail for "Range: bytes=N-"
+                    (N below the size), 416 when N is at or past the end, 404 when missing
+    "status:NNN"    answer NNN with a short text body (403, 404, 410, 416, 500, ...)
+    "cut"           as "serve", but close the connection after half of the body
+    "ignore-range"  200 with the whole file, whatever the request's Range says
+
+The server ends when the lease file is gone, or after --max-seconds (default 120) at the
+latest, so that a test that dies never leaves it behind for long.
+"""
+import argparse
+import http.server
+import json
+import os
+import re
+import ssl
+import subprocess
+import threading
+import time
+import traceback
+
+RANGE = re.compile(r"^bytes=(\d+)-$")
+SOCKET_TIMEOUT_SECONDS = 20
+LEASE_POLL_SECONDS = 0.2
+
+
+def make_certificates(folder, openssl_program):
+    """A CA and a server certificate for 127.0.0.1 signed by it; the keys stay in folder."""
+    os.makedirs(folder, exist_ok=True)
+    path = lambda name: os.path.join(folder, name)
+
+    def openssl(*args):
+        subprocess.run([openssl_program, *args], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "2",
+            "-subj", "/O=QFUpdate Test/CN=QFUpdate Test HTTPS CA",
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign",
+            "-keyout", path("ca.key"), "-out", path("ca.crt"))
+    openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-sha256", "-subj", "/CN=127.0.0.1",
+            "-keyout", path("server.key"), "-out", path("server.csr"))
+    with open(path("server.ext"), "w") as ext:
+        ext.write("basicConstraints=critical,CA:FALSE\n"
+                  "keyUsage=critical,digitalSignature,keyEncipherment\n"
+                  "extendedKeyUsage=serverAuth\n"
+                  "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost\n")  # Wine checks DNS names only
+    openssl("x509", "-req", "-sha256", "-days", "2", "-in", path("server.csr"), "-CA", path("ca.crt"),
+            "-CAkey", path("ca.key"), "-set_serial", "0x" + os.urandom(8).hex(),
+            "-extfile", path("server.ext"), "-out", path("server.crt"))
+    os.remove(path("ca.key"))  # nothing is signed with it again
+    return path("server.crt"), path("server.key")
+
+
+class PackageHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    timeout = SOCKET_TIMEOUT_SECONDS
+
+    def log_message(self, *args):  # the JSON log is the record; keep stderr quiet
+        pass
+
+    def do_GET(self):
+        self.record()
+        path = self.path.split("?", 1)[0].split("#", 1)[0]
+        rule = self.server.rule_for(path)
+        if rule.startswith("status:"):
+            self.answer(int(rule[len("status:"):]), b"refused by rule\n")
+            return
+        file = os.path.realpath(os.path.join(self.server.root, path.lstrip("/")))
+        try:
+            if os.path.dirname(file) != os.path.realpath(self.server.root):
+                raise OSError("not a file of the served folder")
+            with open(file, "rb") as package:
+                body = package.read()
+        except OSError:
+            self.answer(404, b"no such package\n")
+            return
+        status, extra = 200, {}
+        match = RANGE.match(self.headers.get("Range", "")) if rule != "ignore-range" else None
+        if match:
+            start = int(match.group(1))
+            if start >= len(body):
+                self.answer(416, b"", {"Content-Range": "bytes */%d" % len(body)})
+                return
+            status, extra = 206, {"Content-Range": "bytes %d-%d/%d" % (start, len(body) - 1, len(body))}
+            body = body[start:]
+        if rule == "cut":
+            self.answer(status, body, extra, send=len(body) // 2)
+        else:
+            self.answer(status, body, extra)
+
+    def record(self):
+        entry = {"method": self.command, "target": self.path, "headers": [[k, v] for k, v in self.headers.items()]}
+        with self.server.log_lock, open(self.server.log, "a", encoding="ascii") as log:
+            log.write(json.dumps(entry) + "\n")
+
+    def answer(self, status, body, extra=None, send=None):
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        for name, value in (extra or {}).items():
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(body if send is None else body[:send])
+        self.wfile.flush()
+        self.close_connection = True
+
+
+class PackageServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def __init__(self, folder):
+        super().__init__(("127.0.0.1", 0), PackageHandler)
+        self.root = os.path.join(folder, "files")
+        self.log = os.path.join(folder, "requests.jsonl")
+        self.rules = os.path.join(folder, "rules.json")
+        self.log_lock = threading.Lock()
+
+    def rule_for(self, path):
+        try:
+            with open(self.rules, encoding="utf-8") as rules:
+                return json.load(rules).get(path, "serve")
+        except (OSError, ValueError):
+            return "serve"
+
+
+def run_while_leased(lease, max_seconds):
+    deadline = time.monotonic() + max_seconds
+    while time.monotonic() < deadline and os.path.exists(lease):
+        time.sleep(LEASE_POLL_SECONDS)
+    os._exit(0)  # the handler threads are daemons; nothing is left to flush
+
+
+def write_atomically(path, text):
+    with open(path + ".tmp", "w", encoding="utf-8") as file:
+        file.write(text)
+    os.replace(path + ".tmp", path)  # the reader never sees half a file
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dir", required=True)
+    parser.add_argument("--https", action="store_true")
+    parser.add_argument("--openssl", default="openssl")
+    parser.add_argument("--max-seconds", type=float, default=120)
+    args = parser.parse_args()
+
+    try:
+        server = PackageServer(args.dir)
+        if args.https:
+            certificate, key = make_certificates(os.path.join(args.dir, "tls"), args.openssl)
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(certificate, key)
+            server.socket = context.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
+    except Exception:
+        write_atomically(os.path.join(args.dir, "failure"), traceback.format_exc())
+        raise
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    write_atomically(os.path.join(args.dir, "port"), "%d\n" % server.server_address[1])
+    run_while_leased(os.path.join(args.dir, "lease"), args.max_seconds)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,78 @@
+#include "support/test_downloads.h"
+
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "package/downloader.h"
+#include "support/run_together.h"
+
+namespace qfu::test {
+namespace {
+
+std::wstring ProgramData() {
+  PWSTR folder = nullptr;
+  std::wstring path;
+  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &folder))) path = folder;
+  ::CoTaskMemFree(folder);
+  return path;
+}
+
+}  // namespace
+
+TestDownloads::TestDownloads(const std::wstring& request_name)
+    : request_name_(request_name), directory_(ProgramData() + L"\\Quillfern\\" + request_name + L"\\") {
+  objects.user_agent_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
+  Clear();
+}
+
+TestDownloads::~TestDownloads() { Clear(); }
+
+void TestDownloads::Clear() const {
+  std::error_code ignored;
+  std::filesystem::remove_all(directory_, ignored);
+}
+
+bool TestDownloads::DirectoryExists() const {
+  std::error_code ignored;
+  return std::filesystem::exists(directory_, ignored);
+}
+
+void TestDownloads::Leave(const std::wstring& file_name, const std::string& bytes) const {
+  std::filesystem::create_directories(directory_);
+  std::ofstream(std::filesystem::path(Path(file_name)), std::ios::binary | std::ios::trunc) << bytes;
+}
+
+DWORD TestDownloads::Download(const std::wstring& url) {
+  DWORD result = 0xDEADBEEF;
+  target_path_.assign(kTargetPathUnits, L'?');
+  const bool returned = RunTogether(
+      1,
+      [&](std::size_t) {
+        result = package::DownloadPackage(objects, request_name_.c_str(), url.c_str(), target_path_);
+      },
+      kDownloadTimeoutMs);
+  EXPECT_TRUE(returned) << "the download did not return within " << kDownloadTimeoutMs << " ms";
+  return result;
+}
+
+std::optional<std::string> FileBytes(const std::wstring& path) {
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  if (!file) return std::nullopt;
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+testing::AssertionResult SameFile(const std::optional<std::string>& actual,
+                                  const std::optional<std::string>& expected) {
+  if (actual == expected) return testing::AssertionSuccess();
+  if (!actual || !expected) return testing::AssertionFailure() << (actual ? "a file where none belongs" : "no file");
+  const auto [differs, ignored] = std::mismatch(actual->begin(), actual->end(), expected->begin(), expected->end());
+  return testing::AssertionFailure() << actual->size() << " bytes instead of " << expected->size()
+                                     << ", first difference at offset " << (differs - actual->begin());
+}
+
+}  // namespace qfu::test
