@@ -1,6 +1,6 @@
-// The running service downloads what qfupdatectl submits: a package from a local server, a
-// partial package left by an earlier attempt resumed with a Range request, and a body cut in
-// the middle left for the next attempt.
+// The running service downloads what qfupdatectl submits, with the user agent set through the
+// pipe: a package from a local server, a partial package left by an earlier attempt resumed
+// with a Range request, and a body cut in the middle left for the next attempt.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -45,6 +45,7 @@ TEST_F(ServiceDownloads, DownloadsResumesAndKeepsACutPackageForTheNextAttempt) {
   server.SetRule("/cut.msi", "cut");
   const test::TestDownloads fresh(L"Fresh"), partial(L"Partial"), cut(L"Cut");
   partial.Leave(L"partial.msi", half);
+  ExpectRun(RunTool(L"user-agent QFUpdate-Test/9.1"), 0, {"result:       Done (0)"});
 
   for (const auto& [name, file] : {std::pair{L"Fresh", L"/fresh.msi"}, std::pair{L"Partial", L"/partial.msi?t=1"},
                                    std::pair{L"Cut", L"/cut.msi"}}) {
@@ -70,6 +71,7 @@ TEST_F(ServiceDownloads, DownloadsResumesAndKeepsACutPackageForTheNextAttempt) {
     EXPECT_EQ(request.Header("Range"), resumed ? std::optional("bytes=" + std::to_string(half.size()) + "-")
                                                : std::nullopt)
         << request.target;
+    EXPECT_EQ(request.Header("User-Agent"), std::optional<std::string>("QFUpdate-Test/9.1")) << request.target;
   }
   EXPECT_EQ(requests, 3);
   ExpectRun(RunTool(L"--info query Partial"), 0, {"status:       Downloaded (17)"});
