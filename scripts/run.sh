@@ -22,13 +22,33 @@ wine sc query QFUpdate </dev/null
 # The request pipe serves only programs signed by the product's publisher: the build signs a
 # copy of qfupdatectl with a throwaway test certificate (build/win64/test-certificates).
 ctl="$bin/signed/qfupdatectl.exe"
+
+# A package server on this machine for the demonstration: a folder served over HTTP while the
+# request is downloaded, stopped again before the script ends.
+served="$QFU_ROOT/.work/run-served"
+mkdir -p "$served"
+head -c 65536 /dev/urandom > "$served/demo.msi"
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+python3 -m http.server --bind 127.0.0.1 --directory "$served" "$port" </dev/null >/dev/null 2>&1 &
+server_pid=$!
+trap 'kill "$server_pid" 2>/dev/null || true' EXIT
+
 echo
 echo "== qfupdatectl submit Demo"
-wine "$ctl" submit Demo --display-name "Demo Software" --version 1.0.0.0 \
-  --url http://127.0.0.1:8080/demo.msi --deadline 1440 </dev/null || true
+wine "$ctl" submit Demo --display-name "Demo Software" \
+  --url "http://127.0.0.1:$port/demo.msi" --deadline 1440 </dev/null || true
+echo
+echo "== waiting for the download (the agent pauses 10 s before each download)"
+for _ in $(seq 1 60); do
+  if wine "$ctl" --info query Demo </dev/null 2>/dev/null | grep -q 'Downloaded (17)'; then break; fi
+  sleep 1
+done
 echo
 echo "== qfupdatectl --info query Demo"
 wine "$ctl" --info query Demo </dev/null || true
+echo
+echo "The package landed in $WINEPREFIX/drive_c/ProgramData/Quillfern/Demo:"
+ls -l "$WINEPREFIX/drive_c/ProgramData/Quillfern/Demo" || true
 
 cat <<TXT
 
