@@ -1,0 +1,48 @@
+#include "support/notify_races.h"
+
+#include <chrono>
+
+#include "support/status_listener.h"
+
+namespace qfu::test {
+
+std::wstring UniqueStatusPipeName(const std::wstring& test) {
+  return L"\\\\.\\pipe\\qfupdatetest_notify_" + test + L"_" + std::to_wstring(::GetCurrentProcessId());
+}
+
+std::uint64_t MillisecondsTaken(const std::function<void()>& work) {
+  const auto started = std::chrono::steady_clock::now();
+  work();
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
+}
+
+UniqueFile TakeOnlyInstance(const std::wstring& pipe_name, DWORD timeout_ms) {
+  constexpr DWORD kRetryMs = 20;
+  UniqueFile client;
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  while (!client && ::GetTickCount64() < deadline) {
+    client.reset(::CreateFileW(pipe_name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!client) ::Sleep(kRetryMs);
+  }
+  return client;
+}
+
+HogRace RaceInstanceHog(const std::wstring& pipe_name_base, DWORD retake_ms, DWORD hold_ms, DWORD attempts,
+                        const std::function<void(const std::wstring&)>& notify) {
+  HogRace race;
+  race.losses = 1;
+  for (DWORD attempt = 0; attempt < attempts && race.losses != 0; ++attempt) {
+    const std::wstring pipe = pipe_name_base + L"_" + std::to_wstring(attempt);
+    InstanceHog hog(pipe, retake_ms, hold_ms);
+    race.hog_served = hog.valid();
+    if (!race.hog_served) return race;
+    race.waited_ms = MillisecondsTaken([&] { notify(pipe); });
+    hog.Stop();
+    race.frees = hog.frees();
+    race.losses = hog.losses();
+  }
+  return race;
+}
+
+}  // namespace qfu::test
