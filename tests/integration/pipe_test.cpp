@@ -123,22 +123,16 @@ TEST_F(Pipes, ClientsThatLeaveLeaveNoThreadBehind) {
   constexpr DWORD kThreadsSettleMs = 5000;
   const ServiceThreads threads;
   ASSERT_TRUE(threads.valid());
-  const auto pipe = [](std::size_t client) { return client % 2 == 0 ? kRequestPipe : kInfoPipe; };
   for (const bool zero_length : {false, true}) {
     SCOPED_TRACE(zero_length ? "zero-length message" : "silent");
-    for (std::size_t i = 0; i < kClients; ++i) {
-      RawPipe leaving(pipe(i));
-      ASSERT_TRUE(leaving.valid());
-      if (zero_length) leaving.StartWrite({});
-    }
+    std::vector<std::unique_ptr<RawPipe>> leaving;
+    ASSERT_TRUE(ConnectClients(kClients, zero_length, leaving));
+    leaving.clear();
     EXPECT_LE(threads.AtMost(0, kThreadsSettleMs), threads.baseline());
   }
   {
-    std::vector<std::unique_ptr<RawPipe>> clients;
-    for (std::size_t i = 0; i < kClients; ++i) {
-      clients.push_back(std::make_unique<RawPipe>(pipe(i)));
-      ASSERT_TRUE(clients.back()->valid());
-    }
+    std::vector<std::unique_ptr<RawPipe>> idle;
+    ASSERT_TRUE(ConnectClients(kClients, false, idle));
     EXPECT_GE(threads.AtLeast(kClients, kThreadsSettleMs), threads.baseline() + kClients);
   }
   EXPECT_LE(threads.AtMost(0, kThreadsSettleMs), threads.baseline());

@@ -9,6 +9,7 @@
 #include "support/process.h"
 #include "support/service_control.h"
 #include "support/test_messages.h"
+#include "wire/pipes.h"
 
 namespace qfu::test {
 
@@ -31,6 +32,15 @@ std::size_t ServiceThreads::AtMost(std::size_t extra, DWORD timeout_ms) const {
 
 std::size_t ServiceThreads::AtLeast(std::size_t extra, DWORD timeout_ms) const {
   return WaitForThreadCount(process_id_, [&](std::size_t count) { return count >= baseline_ + extra; }, timeout_ms);
+}
+
+bool ConnectClients(std::size_t count, bool zero_length_message, std::vector<std::unique_ptr<RawPipe>>& clients) {
+  for (std::size_t i = 0; i < count; ++i) {
+    clients.push_back(std::make_unique<RawPipe>(i % 2 == 0 ? wire::kRequestPipeName : wire::kInfoPipeName));
+    if (!clients.back()->valid()) return false;
+    if (zero_length_message) clients.back()->StartWrite({});
+  }
+  return true;
 }
 
 std::vector<std::string> RunClientsInTwoPhases(int count, const std::function<std::string(int)>& first,

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,11 @@ class ServiceThreads {
   DWORD process_id_ = 0;
   std::size_t baseline_ = 0;
 };
+
+// Connects count raw clients into clients, alternately to the request pipe and the info pipe,
+// each writing a zero-length message when asked; false when one could not connect.
+[[nodiscard]] bool ConnectClients(std::size_t count, bool zero_length_message,
+                                  std::vector<std::unique_ptr<RawPipe>>& clients);
 
 // Runs count clients on threads of their own at once: each runs first(id), waits until every
 // client has, then runs second(id). Each returns an empty text or what went wrong; returns

