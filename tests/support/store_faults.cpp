@@ -1,6 +1,8 @@
 #include "support/store_faults.h"
 
+#include "store/request_time.h"
 #include "store/store_operations.h"
+#include "wire/update_status.h"
 
 namespace qfu::test {
 
@@ -14,6 +16,18 @@ RequestKeyValues RequestKeySnapshot(const TestStore& store, const std::wstring& 
     values.push_back(stored ? std::optional(std::pair(stored->type, stored->bytes)) : std::nullopt);
   }
   return values;
+}
+
+bool StoreEveryValue(TestStore& store, const wire::MessageWriter& message) {
+  ProcessObjects& objects = store.objects();
+  const wire::RequestMessage request(message.span());
+  const wire::Bytes name = request.request_name_field();
+  const std::uint32_t instance = request.instance_number();
+  const wchar_t path[store::kTargetPathCapacity] = L"C:\\ProgramData\\pkg\\stored.msi";
+  return store::SetRequestStatus(objects, message.span(), wire::kQueued, 0, true) == ERROR_SUCCESS &&
+         store::SetTargetPath(objects, name, instance, path, store::kTargetPathBytes) == ERROR_SUCCESS &&
+         store::SetCancelPending(objects, name, instance) == ERROR_SUCCESS &&
+         store::RecordRequestTime(objects, name, instance, store.clock().utc) == ERROR_SUCCESS;
 }
 
 bool RequestKeyExists(TestStore& store, const std::wstring& request_key) {

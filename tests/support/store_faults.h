@@ -12,6 +12,7 @@
 #include "common/handle.h"
 #include "store/process_objects.h"
 #include "support/test_store.h"
+#include "wire/message_writer.h"
 
 namespace qfu::test {
 
@@ -19,6 +20,11 @@ namespace qfu::test {
 // nothing when absent.
 using RequestKeyValues = std::vector<std::optional<std::pair<DWORD, std::vector<std::uint8_t>>>>;
 [[nodiscard]] RequestKeyValues RequestKeySnapshot(const TestStore& store, const std::wstring& request_key);
+
+// Stores the message as a queued request (a first write) with every further value a request
+// key can hold: a target path, a pending cancel and the request time (the store's clock).
+// True when every write succeeded.
+[[nodiscard]] bool StoreEveryValue(TestStore& store, const wire::MessageWriter& message);
 
 // True when the request key (its key name, e.g. L"Client") exists under the store's key.
 [[nodiscard]] bool RequestKeyExists(TestStore& store, const std::wstring& request_key);

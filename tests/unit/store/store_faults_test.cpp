@@ -27,11 +27,7 @@ TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
   const auto stored = test::SubmitMessage("Stored");
   const auto fresh = test::SubmitMessage("Fresh");
   const wire::Bytes name = wire::RequestMessage(stored.span()).request_name_field();
-  const wchar_t path[kTargetPathCapacity] = L"C:\\ProgramData\\pkg\\stored.msi";
-  ASSERT_EQ(SetRequestStatus(objects, stored.span(), wire::kDownloading, 0, true), 0u);
-  ASSERT_EQ(SetTargetPath(objects, name, 0, path, kTargetPathBytes), 0u);
-  ASSERT_EQ(SetCancelPending(objects, name, 0), 0u);
-  ASSERT_EQ(RecordRequestTime(objects, name, 0, store.clock().utc), 0u);
+  ASSERT_TRUE(test::StoreEveryValue(store, stored));
   const auto before = test::RequestKeySnapshot(store, L"Stored");
 
   const UniqueHandle no_synchronize = test::WithoutWaitRight(objects.registry_mutex.get());
