@@ -17,15 +17,25 @@ std::uint64_t MillisecondsTaken(const std::function<void()>& work) {
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
 }
 
-UniqueFile TakeOnlyInstance(const std::wstring& pipe_name, DWORD timeout_ms) {
+PassingClient::PassingClient(const std::wstring& pipe_name, DWORD hold_ms) {
+  constexpr DWORD kConnectWithinMs = 2000;
   constexpr DWORD kRetryMs = 20;
-  UniqueFile client;
-  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  while (!client && ::GetTickCount64() < deadline) {
-    client.reset(::CreateFileW(pipe_name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!client) ::Sleep(kRetryMs);
+  const ULONGLONG deadline = ::GetTickCount64() + kConnectWithinMs;
+  while (!client_ && ::GetTickCount64() < deadline) {
+    client_.reset(::CreateFileW(pipe_name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!client_) ::Sleep(kRetryMs);
   }
-  return client;
+  connected_ = client_.valid();
+  if (connected_) {
+    leave_ = std::thread([this, hold_ms] {
+      ::Sleep(hold_ms);
+      client_.reset();
+    });
+  }
+}
+
+PassingClient::~PassingClient() {
+  if (leave_.joinable()) leave_.join();
 }
 
 HogRace RaceInstanceHog(const std::wstring& pipe_name_base, DWORD retake_ms, DWORD hold_ms, DWORD attempts,

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "common/handle.h"
 
@@ -19,9 +20,22 @@ namespace qfu::test {
 // How many milliseconds work() took.
 [[nodiscard]] std::uint64_t MillisecondsTaken(const std::function<void()>& work);
 
-// Connects a client to the pipe's only instance as soon as it listens (trying for at most
-// timeout_ms), so that others find the pipe busy until it is closed; empty when it never could.
-[[nodiscard]] UniqueFile TakeOnlyInstance(const std::wstring& pipe_name, DWORD timeout_ms);
+// A client that takes the pipe's only instance as soon as it listens (trying for at most 2 s),
+// so that others find the pipe busy, and leaves without writing after hold_ms.
+class PassingClient {
+ public:
+  PassingClient(const std::wstring& pipe_name, DWORD hold_ms);
+  PassingClient(const PassingClient&) = delete;
+  PassingClient& operator=(const PassingClient&) = delete;
+  ~PassingClient();  // waits until it has left
+
+  [[nodiscard]] bool connected() const { return connected_; }
+
+ private:
+  UniqueFile client_;
+  bool connected_ = false;
+  std::thread leave_;
+};
 
 // The last attempt of RaceInstanceHog: how long the notification took, how often the hog's
 // instance came free meanwhile, and how often another client took it before the hog.

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "common/bytes.h"
-#include "common/handle.h"
 #include "common/utf.h"
 #include "support/notify_races.h"
 #include "support/status_listener.h"
@@ -69,17 +67,10 @@ TEST(StatusNotification, WaitsForABusyInstanceToFreeUp) {
   const std::wstring pipe = UniqueStatusPipeName(L"Busy");
   test::StatusListener listener(pipe);
   ASSERT_TRUE(listener.valid());
-  // Another client holds the only instance for a while, then leaves without writing.
-  UniqueFile blocker = test::TakeOnlyInstance(pipe, 2000);
-  ASSERT_TRUE(blocker.valid());
-  std::thread release([&blocker] {
-    ::Sleep(700);
-    blocker.reset();
-  });
-
+  test::PassingClient blocker(pipe, 700);
+  ASSERT_TRUE(blocker.connected());
   const auto waited =
       MillisecondsTaken([&] { NotifyStatus(pipe.c_str(), test::SubmitMessage("Patient").span(), 13, 0); });
-  release.join();
   EXPECT_GE(waited, 500u);
   EXPECT_LT(waited, kStatusPipeBusyWaitMs);
   const auto received = listener.WaitFor(1, 10000);

@@ -12,7 +12,6 @@ constexpr std::uint32_t kMax = 0xFFFFFFFFu;
 
 TEST(ParseVersion, ReadsLikeScanfWithMissingPartsZero) {
   const std::pair<WideStringView, VersionParts> cases[] = {
-      {QFU_WIDE("12.05.345"), {12, 5, 345, 0}},  // the client's own format: two-digit minor, no fourth part
       {QFU_WIDE(" \t1. 2.\n3"), {1, 2, 3, 0}},    // white space before a number is skipped
       {QFU_WIDE("1 .2"), {1, 0, 0, 0}},           // ... but a '.' must follow the number directly
       {QFU_WIDE("1.2a.3"), {1, 2, 0, 0}},         // a number ends at the first non-digit
