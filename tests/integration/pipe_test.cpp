@@ -1,7 +1,7 @@
 // The running service through its real pipes: framing and size refusals, the info pipe's
 // access rights and type filter, error replies, connections and their threads, many clients
 // at once. What each message type does is tested in process
-// (tests/unit/ipc/dispatcher_test.cpp), and which framings pass on PassesFramingCheck.
+// (tests/unit/ipc/dispatcher_test.cpp).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -28,21 +28,6 @@ const wchar_t* const kRequestPipe = wire::kRequestPipeName;
 const wchar_t* const kInfoPipe = wire::kInfoPipeName;
 
 class Pipes : public RunningService {};
-
-TEST_F(Pipes, RefusesMalformedMessagesOnEitherPipeAndEndsTheConnection) {
-  const Reply too_short = Resized(Query("pkg").bytes(), 100);
-  const Reply item_past_end =  // the item claims 100 bytes, 3 follow
-      Patched(Query("pkg").RawItem(wire::kPromptTextItem, "abc").bytes(), wire::kHeaderSize + 4, 100);
-  for (const wchar_t* pipe : {kRequestPipe, kInfoPipe}) {
-    for (const wire::Bytes message : {wire::Bytes(too_short.data(), 0), wire::Bytes(too_short),
-                                      wire::Bytes(item_past_end)}) {
-      SCOPED_TRACE(testing::Message() << (pipe == kInfoPipe ? "info pipe, " : "request pipe, ") << message.size());
-      AgentConnection connection(pipe);
-      ASSERT_TRUE(connection.connected()) << connection.error();
-      ExpectRefusedAndClosed(connection, connection.Send(message), wire::kFramingErrorCode);
-    }
-  }
-}
 
 // A message over the cap is refused from its size alone: the service ends the connection
 // without taking it.
@@ -73,30 +58,41 @@ TEST_F(Pipes, InfoPipeGrantsEveryoneReadAndWriteOnlyAndAdministratorsFullControl
   EXPECT_EQ(dacl, expected);
 }
 
-// After a reply with instance number 7, the info pipe refuses a message of a type it does
-// not serve, carrying out nothing of it, and a malformed one. The error reply carries its own
-// message's instance number, or 0 when the message was not read as one, and nothing else of
-// the previous reply. The types it serves are served in ServesSixteenClientsAtOnce.
-TEST_F(Pipes, InfoPipeRefusesOtherTypesWithErrorRepliesOfTheirOwn) {
+// After a reply with instance number 7, a malformed message (on either pipe) or one of a type
+// that the info pipe does not serve (on it) is refused with an error reply, which ends the
+// connection, and nothing of it is carried out. The error reply carries its own message's
+// instance number, or 0 when the message was not read as one, and nothing else of the
+// previous reply. The types the info pipe serves are served in ServesSixteenClientsAtOnce, and
+// which framings pass is tested on PassesFramingCheck.
+TEST_F(Pipes, RefusesMalformedMessagesAndOtherTypesOnTheInfoPipeWithErrorRepliesOfTheirOwn) {
   ASSERT_EQ(ResultOf(SendOnce(kRequestPipe, SubmitMessage("pkg").span())), kDone);
+  const Reply too_short = Resized(Query("second").bytes(), 100);
+  const Reply item_past_end =  // the item claims 100 bytes, 3 follow
+      Patched(Query("second").RawItem(wire::kPromptTextItem, "abc").bytes(), wire::kHeaderSize + 4, 100);
+  const Reply submit = SubmitMessage("other").Instance(9).bytes();
+  const Reply cancel = Cancel("pkg").bytes();
+  const Reply user_agent =
+      wire::MessageWriter(wire::kSetUserAgent).Instance(3).TextItem(wire::kUserAgentItem, "x").bytes();
+  const wire::Bytes zero_length(too_short.data(), 0);
+  const std::uint32_t framing = wire::kFramingErrorCode;
   const struct {
-    Reply message;
+    const wchar_t* pipe;
+    wire::Bytes message;
     std::uint32_t system_error;
     std::uint32_t instance;
-  } cases[] = {
-      {Resized(Query("second").bytes(), 100), wire::kFramingErrorCode, 0},
-      {SubmitMessage("other").Instance(9).bytes(), ERROR_ACCESS_DENIED, 9},
-      {Cancel("pkg").bytes(), ERROR_ACCESS_DENIED, 0},
-      {wire::MessageWriter(wire::kSetUserAgent).Instance(3).TextItem(wire::kUserAgentItem, "x").bytes(),
-       ERROR_ACCESS_DENIED, 3},
-  };
+  } cases[] = {{kRequestPipe, zero_length, framing, 0},      {kRequestPipe, too_short, framing, 0},
+               {kRequestPipe, item_past_end, framing, 0},    {kInfoPipe, zero_length, framing, 0},
+               {kInfoPipe, too_short, framing, 0},           {kInfoPipe, item_past_end, framing, 0},
+               {kInfoPipe, submit, ERROR_ACCESS_DENIED, 9},  {kInfoPipe, cancel, ERROR_ACCESS_DENIED, 0},
+               {kInfoPipe, user_agent, ERROR_ACCESS_DENIED, 3}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(wire::RequestMessage(c.message).type());
-    AgentConnection info(kInfoPipe);
-    ASSERT_TRUE(info.connected()) << info.error();
-    ASSERT_EQ(InstanceOf(info.Send(Query("first").Instance(7).span())), 7u);
-    const Reply reply = info.Send(c.message);
-    ExpectRefusedAndClosed(info, reply, c.system_error);
+    SCOPED_TRACE(testing::Message() << (c.pipe == kInfoPipe ? "info pipe, " : "request pipe, ") << c.message.size()
+                                    << " bytes, type " << wire::RequestMessage(c.message).type());
+    AgentConnection connection(c.pipe);
+    ASSERT_TRUE(connection.connected()) << connection.error();
+    ASSERT_EQ(InstanceOf(connection.Send(Query("first").Instance(7).span())), 7u);
+    const Reply reply = connection.Send(c.message);
+    ExpectRefusedAndClosed(connection, reply, c.system_error);
     EXPECT_EQ(InstanceOf(reply), c.instance);
     EXPECT_EQ(NameOf(reply), "");
   }

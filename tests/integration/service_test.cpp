@@ -57,12 +57,13 @@ TEST(Service, StartsRunningWithItsNamedObjectsAndStopsWithinSeconds) {
   EXPECT_EQ(service.Win32ExitCode(), static_cast<DWORD>(ERROR_SUCCESS));
 }
 
-// The name is served before the service starts: by a listening instance (seen before the
+// A pipe name is served before the service starts: by a listening instance (seen before the
 // service creates its own, also where a second instance could not be created), or by one
 // whose only instance has a client already (no instance listens, but the name then has one
-// instance more than the service's own). The start fails as Windows fails a first instance
-// of a served name.
-TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipes) {
+// instance more than the service's own). The start fails as Windows fails a first instance of
+// a served name. Or a name of its mutexes or of its event is held as an object of the other
+// kind: the creation fails with ERROR_INVALID_HANDLE, and so does the start.
+TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipesOrHoldsOneOfItsObjectNames) {
   struct Case {
     const wchar_t* pipe;
     DWORD max_instances;
@@ -82,13 +83,6 @@ TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipes) {
     ASSERT_TRUE(!c.occupied || squatter.Occupy());
     test::ExpectFailedStart(ERROR_ACCESS_DENIED);
   }
-}
-
-// Another process holds a name of the service's mutexes or of its event as an object of
-// the other kind: the creation fails with ERROR_INVALID_HANDLE, and so does the start.
-TEST(Service, FailsToStartWhileAnotherProcessHoldsOneOfItsObjectNames) {
-  ServiceControl::EnsureInstalled();
-  ASSERT_TRUE(ServiceControl().Stop());
   for (const bool event_name_taken : {false, true}) {
     SCOPED_TRACE(event_name_taken ? "a mutex under the event's name" : "an event under a mutex's name");
     const UniqueHandle squatter(event_name_taken ? ::CreateMutexW(nullptr, FALSE, kUpdateEventName)
