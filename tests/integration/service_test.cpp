@@ -8,6 +8,7 @@
 #include "store/process_objects.h"
 #include "support/pipe_harness.h"
 #include "support/process.h"
+#include "support/service_checks.h"
 #include "support/service_control.h"
 #include "wire/pipes.h"
 
@@ -16,18 +17,19 @@ namespace {
 
 using test::ServiceControl;
 
-TEST(Service, InstallsOnceInAnyLetterCaseAndRefusesASecondInstall) {
+// "install" in any letter case installs the service once; run otherwise from a console, the
+// program has no service to dispatch, prints nothing and returns 0.
+TEST(Service, InstallsOnceInAnyLetterCaseAndReturnsZeroFromAConsole) {
   ServiceControl::Uninstall();
-  const auto first = test::RunProcess(L"\"" + test::BuiltProgram(L"qfupdate.exe") + L"\" install");
-  ASSERT_TRUE(first.finished);
-  EXPECT_EQ(first.exit_code, 0u);
-  EXPECT_EQ(first.output, "Service installed successfully\r\n");
-
-  const auto second = test::RunProcess(L"\"" + test::BuiltProgram(L"qfupdate.exe") + L"\" InStAlL");
-  ASSERT_TRUE(second.finished);
-  EXPECT_EQ(second.exit_code, 0u);
-  EXPECT_EQ(second.output, "CreateService failed (1073)\r\n");
-
+  const std::pair<const wchar_t*, const char*> runs[] = {{L"install", "Service installed successfully\r\n"},
+                                                         {L"InStAlL", "CreateService failed (1073)\r\n"},
+                                                         {L"", ""}};
+  for (const auto& [arguments, output] : runs) {
+    const auto run = test::RunProcess(test::BuiltCommand(L"qfupdate.exe", arguments));
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_EQ(run.exit_code, 0u) << run.output;
+    EXPECT_EQ(run.output, output);
+  }
   ServiceControl service;
   ASSERT_TRUE(service.valid());
   EXPECT_EQ(service.StartType(), static_cast<DWORD>(SERVICE_AUTO_START));
@@ -43,11 +45,9 @@ TEST(Service, StartsRunningWithItsNamedObjectsAndStopsWithinSeconds) {
 
   for (const wchar_t* name : {L"Global\\QFUpdateQueueMutex", L"Global\\QFUpdateCancelMutex",
                               L"Global\\QFUpdateRegistryMutex", L"Global\\QFUUAMutex"}) {
-    UniqueHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, name));
-    EXPECT_TRUE(mutex.valid()) << "missing mutex";
+    EXPECT_TRUE(UniqueHandle(::OpenMutexW(SYNCHRONIZE, FALSE, name)).valid()) << name;
   }
-  UniqueHandle update_event(::OpenEventW(SYNCHRONIZE, FALSE, L"Global\\QFUpdateEvent"));
-  EXPECT_TRUE(update_event.valid());
+  EXPECT_TRUE(UniqueHandle(::OpenEventW(SYNCHRONIZE, FALSE, L"Global\\QFUpdateEvent")).valid());
 
   // Interrogate is answered and changes nothing.
   EXPECT_TRUE(service.Control(SERVICE_CONTROL_INTERROGATE));
@@ -57,25 +57,13 @@ TEST(Service, StartsRunningWithItsNamedObjectsAndStopsWithinSeconds) {
   EXPECT_EQ(service.Win32ExitCode(), static_cast<DWORD>(ERROR_SUCCESS));
 }
 
-// Starts the service, which must stop by itself with that Win32 exit code (`net start`
-// reports success whatever the start gives), and waits for its process to end.
-void ExpectFailedStart(DWORD exit_code) {
-  constexpr DWORD kStopTimeoutMs = 10000;
-  ServiceControl service;
-  ASSERT_TRUE(service.valid());
-  const bool started = service.Start();
-  EXPECT_TRUE(service.WaitForState(SERVICE_STOPPED, kStopTimeoutMs))
-      << "started " << started << ", state " << service.State();
-  EXPECT_EQ(service.Win32ExitCode(), exit_code);
-  EXPECT_TRUE(service.Stop());
-}
-
-// The name is served before the service starts: by a listening instance (seen before the
+// A pipe name is served before the service starts: by a listening instance (seen before the
 // service creates its own, also where a second instance could not be created), or by one
 // whose only instance has a client already (no instance listens, but the name then has one
-// instance more than the service's own). The start fails as Windows fails a first instance
-// of a served name.
-TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipes) {
+// instance more than the service's own). The start fails as Windows fails a first instance of
+// a served name. Or a name of its mutexes or of its event is held as an object of the other
+// kind: the creation fails with ERROR_INVALID_HANDLE, and so does the start.
+TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipesOrHoldsOneOfItsObjectNames) {
   struct Case {
     const wchar_t* pipe;
     DWORD max_instances;
@@ -93,28 +81,15 @@ TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipes) {
     test::PipeSquatter squatter(c.pipe, c.max_instances);
     ASSERT_TRUE(squatter.serving());
     ASSERT_TRUE(!c.occupied || squatter.Occupy());
-    ExpectFailedStart(ERROR_ACCESS_DENIED);
+    test::ExpectFailedStart(ERROR_ACCESS_DENIED);
   }
-}
-
-// Another process holds a name of the service's mutexes or of its event as an object of
-// the other kind: the creation fails with ERROR_INVALID_HANDLE, and so does the start.
-TEST(Service, FailsToStartWhileAnotherProcessHoldsOneOfItsObjectNames) {
-  ServiceControl::EnsureInstalled();
-  ASSERT_TRUE(ServiceControl().Stop());
   for (const bool event_name_taken : {false, true}) {
     SCOPED_TRACE(event_name_taken ? "a mutex under the event's name" : "an event under a mutex's name");
     const UniqueHandle squatter(event_name_taken ? ::CreateMutexW(nullptr, FALSE, kUpdateEventName)
                                                  : ::CreateEventW(nullptr, TRUE, FALSE, kRegistryMutexName));
     ASSERT_TRUE(squatter.valid());
-    ExpectFailedStart(ERROR_INVALID_HANDLE);
+    test::ExpectFailedStart(ERROR_INVALID_HANDLE);
   }
-}
-
-TEST(Service, RunFromAConsoleWithoutArgumentsReturnsZero) {
-  const auto run = test::RunProcess(L"\"" + test::BuiltProgram(L"qfupdate.exe") + L"\"");
-  ASSERT_TRUE(run.finished) << run.output;
-  EXPECT_EQ(run.exit_code, 0u) << run.output;
 }
 
 }  // namespace

@@ -99,6 +99,10 @@ std::wstring BuiltProgram(const wchar_t* file_name) {
   return directory + file_name;
 }
 
+std::wstring BuiltCommand(const wchar_t* file_name, const std::wstring& arguments) {
+  return L"\"" + BuiltProgram(file_name) + L"\" " + arguments;
+}
+
 std::wstring Fixture(const wchar_t* file_name) {
   std::wstring path = BuiltProgram((std::wstring(L"fixtures\\") + file_name).c_str());
   if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {

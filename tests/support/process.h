@@ -52,6 +52,8 @@ class BackgroundProcess {
 // Full path of a program built beside the running test executable (file_name may name a
 // subfolder: L"signed\\qfupdatectl.exe").
 [[nodiscard]] std::wstring BuiltProgram(const wchar_t* file_name);
+// The command line that runs that built program (quoted) with the arguments.
+[[nodiscard]] std::wstring BuiltCommand(const wchar_t* file_name, const std::wstring& arguments);
 
 // Full path of a file the build made in the fixtures folder beside the tests (tests/fixtures);
 // a missing one fails the test.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/bytes.h"
+#include "support/dispatch.h"
 #include "support/test_messages.h"
 #include "support/test_store.h"
 #include "wire/update_status.h"
@@ -17,14 +18,8 @@ namespace {
 using namespace wire;
 using test::NamedMessage;
 using test::SubmitMessage;
-
-test::ReplyBuffer Send(test::TestStore& store, const MessageWriter& message) {
-  test::ReplyBuffer reply;
-  reply.bytes.fill(0xCC);  // the dispatcher must fill every field it reports
-  Dispatch(store.objects(), message.span(), reply.bytes);
-  return reply;
-}
-std::uint32_t ResultOf(test::ReplyBuffer reply) { return reply.record().result_code(); }
+constexpr auto Send = test::Dispatched;
+constexpr auto ResultOf = test::DispatchedResult;
 
 TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
   test::TestStore store(L"DispatchResults");
@@ -41,7 +36,7 @@ TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
       {MessageWriter(kInstallPostponedNow), result::kNothingToReport},
       {NamedMessage(0, "x"), result::kBadMessage},
       {NamedMessage(8, "x"), result::kBadMessage},
-      {NamedMessage(0xFFFFFFFF, "x"), result::kBadMessage},
+      {NamedMessage(0xFFFFFFFF, "x"), result::kBadMessage},  // not a negative type
   };
   for (const auto& [message, expected] : script) {
     auto reply = Send(store, message);
@@ -69,47 +64,43 @@ TEST(Dispatcher, SubmitIsRefusedWhileActiveOrCompletedAndQueuedAgainAfterAFailur
       {kCompleted, result::kAlreadyExists}, {kDownloadRetry, result::kAlreadyExists}, {kInstallFailed, result::kDone}};
   for (const auto& [status, expected] : stored) {
     store.key().SetDword(L"UpdateStatus", status, L"App");
-    EXPECT_EQ(ResultOf(Send(store, submit)), expected) << std::hex << status;
+    EXPECT_EQ(ResultOf(store, submit), expected) << std::hex << status;
   }
   EXPECT_EQ(store.Dword(L"App", L"UpdateStatus"), kQueued);
   EXPECT_EQ(store.RequestCount(), 2u);
 }
 
-TEST(Dispatcher, QueryAnswersAsStoredWithATimeStampItem) {
+// A query and an enumeration answer as stored, with the request's time stamp item; the
+// enumeration refuses a key that no request can have, and ends after the last key.
+TEST(Dispatcher, QueryAndEnumerationAnswerAsStoredWithATimeStampItem) {
   test::TestStore store(L"DispatchQuery");
-  ASSERT_EQ(ResultOf(Send(store, SubmitMessage("App").Instance(7))), result::kDone);
-  auto found = Send(store, NamedMessage(kQueryRequest, "App").Instance(7));
-  EXPECT_EQ(found.record().result_code(), result::kDone);
-  EXPECT_EQ(found.record().update_status(), kQueued);
-  EXPECT_EQ(found.record().instance_number(), 7u);
-  const std::uint32_t item_length = ReadU32(found.bytes, kStatusRecordSize + 4);
-  EXPECT_EQ(ReadU32(found.bytes, kStatusRecordSize), kTimeStampItem);
-  EXPECT_GT(item_length, 1u);
-  EXPECT_EQ(found.record().length(), kStatusRecordSize + 8 + item_length);
-}
-
-TEST(Dispatcher, EnumerationReadsEachKeyRefusesForeignOnesAndEnds) {
-  test::TestStore store(L"DispatchEnumerate");
-  ASSERT_EQ(ResultOf(Send(store, SubmitMessage("Beta").Instance(0x1A))), result::kDone);
-  store.key().SetDword(L"Unrelated", 1, L"_foreign");  // a subkey no request can have
+  ASSERT_EQ(ResultOf(store, SubmitMessage("Beta").Instance(0x1A)), result::kDone);
+  store.key().SetDword(L"Unrelated", 1, L"_foreign");
   std::vector<std::string> seen;
-  for (std::uint32_t index = 0; index < 2; ++index) {
-    auto reply = Send(store, MessageWriter(kEnumerateRequests).Flags(index));
+  for (const auto& message : {NamedMessage(kQueryRequest, "Beta").Instance(0x1A),
+                              MessageWriter(kEnumerateRequests).Flags(0), MessageWriter(kEnumerateRequests).Flags(1)}) {
+    auto reply = Send(store, message);
     seen.push_back(std::to_string(reply.record().result_code()) + " " + std::string(reply.name()) + ":" +
                    std::to_string(reply.record().instance_number()));
+    if (reply.record().result_code() != result::kDone) continue;
+    EXPECT_EQ(reply.record().update_status(), kQueued);
+    const std::uint32_t item_length = ReadU32(reply.bytes, kStatusRecordSize + 4);
+    EXPECT_EQ(ReadU32(reply.bytes, kStatusRecordSize), kTimeStampItem);
+    EXPECT_GT(item_length, 1u);
+    EXPECT_EQ(reply.record().length(), kStatusRecordSize + 8 + item_length);
   }
   std::sort(seen.begin(), seen.end());
-  EXPECT_EQ(seen, (std::vector<std::string>{"0 Beta:26", std::to_string(result::kCannotCarryOut) + " :0"}));
-  EXPECT_EQ(ResultOf(Send(store, MessageWriter(kEnumerateRequests).Flags(2))), result::kNothingToReport);
+  EXPECT_EQ(seen, (std::vector<std::string>{"0 Beta:26", "0 Beta:26", std::to_string(result::kCannotCarryOut) + " :0"}));
+  EXPECT_EQ(ResultOf(store, MessageWriter(kEnumerateRequests).Flags(2)), result::kNothingToReport);
 }
 
 TEST(Dispatcher, CancelOfOneInstanceAndOfEveryActiveRequest) {
   test::TestStore store(L"DispatchCancel");
   for (const auto& submit : {SubmitMessage("Gone"), SubmitMessage("Two"), SubmitMessage("Two").Instance(3)}) {
-    ASSERT_EQ(ResultOf(Send(store, submit)), result::kDone);
+    ASSERT_EQ(ResultOf(store, submit), result::kDone);
   }
-  EXPECT_EQ(ResultOf(Send(store, NamedMessage(kCancelRequest, "Gone"))), result::kDone);
-  EXPECT_EQ(ResultOf(Send(store, NamedMessage(kCancelRequest, "Two").Instance(3))), result::kDone);
+  EXPECT_EQ(ResultOf(store, NamedMessage(kCancelRequest, "Gone")), result::kDone);
+  EXPECT_EQ(ResultOf(store, NamedMessage(kCancelRequest, "Two").Instance(3)), result::kDone);
   EXPECT_EQ(store.Dword(L"Two", L"UpdateStatus"), kQueued);  // another instance, still waiting
   store.objects().requests.ForEach([](store::RequestRecord& waiting) {
     EXPECT_EQ(RequestMessage(waiting.message()).instance_number(), 0u);
@@ -128,11 +119,11 @@ TEST(Dispatcher, SetUserAgentReplacesTheBufferOnlyWithATextThatFits) {
   test::TestStore store(L"DispatchUserAgent");
   const wchar_t* user_agent = store.objects().user_agent;
   const std::string longest(kUserAgentCapacity - 1, 'x');
-  EXPECT_EQ(ResultOf(Send(store, MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, longest))), result::kDone);
+  EXPECT_EQ(ResultOf(store, MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, longest)), result::kDone);
   EXPECT_EQ(std::wcslen(user_agent), kUserAgentCapacity - 1);
-  EXPECT_EQ(ResultOf(Send(store, MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, "Agent/2.0"))), result::kDone);
+  EXPECT_EQ(ResultOf(store, MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, "Agent/2.0")), result::kDone);
   const auto too_long = MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, longest + "y");
-  EXPECT_EQ(ResultOf(Send(store, too_long)), result::kBadMessage);
+  EXPECT_EQ(ResultOf(store, too_long), result::kBadMessage);
   EXPECT_STREQ(user_agent, L"Agent/2.0");
 }
 

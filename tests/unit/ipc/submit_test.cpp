@@ -4,8 +4,7 @@
 #include <array>
 #include <string>
 
-#include "common/bytes.h"
-#include "ipc/dispatcher.h"
+#include "support/dispatch.h"
 #include "support/run_together.h"
 #include "support/test_messages.h"
 #include "support/test_store.h"
@@ -28,13 +27,7 @@ TEST(Submit, SameNameFromManyClientsAtOnceIsQueuedOnce) {
     const auto message = test::SubmitMessage(name);
     std::array<std::uint32_t, kClients> results{};
     ASSERT_TRUE(test::RunTogether(
-        kClients,
-        [&](std::size_t client) {
-          std::array<std::uint8_t, kReplyCapacity> reply{};
-          Dispatch(store.objects(), message.span(), reply);
-          results[client] = ReadU32(reply, kResultCodeAt);
-        },
-        30000));
+        kClients, [&](std::size_t client) { results[client] = test::DispatchedResult(store, message); }, 30000));
     EXPECT_EQ(std::count(results.begin(), results.end(), result::kDone), 1) << name;
     EXPECT_EQ(std::count(results.begin(), results.end(), result::kAlreadyExists), kClients - 1) << name;
 

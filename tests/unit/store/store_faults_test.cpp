@@ -4,15 +4,14 @@
 
 #include <array>
 #include <functional>
-#include <optional>
 #include <utility>
-#include <vector>
 
 #include "common/bytes.h"
 #include "common/handle.h"
 #include "store/enqueue.h"
 #include "store/request_time.h"
 #include "store/store_operations.h"
+#include "support/store_faults.h"
 #include "support/test_messages.h"
 #include "support/test_store.h"
 #include "wire/update_status.h"
@@ -22,56 +21,17 @@ namespace {
 
 using Record = std::array<std::uint8_t, wire::kStatusRecordSize>;
 
-const wchar_t* const kRequestValues[] = {value::kUpdateStatus,    value::kSystemErrorCode, value::kInitialRequest,
-                                         value::kUiName,          value::kSoftwareVersion, value::kTargetPath,
-                                         value::kCancelPending,   value::kRequestTime,     value::kTimeStamp};
-
-// Every value of a request key, in the order of kRequestValues (type, then bytes; empty when absent).
-std::vector<std::optional<std::pair<DWORD, std::vector<std::uint8_t>>>> Snapshot(test::TestStore& store,
-                                                                                  const wchar_t* key) {
-  std::vector<std::optional<std::pair<DWORD, std::vector<std::uint8_t>>>> values;
-  for (const wchar_t* name : kRequestValues) {
-    const auto stored = store.Value(key, name);
-    values.push_back(stored ? std::optional(std::pair(stored->type, stored->bytes)) : std::nullopt);
-  }
-  return values;
-}
-
-// Puts a registry mutex handle that every wait refuses in place of the store's own for the
-// scope, and puts the store's own back afterwards.
-class FaultyRegistryMutex {
- public:
-  FaultyRegistryMutex(ProcessObjects& objects, HANDLE faulty) : objects_(objects) {
-    own_ = objects_.registry_mutex.release();
-    objects_.registry_mutex.reset(faulty);
-  }
-  ~FaultyRegistryMutex() {
-    (void)objects_.registry_mutex.release();  // not ours to close
-    objects_.registry_mutex.reset(own_);
-  }
-
- private:
-  ProcessObjects& objects_;
-  HANDLE own_;
-};
-
 TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
   test::TestStore store(L"FaultyRegistryMutex");
   ProcessObjects& objects = store.objects();
   const auto stored = test::SubmitMessage("Stored");
   const auto fresh = test::SubmitMessage("Fresh");
   const wire::Bytes name = wire::RequestMessage(stored.span()).request_name_field();
-  const wchar_t path[kTargetPathCapacity] = L"C:\\ProgramData\\pkg\\stored.msi";
-  ASSERT_EQ(SetRequestStatus(objects, stored.span(), wire::kDownloading, 0, true), 0u);
-  ASSERT_EQ(SetTargetPath(objects, name, 0, path, kTargetPathBytes), 0u);
-  ASSERT_EQ(SetCancelPending(objects, name, 0), 0u);
-  ASSERT_EQ(RecordRequestTime(objects, name, 0, store.clock().utc), 0u);
-  const auto before = Snapshot(store, L"Stored");
+  ASSERT_TRUE(test::StoreEveryValue(store, stored));
+  const auto before = test::RequestKeySnapshot(store, L"Stored");
 
-  // A mutex handle opened without the right to wait on it.
-  UniqueHandle no_synchronize;
-  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), objects.registry_mutex.get(), ::GetCurrentProcess(),
-                                no_synchronize.put(), MUTANT_QUERY_STATE, FALSE, 0));
+  const UniqueHandle no_synchronize = test::WithoutWaitRight(objects.registry_mutex.get());
+  ASSERT_TRUE(no_synchronize.valid());
   const struct {
     const char* what;
     HANDLE mutex;
@@ -84,7 +44,7 @@ TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
 
   for (const auto& fault : faults) {
     SCOPED_TRACE(fault.what);
-    FaultyRegistryMutex faulty(objects, fault.mutex);
+    test::FaultyRegistryMutex faulty(objects, fault.mutex);
     Record record{};
     std::uint64_t request_time = 1;
     wchar_t text[kTargetPathCapacity] = L"left over";
@@ -115,11 +75,8 @@ TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
     EXPECT_EQ(store.RequestCount(), 0u);
   }
 
-  EXPECT_EQ(Snapshot(store, L"Stored"), before);
-  UniqueHkey fresh_key;
-  EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (store.key().path() + L"\\Fresh").c_str(), 0, KEY_READ,
-                            fresh_key.put()),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(test::RequestKeySnapshot(store, L"Stored"), before);
+  EXPECT_FALSE(test::RequestKeyExists(store, L"Fresh"));
 }
 
 }  // namespace

@@ -2,34 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "common/utf.h"
+#include "support/command_lines.h"
 #include "support/test_messages.h"
 #include "wire/pipes.h"
 
 namespace qfu::ctl {
 namespace {
 
+using test::Arguments;
+using test::MessageOf;
+using test::Submit;
 using wire::MessageWriter;
 using wire::RequestMessage;
-using Arguments = std::vector<std::string>;
-
-// The message of arguments that must be accepted (empty when refused).
-std::vector<std::uint8_t> MessageOf(const Arguments& arguments) {
-  const ParseOutcome outcome = ParseCommandLine(arguments);
-  EXPECT_TRUE(outcome.command_line.has_value()) << arguments[0] << ": " << outcome.error;
-  return outcome.command_line ? outcome.command_line->message : std::vector<std::uint8_t>();
-}
-
-// "submit C --url u" and more arguments.
-Arguments Submit(std::initializer_list<std::string> more) {
-  Arguments arguments = {"submit", "C", "--url", "u"};
-  arguments.insert(arguments.end(), more);
-  return arguments;
-}
 
 TEST(SubmitOptions, PutEveryValueInItsFieldAndTheItemsInOrderAfterTheHeader) {
   const ParseOutcome outcome = ParseCommandLine(Arguments{
@@ -87,9 +75,8 @@ TEST(CommandLineOptions, RefuseMalformedValuesTextsTooLongForTheirFieldsAndWhatD
       {Submit({"--start", "2024-01-01"}), false}, {Submit({"--start", "2024-01-01 10:00x"}), false},
       {Submit({"--window", "9:00"}), false}, {Submit({"--window", "09:00-24:00"}), false},
       {Submit({"--random-delay", "60-5"}), false}, {Submit({"--random-delay", "5"}), false},
-      {Submit({"--postpone", "-1"}), false}, {Submit({"--deadline", "4294967296"}), false},
-      {Submit({"--instance", "1.5"}), false}, {Submit({"--version", "1.2.3"}), false},
-      {Submit({"--version", "1.2.3.4294967296"}), false},
+      {Submit({"--postpone", "-1"}), false}, {Submit({"--instance", "1.5"}), false},
+      {Submit({"--version", "1.2.3"}), false}, {Submit({"--version", "1.2.3.4294967296"}), false},
       // Texts are refused instead of cut; sizes count bytes of UTF-8.
       {{"submit", std::string(36, 'n'), "--url", "u"}, true}, {{"submit", std::string(37, 'n'), "--url", "u"}, false},
       {{"submit", umlauts, "--url", "u"}, true}, {{"submit", umlauts + "a", "--url", "u"}, false},

@@ -6,24 +6,20 @@
 #include <array>
 
 #include "common/bytes.h"
+#include "support/message_bytes.h"
 #include "support/test_messages.h"
 #include "wire/update_status.h"
 
 namespace qfu::wire {
 namespace {
 
+using test::Patched;
 using test::ReplyBuffer;
-
-// The message with the 32-bit field at offset replaced.
-std::vector<std::uint8_t> Patched(std::vector<std::uint8_t> message, std::size_t offset, std::uint32_t value) {
-  WriteU32(message, offset, value);
-  return message;
-}
 
 TEST(FramingCheck, PassesOnlyItemsThatTileTheirRangeInsideABoundedMessage) {
   const auto url = MessageWriter().TextItem(kPackageUrlItem, "abc").bytes();  // items at 195..207
   const std::string largest(kMaxMessageSize - kHeaderSize - kItemHeaderSize, 'x');
-  std::vector<std::pair<std::vector<std::uint8_t>, bool>> cases = {
+  const std::pair<std::vector<std::uint8_t>, bool> cases[] = {
       {MessageWriter().bytes(), true},  // no items
       {MessageWriter().RawItem(kPackageUrlItem, "").bytes(), false},  // a single empty item
       {MessageWriter().RawItem(kPromptTextItem, "").TextItem(kPackageUrlItem, "u").bytes(), true},
@@ -33,14 +29,9 @@ TEST(FramingCheck, PassesOnlyItemsThatTileTheirRangeInsideABoundedMessage) {
       {std::vector<std::uint8_t>(kHeaderSize - 1, 0), false},  // shorter than a header, whatever its offsets say
       {MessageWriter().RawItem(kPromptTextItem, largest).bytes(), true},  // exactly the largest size
       {MessageWriter().RawItem(kPromptTextItem, largest + "x").bytes(), false},
+      {Patched(test::Resized(url, 207 + 7), kItemsEndAt, 207 + 7), false},  // items end inside an item header
   };
-  for (std::uint32_t spare = 1; spare < kItemHeaderSize; ++spare) {  // items end inside an item header
-    auto bytes = url;
-    bytes.resize(bytes.size() + spare, 0);
-    WriteU32(bytes, kItemsEndAt, static_cast<std::uint32_t>(bytes.size()));
-    cases.emplace_back(bytes, false);
-  }
-  for (std::size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(PassesFramingCheck(cases[i].first), cases[i].second) << i;
+  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(PassesFramingCheck(cases[i].first), cases[i].second) << i;
 }
 
 TEST(FindItem, ReturnsTheFirstOfItsTypeAndNothingThatOverrunsItemsEndOrTheMessage) {
@@ -88,10 +79,8 @@ TEST(AppendTextItem, AppendsTextThatFitsAnEmptyItemForTextThatDoesNotAndNothingW
 
 TEST(UpdateStatus, FinalAndResubmissionRules) {
   const std::tuple<std::uint32_t, bool, bool> cases[] = {  // status, final, blocks a resubmission
-      {kCompleted, true, true},       {kCancelled, true, false},     {0x80000000, true, false},
-      {kConsentTimedOut, true, false}, {kInstallFailed, true, false}, {kDownloadRetry, false, true},
-      {0, false, true},               {kQueued, false, true},        {kPostponed, false, true},
-      {0x7FFFFFFF, false, true}};
+      {kCompleted, true, true}, {kCancelled, true, false},     {0x80000000, true, false},
+      {0, false, true},         {kDownloadRetry, false, true}, {0x7FFFFFFF, false, true}};
   for (const auto& [status, final_status, blocks] : cases) {
     EXPECT_EQ(IsFinalStatus(status), final_status) << std::hex << status;
     EXPECT_EQ(BlocksResubmission(status), blocks) << std::hex << status;
