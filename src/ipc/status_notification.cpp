@@ -4,6 +4,7 @@
 #include <array>
 
 #include "common/handle.h"
+#include "common/overlapped_io.h"
 #include "wire/status_record.h"
 #include "wire/update_status.h"
 
@@ -39,13 +40,10 @@ void WriteRecord(HANDLE pipe, Bytes record) noexcept {
   if (!written) return;
   OVERLAPPED overlapped = {};
   overlapped.hEvent = written.get();
-  if (::WriteFile(pipe, record.data(), static_cast<DWORD>(record.size()), nullptr, &overlapped)) return;
-  if (::GetLastError() != ERROR_IO_PENDING) return;
-  if (::WaitForSingleObject(written.get(), kStatusWriteTimeoutMs) == WAIT_OBJECT_0) return;
-  // The listener accepted the connection but does not read: withdraw the record.
-  ::CancelIoEx(pipe, &overlapped);
+  const BOOL started = ::WriteFile(pipe, record.data(), static_cast<DWORD>(record.size()), nullptr, &overlapped);
+  // A listener that accepted the connection but does not read has the record withdrawn.
   DWORD transferred = 0;
-  (void)::GetOverlappedResult(pipe, &overlapped, &transferred, TRUE);
+  (void)FinishOverlappedIo(pipe, overlapped, started, kStatusWriteTimeoutMs, transferred);
 }
 
 }  // namespace

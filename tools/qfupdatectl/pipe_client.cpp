@@ -1,26 +1,8 @@
 #include "pipe_client.h"
 
+#include "common/overlapped_io.h"
+
 namespace qfu::ctl {
-namespace {
-
-// Waits for an overlapped operation that started (or failed at once, started == FALSE) and
-// cancels it when timeout_ms pass first. Returns 0 or the Win32 error; bytes gets the count.
-DWORD FinishIo(HANDLE handle, OVERLAPPED& overlapped, BOOL started, DWORD timeout_ms, DWORD& bytes) {
-  bytes = 0;
-  if (!started && ::GetLastError() != ERROR_IO_PENDING) return ::GetLastError();
-  const DWORD wait = ::WaitForSingleObject(overlapped.hEvent, timeout_ms);
-  if (wait != WAIT_OBJECT_0) {
-    const DWORD error = wait == WAIT_TIMEOUT ? ERROR_TIMEOUT : ::GetLastError();
-    // The buffer and the OVERLAPPED must outlive the operation: wait for the cancel to land.
-    ::CancelIo(handle);
-    ::GetOverlappedResult(handle, &overlapped, &bytes, TRUE);
-    return error;
-  }
-  if (!::GetOverlappedResult(handle, &overlapped, &bytes, FALSE)) return ::GetLastError();
-  return ERROR_SUCCESS;
-}
-
-}  // namespace
 
 DWORD PipeClient::Connect(const std::wstring& pipe_name, DWORD busy_wait_ms) {
   const ULONGLONG deadline = ::GetTickCount64() + busy_wait_ms;
@@ -54,7 +36,7 @@ DWORD PipeClient::Exchange(std::span<const std::uint8_t> message, std::vector<st
   ::ResetEvent(overlapped.hEvent);
   DWORD bytes = 0;
   BOOL started = ::WriteFile(pipe_.get(), message.data(), static_cast<DWORD>(message.size()), nullptr, &overlapped);
-  if (const DWORD error = FinishIo(pipe_.get(), overlapped, started, timeout_ms, bytes); error != ERROR_SUCCESS) {
+  if (const DWORD error = FinishOverlappedIo(pipe_.get(), overlapped, started, timeout_ms, bytes); error != ERROR_SUCCESS) {
     return error;
   }
   if (bytes != message.size()) return ERROR_WRITE_FAULT;
@@ -64,7 +46,7 @@ DWORD PipeClient::Exchange(std::span<const std::uint8_t> message, std::vector<st
   overlapped.hEvent = io_done_.get();
   ::ResetEvent(overlapped.hEvent);
   started = ::ReadFile(pipe_.get(), reply.data(), kReplyBufferSize, nullptr, &overlapped);
-  const DWORD error = FinishIo(pipe_.get(), overlapped, started, timeout_ms, bytes);
+  const DWORD error = FinishOverlappedIo(pipe_.get(), overlapped, started, timeout_ms, bytes);
   reply.resize(error == ERROR_SUCCESS ? bytes : 0);
   return error;
 }

@@ -1,0 +1,28 @@
+#pragma once
+// Bounded overlapped I/O: wait for an operation up to a time-out and, when it is still pending
+// then, cancel it and wait for the cancellation, so that neither its OVERLAPPED nor its buffer
+// is in use after the call.
+#include <windows.h>
+
+namespace qfu {
+
+// Finishes the overlapped operation that ReadFile or WriteFile started on handle (started: what
+// the call returned; its OVERLAPPED must carry a manual-reset event). Returns 0 or the Win32
+// error: the call's own when it failed at once, ERROR_TIMEOUT when timeout_ms passed first,
+// else the operation's. bytes gets the count transferred.
+[[nodiscard]] inline DWORD FinishOverlappedIo(HANDLE handle, OVERLAPPED& overlapped, BOOL started, DWORD timeout_ms,
+                                              DWORD& bytes) noexcept {
+  bytes = 0;
+  if (!started && ::GetLastError() != ERROR_IO_PENDING) return ::GetLastError();
+  const DWORD wait = ::WaitForSingleObject(overlapped.hEvent, timeout_ms);
+  if (wait != WAIT_OBJECT_0) {
+    const DWORD error = wait == WAIT_TIMEOUT ? ERROR_TIMEOUT : ::GetLastError();
+    ::CancelIoEx(handle, &overlapped);
+    (void)::GetOverlappedResult(handle, &overlapped, &bytes, TRUE);
+    return error;
+  }
+  if (!::GetOverlappedResult(handle, &overlapped, &bytes, FALSE)) return ::GetLastError();
+  return ERROR_SUCCESS;
+}
+
+}  // namespace qfu
