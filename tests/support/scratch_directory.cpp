@@ -122,6 +122,12 @@ ScratchDirectory::ScratchDirectory(const std::wstring& name)
 
 ScratchDirectory::~ScratchDirectory() { RemoveTree(path_); }
 
+bool ScratchDirectory::Make() const {
+  const std::wstring parent = path_.substr(0, path_.rfind(L'\\'));
+  return (::CreateDirectoryW(parent.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) &&
+         ::CreateDirectoryW(path_.c_str(), nullptr);
+}
+
 bool RunningUnderWine() {
   return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
@@ -159,6 +165,14 @@ bool WriteTextFile(const std::wstring& path, const char* text) {
   DWORD written = 0;
   const auto size = static_cast<DWORD>(std::strlen(text));
   return ::WriteFile(file.get(), text, size, &written, nullptr) && written == size;
+}
+
+bool MakeFolderWith(const std::wstring& path, std::initializer_list<const wchar_t*> files) {
+  if (!::CreateDirectoryW(path.c_str(), nullptr)) return false;
+  for (const wchar_t* file : files) {
+    if (!WriteTextFile(path + L"\\" + file, "content")) return false;
+  }
+  return true;
 }
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

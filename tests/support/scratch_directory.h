@@ -3,6 +3,7 @@
 // working directory.
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace qfu::test {
@@ -20,6 +21,10 @@ class ScratchDirectory {
   ScratchDirectory(const ScratchDirectory&) = delete;
   ScratchDirectory& operator=(const ScratchDirectory&) = delete;
   ~ScratchDirectory();
+
+  // Makes the folder (and QFUpdateTests above it), for tests whose code under test expects it;
+  // false when it cannot be made.
+  [[nodiscard]] bool Make() const;
 
   // Its full path, without a trailing backslash.
   [[nodiscard]] const std::wstring& path() const { return path_; }
@@ -47,6 +52,10 @@ void RemoveTree(const std::wstring& path);
 
 // Writes text to a new file at path (replacing one that is there); false when it cannot.
 [[nodiscard]] bool WriteTextFile(const std::wstring& path, const char* text);
+
+// Makes the folder path holding files (names inside it), each with some text; false when any
+// of them cannot be made.
+[[nodiscard]] bool MakeFolderWith(const std::wstring& path, std::initializer_list<const wchar_t*> files);
 
 // True when something (file or folder) is at path.
 [[nodiscard]] bool Exists(const std::wstring& path);

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -58,6 +59,16 @@ DWORD TestDownloads::Download(const std::wstring& url) {
       kDownloadTimeoutMs);
   EXPECT_TRUE(returned) << "the download did not return within " << kDownloadTimeoutMs << " ms";
   return result;
+}
+
+std::string PackageBytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = 20240601;
+  for (char& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  return bytes;
 }
 
 std::optional<std::string> FileBytes(const std::wstring& path) {

@@ -45,6 +45,10 @@ class TestDownloads {
   std::wstring target_path_;
 };
 
+// size bytes of a fixed pseudo-random package: they differ from any prefix or tail of a partial
+// file written by hand, so that a resume at the wrong offset shows.
+[[nodiscard]] std::string PackageBytes(std::size_t size);
+
 // The bytes of the file at path; nothing when it cannot be opened.
 [[nodiscard]] std::optional<std::string> FileBytes(const std::wstring& path);
 

@@ -13,24 +13,21 @@ namespace qfu::package {
 namespace {
 
 using test::Exists;
+using test::MakeFolderWith;
 using test::ScratchDirectory;
 
 constexpr DWORD kInstallTimeoutMs = 40000;
-constexpr DWORD kExitInstallFailure = 1603;  // ERROR_INSTALL_FAILURE
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 // Removes the product of package from the machine, if it is there, so that each run installs
 // afresh.
 void Uninstall(const std::wstring& package) {
-  const test::ProcessResult run = test::RunProcess(L"msiexec.exe /x \"" + package + L"\" /qn", kInstallTimeoutMs);
-  ASSERT_TRUE(run.finished);
+  ASSERT_TRUE(test::RunProcess(L"msiexec.exe /x \"" + package + L"\" /qn", kInstallTimeoutMs).finished);
 }
 
 // RunInstaller, bounded: a run that does not end in time fails the test.
-DWORD RunInstallerWithin(const std::wstring& package, const wchar_t* arguments) {
+DWORD RunInstallerWithin(const std::wstring& package) {
   DWORD result = 0xFFFFFFFF;
-  EXPECT_TRUE(test::RunTogether(1, [&](std::size_t) { result = RunInstaller(package.c_str(), arguments); },
+  EXPECT_TRUE(test::RunTogether(1, [&](std::size_t) { result = RunInstaller(package.c_str(), nullptr); },
                                 kInstallTimeoutMs));
   return result;
 }
@@ -39,30 +36,24 @@ DWORD RunInstallerWithin(const std::wstring& package, const wchar_t* arguments) 
 // at a time), from package folders whose paths hold spaces.
 TEST(RunInstaller, RunsTheInstallerInThePackageFolderAndReportsItsExitCode) {
   ScratchDirectory scratch(L"Installer Runner");
-  ASSERT_TRUE(::CreateDirectoryW(scratch.path().c_str(), nullptr));
+  ASSERT_TRUE(scratch.Make());
   const std::wstring payload = test::ProgramDataFolder() + L"\\QFUpdate Installer Fixture\\installer_payload.txt";
-  const struct {
-    const wchar_t* fixture;
-    DWORD exit_code;
-  } cases[] = {
+  const std::pair<const wchar_t*, DWORD> cases[] = {
       {L"installer_plain.msi", ERROR_SUCCESS},
       {L"installer_reboot.msi", kInstallerRebootRequired},  // ScheduleReboot, and no restart
-      {L"installer_refused.msi", kExitInstallFailure},     // a false launch condition
   };
-  for (const auto& c : cases) Uninstall(test::Fixture(c.fixture));
+  for (const auto& [fixture, exit_code] : cases) Uninstall(test::Fixture(fixture));
   ASSERT_FALSE(Exists(payload));
 
-  for (const auto& c : cases) {
-    SCOPED_TRACE(Narrow(c.fixture));
-    const std::wstring folder = scratch.path() + L"\\package of " + c.fixture;
+  for (const auto& [fixture, exit_code] : cases) {
+    SCOPED_TRACE(testing::Message() << fixture);
+    const std::wstring folder = scratch.path() + L"\\package of " + fixture;
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     const std::wstring package = folder + L"\\my package.msi";
-    ASSERT_TRUE(::CopyFileW(test::Fixture(c.fixture).c_str(), package.c_str(), FALSE));
-    EXPECT_EQ(RunInstallerWithin(package, nullptr), c.exit_code);
+    ASSERT_TRUE(::CopyFileW(test::Fixture(fixture).c_str(), package.c_str(), FALSE));
+    EXPECT_EQ(RunInstallerWithin(package), exit_code);
     EXPECT_TRUE(Exists(folder + L"\\msi.log"));  // the relative log, beside the package
-    if (c.exit_code == ERROR_SUCCESS) {
-      EXPECT_TRUE(Exists(payload));
-    }
+    EXPECT_TRUE(exit_code != ERROR_SUCCESS || Exists(payload));
     Uninstall(package);
   }
   EXPECT_FALSE(Exists(payload));
@@ -71,79 +62,61 @@ TEST(RunInstaller, RunsTheInstallerInThePackageFolderAndReportsItsExitCode) {
 TEST(RunInstaller, ReportsWhyTheInstallerCouldNotStart) {
   ScratchDirectory scratch(L"InstallerNotStarted");
   // The package's folder is the installer's current folder: a missing one stops the start.
-  EXPECT_EQ(RunInstallerWithin(scratch.path() + L"\\missing\\p.msi", nullptr), ERROR_DIRECTORY);
-  EXPECT_EQ(RunInstallerWithin(L"C:\\" + std::wstring(MAX_PATH, L'a') + L".msi", nullptr), ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_EQ(RunInstallerWithin(scratch.path() + L"\\missing\\p.msi"), ERROR_DIRECTORY);
+  EXPECT_EQ(RunInstallerWithin(L"C:\\" + std::wstring(MAX_PATH, L'a') + L".msi"), ERROR_FILENAME_EXCED_RANGE);
   EXPECT_EQ(RunInstaller(nullptr, nullptr), ERROR_INVALID_PARAMETER);
 }
 
-// A package folder holding the package, the installer's log, and other files.
-struct PackageFolder {
-  PackageFolder(const std::wstring& path, std::initializer_list<const wchar_t*> files) : path(path) {
-    EXPECT_TRUE(::CreateDirectoryW(path.c_str(), nullptr));
-    for (const wchar_t* file : files) EXPECT_TRUE(test::WriteTextFile(path + L"\\" + file, "content"));
-  }
-  [[nodiscard]] bool Has(const wchar_t* file) const { return Exists(path + L"\\" + file); }
-  std::wstring path;
-};
-
+// Through the port the store calls on cancel and at the end of a request. Nothing is deleted
+// through a package folder that is a link to another.
 TEST(RemovePackageFiles, DeletesThePackageAndWithTheFlagItsLogAndTheFolderWhenEmpty) {
   ScratchDirectory scratch(L"RemovePackageFiles");
-  ASSERT_TRUE(::CreateDirectoryW(scratch.path().c_str(), nullptr));
+  ASSERT_TRUE(scratch.Make());
   const struct {
     const char* what;
-    bool remove_log_and_directory;
-    bool other_file;
-    bool log_left, folder_left;
+    bool linked, remove_log_and_directory;
+    const wchar_t* other_file;  // null: none
+    bool package_left, log_left, folder_left;
   } cases[] = {
-      {"package only", false, false, true, true},
-      {"log and folder", true, false, false, false},
-      {"another file keeps the folder", true, true, false, true},
+      {"package only", false, false, nullptr, false, true, true},
+      {"log and folder", false, true, nullptr, false, false, false},
+      {"another file keeps the folder", false, true, L"other.txt", false, false, true},
+      {"a linked folder", true, true, nullptr, true, true, true},
   };
   int index = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const PackageFolder folder(scratch.path() + L"\\Request" + std::to_wstring(index++),
-                               {L"client.msi", L"msi.log", c.other_file ? L"other.txt" : L"msi.log"});
-    // Through the port the store calls on cancel and at the end of a request.
-    PackageFiles port;
-    store::PackageFileRemover& remover = port;
-    remover.RemovePackageFiles((folder.path + L"\\client.msi").c_str(), c.remove_log_and_directory);
-    EXPECT_FALSE(folder.Has(L"client.msi"));
-    EXPECT_EQ(folder.Has(L"msi.log"), c.log_left);
-    EXPECT_EQ(Exists(folder.path), c.folder_left);
-    if (c.other_file) {
-      EXPECT_TRUE(folder.Has(L"other.txt"));
+    const std::wstring folder = scratch.path() + L"\\Request" + std::to_wstring(index++);
+    std::wstring path_folder = folder;
+    ASSERT_TRUE(MakeFolderWith(folder, {L"client.msi", L"msi.log", c.other_file ? c.other_file : L"msi.log"}));
+    if (c.linked) {
+      path_folder = folder + L"Link";
+      ASSERT_TRUE(test::MakeDirectoryLink(path_folder, folder));
     }
+    PackageFiles port;
+    static_cast<store::PackageFileRemover&>(port).RemovePackageFiles((path_folder + L"\\client.msi").c_str(),
+                                                                     c.remove_log_and_directory);
+    EXPECT_EQ(Exists(folder + L"\\client.msi"), c.package_left);
+    EXPECT_EQ(Exists(folder + L"\\msi.log"), c.log_left);
+    EXPECT_EQ(Exists(path_folder), c.folder_left);
   }
 }
 
 TEST(RemovePackageFiles, APathWithoutBackslashDeletesOnlyThatFile) {
   ScratchDirectory scratch(L"RemoveBareName");
-  const PackageFolder folder(scratch.path(), {L"bare.msi", L"msi.log"});
+  ASSERT_TRUE(scratch.Make());
+  for (const wchar_t* file : {L"bare.msi", L"msi.log"}) {
+    ASSERT_TRUE(test::WriteTextFile(scratch.path() + L"\\" + file, "content"));
+  }
   wchar_t previous[MAX_PATH] = {};
   ASSERT_NE(::GetCurrentDirectoryW(MAX_PATH, previous), 0u);
-  ASSERT_TRUE(::SetCurrentDirectoryW(folder.path.c_str()));
+  ASSERT_TRUE(::SetCurrentDirectoryW(scratch.path().c_str()));
   RemovePackageFiles(L"bare.msi", true);
   RemovePackageFiles(L"", true);
   RemovePackageFiles(nullptr, true);
   ASSERT_TRUE(::SetCurrentDirectoryW(previous));
-  EXPECT_FALSE(folder.Has(L"bare.msi"));
-  EXPECT_TRUE(folder.Has(L"msi.log"));
-  EXPECT_TRUE(Exists(folder.path));
-}
-
-TEST(RemovePackageFiles, DeletesNothingThroughALinkedPackageFolder) {
-  ScratchDirectory scratch(L"RemoveThroughLink");
-  ASSERT_TRUE(::CreateDirectoryW(scratch.path().c_str(), nullptr));
-  const PackageFolder elsewhere(scratch.path() + L"\\Elsewhere", {L"client.msi", L"msi.log"});
-  const std::wstring link = scratch.path() + L"\\Linked";
-  ASSERT_TRUE(test::MakeDirectoryLink(link, elsewhere.path));
-  for (const bool remove_log_and_directory : {false, true}) {
-    RemovePackageFiles((link + L"\\client.msi").c_str(), remove_log_and_directory);
-    EXPECT_TRUE(elsewhere.Has(L"client.msi"));
-    EXPECT_TRUE(elsewhere.Has(L"msi.log"));
-    EXPECT_TRUE(Exists(link));
-  }
+  EXPECT_FALSE(Exists(scratch.path() + L"\\bare.msi"));
+  EXPECT_TRUE(Exists(scratch.path() + L"\\msi.log"));
 }
 
 }  // namespace
