@@ -1,6 +1,6 @@
-// The running service downloads what qfupdatectl submits from a local server, with the user
-// agent set through the pipe and the query sent along. How a partial package is resumed and a
-// cut body left for the next attempt: downloader_test; the retry status: queue_worker_test.
+// The running service downloads what qfupdatectl submits, with the user agent set through the
+// pipe: a package from a local server, a partial package left by an earlier attempt resumed
+// with a Range request, and a body cut in the middle kept for the next attempt.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -22,31 +22,49 @@ using test::ExpectRun;
 class ServiceDownloads : public test::RunningService {};
 
 constexpr DWORD kToolTimeoutMs = 20000;
-constexpr DWORD kDownloadSettleMs = 40000;  // the worker pauses 10 s before each download
+// The worker pauses 10 s before each download and takes the three requests one by one.
+constexpr DWORD kDownloadsSettleMs = 75000;
 
 test::ProcessResult RunTool(const std::wstring& arguments) {
   return test::RunProcess(L"\"" + test::BuiltProgram(L"signed\\qfupdatectl.exe") + L"\" " + arguments,
                           kToolTimeoutMs);
 }
 
-TEST_F(ServiceDownloads, DownloadsTheSubmittedPackageWithThePipesUserAgent) {
+TEST_F(ServiceDownloads, DownloadsResumesAndKeepsACutPackageForTheNextAttempt) {
   test::TestHttpServer server(L"ServiceDownloads", test::HttpScheme::kHttp);
   ASSERT_EQ(server.failure(), "");
   const std::string package = test::PackageBytes(96 * 1024);
-  server.AddFile(L"fresh.msi", package);
-  const test::TestDownloads fresh(L"Fresh");
+  const std::string half = package.substr(0, package.size() / 2);
+  for (const wchar_t* file : {L"fresh.msi", L"partial.msi", L"cut.msi"}) server.AddFile(file, package);
+  server.SetRule("/cut.msi", "cut");
+  const test::TestDownloads fresh(L"Fresh"), partial(L"Partial"), cut(L"Cut");
+  partial.Leave(L"partial.msi", half);
   ExpectRun(RunTool(L"user-agent QFUpdate-Test/9.1"), 0, {"result:       Done (0)"});
-  ExpectRun(RunTool(L"submit Fresh --download-when-disconnected --url " + server.Url(L"/fresh.msi?t=1")), 0,
-            {"result:       Done (0)", "status:       Queued (2)"});
 
-  EXPECT_EQ(test::WaitForStatus(wire::kInfoPipeName, "Fresh", wire::kDownloaded, kDownloadSettleMs),
-            wire::kDownloaded);
+  for (const auto& [name, file] : {std::pair{L"Fresh", L"/fresh.msi"}, std::pair{L"Partial", L"/partial.msi?t=1"},
+                                   std::pair{L"Cut", L"/cut.msi"}}) {
+    ExpectRun(RunTool(std::wstring(L"submit ") + name + L" --download-when-disconnected --url " + server.Url(file)),
+              0, {"result:       Done (0)", "status:       Queued (2)"});
+  }
+  for (const auto& [name, status] : {std::pair{"Fresh", wire::kDownloaded}, std::pair{"Partial", wire::kDownloaded},
+                                     std::pair{"Cut", wire::kDownloadRetry}}) {
+    EXPECT_EQ(test::WaitForStatus(wire::kInfoPipeName, name, status, kDownloadsSettleMs), status) << name;
+  }
   EXPECT_TRUE(test::SameFile(test::FileBytes(fresh.Path(L"fresh.msi")), package));
+  EXPECT_TRUE(test::SameFile(test::FileBytes(partial.Path(L"partial.msi")), package));
+  EXPECT_TRUE(test::SameFile(test::FileBytes(cut.Path(L"cut.msi")), half));  // for the next attempt
+
+  // One request each, with the pipe's user agent; only the partial package asked for the rest.
   const auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].target, "/fresh.msi?t=1");
-  EXPECT_EQ(requests[0].Header("User-Agent"), std::optional<std::string>("QFUpdate-Test/9.1"));
-  ExpectRun(RunTool(L"--info query Fresh"), 0, {"status:       Downloaded (17)"});
+  EXPECT_EQ(requests.size(), 3u);
+  for (const test::RecordedRequest& request : requests) {
+    const bool resumed = request.target == "/partial.msi?t=1";
+    EXPECT_EQ(request.Header("Range"), resumed ? std::optional("bytes=" + std::to_string(half.size()) + "-")
+                                               : std::nullopt)
+        << request.target;
+    EXPECT_EQ(request.Header("User-Agent"), std::optional<std::string>("QFUpdate-Test/9.1")) << request.target;
+  }
+  ExpectRun(RunTool(L"--info query Partial"), 0, {"status:       Downloaded (17)"});
 }
 
 }  // namespace

@@ -51,6 +51,8 @@ TEST(DownloadPackage, WritesResumesOrKeepsThePackageFileByTheServersAnswer) {
       {"416 with no Range asked for", std::string(), "status:416", ERROR_INVALID_DATA, std::nullopt, "", false},
       {"404 leaves the partial file alone", stranger, "status:404", ERROR_FILE_NOT_FOUND, "bytes=1000-", stranger,
        false},
+      {"403 refused", stranger, "status:403", ERROR_FILE_NOT_FOUND, "bytes=1000-", stranger, false},
+      {"410 gone", stranger, "status:410", ERROR_FILE_NOT_FOUND, "bytes=1000-", stranger, false},
       {"500 is worth another attempt", stranger, "status:500", ERROR_INVALID_DATA, "bytes=1000-", stranger, false},
   };
   for (const Case& c : cases) {
