@@ -83,14 +83,16 @@ TEST(QueueWorker, VersionGateAndDownloadOutcomes) {
     ASSERT_EQ(listed.empty(), !row.removed.empty());
     const bool downloads = row.reported.size() == 2;
     EXPECT_EQ(bench.pause.sleeps, downloads ? 1 : 0);
-    if (downloads) EXPECT_EQ(bench.downloader.last_url, L"http://127.0.0.1:8080/p.msi?x=1");
+    EXPECT_EQ(bench.downloader.last_url, downloads ? L"http://127.0.0.1:8080/p.msi?x=1" : L"");
     if (row.result == ERROR_SUCCESS && downloads) {
       // "TargetPath" holds the record's whole path buffer.
       const auto stored_path = bench.store.Value(L"Fetched", store::value::kTargetPath);
       ASSERT_TRUE(stored_path && stored_path->bytes.size() == store::kTargetPathBytes);
       EXPECT_EQ(reinterpret_cast<const wchar_t*>(stored_path->bytes.data()), fetched);
     }
-    if (row.result == 12029) EXPECT_EQ(listed[0]->due_tick, bench.store.clock().tick + kDownloadRetryDelayMs);
+    if (row.result == 12029) {
+      EXPECT_EQ(listed[0]->due_tick, bench.store.clock().tick + kDownloadRetryDelayMs);
+    }
   }
 }
 
