@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cwchar>
 
 #include "store/store_operations.h"
+#include "wire/update_status.h"
 
 namespace qfu::test {
 namespace {
@@ -38,6 +40,19 @@ store::RequestRecord* WorkerBench::Submit(const wire::MessageWriter& message) {
   return record;
 }
 
+store::RequestRecord* WorkerBench::Waiting(const wire::MessageWriter& message, std::uint32_t status) {
+  store::RequestRecord* record = Submit(message);
+  if (record != nullptr) std::wcscpy(record->target_path, kKnownPackagePath);
+  if (status != wire::kQueued) Store(message, status);
+  return record;
+}
+
+std::vector<store::RequestRecord*> WorkerBench::Listed() {
+  std::vector<store::RequestRecord*> listed;
+  objects().requests.ForEach([&](store::RequestRecord& record) { return listed.push_back(&record), true; });
+  return listed;
+}
+
 void WorkerBench::Store(const wire::MessageWriter& message, std::uint32_t status) {
   EXPECT_EQ(store::SetRequestStatus(objects(), message.span(), status, 0, false), 0u);
   statuses.changes.clear();
@@ -45,10 +60,6 @@ void WorkerBench::Store(const wire::MessageWriter& message, std::uint32_t status
 
 std::uint32_t WorkerBench::StoredStatus(const std::wstring& key) const {
   return store.Dword(key, store::value::kUpdateStatus);
-}
-
-std::uint32_t WorkerBench::StoredDetail(const std::wstring& key) const {
-  return store.Dword(key, store::value::kSystemErrorCode);
 }
 
 void WorkerBench::RunThread() {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/handle.h"
 #include "support/client_api_standin.h"
@@ -17,6 +18,9 @@
 #include "worker/queue_worker.h"
 
 namespace qfu::test {
+
+// The package path a waiting request knows in memory (Waiting).
+inline constexpr const wchar_t* kKnownPackagePath = L"C:\\ProgramData\\QFUpdate\\Known\\p.msi";
 
 class WorkerBench {
  public:
@@ -42,11 +46,15 @@ class WorkerBench {
   // Submits the request as a client would (enqueued as new) and returns its record, the only
   // one in the list, with nothing reported yet.
   store::RequestRecord* Submit(const wire::MessageWriter& message);
+  // Submits the request, gives its record kKnownPackagePath in memory and stores status (as a
+  // stage would, reported nothing). Returns the record.
+  store::RequestRecord* Waiting(const wire::MessageWriter& message, std::uint32_t status);
+  // The records in the request list, in order.
+  [[nodiscard]] std::vector<store::RequestRecord*> Listed();
   // Writes the request's stored status (as a stage would) and forgets the report of it.
   void Store(const wire::MessageWriter& message, std::uint32_t status);
-  // The stored UpdateStatus and SystemErrorCode of a request key (0xDEAD when absent).
+  // The stored UpdateStatus of a request key (0xDEAD when absent).
   [[nodiscard]] std::uint32_t StoredStatus(const std::wstring& key) const;
-  [[nodiscard]] std::uint32_t StoredDetail(const std::wstring& key) const;
 
   // Runs worker().Run() on a thread of its own.
   void RunThread();

@@ -28,7 +28,6 @@ TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
       {SubmitMessage("App").Instance(7), result::kDone},
       {MessageWriter().Name("NoArgs").TextItem(kPackageUrlItem, "u"), result::kBadMessage},  // no arguments item
       {SubmitMessage("a_b"), result::kBadMessage},  // storable, but "_" splits its key name
-      {NamedMessage(kQueryRequest, "Nobody"), result::kNoSuchRequest},
       {NamedMessage(kQueryRequest, "App"), result::kNoSuchRequest},  // App alone is another request
       {NamedMessage(kCancelRequest, "Nobody"), result::kNoSuchRequest},
       {MessageWriter(kSetUserAgent), result::kBadMessage},  // no user agent item
@@ -36,7 +35,6 @@ TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
       {MessageWriter(kInstallPostponedNow), result::kNothingToReport},
       {NamedMessage(0, "x"), result::kBadMessage},
       {NamedMessage(8, "x"), result::kBadMessage},
-      {NamedMessage(0xFFFFFFFF, "x"), result::kBadMessage},  // not a negative type
   };
   for (const auto& [message, expected] : script) {
     auto reply = Send(store, message);
@@ -56,12 +54,11 @@ TEST(Dispatcher, SubmitIsRefusedWhileActiveOrCompletedAndQueuedAgainAfterAFailur
   const auto submit = SubmitMessage("App");
   auto first = Send(store, submit);
   EXPECT_EQ(first.record().update_status(), kQueued);
-  EXPECT_EQ(first.name(), "App");
   auto again = Send(store, submit);
   EXPECT_EQ(again.record().result_code(), result::kAlreadyExists);
   EXPECT_EQ(again.record().update_status(), kQueued);  // the existing request as stored
   const std::pair<std::uint32_t, std::uint32_t> stored[] = {
-      {kCompleted, result::kAlreadyExists}, {kDownloadRetry, result::kAlreadyExists}, {kInstallFailed, result::kDone}};
+      {kCompleted, result::kAlreadyExists}, {kInstallFailed, result::kDone}};  // the rest: BlocksResubmission
   for (const auto& [status, expected] : stored) {
     store.key().SetDword(L"UpdateStatus", status, L"App");
     EXPECT_EQ(ResultOf(store, submit), expected) << std::hex << status;
@@ -102,15 +99,10 @@ TEST(Dispatcher, CancelOfOneInstanceAndOfEveryActiveRequest) {
   EXPECT_EQ(ResultOf(store, NamedMessage(kCancelRequest, "Gone")), result::kDone);
   EXPECT_EQ(ResultOf(store, NamedMessage(kCancelRequest, "Two").Instance(3)), result::kDone);
   EXPECT_EQ(store.Dword(L"Two", L"UpdateStatus"), kQueued);  // another instance, still waiting
-  store.objects().requests.ForEach([](store::RequestRecord& waiting) {
-    EXPECT_EQ(RequestMessage(waiting.message()).instance_number(), 0u);
-    return true;
-  });
   auto all = Send(store, NamedMessage(kCancelRequest, "*"));  // skips the final ones
   EXPECT_EQ(all.record().result_code(), result::kDone);
   EXPECT_EQ(all.record().update_status(), kCancelled);
   EXPECT_EQ(all.name(), "Two");
-  EXPECT_EQ(all.record().instance_number(), 0u);
   EXPECT_EQ(store.RequestCount(), 0u);
   EXPECT_EQ(store.Dword(L"Two", L"UpdateStatus"), kCancelled);
 }
