@@ -41,6 +41,7 @@ TEST(RunInstaller, RunsTheInstallerInThePackageFolderAndReportsItsExitCode) {
   const std::pair<const wchar_t*, DWORD> cases[] = {
       {L"installer_plain.msi", ERROR_SUCCESS},
       {L"installer_reboot.msi", kInstallerRebootRequired},  // ScheduleReboot, and no restart
+      {L"installer_refused.msi", ERROR_INSTALL_FAILURE},    // a launch condition that is false
   };
   for (const auto& [fixture, exit_code] : cases) Uninstall(test::Fixture(fixture));
   ASSERT_FALSE(Exists(payload));
