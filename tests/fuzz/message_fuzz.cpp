@@ -1,11 +1,12 @@
-// Feeds arbitrary bytes to the framing check, the item walk, the item lookup and the key-name
-// parser; the sanitizers report any read outside the input.
+// Feeds arbitrary bytes to the framing check, the item walk, the item lookup, the key-name
+// parser and the UI prompt reader; the sanitizers report any read outside the input.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
 #include "wire/message.h"
+#include "wire/ui_prompt.h"
 #include "store/request_key.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,6 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto item = qfu::wire::FindItem(message, type);
     if (item && framed) (void)qfu::wire::ItemText(message, type);
   }
+  (void)qfu::wire::ParseUiPrompt(message);
+  (void)qfu::wire::UiPromptAnswer(message);
   const qfu::wire::RequestMessage view(message);
   (void)view.request_name();
   (void)view.ui_name();
