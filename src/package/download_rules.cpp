@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <string>
 
+#include "common/ascii.h"
 #include "common/utf.h"
 #include "store/request_name.h"
 
@@ -12,8 +15,6 @@ namespace {
 constexpr WideStringView kSeparatorCharacters = QFU_WIDE("\\:");
 // The escapes of "/", "\" and ":" after the "%"; compared without regard to letter case.
 constexpr std::array<WideStringView, 3> kEncodedSeparators = {QFU_WIDE("2F"), QFU_WIDE("5C"), QFU_WIDE("3A")};
-
-WideChar AsciiUpper(WideChar c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<WideChar>(c - 'a' + 'A') : c; }
 
 bool HoldsEncodedSeparator(WideStringView name) noexcept {
   for (std::size_t percent = name.find('%'); percent != WideStringView::npos; percent = name.find('%', percent + 1)) {
@@ -41,17 +42,20 @@ std::optional<WideStringView> PackageFileName(WideStringView url_path) {
   return name;
 }
 
-std::optional<std::uint64_t> ParseContentLength(WideStringView value) noexcept {
+std::optional<std::uint64_t> ParseContentLength(WideStringView value) {
   const std::size_t first = value.find_first_not_of(' ');
   if (first == WideStringView::npos) return std::nullopt;
   value = value.substr(first, value.find_last_not_of(' ') - first + 1);
-  std::uint64_t length = 0;
+  // Decimal digits only (no sign, no inner space); from_chars reads narrow text.
+  std::string digits;
   for (const WideChar c : value) {
     if (c < '0' || c > '9') return std::nullopt;
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (length > (UINT64_MAX - digit) / 10) return std::nullopt;
-    length = length * 10 + digit;
+    digits.push_back(static_cast<char>(c));
   }
+  std::uint64_t length = 0;
+  const char* const end = digits.data() + digits.size();
+  const auto [last, error] = std::from_chars(digits.data(), end, length);
+  if (error != std::errc() || last != end) return std::nullopt;
   return length;
 }
 

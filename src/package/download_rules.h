@@ -26,6 +26,6 @@ namespace qfu::package {
 
 // Returns the body length a Content-Length value announces: decimal digits only, with optional
 // surrounding spaces, at most 2^64 - 1. Returns nothing for anything else.
-[[nodiscard]] std::optional<std::uint64_t> ParseContentLength(WideStringView value) noexcept;
+[[nodiscard]] std::optional<std::uint64_t> ParseContentLength(WideStringView value);
 
 }  // namespace qfu::package

@@ -4,6 +4,7 @@
 #include <array>
 #include <string_view>
 
+#include "common/ascii.h"
 #include "common/utf.h"
 #include "store/request_key.h"
 
@@ -50,8 +51,6 @@ bool IsValidUtf8(std::string_view text) noexcept {
   }
   return true;
 }
-
-char AsciiUpper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept {
   return a.size() == b.size() &&
