@@ -37,8 +37,6 @@ void ArmRequestTimer(store::RequestRecord& record, HANDLE update_event) {
 
 }  // namespace
 
-InstallWindow EvaluateInstallWindowAlwaysOpen(const wire::RequestMessage&) noexcept { return InstallWindow{}; }
-
 // The working values of the record at hand, set up when it is taken.
 struct QueueWorker::Request {
   explicit Request(store::RequestRecordPtr taken)
@@ -157,7 +155,7 @@ QueueWorker::Outcome QueueWorker::Pass(Request& request) {
 
   // The record is out of the request list, so the install-now flag is ours to clear.
   const bool install_now = std::exchange(request.record->install_now, 0u) != 0;
-  const InstallWindow window = install_now ? InstallWindow{} : EvaluateInstallWindowAlwaysOpen(request.message);
+  const InstallWindow window = install_now ? InstallWindow{} : EvaluateInstallWindow(request.message, *ports_.clock);
   switch (stage) {
     case Stage::kDownload:
       return DownloadStage(request, step_tick);

@@ -13,6 +13,7 @@
 #include "store/process_objects.h"
 #include "store/request_record.h"
 #include "wire/message.h"
+#include "worker/install_window.h"
 #include "worker/worker_ports.h"
 
 namespace qfu::worker {
@@ -24,18 +25,6 @@ inline constexpr std::uint64_t kDownloadRetryDelayMs = 600000;
 // Detail of InstallFailed when the package's version conflicts with the installed one
 // (the Windows Installer's ERROR_PRODUCT_VERSION).
 inline constexpr std::uint32_t kProductVersionConflict = 1638;
-
-// Where a request stands against its daily install window at one evaluation.
-struct InstallWindow {
-  bool in_window = true;
-  std::uint64_t window_end_tick = 0;  // GetTickCount64 ms at which the window closes; 0: none
-  std::uint64_t next_start_tick = 0;  // outside the window: when the next one opens
-  std::uint64_t next_start_utc = 0;   // the same moment as a UTC FILETIME
-};
-
-// Stand-in until install windows are scheduled: every request is inside a window that never
-// closes.
-[[nodiscard]] InstallWindow EvaluateInstallWindowAlwaysOpen(const wire::RequestMessage& message) noexcept;
 
 class QueueWorker {
  public:

@@ -4,9 +4,13 @@
 // (worker/production_ports.h) call the package layer and Windows.
 #include <windows.h>
 
+#include <cstdint>
 #include <span>
 
 #include "common/clock.h"
+#include "common/handle.h"
+#include "common/wide.h"
+#include "package/signature.h"
 #include "worker/client_api.h"
 
 namespace qfu::worker {
@@ -44,6 +48,49 @@ class Pause {
   [[nodiscard]] virtual bool StopRequested() = 0;
 };
 
+// Windows' own state: its update agent and the sessions on the machine
+// (worker/system_state.h in production). Every failure answers so that the request proceeds.
+class SystemState {
+ public:
+  virtual ~SystemState() = default;
+  // True when Windows Update reports that it waits for a restart.
+  [[nodiscard]] virtual bool RestartPending() = 0;
+  // True when the Windows Update installer reports that it is busy.
+  [[nodiscard]] virtual bool InstallerBusy() = 0;
+  // The number of active or disconnected sessions with a user name; 0 when they cannot be
+  // listed.
+  [[nodiscard]] virtual DWORD LoggedOnUserCount() = 0;
+};
+
+// The UI pipe (worker/ui_channel.h in production): one prompt out, one message-box result back.
+class UiChannel {
+ public:
+  virtual ~UiChannel() = default;
+  // Sends text (cut to 511 units) and caption (cut to 127) with the message-box style and the
+  // time limit in milliseconds (0: none), and waits for the answer: the UI's 4-byte result, or
+  // 2 when no UI process takes the prompt at once or it answers with fewer than 4 bytes.
+  [[nodiscard]] virtual std::uint32_t SendUiPrompt(WideStringView text, WideStringView caption, std::uint32_t style,
+                                                   std::uint32_t timeout_ms) = 0;
+};
+
+// The restart of the machine (worker/machine_restart.h in production).
+class MachineRestart {
+ public:
+  virtual ~MachineRestart() = default;
+  // Starts a planned restart for an installation; 0 when it was initiated, else the Win32
+  // error.
+  [[nodiscard]] virtual DWORD RestartMachine() = 0;
+};
+
+// Holds a package between its verification and its installation.
+class PackageLock {
+ public:
+  virtual ~PackageLock() = default;
+  // Opens the package at path so that nobody can write, delete or rename it while held is
+  // open (never through a reparse point). Returns 0, or the Win32 error of the open.
+  [[nodiscard]] virtual DWORD Lock(const wchar_t* path, UniqueFile& held) = 0;
+};
+
 // Everything the worker uses besides the process-wide objects. Each must outlive the worker.
 struct WorkerPorts {
   Clock* clock = nullptr;
@@ -51,6 +98,11 @@ struct WorkerPorts {
   Downloader* downloader = nullptr;
   Installer* installer = nullptr;
   Pause* pause = nullptr;
+  SystemState* system_state = nullptr;
+  UiChannel* ui = nullptr;
+  MachineRestart* restart = nullptr;
+  const package::SignatureVerifier* signature = nullptr;
+  PackageLock* package_lock = nullptr;
 };
 
 }  // namespace qfu::worker
