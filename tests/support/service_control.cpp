@@ -1,5 +1,6 @@
 #include "support/service_control.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "support/process.h"
@@ -27,12 +28,27 @@ DWORD ServiceControl::ControlsAccepted() {
   return ::QueryServiceStatus(service_.get(), &status) ? status.dwControlsAccepted : 0;
 }
 
-DWORD ServiceControl::StartType() {
+std::vector<BYTE> ServiceControl::Config() {
   DWORD needed = 0;
   ::QueryServiceConfigW(service_.get(), nullptr, 0, &needed);
-  std::vector<BYTE> buffer(needed);
-  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-  return ::QueryServiceConfigW(service_.get(), config, needed, &needed) ? config->dwStartType : 0xFFFFFFFF;
+  std::vector<BYTE> buffer(std::max<DWORD>(needed, sizeof(QUERY_SERVICE_CONFIGW)));
+  if (!::QueryServiceConfigW(service_.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
+                             static_cast<DWORD>(buffer.size()), &needed)) {
+    buffer.clear();
+  }
+  return buffer;
+}
+
+DWORD ServiceControl::StartType() {
+  const std::vector<BYTE> config = Config();
+  return config.empty() ? 0xFFFFFFFF : reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType;
+}
+
+std::wstring ServiceControl::BinaryPath() {
+  const std::vector<BYTE> config = Config();
+  if (config.empty()) return {};
+  const wchar_t* path = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->lpBinaryPathName;
+  return path != nullptr ? path : L"";
 }
 
 namespace {

@@ -2,6 +2,9 @@
 // Drives the QFUpdate service through the Service Control Manager for tests.
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "common/handle.h"
 
 namespace qfu::test {
@@ -16,6 +19,8 @@ class ServiceControl {
   [[nodiscard]] DWORD State();
   [[nodiscard]] DWORD ControlsAccepted();
   [[nodiscard]] DWORD StartType();
+  // The registered command line of the service's program (empty when it cannot be read).
+  [[nodiscard]] std::wstring BinaryPath();
   // The process id of the running service, 0 when it does not run.
   [[nodiscard]] DWORD ProcessId();
   // The Win32 exit code of the last stop: 0, or the error that failed the start.
@@ -35,6 +40,9 @@ class ServiceControl {
   static void Uninstall();
 
  private:
+  // The service's configuration (QUERY_SERVICE_CONFIGW and its strings); empty on failure.
+  [[nodiscard]] std::vector<BYTE> Config();
+
   UniqueServiceHandle manager_;
   UniqueServiceHandle service_;
 };
