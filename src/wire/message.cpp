@@ -24,6 +24,21 @@ const char* ResultCodeName(std::uint32_t code) {
 std::uint32_t RequestMessage::U32(std::size_t offset) const noexcept { return ReadU32(bytes_, offset); }
 std::uint16_t RequestMessage::U16(std::size_t offset) const noexcept { return ReadU16(bytes_, offset); }
 
+bool IsValidDailyWindow(const DailyWindow& window) noexcept {
+  constexpr std::uint16_t kHoursPerDay = 24;
+  constexpr std::uint16_t kMinutesPerHour = 60;
+  return window.start_hour < kHoursPerDay && window.end_hour < kHoursPerDay && window.start_minute < kMinutesPerHour &&
+         window.end_minute < kMinutesPerHour;
+}
+
+DailyWindow RequestMessage::install_window() const noexcept {
+  return DailyWindow{U16(kWindowStartHourAt), U16(kWindowStartMinuteAt), U16(kWindowEndHourAt), U16(kWindowEndMinuteAt)};
+}
+
+bool HasAcceptableInstallWindow(const RequestMessage& message) noexcept {
+  return !message.HasFlag(flags::kInstallWindow) || IsValidDailyWindow(message.install_window());
+}
+
 Bytes RequestMessage::request_name_field() const noexcept { return Slice(bytes_, kRequestNameAt, kRequestNameSize); }
 Bytes RequestMessage::ui_name_field() const noexcept { return Slice(bytes_, kUiNameAt, kUiNameSize); }
 Bytes RequestMessage::software_version_field() const noexcept {

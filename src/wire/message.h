@@ -125,6 +125,17 @@ inline constexpr std::size_t kRecordUiNameAt = 61;
 inline constexpr std::size_t kRecordSoftwareVersionAt = 141;
 static_assert(kRecordSoftwareVersionAt + kSoftwareVersionSize == kStatusRecordSize);
 
+// A daily install window: its start and end as local wall-clock hours and minutes.
+struct DailyWindow {
+  std::uint16_t start_hour = 0;
+  std::uint16_t start_minute = 0;
+  std::uint16_t end_hour = 0;
+  std::uint16_t end_minute = 0;
+};
+
+// True when both ends name a time of day: hours below 24, minutes below 60.
+[[nodiscard]] bool IsValidDailyWindow(const DailyWindow& window) noexcept;
+
 // A read-only view of a request message. Every accessor is bounds-checked: a field that
 // lies outside the bytes reads as 0 or as an empty span.
 class RequestMessage {
@@ -145,6 +156,8 @@ class RequestMessage {
   [[nodiscard]] std::uint32_t instance_number() const noexcept {
     return HasFlag(flags::kDryRun) ? U32(kInstanceNumberAt) : 0;
   }
+  // The window fields; they count only with flag 0x40.
+  [[nodiscard]] DailyWindow install_window() const noexcept;
   // The raw 37-byte request name field (empty when the message is shorter than its header).
   [[nodiscard]] Bytes request_name_field() const noexcept;
   [[nodiscard]] Bytes ui_name_field() const noexcept;
@@ -162,6 +175,10 @@ class RequestMessage {
 // bytes, item offsets inside it, and items that tile [items offset, items end) exactly.
 // A refused message is answered with kFramingErrorCode.
 [[nodiscard]] bool PassesFramingCheck(Bytes message) noexcept;
+
+// True when submit may store the message's install window: flag 0x40 is clear, or the
+// window is valid. A refused one is answered with result::kBadMessage.
+[[nodiscard]] bool HasAcceptableInstallWindow(const RequestMessage& message) noexcept;
 
 struct Item {
   std::uint32_t type = 0;

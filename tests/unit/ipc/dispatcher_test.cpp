@@ -28,6 +28,7 @@ TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
       {SubmitMessage("App").Instance(7), result::kDone},
       {MessageWriter().Name("NoArgs").TextItem(kPackageUrlItem, "u"), result::kBadMessage},  // no arguments item
       {SubmitMessage("a_b"), result::kBadMessage},  // storable, but "_" splits its key name
+      {SubmitMessage("Late").AddFlags(flags::kInstallWindow).U16(kWindowEndHourAt, 24), result::kBadMessage},
       {NamedMessage(kQueryRequest, "App"), result::kNoSuchRequest},  // App alone is another request
       {NamedMessage(kCancelRequest, "Nobody"), result::kNoSuchRequest},
       {MessageWriter(kSetUserAgent), result::kBadMessage},  // no user agent item
@@ -46,6 +47,7 @@ TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
   EXPECT_EQ(store.RequestCount(), 1u);
   EXPECT_FALSE(store.Value(L"NoArgs", L"UpdateStatus").has_value());
   EXPECT_FALSE(store.Value(L"a_b", L"UpdateStatus").has_value());
+  EXPECT_FALSE(store.Value(L"Late", L"UpdateStatus").has_value());
   EXPECT_STREQ(store.objects().user_agent, kDefaultUserAgent);
 }
 

@@ -74,6 +74,7 @@ TEST(CommandLineOptions, RefuseMalformedValuesTextsTooLongForTheirFieldsAndWhatD
       {Submit({"--start", "2023-02-29 10:00"}), false},  // not a leap year
       {Submit({"--start", "2024-01-01"}), false}, {Submit({"--start", "2024-01-01 10:00x"}), false},
       {Submit({"--window", "9:00"}), false}, {Submit({"--window", "09:00-24:00"}), false},
+      {Submit({"--window", "22:00-06:60"}), false},
       {Submit({"--random-delay", "60-5"}), false}, {Submit({"--random-delay", "5"}), false},
       {Submit({"--postpone", "-1"}), false}, {Submit({"--instance", "1.5"}), false},
       {Submit({"--version", "1.2.3"}), false}, {Submit({"--version", "1.2.3.4294967296"}), false},

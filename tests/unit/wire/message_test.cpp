@@ -57,6 +57,30 @@ TEST(RequestMessage, InstanceNumberCountsOnlyWithFlag8AndFieldsStayInsideTheByte
   EXPECT_TRUE(RequestMessage(std::span(message.bytes()).first(10)).request_name().empty());
 }
 
+TEST(RequestMessage, InstallWindowIsAcceptableWithoutFlag40OrWithEveryFieldATimeOfDay) {
+  struct Case {
+    std::uint32_t flags;
+    std::uint16_t start_hour, start_minute, end_hour, end_minute;
+    bool acceptable;
+  };
+  const Case cases[] = {
+      {flags::kInstallWindow, 23, 59, 0, 0, true},  {flags::kInstallWindow, 0, 0, 23, 59, true},
+      {flags::kInstallWindow, 24, 0, 6, 0, false},  {flags::kInstallWindow, 22, 60, 6, 0, false},
+      {flags::kInstallWindow, 22, 0, 24, 0, false}, {flags::kInstallWindow, 22, 0, 6, 60, false},
+      {0, 99, 99, 99, 99, true},  // the fields count only with the flag
+  };
+  for (const Case& c : cases) {
+    const auto message = MessageWriter()
+                             .Flags(c.flags)
+                             .U16(kWindowStartHourAt, c.start_hour)
+                             .U16(kWindowStartMinuteAt, c.start_minute)
+                             .U16(kWindowEndHourAt, c.end_hour)
+                             .U16(kWindowEndMinuteAt, c.end_minute);
+    EXPECT_EQ(HasAcceptableInstallWindow(RequestMessage(message.span())), c.acceptable)
+        << c.start_hour << ":" << c.start_minute << "-" << c.end_hour << ":" << c.end_minute;
+  }
+}
+
 TEST(AppendTextItem, AppendsTextThatFitsAnEmptyItemForTextThatDoesNotAndNothingWithoutRoom) {
   ReplyBuffer reply;
   StatusRecord record = reply.record();
