@@ -40,7 +40,7 @@ wine "$ctl" submit Demo --display-name "Demo Software" \
 echo
 echo "== waiting for the download (the agent pauses 10 s before each download)"
 for _ in $(seq 1 60); do
-  if wine "$ctl" --info query Demo </dev/null 2>/dev/null | grep -q 'Downloaded (17)'; then break; fi
+  if wine "$ctl" --info query Demo </dev/null 2>/dev/null | grep -Eq 'Downloaded \(17\)|Postponed \(9\)'; then break; fi
   sleep 1
 done
 echo

@@ -13,6 +13,7 @@
 #include "common/handle.h"
 #include "common/mutex_guard.h"
 #include "package/download_rules.h"
+#include "package/plain_file.h"
 #include "package/working_directory.h"
 
 namespace qfu::package {
@@ -39,7 +40,7 @@ constexpr DWORD kRangeNotSatisfiable = 416;  // winhttp.h names no constant for 
 // more is downloaded anew.
 constexpr LONGLONG kLargestResumableSize = 0xFFFFFFFF;
 // A package file that is a reparse point: the attempt fails and is tried again later.
-constexpr DWORD kReparsePointRefused = ERROR_CANT_ACCESS_FILE;
+constexpr DWORD kReparsePointRefused = kReparseFileRefused;
 // A body cut before its announced length: what WinHTTP reports for a connection reset.
 constexpr DWORD kBodyCutShort = ERROR_WINHTTP_CONNECTION_ERROR;
 
@@ -82,21 +83,7 @@ void CopyUserAgent(ProcessObjects& objects, wchar_t (&user_agent)[kUserAgentCapa
 // CREATE_ALWAYS). A reparse point is opened as itself, never followed, and then refused: a
 // link in the package directory must not lead the agent's writes elsewhere.
 [[nodiscard]] DWORD OpenPackageFile(const std::wstring& path, DWORD disposition, UniqueFile& file) {
-  // FILE_READ_ATTRIBUTES: for the reparse check below.
-  file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) return ::GetLastError();
-  FILE_ATTRIBUTE_TAG_INFO attributes = {};
-  if (!::GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &attributes, sizeof(attributes))) {
-    const DWORD error = ::GetLastError();
-    file.reset();
-    return error;
-  }
-  if ((attributes.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    file.reset();
-    return kReparsePointRefused;
-  }
-  return ERROR_SUCCESS;
+  return OpenPlainFile(path.c_str(), GENERIC_WRITE, 0, disposition, FILE_ATTRIBUTE_NORMAL, file);
 }
 
 // Opens a partial package file left by an earlier attempt and positions it at its end, which

@@ -2,7 +2,12 @@
 
 #include "package/downloader.h"
 #include "package/installer.h"
+#include "package/plain_file.h"
+#include "package/signature.h"
 #include "worker/client_api.h"
+#include "worker/machine_restart.h"
+#include "worker/system_state.h"
+#include "worker/ui_channel.h"
 
 namespace qfu::worker {
 
@@ -15,6 +20,8 @@ DWORD PackageInstaller::RunInstaller(const wchar_t* package_path, const wchar_t*
   return package::RunInstaller(package_path, arguments);
 }
 
+DWORD SystemPackageLock::Lock(const wchar_t* path, UniqueFile& held) { return package::LockPackage(path, held); }
+
 DWORD WINAPI ProductionQueueWorkerThread(LPVOID argument) {
   const auto* args = static_cast<const QueueWorkerArgs*>(argument);
   ProcessObjects& objects = *args->objects;
@@ -22,7 +29,13 @@ DWORD WINAPI ProductionQueueWorkerThread(LPVOID argument) {
   SystemPause pause(args->stop_event);
   PackageDownloader downloader(objects);
   PackageInstaller installer;
-  const WorkerPorts ports{objects.clock, &client_api, &downloader, &installer, &pause};
+  WindowsSystemState system_state;
+  PipeUiChannel ui;
+  SystemMachineRestart restart;
+  const package::SystemSignatureVerifier signature;
+  SystemPackageLock package_lock;
+  const WorkerPorts ports{objects.clock, &client_api, &downloader, &installer, &pause, &system_state,
+                          &ui, &restart, &signature, &package_lock, {}};
   QueueWorker worker(objects, args->stop_event, ports);
   return worker.Run();
 }

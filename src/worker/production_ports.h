@@ -1,7 +1,7 @@
 #pragma once
 // The worker's production ports: the pause on the service's stop event, the package layer's
-// downloader and installer runner, and the thread entry that wires them with the client API
-// library and the process's clock.
+// downloader, installer runner and package lock, and the thread entry that wires them with the
+// client API library, the system checks, the UI pipe, the restart and the process's clock.
 #include <windows.h>
 
 #include <span>
@@ -45,10 +45,17 @@ class PackageInstaller final : public Installer {
   [[nodiscard]] DWORD RunInstaller(const wchar_t* package_path, const wchar_t* arguments) override;
 };
 
+// package::LockPackage: the package held open, shared for reading only.
+class SystemPackageLock final : public PackageLock {
+ public:
+  [[nodiscard]] DWORD Lock(const wchar_t* path, UniqueFile& held) override;
+};
+
 // Thread entry of the queue worker (argument: QueueWorkerArgs*, which must outlive the
 // thread): runs QueueWorker::Run with the client API library, SystemPause on the stop event,
-// the package layer's downloader and installer runner, and the objects' clock. Returns 0 when
-// the stop event is set.
+// the package layer's downloader, installer runner, signature check and package lock, Windows'
+// own state, the UI pipe, the machine restart, and the objects' clock. Returns 0 when the stop
+// event is set.
 DWORD WINAPI ProductionQueueWorkerThread(LPVOID args);
 
 }  // namespace qfu::worker

@@ -9,10 +9,13 @@
 #include "common/mutex_guard.h"
 #include "common/utf.h"
 #include "store/due_time.h"
+#include "package/installer.h"
 #include "store/store_operations.h"
 #include "wire/status_record.h"
+#include "wire/ui_prompt.h"
 #include "wire/update_status.h"
 #include "worker/installed_version.h"
+#include "worker/user_prompts.h"
 #include "worker/worker_rules.h"
 
 namespace qfu::worker {
@@ -44,17 +47,28 @@ struct QueueWorker::Request {
         message(record->message()),
         name(Utf8ToWide(message.request_name())),
         url(wire::ItemText(message.bytes(), wire::kPackageUrlItem).value_or(WideString{})),
+        arguments(wire::ItemText(message.bytes(), wire::kInstallerArgumentsItem).value_or(WideString{})),
         dry_run(message.HasFlag(wire::flags::kDryRun)),
         instance(message.instance_number()) {}
 
   store::RequestRecordPtr record;
   wire::RequestMessage message;  // a view of the record's copy
   WideString name;
-  WideString url;  // empty when the item is absent
+  WideString url;        // empty when the item is absent
+  WideString arguments;  // the installer arguments; empty when the item is absent
   bool dry_run;    // every status is written, nothing is downloaded, installed or deleted
   std::uint32_t instance;
   bool installed = false;  // ended Completed with no restart left pending
+  bool install_now = false;  // the user asked to install now: no window, no prompt this wake
   std::optional<std::uint32_t> last_status;  // what the previous pass of this wake read
+};
+
+// What one evaluation pass found, as the approval and installation stages take it.
+struct QueueWorker::Step {
+  std::uint32_t detail = 0;     // the stored SystemErrorCode, kept when a stage defers
+  std::uint64_t tick = 0;       // the step time: delays count from it
+  bool install_now = false;     // the install-now flag as it was before the pass cleared it
+  InstallWindow window;
 };
 
 QueueWorker::QueueWorker(ProcessObjects& objects, HANDLE stop_event, const WorkerPorts& ports) noexcept
@@ -154,15 +168,24 @@ QueueWorker::Outcome QueueWorker::Pass(Request& request) {
   request.last_status = stored.update_status();
 
   // The record is out of the request list, so the install-now flag is ours to clear.
-  const bool install_now = std::exchange(request.record->install_now, 0u) != 0;
-  const InstallWindow window = install_now ? InstallWindow{} : EvaluateInstallWindow(request.message, *ports_.clock);
+  Step step;
+  step.detail = stored.system_error_code();
+  step.tick = step_tick;
+  // Read and cleared at every pass, but kept for the rest of this wake: the installation pass
+  // that follows the approval must not send the request back for being outside its window.
+  if (std::exchange(request.record->install_now, 0u) != 0) request.install_now = true;
+  step.install_now = request.install_now;
+  if (!step.install_now) {
+    step.window = ports_.evaluate_window ? ports_.evaluate_window(request.message, *ports_.clock)
+                                         : EvaluateInstallWindow(request.message, *ports_.clock);
+  }
   switch (stage) {
     case Stage::kDownload:
       return DownloadStage(request, step_tick);
     case Stage::kApproval:
-      return ApprovalStage(request, window);
+      return ApprovalStage(request, step);
     case Stage::kInstallation:
-      return InstallationStage(request, window);
+      return InstallationStage(request, step);
     default:
       // Nothing to do for this status now; evaluating it again at once would spin.
       return Outcome::kRequeue;
@@ -216,11 +239,179 @@ QueueWorker::Outcome QueueWorker::DownloadStage(Request& request, std::uint64_t 
   return outcome;
 }
 
-// Not built yet: a request waiting for approval stays in the list until the next wake.
-QueueWorker::Outcome QueueWorker::ApprovalStage(Request&, const InstallWindow&) { return Outcome::kRequeue; }
+bool QueueWorker::WindowsUpdateBusy() {
+  SystemState& system = *ports_.system_state;
+  return system.RestartPending() || system.InstallerBusy();
+}
 
-// Not built yet: a request ready to install stays in the list until the next wake.
-QueueWorker::Outcome QueueWorker::InstallationStage(Request&, const InstallWindow&) { return Outcome::kRequeue; }
+QueueWorker::Outcome QueueWorker::ApprovalStage(Request& request, const Step& step) {
+  store::RequestRecord& record = *request.record;
+  if (WindowsUpdateBusy()) {
+    SetStatus(request, wire::kDeferred, step.detail);
+    ScheduleWake(record, step.tick + kWindowsUpdateWaitMs);
+    return Outcome::kRequeue;
+  }
+  const InstallWindow& window = step.window;
+  if (!window.in_window) {
+    if (window.next_start_tick == 0) {
+      // The next opening is unknown: looked at again at a later wake, never at once (which
+      // would evaluate it again and again while nothing changes).
+      ScheduleWake(record, step.tick + kUnknownWindowRetryMs);
+    } else {
+      ScheduleWake(record, window.next_start_tick);
+      // The timer wakes the worker at the window's opening, by the wall clock.
+      if (window.next_start_utc != 0) record.timer_due = window.next_start_utc;
+    }
+    return Outcome::kRequeue;  // the status stays as it is
+  }
+  if (request.message.HasFlag(wire::flags::kSilentMask) || step.install_now) {
+    SetStatus(request, wire::kReadyToInstall);
+    return Outcome::kContinue;
+  }
+  SetStatus(request, wire::kPrompting);
+  if (request.dry_run) {
+    SetStatus(request, wire::kReadyToInstall);  // a dry run never asks the user
+    return Outcome::kContinue;
+  }
+  // Asked with no mutex held: the worker waits for the answer, which the UI's limit bounds.
+  const std::uint32_t timeout_ms = PromptTimeoutMs(step.tick, window.window_end_tick, record.deadline_tick);
+  const std::uint32_t reply = SendInstallPrompt(objects_.resource_module, request.message, timeout_ms, *ports_.ui);
+  const std::uint64_t reply_tick = ports_.clock->TickCount();
+
+  bool deadline_reached = false;
+  switch (reply) {
+    case wire::ui_reply::kYes:
+      SetStatus(request, wire::kReadyToInstall);
+      return Outcome::kContinue;
+    case wire::ui_reply::kNo:
+    case wire::ui_reply::kCancel:  // also: no UI process
+    case wire::ui_reply::kIgnore:
+      deadline_reached = reply_tick >= record.deadline_tick;
+      if (!deadline_reached) {
+        SetStatus(request, wire::kPostponed);
+        const std::uint32_t interval = request.message.U32(wire::kPostponeIntervalAt);
+        ScheduleWake(record, PostponedDueTick(reply_tick, interval, record.deadline_tick));
+        return Outcome::kRequeue;
+      }
+      break;
+    case wire::ui_reply::kTimedOut:
+      deadline_reached = true;
+      break;
+    default:
+      // An answer no message box gives: the request stays in Prompting, which no stage takes up,
+      // and waits in the list for the next wake instead of being asked again at once.
+      return Outcome::kRequeue;
+  }
+  // The user can no longer postpone: install anyway when the request says so, else give up.
+  const bool force = request.message.HasFlag(wire::flags::kForceInstall);
+  SetStatus(request, force ? wire::kReadyToInstall : wire::kConsentTimedOut);
+  return Outcome::kContinue;
+}
+
+QueueWorker::Outcome QueueWorker::InstallationStage(Request& request, const Step& step) {
+  if (WindowsUpdateBusy()) {
+    SetStatus(request, wire::kDeferred, step.detail);  // the approval stage sets the wait
+    return Outcome::kContinue;
+  }
+  if (!step.window.in_window) {
+    SetStatus(request, wire::kDownloaded, step.detail);  // the approval stage schedules the window
+    return Outcome::kContinue;
+  }
+  if (request.message.HasFlag(wire::flags::kNoInstallWhileLoggedOn) && ports_.system_state->LoggedOnUserCount() > 0) {
+    return Outcome::kRequeue;  // status and due tick unchanged
+  }
+  store::RequestRecord& record = *request.record;
+  // The key's path is the one the download wrote; an unreadable one keeps what memory knows.
+  wchar_t stored_path[store::kTargetPathCapacity] = {};
+  if (store::GetTargetPath(objects_, request.message.request_name_field(), request.instance, stored_path,
+                           store::kTargetPathBytes) == ERROR_SUCCESS &&
+      stored_path[0] != L'\0') {
+    std::copy(std::begin(stored_path), std::end(stored_path), std::begin(record.target_path));
+  }
+  // Held until the outcome is settled, restart decision included, so that neither a cancel nor
+  // the start-up recovery acts on the request meanwhile; released before requeue or finish.
+  MutexGuard cancel(objects_.cancel_mutex.get());
+  if (!cancel.acquired()) return Outcome::kRequeue;
+  return VerifyAndInstall(request);
+}
+
+QueueWorker::Outcome QueueWorker::VerifyAndInstall(Request& request) {
+  store::RequestRecord& record = *request.record;
+  SetStatus(request, wire::kVerifying);
+  UniqueFile package;  // held open from the verification until the installer has returned
+  if (!request.dry_run) {
+    // Opened without write or delete sharing: nobody replaces the verified file before the
+    // installer reads it. A package that cannot be held counts as one that cannot be verified.
+    if (const DWORD locked = ports_.package_lock->Lock(record.target_path, package); locked != ERROR_SUCCESS) {
+      SetStatus(request, wire::kVerificationFailed, locked);
+      return Outcome::kFinish;
+    }
+    const bool waive_publisher = request.message.HasFlag(wire::flags::kSkipPublisherCheck) &&
+                                 request.message.product_kind() == wire::product_kind::kAnyPublisher;
+    if (const HRESULT verdict = ports_.signature->Verify(record.target_path, waive_publisher); verdict != S_OK) {
+      SetStatus(request, wire::kVerificationFailed, static_cast<std::uint32_t>(verdict));
+      return Outcome::kFinish;
+    }
+  }
+  SetStatus(request, wire::kInstalling);
+  if (request.dry_run) {
+    if (!ports_.pause->Sleep(kDryRunInstallMs)) {
+      // Stopping: as a retryable failure, so that the next start installs it again.
+      SetStatus(request, wire::kReadyToInstall);
+      return Outcome::kRequeue;
+    }
+    SetStatus(request, wire::kCompleted);
+    request.installed = true;
+    return Outcome::kFinish;
+  }
+  const DWORD exit_code = ports_.installer->RunInstaller(record.target_path, request.arguments.c_str());
+  package.reset();
+  if (exit_code == ERROR_SUCCESS) {
+    SetStatus(request, wire::kCompleted);
+    request.installed = true;
+    return Outcome::kFinish;
+  }
+  if (exit_code == package::kInstallerRebootRequired) {
+    const std::uint32_t kind = request.message.product_kind();
+    if (kind == wire::product_kind::kCurrentClient || kind == wire::product_kind::kLegacyClient) {
+      SetStatus(request, wire::kRestartPending);
+    } else {
+      SetStatus(request, wire::kCompleted);
+      request.installed = true;
+    }
+    DecideRestart(request);
+    return Outcome::kFinish;
+  }
+  // A failure while the service stops may be the stop's doing (the installer cut short):
+  // tried again at the next start, as a transient failure is at the next wake.
+  if (IsRetryableInstallerExit(exit_code) || ports_.pause->StopRequested()) {
+    SetStatus(request, wire::kReadyToInstall);
+    return Outcome::kRequeue;
+  }
+  SetStatus(request, wire::kInstallFailed, exit_code);
+  return Outcome::kFinish;
+}
+
+void QueueWorker::DecideRestart(Request& request) {
+  if (ports_.pause->StopRequested()) return;  // no prompt and no restart while stopping
+  UiChannel& ui = *ports_.ui;
+  const HMODULE texts = objects_.resource_module;  // none: nothing is shown (the prompts answer 2)
+  if (!request.message.HasFlag(wire::flags::kSilentMask)) {
+    // The user's answer has no time limit; the cancel mutex stays held meanwhile.
+    const std::uint32_t reply = SendStringPrompt(texts, text_id::kRestartPrompt, kRestartPromptStyle, ui);
+    if (reply != wire::ui_reply::kYes && reply != wire::ui_reply::kIgnore) {
+      (void)SendStringPrompt(texts, text_id::kNoRestart, kNoticeStyle, ui);
+      return;
+    }
+  }
+  const DWORD error = ports_.restart->RestartMachine();
+  if (error == ERROR_SUCCESS) return;
+  SetStatus(request, wire::kRestartPending, error);
+  request.installed = false;  // a restart is left pending: the installation log stays
+  if (!request.message.HasFlag(wire::flags::kNoInstallWhileLoggedOn)) {
+    (void)SendStringPrompt(texts, text_id::kRestartFailed, kNoticeStyle, ui);
+  }
+}
 
 void QueueWorker::SetStatus(const Request& request, std::uint32_t status, std::uint32_t detail) {
   // A failed write is not retried here: the next pass reads what the key holds.

@@ -25,6 +25,14 @@ inline constexpr std::uint64_t kDownloadRetryDelayMs = 600000;
 // Detail of InstallFailed when the package's version conflicts with the installed one
 // (the Windows Installer's ERROR_PRODUCT_VERSION).
 inline constexpr std::uint32_t kProductVersionConflict = 1638;
+// While Windows Update waits for a restart or installs, a request waiting for approval is
+// looked at again this long after its pass.
+inline constexpr std::uint64_t kWindowsUpdateWaitMs = 600000;
+// A request outside its install window whose next opening is unknown is looked at again this
+// long after its pass (the service's periodic wake period).
+inline constexpr std::uint64_t kUnknownWindowRetryMs = 300000;
+// The pause that stands for the installation of a dry-run request.
+inline constexpr DWORD kDryRunInstallMs = 250;
 
 class QueueWorker {
  public:
@@ -53,12 +61,17 @@ class QueueWorker {
  private:
   enum class Outcome { kContinue, kRequeue, kFinish, kStopped };
   struct Request;
+  struct Step;
 
   [[nodiscard]] Outcome Evaluate(Request& request);
   [[nodiscard]] Outcome Pass(Request& request);
   [[nodiscard]] Outcome DownloadStage(Request& request, std::uint64_t step_tick);
-  [[nodiscard]] Outcome ApprovalStage(Request& request, const InstallWindow& window);
-  [[nodiscard]] Outcome InstallationStage(Request& request, const InstallWindow& window);
+  [[nodiscard]] Outcome ApprovalStage(Request& request, const Step& step);
+  [[nodiscard]] Outcome InstallationStage(Request& request, const Step& step);
+  // Verification, installation and the restart decision, with the cancel mutex held.
+  [[nodiscard]] Outcome VerifyAndInstall(Request& request);
+  void DecideRestart(Request& request);
+  [[nodiscard]] bool WindowsUpdateBusy();
   void SetStatus(const Request& request, std::uint32_t status, std::uint32_t detail = 0);
   // Makes the record due at due_tick; ArmRequestTimers arms its timer for that moment.
   void ScheduleWake(store::RequestRecord& record, std::uint64_t due_tick);

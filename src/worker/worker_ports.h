@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "common/clock.h"
@@ -12,6 +13,7 @@
 #include "common/wide.h"
 #include "package/signature.h"
 #include "worker/client_api.h"
+#include "worker/install_window.h"
 
 namespace qfu::worker {
 
@@ -91,6 +93,10 @@ class PackageLock {
   [[nodiscard]] virtual DWORD Lock(const wchar_t* path, UniqueFile& held) = 0;
 };
 
+// Where a request stands against its install window now (EvaluateInstallWindow in
+// production; tests set the window directly).
+using WindowEvaluator = std::function<InstallWindow(const wire::RequestMessage& message, Clock& clock)>;
+
 // Everything the worker uses besides the process-wide objects. Each must outlive the worker.
 struct WorkerPorts {
   Clock* clock = nullptr;
@@ -103,6 +109,7 @@ struct WorkerPorts {
   MachineRestart* restart = nullptr;
   const package::SignatureVerifier* signature = nullptr;
   PackageLock* package_lock = nullptr;
+  WindowEvaluator evaluate_window;  // empty: EvaluateInstallWindow
 };
 
 }  // namespace qfu::worker

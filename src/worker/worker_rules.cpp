@@ -1,5 +1,8 @@
 #include "worker/worker_rules.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "wire/message.h"
 #include "wire/update_status.h"
 
@@ -43,6 +46,44 @@ bool IsNetworkAllowed(std::uint32_t request_flags, std::uint32_t network_type) n
     default:
       return true;
   }
+}
+
+}  // namespace qfu::worker
+
+namespace qfu::worker {
+
+std::uint32_t PromptTimeoutMs(std::uint64_t step_tick, std::uint64_t window_end_tick,
+                              std::uint64_t deadline_tick) noexcept {
+  std::uint64_t timeout = kPromptIntervalMs;
+  if (window_end_tick != 0 && deadline_tick > window_end_tick) {
+    timeout = window_end_tick > step_tick ? window_end_tick - step_tick : 0;
+  } else if (deadline_tick > step_tick) {
+    timeout = deadline_tick - step_tick;
+  }
+  // A window closing this very moment still gets a limit: 0 would let the prompt wait forever.
+  constexpr std::uint64_t kLongest = std::numeric_limits<std::uint32_t>::max();
+  return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(timeout, 1, kLongest));
+}
+
+std::uint64_t PostponedDueTick(std::uint64_t reply_tick, std::uint32_t interval_minutes,
+                               std::uint64_t deadline_tick) noexcept {
+  const std::uint64_t interval = interval_minutes != 0 ? interval_minutes * kMsPerMinute : kPromptIntervalMs;
+  const std::uint64_t last_prompt = deadline_tick > kPromptIntervalMs ? deadline_tick - kPromptIntervalMs : 0;
+  // Past the last prompt's margin, the next prompt waits for the deadline itself: capping at a
+  // moment already passed would ask the user again at once, over and over.
+  if (last_prompt <= reply_tick) return deadline_tick;
+  return std::min(reply_tick + interval, last_prompt);
+}
+
+bool IsRetryableInstallerExit(std::uint32_t exit_code) noexcept {
+  constexpr std::uint32_t kFirstMasked = 1601;  // ERROR_INSTALL_SERVICE_FAILURE
+  constexpr std::uint32_t kLastMasked = 1652;   // ERROR_INSTALL_SERVICE_SAFEBOOT
+  // Bit (code - 1601): 1601, 1618, 1631, 1632 and 1652.
+  constexpr std::uint64_t kRetryableMask = 0x80000C0020001ull;
+  constexpr std::uint32_t kApphelpBlock = 1259;  // ERROR_APPHELP_BLOCK
+  if (exit_code == kApphelpBlock) return true;
+  if (exit_code < kFirstMasked || exit_code > kLastMasked) return false;
+  return ((kRetryableMask >> (exit_code - kFirstMasked)) & 1) != 0;
 }
 
 }  // namespace qfu::worker

@@ -1,6 +1,7 @@
 #pragma once
 // The queue worker's pure rules: which stage a stored status leads to, whether the installed
-// version lets a download go ahead, and whether the client's network allows one. Portable, so
+// version lets a download go ahead, whether the client's network allows one, and the approval
+// and installation stages' arithmetic on tick counts and installer exit codes. Portable, so
 // that they are tested natively.
 #include <cstdint>
 
@@ -29,5 +30,27 @@ enum class Stage {
 // flags: type 3 is refused with flag 0x2; once any of 0x80, 0x100, 0x200 is set, types 1, 2
 // and 3 each need their own flag of the three. Other types are never restricted by them.
 [[nodiscard]] bool IsNetworkAllowed(std::uint32_t request_flags, std::uint32_t network_type) noexcept;
+
+// The install prompt's default time limit, the default postpone interval, and the margin the
+// last postponement keeps before the deadline.
+inline constexpr std::uint64_t kPromptIntervalMs = 900000;
+inline constexpr std::uint64_t kMsPerMinute = 60000;
+
+// The install prompt's time limit in milliseconds at step_tick: up to the window's end when the
+// window closes before the deadline, else up to the deadline when it is still to come, else
+// kPromptIntervalMs. Never 0 (which the UI reads as no limit) and never more than 32 bits hold.
+[[nodiscard]] std::uint32_t PromptTimeoutMs(std::uint64_t step_tick, std::uint64_t window_end_tick,
+                                            std::uint64_t deadline_tick) noexcept;
+
+// The due tick of a request the user postponed at reply_tick (before deadline_tick): after the
+// postpone interval (minutes; 0: kPromptIntervalMs), but no later than kPromptIntervalMs before
+// the deadline, and never earlier than the deadline once that margin has passed.
+[[nodiscard]] std::uint64_t PostponedDueTick(std::uint64_t reply_tick, std::uint32_t interval_minutes,
+                                             std::uint64_t deadline_tick) noexcept;
+
+// True for the Windows Installer exit codes worth another run at the next wake: 1601, 1618,
+// 1631, 1632, 1652 (service failure, another installation running, create failed, temporary
+// folder unwritable, safe boot) and 1259 (blocked by application compatibility).
+[[nodiscard]] bool IsRetryableInstallerExit(std::uint32_t exit_code) noexcept;
 
 }  // namespace qfu::worker

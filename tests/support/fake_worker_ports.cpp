@@ -3,6 +3,7 @@
 #include <strsafe.h>
 
 #include "wire/message.h"
+#include "wire/ui_prompt.h"
 
 namespace qfu::test {
 
@@ -30,6 +31,7 @@ DWORD FakeInstaller::RunInstaller(const wchar_t* package_path, const wchar_t* ar
   ++calls;
   last_path = package_path;
   last_arguments = arguments != nullptr ? arguments : L"";
+  if (during) during();
   return result;
 }
 
@@ -38,6 +40,46 @@ bool FakePause::Sleep(DWORD milliseconds) {
   last_sleep_ms = milliseconds;
   if (stop_in_sleep) stop = true;
   return !stop;
+}
+
+std::uint32_t FakeUiChannel::SendUiPrompt(WideStringView text, WideStringView caption, std::uint32_t style,
+                                          std::uint32_t timeout_ms) {
+  const std::size_t index = prompts.size();
+  prompts.push_back({std::wstring(text), std::wstring(caption), style, timeout_ms});
+  if (during) during();
+  return index < replies.size() ? replies[index] : wire::ui_reply::kCancel;
+}
+
+DWORD FakeMachineRestart::RestartMachine() {
+  ++calls;
+  if (during) during();
+  return result;
+}
+
+HRESULT FakeSignatureVerifier::Verify(const wchar_t* path, bool skip_publisher_check) const {
+  ++calls;
+  last_path = path;
+  last_skip = skip_publisher_check;
+  if (during) during();
+  return result;
+}
+
+DWORD FakePackageLock::Lock(const wchar_t* path, UniqueFile& held) {
+  ++calls;
+  last_path = path;
+  if (result != ERROR_SUCCESS) return result;
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!::CreatePipe(&read_end, &write_end, nullptr, 0)) return ::GetLastError();
+  read_end_.reset(read_end);
+  held.reset(write_end);
+  return ERROR_SUCCESS;
+}
+
+bool FakePackageLock::IsHeld() const {
+  // Peeking at the read end fails (broken pipe) once the write end is closed.
+  DWORD available = 0;
+  return read_end_ && ::PeekNamedPipe(read_end_.get(), nullptr, 0, nullptr, &available, nullptr);
 }
 
 void StatusRecorder::StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept {

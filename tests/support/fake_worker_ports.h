@@ -45,6 +45,7 @@ class FakeInstaller final : public worker::Installer {
   int calls = 0;
   std::wstring last_path;
   std::wstring last_arguments;
+  std::function<void()> during;  // called inside each run
 
   [[nodiscard]] DWORD RunInstaller(const wchar_t* package_path, const wchar_t* arguments) override;
 };
@@ -60,6 +61,71 @@ class FakePause final : public worker::Pause {
 
   [[nodiscard]] bool Sleep(DWORD milliseconds) override;
   [[nodiscard]] bool StopRequested() override { return stop; }
+};
+
+class FakeSystemState final : public worker::SystemState {
+ public:
+  bool restart_pending = false;
+  bool installer_busy = false;
+  DWORD users = 0;
+
+  [[nodiscard]] bool RestartPending() override { return restart_pending; }
+  [[nodiscard]] bool InstallerBusy() override { return installer_busy; }
+  [[nodiscard]] DWORD LoggedOnUserCount() override { return users; }
+};
+
+// Answers each prompt with the next scripted reply (2, as with no UI process, once the script
+// is used up) and remembers every prompt.
+class FakeUiChannel final : public worker::UiChannel {
+ public:
+  struct Prompt {
+    std::wstring text;
+    std::wstring caption;
+    std::uint32_t style = 0;
+    std::uint32_t timeout_ms = 0;
+  };
+  std::vector<std::uint32_t> replies;
+  std::vector<Prompt> prompts;
+  std::function<void()> during;  // called inside each prompt, before it is answered
+
+  [[nodiscard]] std::uint32_t SendUiPrompt(WideStringView text, WideStringView caption, std::uint32_t style,
+                                           std::uint32_t timeout_ms) override;
+};
+
+class FakeMachineRestart final : public worker::MachineRestart {
+ public:
+  DWORD result = 0;
+  int calls = 0;
+  std::function<void()> during;
+
+  [[nodiscard]] DWORD RestartMachine() override;
+};
+
+class FakeSignatureVerifier final : public package::SignatureVerifier {
+ public:
+  HRESULT result = S_OK;
+  mutable int calls = 0;
+  mutable std::wstring last_path;
+  mutable bool last_skip = false;
+  std::function<void()> during;
+
+  [[nodiscard]] HRESULT Verify(const wchar_t* path, bool skip_publisher_check) const override;
+};
+
+// Hands out, for each lock, the write end of a fresh anonymous pipe as the held handle, so a
+// test sees whether the worker still holds it (IsHeld) without a file on disk.
+class FakePackageLock final : public worker::PackageLock {
+ public:
+  DWORD result = 0;  // non-zero: the lock fails with it
+  int calls = 0;
+  std::wstring last_path;
+
+  [[nodiscard]] DWORD Lock(const wchar_t* path, UniqueFile& held) override;
+  // True while the handle of the last lock is open.
+  [[nodiscard]] bool IsHeld() const;
+
+ private:
+  UniqueHandle read_end_;
 };
 
 // Remembers every status change the store reports, in order.

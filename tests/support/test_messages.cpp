@@ -6,10 +6,10 @@
 
 namespace qfu::test {
 
-wire::MessageWriter SubmitMessage(std::string_view name, std::string_view url) {
+wire::MessageWriter SubmitMessage(std::string_view name, std::string_view url, std::string_view arguments) {
   wire::MessageWriter writer(wire::kSubmitRequest);
   writer.Name(name).UiName("Test Software").Version("1.2.3.4");
-  writer.TextItem(wire::kPackageUrlItem, url).TextItem(wire::kInstallerArgumentsItem, "");
+  writer.TextItem(wire::kPackageUrlItem, url).TextItem(wire::kInstallerArgumentsItem, arguments);
   return writer;
 }
 

@@ -10,8 +10,9 @@
 
 namespace qfu::test {
 
-// A typical submit: name, UI name, version, a package URL and empty installer arguments.
-[[nodiscard]] wire::MessageWriter SubmitMessage(std::string_view name, std::string_view url = "http://127.0.0.1/p.msi");
+// A typical submit: name, UI name, version, a package URL and installer arguments.
+[[nodiscard]] wire::MessageWriter SubmitMessage(std::string_view name, std::string_view url = "http://127.0.0.1/p.msi",
+                                                std::string_view arguments = "");
 // A header-only message of that type naming a request (query, cancel).
 [[nodiscard]] wire::MessageWriter NamedMessage(std::uint32_t type, std::string_view name);
 // The message with flag 0x10 and the start time set to local.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 #include "common/bytes.h"
 #include "common/handle.h"
@@ -57,16 +58,20 @@ std::uint32_t TestStore::Dword(const std::wstring& request_key, const wchar_t* n
   return value && value->type == REG_DWORD && value->bytes.size() == 4 ? ReadU32(value->bytes, 0) : 0xDEAD;
 }
 
-bool TestStore::MutexesAreFree() {
+bool MutexesAreFree(std::initializer_list<HANDLE> mutexes) {
   bool free = false;
   std::thread([&] {
-    const HANDLE all[3] = {objects_.cancel_mutex.get(), objects_.queue_mutex.get(), objects_.registry_mutex.get()};
-    free = ::WaitForMultipleObjects(3, all, TRUE, 0) == WAIT_OBJECT_0;
+    const std::vector<HANDLE> all(mutexes);
+    free = ::WaitForMultipleObjects(static_cast<DWORD>(all.size()), all.data(), TRUE, 0) == WAIT_OBJECT_0;
     for (HANDLE mutex : all) {
       if (free) ::ReleaseMutex(mutex);
     }
   }).join();
   return free;
+}
+
+bool TestStore::MutexesAreFree() {
+  return test::MutexesAreFree({objects_.cancel_mutex.get(), objects_.queue_mutex.get(), objects_.registry_mutex.get()});
 }
 
 store::RequestRecord* TestStore::EnqueueAlone(const wire::MessageWriter& message, std::uint64_t stored_acceptance) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@ struct StoredValue {
   DWORD type = REG_NONE;
   std::vector<std::uint8_t> bytes;
 };
+
+// True when another thread can take every one of the mutexes at once (and lets them go again).
+[[nodiscard]] bool MutexesAreFree(std::initializer_list<HANDLE> mutexes);
 
 class TestStore {
  public:

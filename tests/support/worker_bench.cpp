@@ -15,16 +15,31 @@ DWORD WINAPI RunWorker(LPVOID worker) { return static_cast<worker::QueueWorker*>
 
 }  // namespace
 
-WorkerBench::WorkerBench(const std::wstring& name, Clock* clock)
+WorkerBench::WorkerBench(const std::wstring& name, Clock* clock, const worker::WorkerPorts& ports)
     : store(name), stop_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   ProcessObjects& objects = store.objects();
   if (clock != nullptr) objects.clock = clock;
   objects.status_reporter = &statuses;
   objects.package_files = &removals;
+  objects.resource_module = ::GetModuleHandleW(nullptr);
   client_api.connected = true;
   client_api.network_type = 1;
-  const worker::WorkerPorts ports{objects.clock, &client_api, &downloader, &installer, &pause};
-  worker_ = std::make_unique<worker::QueueWorker>(objects, stop_event.get(), ports);
+  worker::WorkerPorts used = ports;
+  const auto fill = [](auto*& port, auto* fake) {
+    if (port == nullptr) port = fake;
+  };
+  used.clock = objects.clock;
+  fill(used.client_api, &client_api);
+  fill(used.downloader, &downloader);
+  fill(used.installer, &installer);
+  fill(used.pause, &pause);
+  fill(used.system_state, &system_state);
+  fill(used.ui, &ui);
+  fill(used.restart, &restart);
+  fill(used.signature, static_cast<const package::SignatureVerifier*>(&signature));
+  fill(used.package_lock, &package_lock);
+  if (!used.evaluate_window) used.evaluate_window = [this](const wire::RequestMessage&, Clock&) { return window; };
+  worker_ = std::make_unique<worker::QueueWorker>(objects, stop_event.get(), used);
 }
 
 WorkerBench::~WorkerBench() {
@@ -47,14 +62,19 @@ store::RequestRecord* WorkerBench::Waiting(const wire::MessageWriter& message, s
   return record;
 }
 
+void WorkerBench::CloseWindow() {
+  constexpr std::uint64_t kDayMs = 24ull * 60 * 60 * 1000;
+  window = {false, 0, objects().clock->TickCount() + kDayMs, 0};
+}
+
 std::vector<store::RequestRecord*> WorkerBench::Listed() {
   std::vector<store::RequestRecord*> listed;
   objects().requests.ForEach([&](store::RequestRecord& record) { return listed.push_back(&record), true; });
   return listed;
 }
 
-void WorkerBench::Store(const wire::MessageWriter& message, std::uint32_t status) {
-  EXPECT_EQ(store::SetRequestStatus(objects(), message.span(), status, 0, false), 0u);
+void WorkerBench::Store(const wire::MessageWriter& message, std::uint32_t status, std::uint32_t detail) {
+  EXPECT_EQ(store::SetRequestStatus(objects(), message.span(), status, detail, false), 0u);
   statuses.changes.clear();
 }
 

@@ -25,8 +25,10 @@ inline constexpr const wchar_t* kKnownPackagePath = L"C:\\ProgramData\\QFUpdate\
 class WorkerBench {
  public:
   // name: unique per test. clock: what the worker and the store read the time from (null: the
-  // store's fake clock). The client is connected on network type 1 and reports no version.
-  explicit WorkerBench(const std::wstring& name, Clock* clock = nullptr);
+  // store's fake clock). The client is connected on network type 1 and reports no version; the
+  // prompt texts come from the test program's own resources. ports: what replaces the fakes
+  // (null fields: the fakes), for tests with real verification or installation.
+  explicit WorkerBench(const std::wstring& name, Clock* clock = nullptr, const worker::WorkerPorts& ports = {});
   WorkerBench(const WorkerBench&) = delete;
   WorkerBench& operator=(const WorkerBench&) = delete;
   ~WorkerBench();  // stops a running thread
@@ -36,6 +38,13 @@ class WorkerBench {
   FakeDownloader downloader;
   FakeInstaller installer;
   FakePause pause;
+  FakeSystemState system_state;
+  FakeUiChannel ui;
+  FakeMachineRestart restart;
+  FakeSignatureVerifier signature;
+  FakePackageLock package_lock;
+  // What the worker finds for the install window (inside, never closing, by default).
+  worker::InstallWindow window;
   StatusRecorder statuses;
   PackageRemovalRecorder removals;
   UniqueHandle stop_event;  // manual-reset, for the thread's wait
@@ -49,10 +58,13 @@ class WorkerBench {
   // Submits the request, gives its record kKnownPackagePath in memory and stores status (as a
   // stage would, reported nothing). Returns the record.
   store::RequestRecord* Waiting(const wire::MessageWriter& message, std::uint32_t status);
+  // Puts every request outside its install window, the next opening a day away, so that a
+  // downloaded request waits in the list as it is.
+  void CloseWindow();
   // The records in the request list, in order.
   [[nodiscard]] std::vector<store::RequestRecord*> Listed();
-  // Writes the request's stored status (as a stage would) and forgets the report of it.
-  void Store(const wire::MessageWriter& message, std::uint32_t status);
+  // Writes the request's stored status and detail (as a stage would) and forgets the report.
+  void Store(const wire::MessageWriter& message, std::uint32_t status, std::uint32_t detail = 0);
   // The stored UpdateStatus of a request key (0xDEAD when absent).
   [[nodiscard]] std::uint32_t StoredStatus(const std::wstring& key) const;
 
