@@ -148,7 +148,9 @@ ipc::FailedCall RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerA
   (void)store::GetUserAgent(objects.registry_root, objects.service_key_path.c_str(), objects.user_agent,
                             kUserAgentReadBytes);
 
-  worker::RecoverStoredRequests(objects);
+  // The installed client's version through the same library port as the worker's.
+  worker::LibraryClientApi client_api;
+  worker::RecoverStoredRequests(objects, client_api);
 
   // The periodic wake: a failure only leaves the worker to the other wake-ups.
   HANDLE timer = nullptr;

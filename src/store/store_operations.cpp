@@ -137,21 +137,29 @@ DWORD GetTargetPath(ProcessObjects& objects, wire::Bytes request_name_field, std
                           [&](HKEY key) { return QueryStringValue(key, value::kTargetPath, buffer, size); });
 }
 
-DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, wire::MutableBytes name,
-                          std::uint32_t& instance_number) {
-  std::fill(name.begin(), name.end(), std::uint8_t{0});
-  instance_number = 0;
+DWORD ReadServiceSubkeyName(ProcessObjects& objects, DWORD index, std::wstring& key_name) {
+  key_name.clear();
   UniqueHkey service_key;
   LSTATUS status = ::RegOpenKeyExW(objects.registry_root, objects.service_key_path.c_str(), 0, KEY_READ,
                                    service_key.put());
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
-  wchar_t key_name[kKeyNameCapacity] = {};
+  wchar_t name[kKeyNameCapacity] = {};
   DWORD units = kKeyNameCapacity;
-  status = ::RegEnumKeyExW(service_key.get(), index, key_name, &units, nullptr, nullptr, nullptr, nullptr);
+  status = ::RegEnumKeyExW(service_key.get(), index, name, &units, nullptr, nullptr, nullptr, nullptr);
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  key_name.assign(name, std::min<DWORD>(units, kKeyNameCapacity - 1));
+  return ERROR_SUCCESS;
+}
+
+DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, wire::MutableBytes name,
+                          std::uint32_t& instance_number) {
+  std::fill(name.begin(), name.end(), std::uint8_t{0});
+  instance_number = 0;
+  std::wstring key_name;
+  if (const DWORD status = ReadServiceSubkeyName(objects, index, key_name); status != ERROR_SUCCESS) return status;
   // A subkey that no request can have (an empty or too long name) enumerates as an empty
   // name, which every operation on one request refuses.
-  const auto parsed = ParseRequestKeyName(std::wstring_view(key_name, std::min<DWORD>(units, kKeyNameCapacity)));
+  const auto parsed = ParseRequestKeyName(key_name);
   if (!parsed) return ERROR_SUCCESS;
   if (!WriteFieldText(name, FieldText(parsed->name))) {
     std::fill(name.begin(), name.end(), std::uint8_t{0});

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "wire/message.h"
 #include "store/process_objects.h"
@@ -79,6 +80,11 @@ struct MessageCopy {
 // always terminated inside the buffer, and empty when the read fails. Returns the Win32 error.
 [[nodiscard]] DWORD GetTargetPath(ProcessObjects& objects, wire::Bytes request_name_field,
                                   std::uint32_t instance_number, wchar_t* buffer, DWORD size);
+
+// Reads the name of the service key's subkey at index into key_name, as stored (at most 259
+// units): opens the service key for reading, enumerates, closes it again. Returns the Win32
+// error: 259 (ERROR_NO_MORE_ITEMS) past the last subkey. Takes no mutex.
+[[nodiscard]] DWORD ReadServiceSubkeyName(ProcessObjects& objects, DWORD index, std::wstring& key_name);
 
 // Reads the name of the service key's subkey at index and splits it into the UTF-8 request
 // name (written NUL-padded into name, 37 bytes from the dispatcher) and the instance number.

@@ -51,7 +51,8 @@ class TestHttpServer {
   // Answers the requests for url_path (without query) from the next one on by rule:
   // "serve" (the default: 200, 206 for "Range: bytes=N-", 416 when N is at or past the end),
   // "status:NNN", "cut" (closes the connection after half the body), "ignore-range" (200 with
-  // the whole file whatever the Range).
+  // the whole file whatever the Range), "stall" (sends half the body, then holds the connection
+  // open until the server ends).
   void SetRule(const std::string& url_path, const std::string& rule);
   // Every request received so far, oldest first (each is recorded before it is answered).
   [[nodiscard]] std::vector<RecordedRequest> Requests() const;

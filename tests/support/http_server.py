@@ -22,6 +22,8 @@ the answers between requests. Rules:
     "status:NNN"    answer NNN with a short text body (403, 404, 410, 416, 500, ...)
     "cut"           as "serve", but close the connection after half of the body
     "ignore-range"  200 with the whole file, whatever the request's Range says
+    "stall"         as "serve", but after half of the body send nothing more and keep the
+                    connection open until the server ends (a download caught in the middle)
 
 The server ends when the lease file is gone, or after --max-seconds (default 120) at the
 latest, so that a test that dies never leaves it behind for long.
@@ -103,6 +105,8 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
             body = body[start:]
         if rule == "cut":
             self.answer(status, body, extra, send=len(body) // 2)
+        elif rule == "stall":
+            self.answer(status, body, extra, send=len(body) // 2, hold=True)
         else:
             self.answer(status, body, extra)
 
@@ -111,7 +115,7 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
         with self.server.log_lock, open(self.server.log, "a", encoding="ascii") as log:
             log.write(json.dumps(entry) + "\n")
 
-    def answer(self, status, body, extra=None, send=None):
+    def answer(self, status, body, extra=None, send=None, hold=False):
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(len(body)))
@@ -121,6 +125,8 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body if send is None else body[:send])
         self.wfile.flush()
+        while hold and os.path.exists(self.server.lease):
+            time.sleep(LEASE_POLL_SECONDS)
         self.close_connection = True
 
 
@@ -132,6 +138,7 @@ class PackageServer(http.server.ThreadingHTTPServer):
         self.root = os.path.join(folder, "files")
         self.log = os.path.join(folder, "requests.jsonl")
         self.rules = os.path.join(folder, "rules.json")
+        self.lease = os.path.join(folder, "lease")
         self.log_lock = threading.Lock()
 
     def rule_for(self, path):
@@ -175,7 +182,7 @@ def main():
         raise
     threading.Thread(target=server.serve_forever, daemon=True).start()
     write_atomically(os.path.join(args.dir, "port"), "%d\n" % server.server_address[1])
-    run_while_leased(os.path.join(args.dir, "lease"), args.max_seconds)
+    run_while_leased(server.lease, args.max_seconds)
 
 
 if __name__ == "__main__":

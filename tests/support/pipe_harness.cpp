@@ -3,6 +3,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/bytes.h"
@@ -34,6 +35,18 @@ std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name, std
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
   std::uint32_t last = StatusOf(SendOnce(pipe_name, Query(name).span()));
   while (last != status && ::GetTickCount64() < deadline) {
+    ::Sleep(kQueryEveryMs);
+    last = StatusOf(SendOnce(pipe_name, Query(name).span()));
+  }
+  return last;
+}
+
+std::uint32_t WaitWhileStatus(const wchar_t* pipe_name, std::string_view name,
+                              std::initializer_list<std::uint32_t> statuses, DWORD timeout_ms) {
+  constexpr DWORD kQueryEveryMs = 20;
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  std::uint32_t last = StatusOf(SendOnce(pipe_name, Query(name).span()));
+  while (std::find(statuses.begin(), statuses.end(), last) != statuses.end() && ::GetTickCount64() < deadline) {
     ::Sleep(kQueryEveryMs);
     last = StatusOf(SendOnce(pipe_name, Query(name).span()));
   }

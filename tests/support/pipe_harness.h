@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -37,6 +38,10 @@ using Reply = std::vector<std::uint8_t>;
 // the last status read.
 [[nodiscard]] std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name, std::uint32_t status,
                                           DWORD timeout_ms);
+// Queries the request on the pipe until its status is none of those given or timeout_ms have
+// passed; returns the last status read.
+[[nodiscard]] std::uint32_t WaitWhileStatus(const wchar_t* pipe_name, std::string_view name,
+                                            std::initializer_list<std::uint32_t> statuses, DWORD timeout_ms);
 [[nodiscard]] wire::MessageWriter PaddedQuery(std::string_view name, std::size_t size);
 
 // A client that writes without waiting for the service to read: a message longer than the

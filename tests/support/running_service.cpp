@@ -52,9 +52,10 @@ void RunningService::SetUp() {
   ASSERT_TRUE(service.valid());
   ASSERT_TRUE(service.Start()) << ::GetLastError();
   ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, kServiceStateTimeoutMs)) << service.State();
-  ASSERT_TRUE(WaitForPipe(wire::kRequestPipeName));
-  ASSERT_TRUE(WaitForPipe(wire::kInfoPipeName));
+  ASSERT_TRUE(WaitForAgentPipes());
 }
+
+bool WaitForAgentPipes() { return WaitForPipe(wire::kRequestPipeName) && WaitForPipe(wire::kInfoPipeName); }
 
 void RunningService::TearDown() { StopService(); }
 

@@ -27,6 +27,9 @@ class RunningService : public ::testing::Test {
   void TearDown() override;
 };
 
+// Waits a bounded time until both pipes of the service accept connections; true when they do.
+[[nodiscard]] bool WaitForAgentPipes();
+
 // One connection to a pipe of the service.
 class AgentConnection {
  public:

@@ -92,6 +92,14 @@ bool ServiceControl::Stop() {
   return !process || ::WaitForSingleObject(process.get(), kProcessExitTimeoutMs) == WAIT_OBJECT_0;
 }
 
+bool ServiceControl::Kill() {
+  const DWORD process_id = ProcessId();
+  if (process_id == 0) return false;
+  const UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process_id));
+  if (!process || !::TerminateProcess(process.get(), ERROR_PROCESS_ABORTED)) return false;
+  return ::WaitForSingleObject(process.get(), kProcessExitTimeoutMs) == WAIT_OBJECT_0;
+}
+
 void ServiceControl::StopIfRunning() {
   if (valid() && State() != SERVICE_STOPPED) (void)Stop();
 }

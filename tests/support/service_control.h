@@ -31,6 +31,10 @@ class ServiceControl {
   // its process to end, so that no pipe instance of the old process meets the next start.
   // True when both happened; a service that is stopped already counts as stopped.
   [[nodiscard]] bool Stop();
+  // Ends the service's process with TerminateProcess, as a crash or a power cut would end it,
+  // and waits at most 10 s for the process to end; true when it did. Start() then starts it
+  // again. (Wine's manager keeps reporting the dead process's last state until that start.)
+  [[nodiscard]] bool Kill();
   // Stops the service if it runs, as Stop() does.
   void StopIfRunning();
 

@@ -52,6 +52,10 @@ class TestDownloads {
 // The bytes of the file at path; nothing when it cannot be opened.
 [[nodiscard]] std::optional<std::string> FileBytes(const std::wstring& path);
 
+// The size of the file at path, read from its directory entry, so that it can be read while the
+// downloader holds the file open without sharing; nothing when there is no such file.
+[[nodiscard]] std::optional<std::uint64_t> FileSize(const std::wstring& path);
+
 // Compares file contents (nothing: no file), telling sizes and the first difference on failure
 // rather than printing a package.
 [[nodiscard]] testing::AssertionResult SameFile(const std::optional<std::string>& actual,
