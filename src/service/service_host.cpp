@@ -108,6 +108,8 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     }
   }
   if (worker_thread) ::WaitForSingleObject(worker_thread.get(), INFINITE);
+  // The worker, the only thread that shows texts, has ended.
+  if (failure.failed()) ReleaseResourceModule(s.objects);
   // A failed start stops with its error as the exit code, so that the Service Control
   // Manager counts it as a failure and runs the service's failure actions.
   ReportStatus(SERVICE_STOPPED, kControlsAccepted, 0, failure.error);
@@ -118,7 +120,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 ipc::FailedCall RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worker_args,
                                    UniqueHandle& worker_thread) {
   worker_thread.reset();
-  objects.resource_module = locale::SelectResourceModule(::GetModuleHandleW(nullptr), objects.loaded_resource_module);
+  locale::SelectResourceModule(objects, ::GetModuleHandleW(nullptr));
   objects.newer_windows = ReadNewerWindowsFlag();
   SystemClock::Seed(::GetTickCount());  // random delays are drawn from the clock's generator
   objects.requests.Clear();

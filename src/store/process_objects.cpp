@@ -37,7 +37,12 @@ void ReleaseGlobalObjects(ProcessObjects& objects) {
   objects.registry_mutex.reset();
   objects.update_event.reset();
   objects.user_agent_mutex.reset();
-  objects.resource_module = nullptr;
+  ReleaseResourceModule(objects);
+}
+
+void ReleaseResourceModule(ProcessObjects& objects) {
+  // The program's own texts take over before the DLL is unloaded.
+  objects.resource_module = ::GetModuleHandleW(nullptr);
   objects.loaded_resource_module.reset();
 }
 

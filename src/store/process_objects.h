@@ -35,6 +35,12 @@ inline constexpr const wchar_t* kUserAgentMutexName = L"Global\\QFUUAMutex";
 inline constexpr const wchar_t* kWorkingDirectoryKeyPath =
     L"SYSTEM\\CurrentControlSet\\Services\\VIVAD\\Params\\Carraway Config";
 
+// The product's key under HKEY_LOCAL_MACHINE, which may name the language of the prompt texts
+// ("Language", 64-bit view), and its setup key, which names where the product was installed
+// ("LastInstallLocation"), where translated resource DLLs may lie (both read only).
+inline constexpr const wchar_t* kProductKeyPath = L"SOFTWARE\\Quillfern";
+inline constexpr const wchar_t* kProductSetupKeyPath = L"SOFTWARE\\Quillfern\\Setup";
+
 inline constexpr std::size_t kUserAgentCapacity = 260;  // UTF-16 units with the terminator
 inline constexpr const wchar_t* kDefaultUserAgent = L"Quillfern-Update-Service/1.0";
 
@@ -58,6 +64,7 @@ struct ProcessObjects {
   wchar_t user_agent[kUserAgentCapacity] = {};  // guarded by user_agent_mutex
   UniqueModule loaded_resource_module;          // a translated resource DLL, when one was loaded
   HMODULE resource_module = nullptr;            // source of the prompt texts
+  std::wstring language_name;                   // the language that chose resource_module
   bool newer_windows = false;                   // Windows 6.3 or later: automatic proxy
   UniqueTimerQueueTimer periodic_wake_timer;
 
@@ -67,6 +74,10 @@ struct ProcessObjects {
   // Where the working directory's override is read: HKEY_LOCAL_MACHINE\<this key>, 64-bit
   // view; tests use a scratch key.
   std::wstring working_directory_key_path = kWorkingDirectoryKeyPath;
+  // Where the language and the install location are read (HKEY_LOCAL_MACHINE\<these keys>);
+  // tests use scratch keys.
+  std::wstring language_key_path = kProductKeyPath;
+  std::wstring setup_key_path = kProductSetupKeyPath;
   // Told of every status change, and asked to remove package files (null: nobody).
   store::StatusReporter* status_reporter = nullptr;
   store::PackageFileRemover* package_files = nullptr;
@@ -85,5 +96,9 @@ struct ProcessObjects {
 // Closes the named objects that exist and releases the resource module (the start-up
 // failure path).
 void ReleaseGlobalObjects(ProcessObjects& objects);
+
+// Unloads a translated resource DLL; the resource module becomes the program's own module
+// (a failed start, once nothing shows texts any more).
+void ReleaseResourceModule(ProcessObjects& objects);
 
 }  // namespace qfu
