@@ -15,29 +15,35 @@ namespace {
 constexpr DWORD kInstallerTimeoutMs = 120000;
 constexpr DWORD kStartTimeoutMs = 20000;
 
-std::wstring InstalledAgentPath() {
+// The agent's folder under Program Files, with its trailing backslash.
+std::wstring InstalledAgentFolder() {
   wchar_t* folder = nullptr;
   std::wstring path;
   if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &folder))) {
-    path = std::wstring(folder) + L"\\QFUpdate\\qfupdate.exe";
+    path = std::wstring(folder) + L"\\QFUpdate\\";
   }
   ::CoTaskMemFree(folder);
   return path;
 }
 
-// Installing the package puts qfupdate.exe under Program Files, registers it as the
+bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Installing the package puts qfupdate.exe and its German texts under Program Files, registers it as the
 // automatically started service QFUpdate and starts it; removing the package stops the
 // service, deletes it and takes the file away. The next test installs the build's own
 // service again.
 TEST(AgentPackage, InstallsAndStartsTheServiceAndRemovesItAgain) {
   ServiceControl::Uninstall();
   const std::wstring package = L"\"" + BuiltProgram(L"qfupdate.msi") + L"\"";
-  const std::wstring installed = InstalledAgentPath();
-  ASSERT_FALSE(installed.empty());
+  const std::wstring folder = InstalledAgentFolder();
+  ASSERT_FALSE(folder.empty());
+  const std::wstring installed = folder + L"qfupdate.exe";
+  const std::wstring german = folder + L"de\\qfupdate.resources.dll";
 
   const ProcessResult install = RunProcess(L"msiexec.exe /i " + package + L" /qn", kInstallerTimeoutMs);
   ASSERT_TRUE(install.finished);
   ASSERT_EQ(install.exit_code, 0u) << install.output;
+  EXPECT_TRUE(FileExists(german));
   {
     ServiceControl service;
     ASSERT_TRUE(service.valid());
@@ -50,7 +56,8 @@ TEST(AgentPackage, InstallsAndStartsTheServiceAndRemovesItAgain) {
   ASSERT_TRUE(remove.finished);
   EXPECT_EQ(remove.exit_code, 0u) << remove.output;
   EXPECT_FALSE(ServiceControl().valid());
-  EXPECT_EQ(::GetFileAttributesW(installed.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_FALSE(FileExists(installed));
+  EXPECT_FALSE(FileExists(german));
 }
 
 }  // namespace
