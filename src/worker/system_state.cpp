@@ -49,14 +49,21 @@ struct IUpdateInstallerPrefix : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get_IsBusy(VARIANT_BOOL* busy) = 0;
 };
 
-// COM on the calling thread for one query; uninitialised again whatever the initialisation
-// answered, so that no COM state outlives the query.
+// COM on the calling thread for one query, uninitialised again so that no COM state outlives
+// the query. Only an initialisation that succeeded (S_OK, or S_FALSE when the thread had it
+// already) is undone: after RPC_E_CHANGED_MODE the thread's COM belongs to its owner, and an
+// uninitialisation would tear it down under them. The query still runs in that apartment.
 class ComScope {
  public:
-  ComScope() noexcept { (void)::CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+  ComScope() noexcept : initialised_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
   ComScope(const ComScope&) = delete;
   ComScope& operator=(const ComScope&) = delete;
-  ~ComScope() { ::CoUninitialize(); }
+  ~ComScope() {
+    if (initialised_) ::CoUninitialize();
+  }
+
+ private:
+  bool initialised_;
 };
 
 // Creates the class's object through the interface and reads one VARIANT_BOOL property of it;
