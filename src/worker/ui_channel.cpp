@@ -11,7 +11,7 @@ namespace qfu::worker {
 
 std::uint32_t PipeUiChannel::SendUiPrompt(WideStringView text, WideStringView caption, std::uint32_t style,
                                           std::uint32_t timeout_ms) {
-  const wire::UiPromptMessage prompt = wire::BuildUiPrompt(text, caption, style, timeout_ms);
+  wire::UiPromptMessage prompt = wire::BuildUiPrompt(text, caption, style, timeout_ms);
 
   // Any local process may serve the UI pipe: identification level lets it learn who asks,
   // never act as the agent. No WaitNamedPipeW: when every instance is busy (ERROR_PIPE_BUSY),
@@ -26,7 +26,7 @@ std::uint32_t PipeUiChannel::SendUiPrompt(WideStringView text, WideStringView ca
   // The transaction waits for the answer without a limit: the UI applies the prompt's timeout.
   std::array<std::uint8_t, wire::kUiPromptReplySize> reply{};
   DWORD got = 0;
-  if (!::TransactNamedPipe(pipe.get(), const_cast<std::uint8_t*>(prompt.data()), static_cast<DWORD>(prompt.size()),
+  if (!::TransactNamedPipe(pipe.get(), prompt.data(), static_cast<DWORD>(prompt.size()),
                            reply.data(), static_cast<DWORD>(reply.size()), &got, nullptr) &&
       ::GetLastError() != ERROR_MORE_DATA) {
     return wire::ui_reply::kCancel;
