@@ -9,7 +9,7 @@ cxx_include=$(x86_64-w64-mingw32-g++-posix -E -v -x c++ /dev/null 2>&1 |
               sed -n '/#include <...> search starts here:/,/End of search list./p' | grep '/include/c++$' | head -n 1 | tr -d ' ')
 flags=(--target=aarch64-w64-mingw32 -std=c++20 -c -nostdinc++
        -isystem "$cxx_include" -isystem "$cxx_include/x86_64-w64-mingw32" -isystem /usr/x86_64-w64-mingw32/include
-       -Isrc -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00
+       -Isrc -Itools -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00
        -Wall -Wextra -Werror)
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT

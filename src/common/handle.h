@@ -4,6 +4,7 @@
 // the compiler keeps them apart; subsystems that own a kind of their own (WinHTTP handles,
 // certificate contexts) declare its traits beside their code with the same template.
 #include <windows.h>
+#include <wtsapi32.h>
 
 #include <utility>
 
@@ -82,6 +83,12 @@ struct LocalMemoryTraits {
   static void Close(Type h) noexcept { ::LocalFree(h); }
 };
 
+struct WtsMemoryTraits {  // buffers the Remote Desktop Services session functions allocate
+  using Type = void*;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { ::WTSFreeMemory(h); }
+};
+
 using UniqueHandle = UniqueAny<KernelHandleTraits>;
 using UniqueFile = UniqueAny<FileHandleTraits>;
 using UniqueHkey = UniqueAny<RegKeyTraits>;
@@ -89,5 +96,6 @@ using UniqueServiceHandle = UniqueAny<ServiceHandleTraits>;
 using UniqueModule = UniqueAny<ModuleTraits>;
 using UniqueEventSource = UniqueAny<EventSourceTraits>;
 using UniqueLocalMemory = UniqueAny<LocalMemoryTraits>;
+using UniqueWtsMemory = UniqueAny<WtsMemoryTraits>;
 
 }  // namespace qfu

@@ -1,0 +1,158 @@
+// The agent's prompts through the UI pipe against the real qfupdate-ui: what arrives (as its
+// log records it) and what the agent makes of each answer.
+#include "worker/ui_channel.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "qfupdatectl/status_format.h"
+#include "support/scratch_directory.h"
+#include "support/test_messages.h"
+#include "support/ui_process.h"
+#include "wire/ui_prompt.h"
+#include "worker/user_prompts.h"
+
+namespace qfu::worker {
+namespace {
+
+// The built-in texts (src/res/strings.rc, linked into the tests).
+constexpr const char* kCaption = "Tessaran Harborline Software";
+constexpr const char* kInstallText =
+    "This software is ready to be installed, which may cause your computer to restart. Click Yes to install it "
+    "now, or No to be prompted again later.";
+constexpr const char* kRestartFailedText =
+    "Your computer was unable to be restarted automatically.  Please manually restart your computer in order to "
+    "complete installation.";
+constexpr std::uint32_t kPromptTimeoutMs = 120000;
+// Far longer than a failed connection takes, far shorter than any wait for a free instance.
+constexpr ULONGLONG kAtOnceMs = 1000;
+
+HMODULE TestResources() { return ::GetModuleHandleW(nullptr); }
+
+// The log line qfupdate-ui writes for a prompt it answered with 6.
+std::string LogLine(const std::string& text, std::uint32_t style, std::uint32_t timeout) {
+  return "{\"text\":" + ctl::JsonString(text) + ",\"caption\":" + ctl::JsonString(kCaption) +
+         ",\"style\":" + std::to_string(style) + ",\"timeout\":" + std::to_string(timeout) + ",\"answer\":6}";
+}
+
+std::string InstallPromptText(const std::string& prompt_item) {
+  return LogLine(prompt_item, kInstallPromptStyle, kPromptTimeoutMs);
+}
+
+wire::MessageWriter WithPromptText(std::string_view text) {
+  return test::SubmitMessage("App").TextItem(wire::kPromptTextItem, text);
+}
+
+TEST(UiChannel, PromptsArriveAsTheUiRecordsThem) {
+  const std::string long_text(600, 'x');
+  struct Case {
+    const char* what;
+    std::function<std::uint32_t(UiChannel&)> send;
+    std::string logged;
+  };
+  const auto install = [](wire::MessageWriter message) {
+    return [message = std::move(message)](UiChannel& ui) {
+      return SendInstallPrompt(TestResources(), wire::RequestMessage(message.span()), kPromptTimeoutMs, ui);
+    };
+  };
+  const std::string built_in = std::string(kInstallText) + "\r\n\r\nTest Software";
+  const Case cases[] = {
+      {"600-character prompt text", install(WithPromptText(long_text)), InstallPromptText(long_text.substr(0, 511))},
+      {"empty prompt text", install(WithPromptText("")), InstallPromptText(built_in)},
+      {"no prompt text", install(test::SubmitMessage("App")), InstallPromptText(built_in)},
+      // Quotes, line ends, a tab, a control character and non-ASCII text, as JSON escapes them.
+      {"text that needs escaping", install(WithPromptText("Say \"yes\"\r\n\t\x01 caf\xC3\xA9 \xE2\x9C\x93")),
+       "{\"text\":\"Say \\\"yes\\\"\\r\\n\\t\\u0001 caf\xC3\xA9 \xE2\x9C\x93\",\"caption\":\"" + std::string(kCaption) +
+           "\",\"style\":327940,\"timeout\":120000,\"answer\":6}"},
+      {"restart-failed notice",
+       [](UiChannel& ui) { return SendStringPrompt(TestResources(), text_id::kRestartFailed, kNoticeStyle, ui); },
+       LogLine(kRestartFailedText, 0, 0)},
+  };
+  test::UiProcess ui_process(L"records", L"--answer yes");
+  ASSERT_TRUE(ui_process.serving());
+  PipeUiChannel channel(ui_process.pipe_name().c_str());
+  std::size_t logged = 0;
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.send(channel), wire::ui_reply::kYes) << c.what;
+    const std::vector<std::string> lines = ui_process.LogLines();
+    ASSERT_EQ(lines.size(), ++logged) << c.what;
+    EXPECT_EQ(lines.back(), c.logged) << c.what;
+  }
+}
+
+TEST(UiChannel, EachAnswerOfTheUi) {
+  struct Case {
+    const wchar_t* arguments;
+    std::uint32_t prompt_timeout_ms;
+    std::uint32_t reply;
+  };
+  const Case cases[] = {
+      {L"--answer yes", 0, wire::ui_reply::kYes},
+      {L"--answer no --delay 100", 0, wire::ui_reply::kNo},
+      {L"--answer ignore", 0, wire::ui_reply::kIgnore},
+      {L"--answer cancel", 0, wire::ui_reply::kCancel},
+      {L"--answer timeout", 200, wire::ui_reply::kTimedOut},
+      {L"--answer short", 0, wire::ui_reply::kCancel},  // 2 bytes of a Yes: too short to count
+  };
+  for (const Case& c : cases) {
+    const std::wstring arguments = c.arguments;
+    SCOPED_TRACE(std::string(arguments.begin(), arguments.end()));
+    test::UiProcess ui_process(L"answers", arguments + L" --count 1");
+    ASSERT_TRUE(ui_process.serving());
+    PipeUiChannel channel(ui_process.pipe_name().c_str());
+    EXPECT_EQ(channel.SendUiPrompt(L"Install?", L"Caption", kInstallPromptStyle, c.prompt_timeout_ms), c.reply);
+    // The count reached, the UI process ends by itself.
+    const test::ProcessResult run = ui_process.Finish(10000);
+    EXPECT_TRUE(run.finished) << run.output;
+    EXPECT_EQ(run.exit_code, 0u) << run.output;
+  }
+}
+
+// True when a message box can be shown: always on Windows; under Wine only with an X display.
+// Probing with a window of the test's own would start Wine's desktop process, which inherits
+// the test's output and keeps its reader waiting.
+bool CanShowMessageBoxes() {
+  return !test::RunningUnderWine() || ::GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) > 0;
+}
+
+TEST(UiChannel, MessageBoxAnswersTimedOutWhenItsTimeRunsOut) {
+  if (!CanShowMessageBoxes()) GTEST_SKIP() << "no display: no message box can be shown";
+  test::UiProcess ui_process(L"box", L"");
+  ASSERT_TRUE(ui_process.serving());
+  PipeUiChannel channel(ui_process.pipe_name().c_str());
+  EXPECT_EQ(channel.SendUiPrompt(L"Nobody answers this", L"Caption", kInstallPromptStyle, 300),
+            wire::ui_reply::kTimedOut);
+}
+
+TEST(UiChannel, UnreachableUiIsCancelledAtOnce) {
+  struct Case {
+    const char* what;
+    bool ui_running;
+  };
+  for (const Case c : {Case{"no UI process", false}, Case{"every instance busy", true}}) {
+    std::unique_ptr<test::UiProcess> ui_process;
+    std::unique_ptr<test::PipeOccupier> occupier;
+    std::wstring pipe_name = test::TestUiPipeName(L"nobody");
+    if (c.ui_running) {
+      ui_process = std::make_unique<test::UiProcess>(L"busy", L"--answer yes");
+      ASSERT_TRUE(ui_process->serving()) << c.what;
+      pipe_name = ui_process->pipe_name();
+      occupier = std::make_unique<test::PipeOccupier>(pipe_name, 16);
+      ASSERT_GT(occupier->count(), 0u) << c.what;
+    }
+    PipeUiChannel channel(pipe_name.c_str());
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_EQ(channel.SendUiPrompt(L"Install?", L"Caption", kInstallPromptStyle, kPromptTimeoutMs),
+              wire::ui_reply::kCancel)
+        << c.what;
+    EXPECT_LT(::GetTickCount64() - start, kAtOnceMs) << c.what;
+    if (ui_process) {
+      EXPECT_TRUE(ui_process->LogLines().empty()) << c.what;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qfu::worker
