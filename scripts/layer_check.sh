@@ -5,11 +5,12 @@
 #   common -> wire -> store -> package, locale -> worker -> ipc -> service
 #
 # qfupdatectl is a client of the agent: it may use common and wire only. src/res holds the
-# program's resource scripts, which belong to the program itself: the top of the house.
+# program's resource scripts, which belong to the program itself, and src/setup its package
+# (no C++ at all): the top of the house.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-declare -A rank=([common]=0 [wire]=1 [store]=2 [package]=3 [locale]=3 [worker]=4 [ipc]=5 [service]=6 [res]=7)
+declare -A rank=([common]=0 [wire]=1 [store]=2 [package]=3 [locale]=3 [worker]=4 [ipc]=5 [service]=6 [res]=7 [setup]=8)
 failures=0
 checked=0
 

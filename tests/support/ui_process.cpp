@@ -14,7 +14,10 @@ std::wstring TestUiPipeName(const std::wstring& name) {
 }
 
 UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments)
-    : pipe_name_(TestUiPipeName(name)), directory_(L"ui_" + name) {
+    : UiProcess(name, arguments, TestUiPipeName(name)) {}
+
+UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name)
+    : pipe_name_(pipe_name), directory_(L"ui_" + name) {
   if (!directory_.Make()) return;
   log_path_ = directory_.path() + L"\\prompts.log";
   process_ = std::make_unique<BackgroundProcess>(BuiltCommand(

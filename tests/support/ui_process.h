@@ -20,6 +20,8 @@ class UiProcess {
   // Starts qfupdate-ui with --pipe TestUiPipeName(name), --log and the arguments, and waits
   // at most 10 s until it serves; serving() says whether it does.
   UiProcess(const std::wstring& name, const std::wstring& arguments);
+  // The same on pipe_name (the agent's own UI pipe, for tests of the running service).
+  UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name);
 
   [[nodiscard]] bool serving() const { return serving_; }
   [[nodiscard]] const std::wstring& pipe_name() const { return pipe_name_; }

@@ -1,0 +1,94 @@
+// A whole update against the running service: qfupdatectl submits, the service downloads a
+// publisher-signed package from a local server, asks the user through qfupdate-ui (which
+// answers Yes), verifies and installs it with the real Windows Installer, and reports every
+// step on the status pipe, where `qfupdatectl watch` prints it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/http_server.h"
+#include "support/pipe_harness.h"
+#include "support/process.h"
+#include "support/running_service.h"
+#include "support/test_downloads.h"
+#include "support/ui_process.h"
+#include "wire/pipes.h"
+#include "wire/update_status.h"
+
+namespace qfu {
+namespace {
+
+using test::ExpectRun;
+class WholeUpdate : public test::RunningService {};
+
+constexpr DWORD kToolTimeoutMs = 20000;
+// The worker pauses 10 s before the download; the installer takes a few seconds under Wine.
+constexpr DWORD kUpdateTimeoutMs = 90000;
+constexpr const wchar_t* kInstalledPayload = L"C:\\ProgramData\\QFUpdate Service Fixture\\installer_payload.txt";
+constexpr const wchar_t* kPackageDirectory = L"C:\\ProgramData\\Quillfern\\WholeUpdate";
+constexpr std::uint32_t kInstallPromptStyle = 0x50104;
+
+test::ProcessResult RunTool(const std::wstring& arguments) {
+  return test::RunProcess(test::BuiltCommand(L"signed\\qfupdatectl.exe", arguments), kToolTimeoutMs);
+}
+
+// The statuses of the JSON lines `watch --json` printed, in order.
+std::vector<std::uint32_t> WatchedStatuses(const std::string& output) {
+  std::vector<std::uint32_t> statuses;
+  constexpr std::string_view kMember = "\"status\":";
+  for (std::size_t at = output.find(kMember); at != std::string::npos; at = output.find(kMember, at + 1)) {
+    statuses.push_back(static_cast<std::uint32_t>(std::stoul(output.substr(at + kMember.size()))));
+  }
+  return statuses;
+}
+
+bool Exists(const wchar_t* path) { return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+// Removes the fixture's product, so that every run installs it afresh.
+void UninstallFixture() {
+  (void)test::RunProcess(L"msiexec.exe /x \"" + test::Fixture(L"publisher_signed_update.msi") + L"\" /qn", 120000);
+}
+
+TEST_F(WholeUpdate, FromSubmitToCompletedWithTheUsersYes) {
+  UninstallFixture();
+  ASSERT_FALSE(Exists(kInstalledPayload));
+  test::TestHttpServer server(L"WholeUpdate", test::HttpScheme::kHttp);
+  ASSERT_EQ(server.failure(), "");
+  const auto package = test::FileBytes(test::Fixture(L"publisher_signed_update.msi"));
+  ASSERT_TRUE(package.has_value());
+  server.AddFile(L"update.msi", *package);
+  test::UiProcess ui(L"WholeUpdate", L"--answer yes", wire::kUiPipeName);
+  ASSERT_TRUE(ui.serving());
+  test::BackgroundProcess watch(
+      test::BuiltCommand(L"signed\\qfupdatectl.exe", L"watch --json --count 7 --timeout 120"));
+  ASSERT_TRUE(watch.WaitForOutput("listening on", kToolTimeoutMs));
+
+  ExpectRun(RunTool(L"submit WholeUpdate --display-name \"Whole Update\" --deadline 1440 "
+                    L"--download-when-disconnected --url " + server.Url(L"/update.msi")),
+            0, {"result:       Done (0)", "status:       Queued (2)"});
+  EXPECT_EQ(test::WaitForStatus(wire::kInfoPipeName, "WholeUpdate", wire::kCompleted, kUpdateTimeoutMs),
+            wire::kCompleted);
+
+  const test::ProcessResult watched = watch.Finish(kToolTimeoutMs);
+  EXPECT_EQ(WatchedStatuses(watched.output),
+            (std::vector<std::uint32_t>{wire::kDownloading, wire::kDownloaded, wire::kPrompting, wire::kReadyToInstall,
+                                        wire::kVerifying, wire::kInstalling, wire::kCompleted}))
+      << watched.output;
+  // One install prompt: the standard text with the display name, with no limit beyond the
+  // deadline; answered Yes.
+  const std::vector<std::string> prompts = ui.LogLines();
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_NE(prompts[0].find("\\r\\n\\r\\nWhole Update\""), std::string::npos) << prompts[0];
+  EXPECT_NE(prompts[0].find("\"style\":" + std::to_string(kInstallPromptStyle)), std::string::npos) << prompts[0];
+  EXPECT_NE(prompts[0].find("\"answer\":6"), std::string::npos) << prompts[0];
+  // Installed; the package, its log and its folder are gone.
+  EXPECT_TRUE(Exists(kInstalledPayload));
+  EXPECT_FALSE(Exists(kPackageDirectory));
+  UninstallFixture();
+}
+
+}  // namespace
+}  // namespace qfu
