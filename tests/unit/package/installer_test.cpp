@@ -116,9 +116,9 @@ TEST(RemovePackageFiles, LeavesEveryPathOutsideAPackageDirectoryOfTheWorkingDire
   ASSERT_TRUE(bench.scratch.Make());
   const std::wstring root = bench.scratch.path();
   ASSERT_TRUE(MakeFolderWith(root + L"\\Outside", {L"victim.txt", L"msi.log"}));
-  ASSERT_TRUE(MakeFolderWith(root + L"\\Work\\App\\Deeper", {L"victim.txt", L"msi.log"}));
   ASSERT_TRUE(MakeFolderWith(root + L"\\Work", {L"victim.txt", L"msi.log"}));
   ASSERT_TRUE(MakeFolderWith(root + L"\\Work\\App", {L"victim.txt", L"msi.log"}));
+  ASSERT_TRUE(MakeFolderWith(root + L"\\Work\\App\\Deeper", {L"victim.txt", L"msi.log"}));
   ASSERT_TRUE(MakeFolderWith(root + L"\\Work\\App_1A", {L"victim.txt", L"msi.log"}));
   const std::wstring crafted[] = {
       root + L"\\Outside\\victim.txt",              // another folder (ProcessObjects' default: \Quillfern)
