@@ -17,11 +17,16 @@ echo "== native build and tests (ASan, UBSan)"
 qfu_build native
 ctest --preset native --output-on-failure
 
-echo "== fuzzing for ${FUZZ_SECONDS}s"
-corpus="$QFU_ROOT/.work/fuzz-corpus"
-mkdir -p "$corpus"
-for fuzzer in build/native/*_fuzz; do
-  "$fuzzer" -max_total_time="$FUZZ_SECONDS" -max_len=70000 -timeout=10 "$corpus" 2>&1 | tail -n 1
+# QFU_FUZZ_SECONDS is the budget of the whole fuzz phase, shared out evenly, so that a new
+# fuzzer does not lengthen the run. Each fuzzer keeps a corpus of its own.
+fuzzers=(build/native/*_fuzz)
+fuzz_each=$(( FUZZ_SECONDS / ${#fuzzers[@]} ))
+(( fuzz_each > 0 )) || fuzz_each=1
+echo "== fuzzing for ${FUZZ_SECONDS}s in all, ${fuzz_each}s for each of ${#fuzzers[@]} fuzzers"
+for fuzzer in "${fuzzers[@]}"; do
+  corpus="$QFU_ROOT/.work/fuzz-corpus/$(basename "$fuzzer")"
+  mkdir -p "$corpus"
+  "$fuzzer" -max_total_time="$fuzz_each" -max_len=70000 -timeout=10 "$corpus" 2>&1 | tail -n 1
 done
 
 echo "== ARM64 compile check"

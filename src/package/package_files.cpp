@@ -1,41 +1,45 @@
 #include "package/package_files.h"
 
 #include <windows.h>
-#include <strsafe.h>
 
 #include <string>
 
+#include "package/path_text.h"
 #include "package/safe_directory.h"
+#include "package/working_directory.h"
 
 namespace qfu::package {
 namespace {
 
-constexpr std::size_t kLogPathCapacity = MAX_PATH;  // units, terminator included
 constexpr const wchar_t* kInstallerLogName = L"\\msi.log";
 
 }  // namespace
 
-void RemovePackageFiles(const wchar_t* target_path, bool remove_log_and_directory) {
-  if (target_path == nullptr || target_path[0] == L'\0') return;
-  const wchar_t* last_backslash = wcsrchr(target_path, L'\\');
-  const std::wstring directory =
-      last_backslash != nullptr ? std::wstring(target_path, last_backslash) : std::wstring();
-  // A package directory that is a junction or a symbolic link leads elsewhere: nothing in it
-  // is deleted. (A directory that is gone leaves nothing to delete either way.)
-  if (!directory.empty() && CheckPlainDirectory(directory.c_str()) == kReparsePointRefused) return;
-
+void RemovePackageFiles(const wchar_t* working_directory, const wchar_t* target_path, bool remove_log_and_directory) {
+  if (working_directory == nullptr || target_path == nullptr) return;
+  const std::wstring_view working(working_directory);
+  const auto parts = SplitPackagePath(working, target_path);
+  if (!parts) return;
+  // A working or package directory that is a junction or a symbolic link leads elsewhere:
+  // nothing in it is deleted. (A directory that is gone leaves nothing to delete either way.)
+  const std::wstring working_folder(working.substr(0, working.size() - 1));
+  const std::wstring directory(parts->package_directory);
+  if (CheckPlainDirectory(working_folder.c_str()) != ERROR_SUCCESS ||
+      CheckPlainDirectory(directory.c_str()) != ERROR_SUCCESS) {
+    return;
+  }
   // Failures change nothing for the caller: a file already gone is the usual case.
   (void)::DeleteFileW(target_path);
-  // Only a folder of its own goes: not the current folder of a drive ("C:" from "C:\p.msi").
-  if (!remove_log_and_directory || directory.empty() || directory.back() == L':') return;
-  wchar_t log[kLogPathCapacity] = {};
-  // A log path that does not fit is not cut down to another file's name.
-  if (SUCCEEDED(::StringCchCopyW(log, kLogPathCapacity, directory.c_str())) &&
-      SUCCEEDED(::StringCchCatW(log, kLogPathCapacity, kInstallerLogName))) {
-    (void)::DeleteFileW(log);
-  }
+  if (!remove_log_and_directory) return;
+  (void)::DeleteFileW((directory + kInstallerLogName).c_str());
   // Removes the directory only when nothing else is left in it.
   (void)::RemoveDirectoryW(directory.c_str());
+}
+
+void PackageFiles::RemovePackageFiles(const wchar_t* target_path, bool remove_log_and_directory) noexcept {
+  std::wstring working_directory;
+  if (GetWorkingDirectory(objects_, false, working_directory) != ERROR_SUCCESS) return;
+  package::RemovePackageFiles(working_directory.c_str(), target_path, remove_log_and_directory);
 }
 
 }  // namespace qfu::package

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "common/utf.h"
+#include "package/download_rules.h"
 #include "store/request_name.h"
 
 namespace qfu::package {
@@ -56,6 +57,22 @@ bool IsAcceptableRequestName(WideStringView name) {
   if (Utf8ToWide(utf8) != name) return false;
   std::array<std::uint8_t, wire::kRequestNameSize> field{};
   return WriteFieldText(field, utf8) && store::IsAcceptableRequestName(field);
+}
+
+std::optional<PackagePathParts> SplitPackagePath(WideStringView working_directory, WideStringView target_path) {
+  if (working_directory.empty() || working_directory.back() != kBackslash) return std::nullopt;
+  if (target_path.substr(0, working_directory.size()) != working_directory) return std::nullopt;
+  const WideStringView below = target_path.substr(working_directory.size());
+  const std::size_t separator = below.find(kBackslash);
+  if (separator == WideStringView::npos) return std::nullopt;
+  const WideStringView request_name = below.substr(0, separator);
+  const WideStringView file_name = below.substr(separator + 1);
+  // PackageFileName reads the text after a "/", so a name holding one is not handed back whole.
+  const auto plain_file = PackageFileName(file_name);
+  if (!IsAcceptableRequestName(request_name) || !plain_file || plain_file->size() != file_name.size()) {
+    return std::nullopt;
+  }
+  return PackagePathParts{target_path.substr(0, working_directory.size() + separator), file_name};
 }
 
 }  // namespace qfu::package

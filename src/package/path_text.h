@@ -31,4 +31,17 @@ inline constexpr std::size_t kMaxProgramDataSubdirectoryChars = 259;
 // surrogate): only such a name becomes a package directory.
 [[nodiscard]] bool IsAcceptableRequestName(WideStringView name);
 
+struct PackagePathParts {
+  WideStringView package_directory;  // "<working directory><request name>", no trailing backslash
+  WideStringView file_name;          // the package file's name
+};
+
+// Splits target_path (a request's stored package path, which anyone able to write the request
+// key could have changed) into the package directory and file it may name: it must be
+// working_directory (with its trailing backslash, compared exactly), a request name that
+// submit accepts, "\" and one plain file name (the rule of PackageFileName). Returns nothing
+// for anything else: another folder, a deeper or shallower path, "..", a stream or a device.
+[[nodiscard]] std::optional<PackagePathParts> SplitPackagePath(WideStringView working_directory,
+                                                               WideStringView target_path);
+
 }  // namespace qfu::package

@@ -23,7 +23,7 @@ struct ServiceState {
   UniqueHandle stop_event;
   ProcessObjects objects;
   ipc::StatusPipeReporter status_pipe;
-  package::PackageFiles package_files;
+  package::PackageFiles package_files{objects};
   worker::QueueWorkerArgs worker_args;
 };
 

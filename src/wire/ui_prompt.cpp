@@ -12,6 +12,8 @@ bool IsHighSurrogate(WideChar unit) noexcept { return unit >= 0xD800 && unit <= 
 // Writes as much of text as fits before the NUL of a field of `units` UTF-16 units; the rest
 // of the field stays zero.
 void WriteUtf16Field(UiPromptMessage& message, std::size_t at, std::size_t units, WideStringView text) {
+  // The reader stops at a NUL: nothing after one is written, so the rest of the field is zero.
+  text = text.substr(0, text.find(WideChar{0}));
   std::size_t count = std::min(text.size(), units - 1);
   if (count < text.size() && count > 0 && IsHighSurrogate(text[count - 1])) --count;
   for (std::size_t i = 0; i < count; ++i) {

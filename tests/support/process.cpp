@@ -131,6 +131,13 @@ std::size_t CountThreads(DWORD process_id) {
   return count;
 }
 
+std::size_t CountHandles(DWORD process_id) {
+  UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, process_id));
+  DWORD count = 0;
+  if (!process || !::GetProcessHandleCount(process.get(), &count)) return 0;
+  return count;
+}
+
 std::size_t WaitForThreadCount(DWORD process_id, const std::function<bool(std::size_t)>& accept, DWORD timeout_ms) {
   constexpr DWORD kCountEveryMs = 50;
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;

@@ -64,6 +64,9 @@ class BackgroundProcess {
 void ExpectRun(const ProcessResult& run, DWORD exit_code, std::initializer_list<std::string_view> lines);
 // The number of threads of that process now (0 when it cannot be read).
 [[nodiscard]] std::size_t CountThreads(DWORD process_id);
+// The number of handles that process holds now (0 when it cannot be read).
+[[nodiscard]] std::size_t CountHandles(DWORD process_id);
+
 // Counts the process's threads every 50 ms until accept(count) holds or timeout_ms have
 // passed; returns the last count.
 [[nodiscard]] std::size_t WaitForThreadCount(DWORD process_id, const std::function<bool(std::size_t)>& accept,

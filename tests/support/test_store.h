@@ -59,8 +59,8 @@ class TestStore {
   ScratchKey key_;
   FakeClock clock_;
   ipc::StatusPipeReporter status_pipe_;
-  package::PackageFiles package_files_;
   ProcessObjects objects_;
+  package::PackageFiles package_files_{objects_};
 };
 
 }  // namespace qfu::test

@@ -4,10 +4,13 @@
 
 #include <string>
 
+#include "common/utf.h"
+
 #include "package/package_files.h"
 #include "support/process.h"
 #include "support/run_together.h"
 #include "support/scratch_directory.h"
+#include "support/working_directory_bench.h"
 
 namespace qfu::package {
 namespace {
@@ -68,11 +71,14 @@ TEST(RunInstaller, ReportsWhyTheInstallerCouldNotStart) {
   EXPECT_EQ(RunInstaller(nullptr, nullptr), ERROR_INVALID_PARAMETER);
 }
 
-// Through the port the store calls on cancel and at the end of a request. Nothing is deleted
-// through a package folder that is a link to another.
+// Through the port the store calls on cancel and at the end of a request, within the working
+// directory the override names. Nothing is deleted through a package folder that is a link to
+// another.
 TEST(RemovePackageFiles, DeletesThePackageAndWithTheFlagItsLogAndTheFolderWhenEmpty) {
-  ScratchDirectory scratch(L"RemovePackageFiles");
-  ASSERT_TRUE(scratch.Make());
+  test::WorkingDirectoryBench bench(L"RemovePackageFiles");
+  ASSERT_TRUE(bench.scratch.Make());
+  bench.OverrideInScratch(L"");
+  const std::wstring& working = bench.scratch.path();
   const struct {
     const char* what;
     bool linked, remove_log_and_directory;
@@ -87,14 +93,14 @@ TEST(RemovePackageFiles, DeletesThePackageAndWithTheFlagItsLogAndTheFolderWhenEm
   int index = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::wstring folder = scratch.path() + L"\\Request" + std::to_wstring(index++);
+    const std::wstring folder = working + L"\\Request" + std::to_wstring(index++);
     std::wstring path_folder = folder;
     ASSERT_TRUE(MakeFolderWith(folder, {L"client.msi", L"msi.log", c.other_file ? c.other_file : L"msi.log"}));
     if (c.linked) {
       path_folder = folder + L"Link";
       ASSERT_TRUE(test::MakeDirectoryLink(path_folder, folder));
     }
-    PackageFiles port;
+    PackageFiles port(bench.objects);
     static_cast<store::PackageFileRemover&>(port).RemovePackageFiles((path_folder + L"\\client.msi").c_str(),
                                                                      c.remove_log_and_directory);
     EXPECT_EQ(Exists(folder + L"\\client.msi"), c.package_left);
@@ -103,21 +109,45 @@ TEST(RemovePackageFiles, DeletesThePackageAndWithTheFlagItsLogAndTheFolderWhenEm
   }
 }
 
-TEST(RemovePackageFiles, APathWithoutBackslashDeletesOnlyThatFile) {
-  ScratchDirectory scratch(L"RemoveBareName");
-  ASSERT_TRUE(scratch.Make());
-  for (const wchar_t* file : {L"bare.msi", L"msi.log"}) {
-    ASSERT_TRUE(test::WriteTextFile(scratch.path() + L"\\" + file, "content"));
+// "TargetPath" comes from the request key: a crafted one must not make the service (which runs
+// as LocalSystem) delete a file, an msi.log and a folder anywhere else.
+TEST(RemovePackageFiles, LeavesEveryPathOutsideAPackageDirectoryOfTheWorkingDirectory) {
+  test::WorkingDirectoryBench bench(L"RemoveCrafted");
+  ASSERT_TRUE(bench.scratch.Make());
+  const std::wstring root = bench.scratch.path();
+  ASSERT_TRUE(MakeFolderWith(root + L"\\Outside", {L"victim.txt", L"msi.log"}));
+  ASSERT_TRUE(MakeFolderWith(root + L"\\Work", {L"victim.txt", L"msi.log"}));
+  ASSERT_TRUE(MakeFolderWith(root + L"\\Work\\App", {L"victim.txt", L"msi.log"}));
+  ASSERT_TRUE(MakeFolderWith(root + L"\\Work\\App\\Deeper", {L"victim.txt", L"msi.log"}));
+  ASSERT_TRUE(MakeFolderWith(root + L"\\Work\\App_1A", {L"victim.txt", L"msi.log"}));
+  const std::wstring crafted[] = {
+      root + L"\\Outside\\victim.txt",              // another folder (ProcessObjects' default: \Quillfern)
+      root + L"\\Work\\App\\..\\..\\Outside\\victim.txt",  // out of it again
+      root + L"\\Work\\App\\Deeper\\victim.txt",     // below a package directory
+      root + L"\\Work\\victim.txt",                 // the working directory itself
+      root + L"\\Work\\App_1A\\victim.txt",         // no request's package directory
+      root + L"\\Work\\App\\victim.txt:stream",      // a stream
+      root + L"\\Work\\App\\victim.txt\\",           // a folder
+      root + L"\\WORK\\App\\victim.txt",            // another spelling of the working directory
+      L"victim.txt",
+      L"",
+  };
+  for (const std::wstring& path : crafted) {
+    SCOPED_TRACE(WideToUtf8(path));
+    for (const bool override_in_scratch : {false, true}) {
+      if (override_in_scratch) bench.OverrideInScratch(L"\\Work");
+      PackageFiles port(bench.objects);
+      static_cast<store::PackageFileRemover&>(port).RemovePackageFiles(path.c_str(), true);
+    }
+    for (const wchar_t* folder : {L"\\Outside", L"\\Work\\App\\Deeper", L"\\Work", L"\\Work\\App", L"\\Work\\App_1A"}) {
+      EXPECT_TRUE(Exists(root + folder + L"\\victim.txt")) << WideToUtf8(folder);
+      EXPECT_TRUE(Exists(root + folder + L"\\msi.log")) << WideToUtf8(folder);
+    }
   }
-  wchar_t previous[MAX_PATH] = {};
-  ASSERT_NE(::GetCurrentDirectoryW(MAX_PATH, previous), 0u);
-  ASSERT_TRUE(::SetCurrentDirectoryW(scratch.path().c_str()));
-  RemovePackageFiles(L"bare.msi", true);
-  RemovePackageFiles(L"", true);
-  RemovePackageFiles(nullptr, true);
-  ASSERT_TRUE(::SetCurrentDirectoryW(previous));
-  EXPECT_FALSE(Exists(scratch.path() + L"\\bare.msi"));
-  EXPECT_TRUE(Exists(scratch.path() + L"\\msi.log"));
+  RemovePackageFiles(nullptr, nullptr, true);
+  // The one path that names a package: it goes.
+  PackageFiles(bench.objects).RemovePackageFiles((root + L"\\Work\\App\\victim.txt").c_str(), true);
+  EXPECT_FALSE(Exists(root + L"\\Work\\App\\victim.txt"));
 }
 
 }  // namespace

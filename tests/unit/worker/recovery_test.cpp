@@ -8,9 +8,11 @@
 
 #include "common/bytes.h"
 #include "common/utf.h"
+#include "package/working_directory.h"
 #include "store/store_operations.h"
 #include "support/client_api_standin.h"
 #include "support/scratch_directory.h"
+#include "support/scratch_key.h"
 #include "support/stored_requests.h"
 #include "support/test_messages.h"
 #include "wire/update_status.h"
@@ -79,6 +81,10 @@ TEST(RecoverStoredRequests, DecidesEachStoredRequestByItsStatusAndInstalledVersi
   client_api.version = L"1.2.3.4";
   const test::ScratchDirectory packages(L"Recovery");
   ASSERT_TRUE(packages.Make());
+  // The packages lie in the working directory: only there does recovery remove any.
+  test::ScratchKey working_directory(L"RecoveryWorkingDirectory");
+  working_directory.SetString(package::kProgramDataSubdirectoryValue, packages.below_program_data().c_str());
+  store.objects().working_directory_key_path = working_directory.path();
   for (const Row& row : kRows) {
     test::StoredValues values;
     values.status = row.status;
