@@ -37,6 +37,8 @@ std::optional<WideStringView> PackageFileName(WideStringView url_path) {
   // A name ending in a dot covers "." and "..".
   if (name.empty() || name.back() == '.' || name.back() == ' ') return std::nullopt;
   if (name.find_first_of(kSeparatorCharacters) != WideStringView::npos) return std::nullopt;
+  // A control character (NUL included) names no file on Windows, and a NUL would cut the path.
+  if (std::any_of(name.begin(), name.end(), [](WideChar c) { return c < 0x20 || c == 0x7F; })) return std::nullopt;
   if (HoldsEncodedSeparator(name)) return std::nullopt;
   if (store::IsDeviceName(WideToUtf8(name))) return std::nullopt;
   return name;

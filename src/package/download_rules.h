@@ -21,6 +21,7 @@ namespace qfu::package {
 //   the file written would not be the one named);
 // - holding "\" or ":" (a path, a drive or a stream), or one of them or "/" percent-encoded
 //   (%5C, %3A, %2F in any letter case, which a server or a later decoding could take as such);
+// - holding a control character (NUL included);
 // - a device name (CON, NUL, COM1, LPT1, ... with or without an extension).
 [[nodiscard]] std::optional<WideStringView> PackageFileName(WideStringView url_path);
 

@@ -77,7 +77,7 @@ std::size_t HandlesAtMost(DWORD process_id, std::size_t limit, DWORD timeout_ms)
 }
 
 TEST_F(Soak, HostileMessagesOnBothPipesAreEachAnsweredAndLeaveNoHandleOrThreadBehind) {
-  const std::size_t messages = LongSoak() ? 100000 : 2000;
+  const std::size_t messages = LongSoak() ? 100000 : 500;
   ServiceControl service;
   const DWORD process_id = service.ProcessId();
   ASSERT_NE(process_id, 0u);

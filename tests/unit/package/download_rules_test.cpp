@@ -27,6 +27,7 @@ TEST(PackageFileName, RefusesWhatIsNotOnePlainFileInThePackageDirectory) {
       QFU_WIDE("/..\\..\\Windows\\evil.dll"), QFU_WIDE("/client.msi:stream"),
       QFU_WIDE("/..%2F..%2Fevil.msi"), QFU_WIDE("/a%5cb.msi"), QFU_WIDE("/client.msi%3Astream"),
       QFU_WIDE("/con.msi"),
+      WideStringView(QFU_WIDE("/a\0b.msi"), 8), QFU_WIDE("/a\x1F.msi"),  // control characters
   };
   for (const WideStringView path : refused) EXPECT_FALSE(PackageFileName(path).has_value()) << WideToUtf8(path);
 }
