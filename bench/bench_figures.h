@@ -62,7 +62,8 @@ inline void PrintFigure(double ratio, const char* format, ...) {
   std::fflush(stdout);
 }
 
-// The private bytes (PrivateUsage) of the process; 0 when they cannot be read.
+// The private bytes of the process: PrivateUsage, or where that reads 0 (Wine 8 leaves it
+// unset) PagefileUsage, the same commit charge on Windows; 0 when neither can be read.
 inline std::uint64_t PrivateBytes(DWORD process_id) {
   UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_id));
   if (!process) return 0;
@@ -72,7 +73,7 @@ inline std::uint64_t PrivateBytes(DWORD process_id) {
                               sizeof(counters))) {
     return 0;
   }
-  return counters.PrivateUsage;
+  return counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
 // The processor time (kernel and user) the process has used, in milliseconds; a negative

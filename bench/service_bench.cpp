@@ -285,7 +285,8 @@ int Memory(test::ServiceControl& service, std::size_t queued, std::size_t messag
   const DWORD empty_pid = StartAndSettle(service);
   const std::uint64_t empty = bench::PrivateBytes(empty_pid);
   if (empty_pid == 0 || empty == 0 || !service.Stop()) {
-    std::fprintf(stderr, "the service with no request could not be measured\n");
+    std::fprintf(stderr, "the service with no request could not be measured (process %lu, %llu bytes, error %lu)\n",
+                 empty_pid, static_cast<unsigned long long>(empty), ::GetLastError());
     return 1;
   }
   if (const DWORD error = WriteRequestKeys(0, queued, 1); error != ERROR_SUCCESS) {
