@@ -1,6 +1,6 @@
 #pragma once
 // What every benchmark program prints its figures with: a performance-counter stopwatch, the
-// median and 99th percentile of samples, the private bytes and processor time of a process,
+// median and 99th percentile of samples, the private bytes of a process,
 // and the one line per figure that ends in "ratio X.XX" (ours against its baseline).
 #include <windows.h>
 #include <psapi.h>
@@ -74,18 +74,6 @@ inline std::uint64_t PrivateBytes(DWORD process_id) {
     return 0;
   }
   return counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
-}
-
-// The processor time (kernel and user) the process has used, in milliseconds; a negative
-// value when it cannot be read.
-inline double ProcessorMilliseconds(DWORD process_id) {
-  UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
-  FILETIME created, exited, kernel, user;
-  if (!process || !::GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return -1;
-  const auto units = [](const FILETIME& time) {
-    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-  };
-  return static_cast<double>(units(kernel) + units(user)) / 1e4;  // 100 ns units
 }
 
 }  // namespace qfu::bench
