@@ -17,8 +17,6 @@ namespace fs = std::filesystem;
 
 // How often the harness looks for the port the server writes once it listens.
 constexpr DWORD kStartPollMs = 50;
-// The server ends by itself after this long, should the test die without telling it.
-constexpr int kServerLifetimeSeconds = 120;
 
 // Wine's own conversions between Windows and Unix paths (kernel32 exports under Wine only);
 // the results are on the process heap.
@@ -112,15 +110,15 @@ std::optional<std::string> RecordedRequest::Header(std::string_view name) const 
   return std::nullopt;
 }
 
-TestHttpServer::TestHttpServer(const std::wstring& name, HttpScheme scheme)
+TestHttpServer::TestHttpServer(const std::wstring& name, HttpScheme scheme, int lifetime_seconds)
     : scheme_text_(scheme == HttpScheme::kHttps ? L"https" : L"http") {
   wchar_t temp[MAX_PATH + 1] = {};
   ::GetTempPathW(MAX_PATH + 1, temp);
   folder_ = std::wstring(temp) + L"qfu-http-" + name + L"-" + std::to_wstring(::GetCurrentProcessId());
-  Start(scheme);
+  Start(scheme, lifetime_seconds);
 }
 
-void TestHttpServer::Start(HttpScheme scheme) {
+void TestHttpServer::Start(HttpScheme scheme, int lifetime_seconds) {
   std::error_code ignored;
   fs::remove_all(folder_, ignored);
   fs::create_directories(fs::path(folder_) / L"files", ignored);
@@ -135,7 +133,7 @@ void TestHttpServer::Start(HttpScheme scheme) {
   }
   std::wstring command_line = L"python3 " + Quoted(QFU_TEST_HTTP_SERVER) + L" --dir " + Quoted(unix_folder) +
                               L" --openssl " + Quoted(QFU_TEST_OPENSSL) + L" --max-seconds " +
-                              std::to_wstring(kServerLifetimeSeconds);
+                              std::to_wstring(lifetime_seconds);
   if (scheme == HttpScheme::kHttps) command_line += L" --https";
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
@@ -218,6 +216,13 @@ std::vector<RecordedRequest> TestHttpServer::Requests() const {
 
 void TestHttpServer::ClearRequests() const {
   ::DeleteFileW((folder_ + L"\\requests.jsonl").c_str());
+}
+
+std::uint64_t TestHttpServer::BodyBytesSent() const {
+  std::istringstream lines(ReadWholeFile(fs::path(folder_) / L"sent"));
+  std::uint64_t total = 0;
+  for (std::uint64_t count = 0; lines >> count;) total += count;
+  return total;
 }
 
 }  // namespace qfu::test

@@ -4,6 +4,7 @@
 // sets, and a record of every request it received.
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,14 +32,16 @@ class TestHttpServer {
  public:
   // Starts the server in a scratch folder named after name (unique per test) and waits at most
   // kStartTimeoutMs for it to listen. With kHttps the server makes a throwaway certificate
-  // authority, which the machine root store trusts while this object lives.
-  TestHttpServer(const std::wstring& name, HttpScheme scheme);
+  // authority, which the machine root store trusts while this object lives. The server ends by
+  // itself after lifetime_seconds, should its owner die without telling it.
+  TestHttpServer(const std::wstring& name, HttpScheme scheme, int lifetime_seconds = kDefaultLifetimeSeconds);
   TestHttpServer(const TestHttpServer&) = delete;
   TestHttpServer& operator=(const TestHttpServer&) = delete;
   // Tells the server to end (it does within a moment), forgets its authority, removes the folder.
   ~TestHttpServer();
 
   static constexpr DWORD kStartTimeoutMs = 30000;
+  static constexpr int kDefaultLifetimeSeconds = 120;
 
   // Empty when the server is listening, else what went wrong.
   [[nodiscard]] const std::string& failure() const { return failure_; }
@@ -57,9 +60,11 @@ class TestHttpServer {
   // Every request received so far, oldest first (each is recorded before it is answered).
   [[nodiscard]] std::vector<RecordedRequest> Requests() const;
   void ClearRequests() const;
+  // The body bytes of every answer whose body has been sent (or failed to be), in all.
+  [[nodiscard]] std::uint64_t BodyBytesSent() const;
 
  private:
-  void Start(HttpScheme scheme);
+  void Start(HttpScheme scheme, int lifetime_seconds);
 
   std::wstring folder_;  // Windows path of the scratch folder
   std::wstring scheme_text_;

@@ -12,6 +12,8 @@ Wine keeps the Wine process's own standard handles rather than the ones it was g
     failure          written instead when it cannot start: why
     requests.jsonl   one JSON line per request, written before the answer:
                      {"method": "GET", "target": "/a.msi?t=1", "headers": [["Host", "..."], ...]}
+    sent             one line per answer, written once its body has gone out (or failed to):
+                     the number of body bytes sent
     tls/             with --https: a throwaway certificate authority (ca.crt) and the server's
                      certificate for 127.0.0.1 signed by it, made with openssl at start
 
@@ -89,26 +91,23 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
         try:
             if os.path.dirname(file) != os.path.realpath(self.server.root):
                 raise OSError("not a file of the served folder")
-            with open(file, "rb") as package:
-                body = package.read()
+            package = open(file, "rb")
         except OSError:
             self.answer(404, b"no such package\n")
             return
-        status, extra = 200, {}
-        match = RANGE.match(self.headers.get("Range", "")) if rule != "ignore-range" else None
-        if match:
-            start = int(match.group(1))
-            if start >= len(body):
-                self.answer(416, b"", {"Content-Range": "bytes */%d" % len(body)})
-                return
-            status, extra = 206, {"Content-Range": "bytes %d-%d/%d" % (start, len(body) - 1, len(body))}
-            body = body[start:]
-        if rule == "cut":
-            self.answer(status, body, extra, send=len(body) // 2)
-        elif rule == "stall":
-            self.answer(status, body, extra, send=len(body) // 2, hold=True)
-        else:
-            self.answer(status, body, extra)
+        with package:
+            size = os.fstat(package.fileno()).st_size
+            status, extra, start = 200, {}, 0
+            match = RANGE.match(self.headers.get("Range", "")) if rule != "ignore-range" else None
+            if match:
+                start = int(match.group(1))
+                if start >= size:
+                    self.answer(416, b"", {"Content-Range": "bytes */%d" % size})
+                    return
+                status, extra = 206, {"Content-Range": "bytes %d-%d/%d" % (start, size - 1, size)}
+            length = size - start
+            send = length // 2 if rule in ("cut", "stall") else None
+            self.answer(status, (package, start, length), extra, send=send, hold=rule == "stall")
 
     def record(self):
         entry = {"method": self.command, "target": self.path, "headers": [[k, v] for k, v in self.headers.items()]}
@@ -116,15 +115,29 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
             log.write(json.dumps(entry) + "\n")
 
     def answer(self, status, body, extra=None, send=None, hold=False):
+        """body: bytes, or (file, offset, length) sent from the file with sendfile where the
+        socket allows it, so that the server is never what limits a download. Adds the body
+        bytes that went out to the "sent" file."""
+        length = len(body) if isinstance(body, bytes) else body[2]
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Content-Length", str(length))
         self.send_header("Connection", "close")
         for name, value in (extra or {}).items():
             self.send_header(name, value)
         self.end_headers()
-        self.wfile.write(body if send is None else body[:send])
-        self.wfile.flush()
+        count = length if send is None else send
+        sent = 0
+        try:
+            if isinstance(body, bytes):
+                self.wfile.write(body[:count])
+                sent = count
+            else:
+                self.wfile.flush()
+                sent = self.connection.sendfile(body[0], body[1], count) if count > 0 else 0
+            self.wfile.flush()
+        finally:
+            self.server.count_sent(sent)
         while hold and os.path.exists(self.server.lease):
             time.sleep(LEASE_POLL_SECONDS)
         self.close_connection = True
@@ -139,7 +152,12 @@ class PackageServer(http.server.ThreadingHTTPServer):
         self.log = os.path.join(folder, "requests.jsonl")
         self.rules = os.path.join(folder, "rules.json")
         self.lease = os.path.join(folder, "lease")
+        self.sent = os.path.join(folder, "sent")
         self.log_lock = threading.Lock()
+
+    def count_sent(self, count):
+        with self.log_lock, open(self.sent, "a", encoding="ascii") as sent:
+            sent.write("%d\n" % count)
 
     def rule_for(self, path):
         try:
