@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "store/store_operations.h"
+#include "support/test_messages.h"
 #include "wire/update_status.h"
 
 namespace qfu::test {
