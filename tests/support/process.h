@@ -59,6 +59,11 @@ class BackgroundProcess {
 // a missing one fails the test.
 [[nodiscard]] std::wstring Fixture(const wchar_t* file_name);
 
+// Removes the product of the Windows Installer package from the machine, if it is there, so
+// that the next run installs afresh; false when msiexec did not end within timeout_ms.
+[[nodiscard]] bool UninstallPackage(const std::wstring& package, DWORD timeout_ms);
+// The string resource id of module (the test program's own for null), empty when it has none.
+[[nodiscard]] std::wstring LoadText(HMODULE module, UINT id);
 // Expects the run to have finished with exit_code and its output to hold each of the lines
 // (each followed by a newline).
 void ExpectRun(const ProcessResult& run, DWORD exit_code, std::initializer_list<std::string_view> lines);

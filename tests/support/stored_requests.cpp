@@ -2,8 +2,12 @@
 
 #include <array>
 
+#include "common/utf.h"
+#include "store/request_key.h"
 #include "store/request_record.h"
 #include "store/store_operations.h"
+#include "support/test_messages.h"
+#include "wire/update_status.h"
 
 namespace qfu::test {
 
@@ -31,6 +35,20 @@ void StoreRequestKey(TestStore& store, const std::wstring& key_name, const wire:
     key.SetString(store::value::kTimeStamp, L"2024-05-06 07:08:09", subkey);
   }
   if (values.cancel_pending) key.SetDword(store::value::kCancelPending, 1, subkey);
+}
+
+wire::MessageWriter RecoverableMessage(std::string_view name, std::string_view version,
+                                       std::uint32_t deadline_minutes, std::uint32_t instance) {
+  wire::MessageWriter message = SubmitMessage(name);
+  message.U32(wire::kProductKindAt, wire::product_kind::kCurrentClient).Version(version);
+  message.U32(wire::kDeadlineAt, deadline_minutes).U32(wire::kRandomDelayMinAt, 30).U32(wire::kRandomDelayMaxAt, 90);
+  if (instance != 0) message.Instance(instance);
+  return message;
+}
+
+std::wstring ListedKeyName(const store::RequestRecord& record) {
+  const wire::RequestMessage message(record.message());
+  return store::FormatRequestKeyName(Utf8ToWide(message.request_name()), message.instance_number());
 }
 
 }  // namespace qfu::test

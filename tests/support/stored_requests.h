@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "store/request_record.h"
 #include "support/test_store.h"
 #include "wire/message_writer.h"
 
@@ -19,6 +21,13 @@ struct StoredValues {
   std::optional<std::uint64_t> request_time; // "RequestTime" and a "TimeStamp"
   bool cancel_pending = false;               // "CancelPending" = 1
 };
+
+// A submit of a current client at version with a deadline and a 30-90 minute random delay, a
+// dry run when instance is not 0: as recovery finds it stored.
+[[nodiscard]] wire::MessageWriter RecoverableMessage(std::string_view name, std::string_view version,
+                                                     std::uint32_t deadline_minutes, std::uint32_t instance);
+// The request key name of a listed record: its request name and instance number.
+[[nodiscard]] std::wstring ListedKeyName(const store::RequestRecord& record);
 
 // Writes under the store's key, in the subkey key_name: "UpdateStatus", "SystemErrorCode" (0),
 // "UIName" and "SoftwareVersion" from the message's fields, and the values asked for.

@@ -26,6 +26,14 @@ wire::MessageWriter StartingAt(wire::MessageWriter message, const LocalDateTime&
   return message;
 }
 
+wire::MessageWriter WindowMessage(std::uint32_t flags, std::uint16_t start_hour, std::uint16_t start_minute,
+                                  std::uint16_t end_hour, std::uint16_t end_minute) {
+  wire::MessageWriter message;
+  message.Flags(flags).U16(wire::kWindowStartHourAt, start_hour).U16(wire::kWindowStartMinuteAt, start_minute);
+  message.U16(wire::kWindowEndHourAt, end_hour).U16(wire::kWindowEndMinuteAt, end_minute);
+  return message;
+}
+
 wire::Bytes NameField(const wire::MessageWriter& message) {
   return wire::RequestMessage(message.span()).request_name_field();
 }

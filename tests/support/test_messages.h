@@ -17,6 +17,10 @@ namespace qfu::test {
 [[nodiscard]] wire::MessageWriter NamedMessage(std::uint32_t type, std::string_view name);
 // The message with flag 0x10 and the start time set to local.
 [[nodiscard]] wire::MessageWriter StartingAt(wire::MessageWriter message, const LocalDateTime& local);
+// A message with those flags and the install window's fields set to start-end (hours, minutes).
+[[nodiscard]] wire::MessageWriter WindowMessage(std::uint32_t flags, std::uint16_t start_hour,
+                                                std::uint16_t start_minute, std::uint16_t end_hour,
+                                                std::uint16_t end_minute);
 // The message's 37-byte request name field.
 [[nodiscard]] wire::Bytes NameField(const wire::MessageWriter& message);
 

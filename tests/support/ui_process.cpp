@@ -51,4 +51,8 @@ PipeOccupier::PipeOccupier(const std::wstring& pipe_name, std::size_t max_client
   }
 }
 
+bool CanShowMessageBoxes() {
+  return !RunningUnderWine() || ::GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) > 0;
+}
+
 }  // namespace qfu::test

@@ -15,6 +15,11 @@ namespace qfu::test {
 // A UI pipe name of the test's own that nobody serves: name and this process's identifier.
 [[nodiscard]] std::wstring TestUiPipeName(const std::wstring& name);
 
+// True when a message box can be shown: always on Windows; under Wine only with an X display.
+// Probing with a window of the test's own would start Wine's desktop process, which inherits
+// the test's output and keeps its reader waiting.
+[[nodiscard]] bool CanShowMessageBoxes();
+
 class UiProcess {
  public:
   // Starts qfupdate-ui with --pipe TestUiPipeName(name), --log and the arguments, and waits

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "store/store_operations.h"
+#include "support/test_messages.h"
 #include "wire/update_status.h"
 
 namespace qfu::test {
@@ -52,6 +53,21 @@ store::RequestRecord* WorkerBench::Submit(const wire::MessageWriter& message) {
   store::RequestRecord* record = store.EnqueueAlone(message);
   (void)store.TakeUpdateEvent();
   statuses.changes.clear();
+  return record;
+}
+
+store::RequestRecord* WorkerBench::RunStaged(const StagedRequest& request) {
+  auto message = SubmitMessage("Staged", "http://127.0.0.1/p.msi", "A=1").Flags(request.flags & 0xFFFF);
+  message.U32(wire::kProductKindAt, request.kind).U32(wire::kPostponeIntervalAt, request.interval_minutes);
+  if ((request.flags & kDryRunFlag) != 0) message.Instance(3);
+  store::RequestRecord* record = Waiting(message, request.stored);
+  if (record == nullptr) return nullptr;
+  Store(message, request.stored, kStoredDetail);
+  const std::uint64_t now = store.clock().tick;
+  record->deadline_tick = now + request.deadline_in;
+  record->due_tick = now - 1;
+  record->install_now = (request.flags & kInstallNow) != 0 ? 1 : 0;
+  EXPECT_TRUE(worker().RunOnce());
   return record;
 }
 

@@ -15,12 +15,29 @@
 #include "support/fake_worker_ports.h"
 #include "support/test_store.h"
 #include "wire/message_writer.h"
+#include "wire/update_status.h"
 #include "worker/queue_worker.h"
 
 namespace qfu::test {
 
 // The package path a waiting request knows in memory (Waiting).
 inline constexpr const wchar_t* kKnownPackagePath = L"C:\\ProgramData\\QFUpdate\\Known\\p.msi";
+
+// Markers in StagedRequest::flags beside the request flags: a dry run (instance number 3), and
+// the install-now flag of the record.
+inline constexpr std::uint32_t kDryRunFlag = 0x8000'0000;
+inline constexpr std::uint32_t kInstallNow = 0x4000'0000;
+// The detail stored with the status of a staged request.
+inline constexpr std::uint32_t kStoredDetail = 1234;
+
+// A request named "Staged" (URL http://127.0.0.1/p.msi, arguments "A=1") as a stage finds it.
+struct StagedRequest {
+  std::uint32_t stored = wire::kDownloaded;
+  std::uint32_t flags = 0;  // request flags, with kDryRunFlag and kInstallNow
+  std::uint32_t kind = wire::product_kind::kCurrentClient;
+  std::uint32_t interval_minutes = 0;
+  std::uint64_t deadline_in = 0;  // ms after the step; 0: the deadline has passed at once
+};
 
 class WorkerBench {
  public:
@@ -58,6 +75,9 @@ class WorkerBench {
   // Submits the request, gives its record kKnownPackagePath in memory and stores status (as a
   // stage would, reported nothing). Returns the record.
   store::RequestRecord* Waiting(const wire::MessageWriter& message, std::uint32_t status);
+  // Puts the request in place (stored with kStoredDetail, due, its deadline set) and runs one
+  // wake; returns its record (null when it could not be submitted).
+  store::RequestRecord* RunStaged(const StagedRequest& request);
   // Puts every request outside its install window, the next opening a day away, so that a
   // downloaded request waits in the list as it is.
   void CloseWindow();

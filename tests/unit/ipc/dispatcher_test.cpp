@@ -60,7 +60,7 @@ TEST(Dispatcher, SubmitIsRefusedWhileActiveOrCompletedAndQueuedAgainAfterAFailur
   EXPECT_EQ(again.record().result_code(), result::kAlreadyExists);
   EXPECT_EQ(again.record().update_status(), kQueued);  // the existing request as stored
   const std::pair<std::uint32_t, std::uint32_t> stored[] = {
-      {kCompleted, result::kAlreadyExists}, {kInstallFailed, result::kDone}};  // the rest: BlocksResubmission
+      {kDownloadRetry, result::kAlreadyExists}, {kCompleted, result::kAlreadyExists}, {kInstallFailed, result::kDone}};
   for (const auto& [status, expected] : stored) {
     store.key().SetDword(L"UpdateStatus", status, L"App");
     EXPECT_EQ(ResultOf(store, submit), expected) << std::hex << status;

@@ -21,12 +21,6 @@ constexpr const wchar_t* kGermanInstallText = L"Klicken Sie auf \u201EJa\u201C, 
 constexpr const wchar_t* kFixtureText = L"Resource DLL fixture";
 constexpr UINT kInstallPromptId = 101;
 
-std::wstring LoadText(HMODULE module, UINT id) {
-  wchar_t text[512] = {};
-  const int length = ::LoadStringW(module, id, text, 512);
-  return std::wstring(text, length > 0 ? static_cast<std::size_t>(length) : 0);
-}
-
 std::wstring UserDefaultLocaleName() {
   wchar_t name[kLanguageNameUnits] = {};
   EXPECT_GT(::GetUserDefaultLocaleName(name, static_cast<int>(kLanguageNameUnits)), 0);
@@ -94,7 +88,7 @@ TEST(SelectResourceDll, ChoosesTheLanguageAndUsesOnlyADllOfTheProgramsVersion) {
     EXPECT_EQ(WideToUtf8(selection.language), WideToUtf8(c.language != nullptr ? c.language : default_language));
     ASSERT_EQ(static_cast<bool>(selection.dll), c.accepted);
     if (!c.accepted) continue;
-    const std::wstring text = LoadText(selection.dll.get(), kInstallPromptId);
+    const std::wstring text = test::LoadText(selection.dll.get(), kInstallPromptId);
     EXPECT_NE(text.find(c.dll == Dll::kGerman ? kGermanInstallText : kFixtureText), std::wstring::npos)
         << WideToUtf8(text);
   }
@@ -117,7 +111,7 @@ TEST(SelectResourceModule, UsesTheOwnModulesPathAndReleasesBackToTheOwnModule) {
   EXPECT_EQ(WideToUtf8(objects.language_name), WideToUtf8(kLanguage));
   ASSERT_TRUE(objects.loaded_resource_module);
   EXPECT_EQ(objects.resource_module, objects.loaded_resource_module.get());
-  EXPECT_EQ(LoadText(objects.resource_module, kInstallPromptId), kFixtureText);
+  EXPECT_EQ(test::LoadText(objects.resource_module, kInstallPromptId), kFixtureText);
 
   ReleaseResourceModule(objects);
   EXPECT_EQ(objects.resource_module, own);
@@ -129,8 +123,8 @@ TEST(GermanResourceDll, CarriesEveryPromptTextAndTheProgramsProductVersion) {
   const UniqueModule dll(
       ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
   ASSERT_TRUE(dll);
-  for (UINT id = 100; id <= 104; ++id) EXPECT_FALSE(LoadText(dll.get(), id).empty()) << id;
-  EXPECT_EQ(WideToUtf8(LoadText(dll.get(), 100)), "Tessaran Harborline Software");
+  for (UINT id = 100; id <= 104; ++id) EXPECT_FALSE(test::LoadText(dll.get(), id).empty()) << id;
+  EXPECT_EQ(WideToUtf8(test::LoadText(dll.get(), 100)), "Tessaran Harborline Software");
   const ULONGLONG version = ReadProductVersion(path.c_str());
   EXPECT_NE(version, 0u);
   EXPECT_EQ(version, ReadProductVersion(test::BuiltProgram(L"qfupdate.exe").c_str()));

@@ -21,12 +21,6 @@ using test::ScratchDirectory;
 
 constexpr DWORD kInstallTimeoutMs = 40000;
 
-// Removes the product of package from the machine, if it is there, so that each run installs
-// afresh.
-void Uninstall(const std::wstring& package) {
-  ASSERT_TRUE(test::RunProcess(L"msiexec.exe /x \"" + package + L"\" /qn", kInstallTimeoutMs).finished);
-}
-
 // RunInstaller, bounded: a run that does not end in time fails the test.
 DWORD RunInstallerWithin(const std::wstring& package) {
   DWORD result = 0xFFFFFFFF;
@@ -46,7 +40,7 @@ TEST(RunInstaller, RunsTheInstallerInThePackageFolderAndReportsItsExitCode) {
       {L"installer_reboot.msi", kInstallerRebootRequired},  // ScheduleReboot, and no restart
       {L"installer_refused.msi", ERROR_INSTALL_FAILURE},    // a launch condition that is false
   };
-  for (const auto& [fixture, exit_code] : cases) Uninstall(test::Fixture(fixture));
+  for (const auto& c : cases) ASSERT_TRUE(test::UninstallPackage(test::Fixture(c.first), kInstallTimeoutMs));
   ASSERT_FALSE(Exists(payload));
 
   for (const auto& [fixture, exit_code] : cases) {
@@ -58,7 +52,7 @@ TEST(RunInstaller, RunsTheInstallerInThePackageFolderAndReportsItsExitCode) {
     EXPECT_EQ(RunInstallerWithin(package), exit_code);
     EXPECT_TRUE(Exists(folder + L"\\msi.log"));  // the relative log, beside the package
     EXPECT_TRUE(exit_code != ERROR_SUCCESS || Exists(payload));
-    Uninstall(package);
+    ASSERT_TRUE(test::UninstallPackage(package, kInstallTimeoutMs));
   }
   EXPECT_FALSE(Exists(payload));
 }

@@ -1,5 +1,4 @@
 #include "wire/message.h"
-#include "wire/pipes.h"
 
 #include <gtest/gtest.h>
 
@@ -70,12 +69,7 @@ TEST(RequestMessage, InstallWindowIsAcceptableWithoutFlag40OrWithEveryFieldATime
       {0, 99, 99, 99, 99, true},  // the fields count only with the flag
   };
   for (const Case& c : cases) {
-    const auto message = MessageWriter()
-                             .Flags(c.flags)
-                             .U16(kWindowStartHourAt, c.start_hour)
-                             .U16(kWindowStartMinuteAt, c.start_minute)
-                             .U16(kWindowEndHourAt, c.end_hour)
-                             .U16(kWindowEndMinuteAt, c.end_minute);
+    const auto message = test::WindowMessage(c.flags, c.start_hour, c.start_minute, c.end_hour, c.end_minute);
     EXPECT_EQ(HasAcceptableInstallWindow(RequestMessage(message.span())), c.acceptable)
         << c.start_hour << ":" << c.start_minute << "-" << c.end_hour << ":" << c.end_minute;
   }
@@ -99,23 +93,6 @@ TEST(AppendTextItem, AppendsTextThatFitsAnEmptyItemForTextThatDoesNotAndNothingW
   }
   AppendTextItem(reply.bytes, kTimeStampItem, QFU_WIDE("y"));  // no room left
   EXPECT_EQ(record.length(), kReplyCapacity);
-}
-
-TEST(UpdateStatus, FinalAndResubmissionRules) {
-  const std::tuple<std::uint32_t, bool, bool> cases[] = {  // status, final, blocks a resubmission
-      {kCompleted, true, true}, {kCancelled, true, false},     {0x80000000, true, false},
-      {0, false, true},         {kDownloadRetry, false, true}, {0x7FFFFFFF, false, true}};
-  for (const auto& [status, final_status, blocks] : cases) {
-    EXPECT_EQ(IsFinalStatus(status), final_status) << std::hex << status;
-    EXPECT_EQ(BlocksResubmission(status), blocks) << std::hex << status;
-  }
-}
-
-TEST(InfoPipe, TakesQueriesAndTheReleaseOfPostponedRequestsOnly) {
-  for (std::uint32_t type = 0; type < 10; ++type) {
-    const bool taken = type == 3 || type == 4 || type == 6 || type == 7;
-    EXPECT_EQ(IsInfoPipeMessageType(type), taken) << "type " << type;
-  }
 }
 
 }  // namespace

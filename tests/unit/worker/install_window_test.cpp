@@ -6,7 +6,7 @@
 
 #include "support/civil_time.h"
 #include "support/fake_clock.h"
-#include "wire/message_writer.h"
+#include "support/test_messages.h"
 
 namespace qfu::worker {
 namespace {
@@ -66,21 +66,15 @@ TEST(InstallWindow, LocalWallClockWindowsWithBothBoundariesInside) {
     SetCentralEuropeanZone(clock);
     clock.SetLocalNow(c.now);
     clock.conversion_fails = c.conversion_fails;
-    const auto message = MessageWriter()
-                             .Flags(c.flags)
-                             .U16(kWindowStartHourAt, c.start_hour)
-                             .U16(kWindowStartMinuteAt, c.start_minute)
-                             .U16(kWindowEndHourAt, c.end_hour)
-                             .U16(kWindowEndMinuteAt, c.end_minute);
+    const auto message = test::WindowMessage(c.flags, c.start_hour, c.start_minute, c.end_hour, c.end_minute);
     const InstallWindow window = EvaluateInstallWindow(RequestMessage(message.span()), clock);
-    const std::string shown = std::to_string(c.start_hour) + ":" + std::to_string(c.start_minute) + "-" +
-                              std::to_string(c.end_hour) + ":" + std::to_string(c.end_minute) + " at " +
-                              std::to_string(c.now.month) + "-" + std::to_string(c.now.day) + " " +
-                              std::to_string(c.now.hour) + ":" + std::to_string(c.now.minute);
-    EXPECT_EQ(window.in_window, c.inside) << shown;
-    EXPECT_EQ(window.window_end_tick, c.ends_in_ms ? clock.tick + *c.ends_in_ms : 0) << shown;
-    EXPECT_EQ(window.next_start_tick, c.starts_in_ms ? clock.tick + *c.starts_in_ms : 0) << shown;
-    EXPECT_EQ(window.next_start_utc, c.starts_in_ms ? clock.utc + *c.starts_in_ms * 10'000 : 0) << shown;
+    SCOPED_TRACE(testing::Message() << c.start_hour << ":" << c.start_minute << "-" << c.end_hour << ":"
+                                    << c.end_minute << " at " << c.now.month << "-" << c.now.day << " " << c.now.hour
+                                    << ":" << c.now.minute);
+    EXPECT_EQ(window.in_window, c.inside);
+    EXPECT_EQ(window.window_end_tick, c.ends_in_ms ? clock.tick + *c.ends_in_ms : 0);
+    EXPECT_EQ(window.next_start_tick, c.starts_in_ms ? clock.tick + *c.starts_in_ms : 0);
+    EXPECT_EQ(window.next_start_utc, c.starts_in_ms ? clock.utc + *c.starts_in_ms * 10'000 : 0);
   }
 }
 

@@ -63,16 +63,7 @@ const Row kRows[] = {
 };
 
 wire::MessageWriter StoredMessage(const Row& row) {
-  wire::MessageWriter message = test::SubmitMessage(row.name);
-  message.U32(wire::kProductKindAt, wire::product_kind::kCurrentClient).Version(row.version);
-  message.U32(wire::kDeadlineAt, kDeadlineMinutes).U32(wire::kRandomDelayMinAt, 30).U32(wire::kRandomDelayMaxAt, 90);
-  if (row.instance != 0) message.Instance(row.instance);
-  return message;
-}
-
-std::wstring ListedKey(const store::RequestRecord& record) {
-  const wire::RequestMessage message(record.message());
-  return store::FormatRequestKeyName(Utf8ToWide(message.request_name()), message.instance_number());
+  return test::RecoverableMessage(row.name, row.version, kDeadlineMinutes, row.instance);
 }
 
 TEST(RecoverStoredRequests, DecidesEachStoredRequestByItsStatusAndInstalledVersion) {
@@ -102,7 +93,7 @@ TEST(RecoverStoredRequests, DecidesEachStoredRequestByItsStatusAndInstalledVersi
 
   std::vector<std::wstring> listed;
   store.objects().requests.ForEach([&](store::RequestRecord& record) {
-    const std::wstring key = ListedKey(record);
+    const std::wstring key = test::ListedKeyName(record);
     listed.push_back(key);
     const auto row = std::find_if(std::begin(kRows), std::end(kRows), [&](const Row& r) { return r.key == key; });
     EXPECT_TRUE(row != std::end(kRows) && record.deadline_tick == store.clock().tick + row->deadline_ms) << key;

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/test_messages.h"
+#include "support/process.h"
 #include "support/worker_bench.h"
 #include "wire/ui_prompt.h"
 #include "wire/update_status.h"
@@ -17,19 +17,19 @@
 namespace qfu::worker {
 namespace {
 
+using namespace wire;
+using test::kDryRunFlag;
+using test::kInstallNow;
 using test::kKnownPackagePath;
-using test::SubmitMessage;
+using test::kStoredDetail;
 using test::WorkerBench;
+using Request = test::StagedRequest;
 using Statuses = std::vector<std::uint32_t>;
 using Removal = test::PackageRemovalRecorder::Removal;
-namespace reply = wire::ui_reply;
+namespace reply = ui_reply;
 
 constexpr std::uint64_t kMinute = 60000;
-constexpr std::uint64_t kNoDeadline = 0;  // deadline minutes 0: the deadline has passed at once
-constexpr std::uint32_t kStoredDetail = 1234;
 constexpr std::uint32_t kRestartFails = 1115;  // ERROR_SHUTDOWN_IN_PROGRESS
-constexpr std::uint32_t kDryRunFlag = 0x8000'0000;  // marks a dry-run row (not a request flag)
-constexpr std::uint32_t kInstallNow = 0x4000'0000;  // marks a row whose install-now flag is set
 
 // What became of the record after one wake.
 enum class End {
@@ -37,35 +37,6 @@ enum class End {
   kRequeued,   // back in the list, due at due_in ms from the step (nullopt: as it was)
   kFinished,
 };
-
-std::wstring Text(UINT id) {
-  wchar_t text[kTextUnits] = {};
-  return std::wstring(text, static_cast<std::size_t>(::LoadStringW(::GetModuleHandleW(nullptr), id, text, kTextUnits)));
-}
-
-struct Request {
-  std::uint32_t stored = wire::kDownloaded;
-  std::uint32_t flags = 0;  // request flags, with kDryRunFlag and kInstallNow
-  std::uint32_t kind = wire::product_kind::kCurrentClient;
-  std::uint32_t interval_minutes = 0;
-  std::uint64_t deadline_in = kNoDeadline;  // ms after the step
-};
-
-// Puts the request in place as the row asks and runs one wake.
-store::RequestRecord* RunRequest(WorkerBench& bench, const Request& request) {
-  auto message = SubmitMessage("Staged", "http://127.0.0.1/p.msi", "A=1").Flags(request.flags & 0xFFFF);
-  message.U32(wire::kProductKindAt, request.kind).U32(wire::kPostponeIntervalAt, request.interval_minutes);
-  if ((request.flags & kDryRunFlag) != 0) message.Instance(3);
-  store::RequestRecord* record = bench.Waiting(message, request.stored);
-  if (record == nullptr) return nullptr;
-  bench.Store(message, request.stored, kStoredDetail);
-  const std::uint64_t now = bench.store.clock().tick;
-  record->deadline_tick = request.deadline_in == kNoDeadline ? now : now + request.deadline_in;
-  record->due_tick = now - 1;
-  record->install_now = (request.flags & kInstallNow) != 0 ? 1 : 0;
-  EXPECT_TRUE(bench.worker().RunOnce());
-  return record;
-}
 
 TEST(ApprovalStage, EveryTransition) {
   const std::uint64_t kOpensIn = 90 * kMinute;
@@ -83,43 +54,40 @@ TEST(ApprovalStage, EveryTransition) {
     std::optional<std::uint32_t> timeout = std::nullopt;  // of the one install prompt; none: no prompt
   };
   const InstallWindow outside = {false, 0, kOpensIn, kOpensUtc};
-  const Statuses prompted_no = {wire::kPrompting, wire::kPostponed};
+  const Statuses prompted_no = {kPrompting, kPostponed};
   const Row rows[] = {
-      {"restart pending", {wire::kDownloaded}, true, false, {}, {}, 0, {wire::kDeferred}, End::kRequeued, 600000},
-      {"installer busy", {wire::kPostponed}, false, true, {}, {}, 0, {wire::kDeferred}, End::kRequeued, 600000},
-      {"outside the window", {wire::kDeferred}, false, false, outside, {}, 0, {}, End::kRequeued, kOpensIn},
-      {"outside, no next start", {wire::kDownloaded}, false, false, {false, 0, 0, 0}, {}, 0, {}, End::kRequeued,
+      {"restart pending", {kDownloaded}, true, false, {}, {}, 0, {kDeferred}, End::kRequeued, 600000},
+      {"installer busy", {kPostponed}, false, true, {}, {}, 0, {kDeferred}, End::kRequeued, 600000},
+      {"outside the window", {kDeferred}, false, false, outside, {}, 0, {}, End::kRequeued, kOpensIn},
+      {"outside, no next start", {kDownloaded}, false, false, {false, 0, 0, 0}, {}, 0, {}, End::kRequeued,
        kUnknownWindowRetryMs},
-      {"flag 0x1", {wire::kDownloaded, wire::flags::kNoPrompts}, false, false, {}, {}, 0, {wire::kReadyToInstall},
+      {"flag 0x1", {kDownloaded, flags::kNoPrompts}, false, false, {}, {}, 0, {kReadyToInstall}, End::kInstalled},
+      {"flag 0x400", {kPostponed, flags::kNoInstallWhileLoggedOn}, false, false, {}, {}, 0, {kReadyToInstall},
        End::kInstalled},
-      {"flag 0x400", {wire::kPostponed, wire::flags::kNoInstallWhileLoggedOn}, false, false, {}, {}, 0,
-       {wire::kReadyToInstall}, End::kInstalled},
-      {"install-now outside the window", {wire::kPostponed, kInstallNow}, false, false, outside, {}, 0,
-       {wire::kReadyToInstall}, End::kInstalled},
-      {"dry run", {wire::kDownloaded, kDryRunFlag}, false, false, {}, {}, 0, {wire::kPrompting, wire::kReadyToInstall},
+      {"install-now outside the window", {kPostponed, kInstallNow}, false, false, outside, {}, 0, {kReadyToInstall},
        End::kInstalled},
-      {"yes", {wire::kDownloaded}, false, false, {}, {reply::kYes}, 0, {wire::kPrompting, wire::kReadyToInstall},
-       End::kInstalled, std::nullopt, 900000},
-      {"no window, no deadline, no", {wire::kDownloaded}, false, false, {}, {reply::kNo}, 0,
-       {wire::kPrompting, wire::kConsentTimedOut}, End::kFinished, std::nullopt, 900000},
-      {"the same with 0x20", {wire::kDownloaded, wire::flags::kForceInstall}, false, false, {}, {reply::kNo}, 0,
-       {wire::kPrompting, wire::kReadyToInstall}, End::kInstalled, std::nullopt, 900000},
-      {"the window end bounds the prompt, unanswered", {wire::kPostponed, 0, 1, 0, 60 * kMinute}, false, false,
-       {true, 10 * kMinute, 0, 0}, {reply::kTimedOut}, 10 * kMinute, {wire::kPrompting, wire::kConsentTimedOut},
-       End::kFinished, std::nullopt, 600000},
-      {"postpone 30 min, deadline in 20", {wire::kDownloaded, 0, 1, 30, 20 * kMinute}, false, false, {}, {reply::kNo},
-       0, prompted_no, End::kRequeued, 5 * kMinute, 1200000},
-      {"no 10 min before the deadline", {wire::kDownloaded, 0, 1, 30, 10 * kMinute}, false, false, {}, {reply::kNo},
-       0, prompted_no, End::kRequeued, 10 * kMinute, 600000},
-      {"no UI, default interval", {wire::kDownloaded, 0, 1, 0, 60 * kMinute}, false, false, {}, {reply::kCancel}, 0,
-       prompted_no, End::kRequeued, 15 * kMinute, 3600000},
-      {"ignore after the deadline", {wire::kDownloaded, 0, 1, 0, 10 * kMinute}, false, false, {}, {reply::kIgnore},
-       11 * kMinute, {wire::kPrompting, wire::kConsentTimedOut}, End::kFinished, std::nullopt, 600000},
-      {"no at the deadline with 0x20", {wire::kDownloaded, wire::flags::kForceInstall, 1, 0, 10 * kMinute}, false,
-       false, {}, {reply::kNo}, 10 * kMinute, {wire::kPrompting, wire::kReadyToInstall}, End::kInstalled,
+      {"dry run", {kDownloaded, kDryRunFlag}, false, false, {}, {}, 0, {kPrompting, kReadyToInstall}, End::kInstalled},
+      {"yes", {kDownloaded}, false, false, {}, {reply::kYes}, 0, {kPrompting, kReadyToInstall}, End::kInstalled,
+       std::nullopt, 900000},
+      {"no window, no deadline, no", {kDownloaded}, false, false, {}, {reply::kNo}, 0, {kPrompting, kConsentTimedOut},
+       End::kFinished, std::nullopt, 900000},
+      {"the same with 0x20", {kDownloaded, flags::kForceInstall}, false, false, {}, {reply::kNo}, 0,
+       {kPrompting, kReadyToInstall}, End::kInstalled, std::nullopt, 900000},
+      {"the window end bounds the prompt, unanswered", {kPostponed, 0, 1, 0, 60 * kMinute}, false, false,
+       {true, 10 * kMinute, 0, 0}, {reply::kTimedOut}, 10 * kMinute, {kPrompting, kConsentTimedOut}, End::kFinished,
        std::nullopt, 600000},
-      {"an answer no message box gives", {wire::kDownloaded}, false, false, {}, {99}, 0, {wire::kPrompting},
-       End::kRequeued, std::nullopt, 900000},
+      {"postpone 30 min, deadline in 20", {kDownloaded, 0, 1, 30, 20 * kMinute}, false, false, {}, {reply::kNo}, 0,
+       prompted_no, End::kRequeued, 5 * kMinute, 1200000},
+      {"no 10 min before the deadline", {kDownloaded, 0, 1, 30, 10 * kMinute}, false, false, {}, {reply::kNo}, 0,
+       prompted_no, End::kRequeued, 10 * kMinute, 600000},
+      {"no UI, default interval", {kDownloaded, 0, 1, 0, 60 * kMinute}, false, false, {}, {reply::kCancel}, 0,
+       prompted_no, End::kRequeued, 15 * kMinute, 3600000},
+      {"ignore after the deadline", {kDownloaded, 0, 1, 0, 10 * kMinute}, false, false, {}, {reply::kIgnore},
+       11 * kMinute, {kPrompting, kConsentTimedOut}, End::kFinished, std::nullopt, 600000},
+      {"no at the deadline with 0x20", {kDownloaded, flags::kForceInstall, 1, 0, 10 * kMinute}, false, false, {},
+       {reply::kNo}, 10 * kMinute, {kPrompting, kReadyToInstall}, End::kInstalled, std::nullopt, 600000},
+      {"an answer no message box gives", {kDownloaded}, false, false, {}, {99}, 0, {kPrompting}, End::kRequeued,
+       std::nullopt, 900000},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -132,15 +100,15 @@ TEST(ApprovalStage, EveryTransition) {
                     row.window.next_start_utc};
     bench.ui.replies = row.replies;
     bench.ui.during = [&] { bench.store.clock().tick += row.answer_after; };
-    store::RequestRecord* record = RunRequest(bench, row.request);
+    store::RequestRecord* record = bench.RunStaged(row.request);
     ASSERT_NE(record, nullptr);
 
     const Statuses reported = bench.statuses.Statuses();
-    const Statuses installed = {wire::kVerifying, wire::kInstalling, wire::kCompleted};
+    const Statuses installed = {kVerifying, kInstalling, kCompleted};
     Statuses expected = row.reported;
     if (row.end == End::kInstalled) expected.insert(expected.end(), installed.begin(), installed.end());
     EXPECT_EQ(reported, expected);
-    if (!reported.empty() && reported[0] == wire::kDeferred) {
+    if (!reported.empty() && reported[0] == kDeferred) {
       EXPECT_EQ(bench.statuses.changes[0].detail, kStoredDetail);
     }
     ASSERT_EQ(bench.ui.prompts.size(), row.timeout ? 1u : 0u);
@@ -157,7 +125,7 @@ TEST(ApprovalStage, EveryTransition) {
     EXPECT_FALSE(record->timer_armed);
     EXPECT_EQ(record->timer_due, row.window.next_start_tick != 0 ? kOpensUtc : 0);
     // Left in Prompting, the request is not asked again by the wakes that follow.
-    if (row.reported == Statuses{wire::kPrompting}) {
+    if (row.reported == Statuses{kPrompting}) {
       ASSERT_TRUE(bench.worker().RunOnce());
       EXPECT_EQ(bench.ui.prompts.size(), 1u);
       EXPECT_EQ(bench.Listed().size(), 1u);
@@ -181,27 +149,25 @@ TEST(InstallationStage, EveryTransition) {
     bool installed = false;  // finished with the log and the folder removed
   };
   using C = test::StatusRecorder::Change;
-  const C verifying{"Staged", wire::kVerifying, 0}, installing{"Staged", wire::kInstalling, 0};
-  const C completed{"Staged", wire::kCompleted, 0}, ready{"Staged", wire::kReadyToInstall, 0};
-  const C restart_pending{"Staged", wire::kRestartPending, 0};
-  const std::uint32_t kReady = wire::kReadyToInstall;
+  const C verifying{"Staged", kVerifying, 0}, installing{"Staged", kInstalling, 0};
+  const C completed{"Staged", kCompleted, 0}, ready{"Staged", kReadyToInstall, 0};
+  const C restart_pending{"Staged", kRestartPending, 0};
+  const std::uint32_t kReady = kReadyToInstall;
   const Row rows[] = {
       {"exit 0", {kReady}, 0, {}, 0, {verifying, installing, completed}, {}, 0, End::kFinished, true},
       {"1618 is retried", {kReady}, 1618, {}, 0, {verifying, installing, ready}, {}, 0, End::kRequeued},
       {"1259 is retried", {kReady}, 1259, {}, 0, {verifying, installing, ready}, {}, 0, End::kRequeued},
       {"another failure", {kReady}, kUnknownFailure, {}, 0,
-       {verifying, installing, {"Staged", wire::kInstallFailed, kUnknownFailure}}},
-      {"3010, kind 1, 0x400, the restart fails", {kReady, wire::flags::kNoInstallWhileLoggedOn}, k3010, {},
-       kRestartFails, {verifying, installing, restart_pending, {"Staged", wire::kRestartPending, kRestartFails}}, {},
-       1},
-      {"3010, kind 1, 0x1", {kReady, wire::flags::kNoPrompts}, k3010, {}, 0, {verifying, installing, restart_pending},
-       {}, 1},
+       {verifying, installing, {"Staged", kInstallFailed, kUnknownFailure}}},
+      {"3010, kind 1, 0x400, the restart fails", {kReady, flags::kNoInstallWhileLoggedOn}, k3010, {}, kRestartFails,
+       {verifying, installing, restart_pending, {"Staged", kRestartPending, kRestartFails}}, {}, 1},
+      {"3010, kind 1, 0x1", {kReady, flags::kNoPrompts}, k3010, {}, 0, {verifying, installing, restart_pending}, {}, 1},
       {"3010, kind 5, no restart wanted", {kReady, 0, 5}, k3010, {reply::kNo}, 0, {verifying, installing, completed},
        {text_id::kRestartPrompt, text_id::kNoRestart}, 0, End::kFinished, true},
-      {"3010, kind 2, restart wanted", {kReady, 0, wire::product_kind::kLegacyClient}, k3010, {reply::kYes}, 0,
+      {"3010, kind 2, restart wanted", {kReady, 0, product_kind::kLegacyClient}, k3010, {reply::kYes}, 0,
        {verifying, installing, restart_pending}, {text_id::kRestartPrompt}, 1},
       {"3010, kind 5, the restart fails", {kReady, 0, 5}, k3010, {reply::kIgnore}, kRestartFails,
-       {verifying, installing, completed, {"Staged", wire::kRestartPending, kRestartFails}},
+       {verifying, installing, completed, {"Staged", kRestartPending, kRestartFails}},
        {text_id::kRestartPrompt, text_id::kRestartFailed}, 1},
       {"dry run", {kReady, kDryRunFlag}, 0, {}, 0, {verifying, installing, completed}},
   };
@@ -211,13 +177,14 @@ TEST(InstallationStage, EveryTransition) {
     bench.installer.result = row.exit_code;
     bench.ui.replies = row.replies;
     bench.restart.result = row.restart_result;
-    store::RequestRecord* record = RunRequest(bench, row.request);
+    store::RequestRecord* record = bench.RunStaged(row.request);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(bench.statuses.changes, row.reported);
     std::vector<std::pair<std::wstring, std::uint32_t>> prompts, expected_prompts;
     for (const auto& prompt : bench.ui.prompts) prompts.emplace_back(prompt.text, prompt.style);
     for (UINT id : row.prompts) {
-      expected_prompts.emplace_back(Text(id), id == text_id::kRestartPrompt ? kRestartPromptStyle : kNoticeStyle);
+      const std::uint32_t style = id == text_id::kRestartPrompt ? kRestartPromptStyle : kNoticeStyle;
+      expected_prompts.emplace_back(test::LoadText(nullptr, id), style);
     }
     EXPECT_EQ(prompts, expected_prompts);
     EXPECT_EQ(bench.restart.calls, row.restarts);
@@ -251,25 +218,24 @@ TEST(InstallationStage, WaitsOrStopsBeforeTheInstaller) {
     End end = End::kRequeued;
   };
   using C = test::StatusRecorder::Change;
-  const C verifying{"Staged", wire::kVerifying, 0};
-  const std::uint32_t kReady = wire::kReadyToInstall;
+  const C verifying{"Staged", kVerifying, 0};
+  const std::uint32_t kReady = kReadyToInstall;
   const Row rows[] = {
       // Deferred with the stored detail; the approval stage then sets the wait.
       {"restart pending", {kReady}, true, false, false, {}, 0, S_OK,
-       {{"Staged", wire::kDeferred, kStoredDetail}, {"Staged", wire::kDeferred, kStoredDetail}}},
+       {{"Staged", kDeferred, kStoredDetail}, {"Staged", kDeferred, kStoredDetail}}},
       {"outside the window", {kReady}, false, false, false, {false, 0, 1, 0}, 0, S_OK,
-       {{"Staged", wire::kDownloaded, kStoredDetail}}},
-      {"0x400 with a user logged on", {kReady, wire::flags::kNoInstallWhileLoggedOn}, false, true},
-      {"0x400, nobody logged on", {kReady, wire::flags::kNoInstallWhileLoggedOn | kDryRunFlag}, false, false, false,
-       {}, 0, S_OK, {verifying, {"Staged", wire::kInstalling, 0}, {"Staged", wire::kCompleted, 0}}, 0, 0,
+       {{"Staged", kDownloaded, kStoredDetail}}},
+      {"0x400 with a user logged on", {kReady, flags::kNoInstallWhileLoggedOn}, false, true},
+      {"0x400, nobody logged on", {kReady, flags::kNoInstallWhileLoggedOn | kDryRunFlag}, false, false, false, {}, 0,
+       S_OK, {verifying, {"Staged", kInstalling, 0}, {"Staged", kCompleted, 0}}, 0, 0, End::kFinished},
+      {"the package cannot be held", {kReady}, false, false, false, {}, ERROR_SHARING_VIOLATION, S_OK, {verifying,
+       {"Staged", kVerificationFailed, ERROR_SHARING_VIOLATION}}, 1, 0, End::kFinished},
+      {"another publisher", {kReady, flags::kSkipPublisherCheck}, false, false, false, {}, 0,
+       static_cast<HRESULT>(0x800B0004), {verifying, {"Staged", kVerificationFailed, 0x800B0004}}, 1, 1,
        End::kFinished},
-      {"the package cannot be held", {kReady}, false, false, false, {}, ERROR_SHARING_VIOLATION, S_OK,
-       {verifying, {"Staged", wire::kVerificationFailed, ERROR_SHARING_VIOLATION}}, 1, 0, End::kFinished},
-      {"another publisher", {kReady, wire::flags::kSkipPublisherCheck}, false, false, false, {}, 0,
-       static_cast<HRESULT>(0x800B0004), {verifying, {"Staged", wire::kVerificationFailed, 0x800B0004}}, 1, 1,
-       End::kFinished},
-      {"a stop during the dry run's pause", {kReady, kDryRunFlag}, false, false, true, {}, 0, S_OK,
-       {verifying, {"Staged", wire::kInstalling, 0}, {"Staged", kReady, 0}}},
+      {"a stop during the dry run's pause", {kReady, kDryRunFlag}, false, false, true, {}, 0, S_OK, {verifying,
+       {"Staged", kInstalling, 0}, {"Staged", kReady, 0}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -280,7 +246,7 @@ TEST(InstallationStage, WaitsOrStopsBeforeTheInstaller) {
     if (!row.window.in_window) bench.window = {false, 0, bench.store.clock().tick + 5 * kMinute, 0};
     bench.package_lock.result = row.lock_error;
     bench.signature.result = row.verdict;
-    ASSERT_NE(RunRequest(bench, row.request), nullptr);
+    ASSERT_NE(bench.RunStaged(row.request), nullptr);
     EXPECT_EQ(bench.statuses.changes, row.reported);
     EXPECT_EQ(bench.package_lock.calls, row.locks);
     EXPECT_EQ(bench.signature.calls, row.verifications);
@@ -293,10 +259,10 @@ TEST(InstallationStage, WaitsOrStopsBeforeTheInstaller) {
 // The publisher check is waived only for flag 0x800 with product kind 9999; a failure while
 // the service stops is retried at the next start, and a stop leaves the restart alone.
 TEST(InstallationStage, PublisherWaiverAndStopDuringTheInstaller) {
-  for (const std::uint32_t kind : {wire::product_kind::kCurrentClient, wire::product_kind::kAnyPublisher}) {
+  for (const std::uint32_t kind : {product_kind::kCurrentClient, product_kind::kAnyPublisher}) {
     WorkerBench bench(L"InstallationWaiver");
-    ASSERT_NE(RunRequest(bench, {wire::kReadyToInstall, wire::flags::kSkipPublisherCheck, kind}), nullptr);
-    EXPECT_EQ(bench.signature.last_skip, kind == wire::product_kind::kAnyPublisher);
+    ASSERT_NE(bench.RunStaged({kReadyToInstall, flags::kSkipPublisherCheck, kind}), nullptr);
+    EXPECT_EQ(bench.signature.last_skip, kind == product_kind::kAnyPublisher);
     EXPECT_EQ(bench.signature.last_path, kKnownPackagePath);
   }
   for (const DWORD exit_code : {1603u, 3010u}) {
@@ -304,8 +270,8 @@ TEST(InstallationStage, PublisherWaiverAndStopDuringTheInstaller) {
     WorkerBench bench(L"InstallationStop");
     bench.installer.result = exit_code;
     bench.installer.during = [&] { bench.pause.stop = true; };
-    ASSERT_NE(RunRequest(bench, {wire::kReadyToInstall, 0, 5}), nullptr);
-    EXPECT_EQ(bench.statuses.Statuses().back(), exit_code == 3010 ? wire::kCompleted : wire::kReadyToInstall);
+    ASSERT_NE(bench.RunStaged({kReadyToInstall, 0, 5}), nullptr);
+    EXPECT_EQ(bench.statuses.Statuses().back(), exit_code == 3010 ? kCompleted : kReadyToInstall);
     EXPECT_TRUE(bench.ui.prompts.empty());
     EXPECT_EQ(bench.restart.calls, 0);
   }
@@ -324,7 +290,7 @@ TEST(InstallationStage, HoldsTheCancelMutexAndThePackageWhileItWorks) {
   bench.restart.during = look;
   bench.installer.result = 3010;
   bench.ui.replies = {reply::kYes};
-  ASSERT_NE(RunRequest(bench, {wire::kReadyToInstall, 0, 5}), nullptr);
+  ASSERT_NE(bench.RunStaged({kReadyToInstall, 0, 5}), nullptr);
   const std::vector<std::pair<bool, bool>> expected = {{true, true}, {true, true}, {true, false}, {true, false}};
   EXPECT_EQ(seen, expected);
   EXPECT_FALSE(bench.package_lock.IsHeld());

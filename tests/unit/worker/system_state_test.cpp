@@ -4,34 +4,11 @@
 #include <objbase.h>
 
 #include <optional>
-#include <thread>
+
+#include "support/system_state_thread.h"
 
 namespace qfu::worker {
 namespace {
-
-struct ComAfterQueries {
-  bool restart_pending = true;
-  bool installer_busy = true;
-  HRESULT reinitialised = E_FAIL;  // the caller's CoInitializeEx after both queries
-};
-
-// Runs both Windows Update queries on a fresh thread whose COM the caller initialised as told
-// (or not at all), then asks COM whether the thread is still initialised.
-ComAfterQueries QueryOnFreshThread(std::optional<DWORD> caller_model) {
-  ComAfterQueries result;
-  std::thread([&] {
-    if (caller_model) {
-      EXPECT_EQ(::CoInitializeEx(nullptr, *caller_model), S_OK);
-    }
-    WindowsSystemState state;
-    result.restart_pending = state.RestartPending();
-    result.installer_busy = state.InstallerBusy();
-    result.reinitialised = ::CoInitializeEx(nullptr, caller_model.value_or(COINIT_MULTITHREADED));
-    if (SUCCEEDED(result.reinitialised)) ::CoUninitialize();
-    if (caller_model) ::CoUninitialize();
-  }).join();
-  return result;
-}
 
 // Under Wine the Windows Update Agent reports no restart and an idle installer (or cannot be
 // created at all): both answer false either way. COM is left as the thread had it.
@@ -47,7 +24,7 @@ TEST(WindowsSystemState, UpdateQueriesAnswerFalseAndLeaveComAsTheyFoundIt) {
       {"caller's single-threaded COM kept", COINIT_APARTMENTTHREADED, S_FALSE},
   };
   for (const Case& c : cases) {
-    const ComAfterQueries after = QueryOnFreshThread(c.caller_model);
+    const test::ComAfterQueries after = test::QueryOnFreshThread(c.caller_model);
     EXPECT_FALSE(after.restart_pending) << c.what;
     EXPECT_FALSE(after.installer_busy) << c.what;
     EXPECT_EQ(after.reinitialised, c.reinitialised) << c.what;

@@ -110,15 +110,8 @@ TEST(UiChannel, EachAnswerOfTheUi) {
   }
 }
 
-// True when a message box can be shown: always on Windows; under Wine only with an X display.
-// Probing with a window of the test's own would start Wine's desktop process, which inherits
-// the test's output and keeps its reader waiting.
-bool CanShowMessageBoxes() {
-  return !test::RunningUnderWine() || ::GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) > 0;
-}
-
 TEST(UiChannel, MessageBoxAnswersTimedOutWhenItsTimeRunsOut) {
-  if (!CanShowMessageBoxes()) GTEST_SKIP() << "no display: no message box can be shown";
+  if (!test::CanShowMessageBoxes()) GTEST_SKIP() << "no display: no message box can be shown";
   test::UiProcess ui_process(L"box", L"");
   ASSERT_TRUE(ui_process.serving());
   PipeUiChannel channel(ui_process.pipe_name().c_str());
