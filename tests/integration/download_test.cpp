@@ -19,16 +19,12 @@ namespace qfu {
 namespace {
 
 using test::ExpectRun;
+using test::RunQfupdatectl;
 class ServiceDownloads : public test::RunningService {};
 
-constexpr DWORD kToolTimeoutMs = 20000;
 // The worker pauses 10 s before each download and takes the three requests one by one.
 constexpr DWORD kDownloadsSettleMs = 75000;
 
-test::ProcessResult RunTool(const std::wstring& arguments) {
-  return test::RunProcess(L"\"" + test::BuiltProgram(L"signed\\qfupdatectl.exe") + L"\" " + arguments,
-                          kToolTimeoutMs);
-}
 
 TEST_F(ServiceDownloads, DownloadsResumesAndKeepsACutPackageForTheNextAttempt) {
   test::TestHttpServer server(L"ServiceDownloads", test::HttpScheme::kHttp);
@@ -39,13 +35,13 @@ TEST_F(ServiceDownloads, DownloadsResumesAndKeepsACutPackageForTheNextAttempt) {
   server.SetRule("/cut.msi", "cut");
   const test::TestDownloads fresh(L"Fresh"), partial(L"Partial"), cut(L"Cut");
   partial.Leave(L"partial.msi", half);
-  ExpectRun(RunTool(L"user-agent QFUpdate-Test/9.1"), 0, {"result:       Done (0)"});
+  ExpectRun(RunQfupdatectl(L"user-agent QFUpdate-Test/9.1"), 0, {"result:       Done (0)"});
 
   for (const auto& [name, file] : {std::pair{L"Fresh", L"/fresh.msi"}, std::pair{L"Partial", L"/partial.msi?t=1"},
                                    std::pair{L"Cut", L"/cut.msi"}}) {
     // A deadline a day away: with no UI process to ask, a downloaded request waits in Postponed
     // with its package kept.
-    ExpectRun(RunTool(std::wstring(L"submit ") + name + L" --download-when-disconnected --deadline 1440 --url " +
+    ExpectRun(RunQfupdatectl(std::wstring(L"submit ") + name + L" --download-when-disconnected --deadline 1440 --url " +
                       server.Url(file)),
               0, {"result:       Done (0)", "status:       Queued (2)"});
   }
@@ -67,7 +63,7 @@ TEST_F(ServiceDownloads, DownloadsResumesAndKeepsACutPackageForTheNextAttempt) {
         << request.target;
     EXPECT_EQ(request.Header("User-Agent"), std::optional<std::string>("QFUpdate-Test/9.1")) << request.target;
   }
-  ExpectRun(RunTool(L"--info query Partial"), 0, {"status:       Postponed (9)"});
+  ExpectRun(RunQfupdatectl(L"--info query Partial"), 0, {"status:       Postponed (9)"});
 }
 
 }  // namespace

@@ -18,9 +18,10 @@
 namespace qfu {
 namespace {
 
+using test::RunQfupdatectl;
+
 class ServiceRecovery : public test::RunningService {};
 
-constexpr DWORD kToolTimeoutMs = 20000;
 // The worker pauses 10 s before a download; the half package arrives at once after it.
 constexpr DWORD kHalfDownloadedMs = 20000;
 constexpr DWORD kPollMs = 100;
@@ -43,10 +44,7 @@ TEST_F(ServiceRecovery, ResumesADownloadThatAKilledServiceLeftHalfDone) {
   server.AddFile(L"stalled.msi", package);
   server.SetRule("/stalled.msi", "stall");
   const test::TestDownloads stalled(L"Stalled");
-  test::ExpectRun(test::RunProcess(L"\"" + test::BuiltProgram(L"signed\\qfupdatectl.exe") +
-                                       L"\" submit Stalled --download-when-disconnected --url " +
-                                       server.Url(L"/stalled.msi"),
-                                   kToolTimeoutMs),
+  test::ExpectRun(RunQfupdatectl(L"submit Stalled --download-when-disconnected --url " + server.Url(L"/stalled.msi")),
                   0, {"result:       Done (0)", "status:       Queued (2)"});
   ASSERT_TRUE(WaitForFileSize(stalled.Path(L"stalled.msi"), half, kHalfDownloadedMs));
 

@@ -22,18 +22,15 @@ namespace qfu {
 namespace {
 
 using test::ExpectRun;
+using test::RunQfupdatectl;
 class WholeUpdate : public test::RunningService {};
 
-constexpr DWORD kToolTimeoutMs = 20000;
 // The worker pauses 10 s before the download; the installer takes a few seconds under Wine.
 constexpr DWORD kUpdateTimeoutMs = 90000;
 constexpr const wchar_t* kInstalledPayload = L"C:\\ProgramData\\QFUpdate Service Fixture\\installer_payload.txt";
 constexpr const wchar_t* kPackageDirectory = L"C:\\ProgramData\\Quillfern\\WholeUpdate";
 constexpr std::uint32_t kInstallPromptStyle = 0x50104;
 
-test::ProcessResult RunTool(const std::wstring& arguments) {
-  return test::RunProcess(test::BuiltCommand(L"signed\\qfupdatectl.exe", arguments), kToolTimeoutMs);
-}
 
 // The statuses of the JSON lines `watch --json` printed, in order.
 std::vector<std::uint32_t> WatchedStatuses(const std::string& output) {
@@ -64,15 +61,15 @@ TEST_F(WholeUpdate, FromSubmitToCompletedWithTheUsersYes) {
   ASSERT_TRUE(ui.serving());
   test::BackgroundProcess watch(
       test::BuiltCommand(L"signed\\qfupdatectl.exe", L"watch --json --count 7 --timeout 120"));
-  ASSERT_TRUE(watch.WaitForOutput("listening on", kToolTimeoutMs));
+  ASSERT_TRUE(watch.WaitForOutput("listening on", test::kToolTimeoutMs));
 
-  ExpectRun(RunTool(L"submit WholeUpdate --display-name \"Whole Update\" --deadline 1440 "
+  ExpectRun(RunQfupdatectl(L"submit WholeUpdate --display-name \"Whole Update\" --deadline 1440 "
                     L"--download-when-disconnected --url " + server.Url(L"/update.msi")),
             0, {"result:       Done (0)", "status:       Queued (2)"});
   EXPECT_EQ(test::WaitForStatus(wire::kInfoPipeName, "WholeUpdate", wire::kCompleted, kUpdateTimeoutMs),
             wire::kCompleted);
 
-  const test::ProcessResult watched = watch.Finish(kToolTimeoutMs);
+  const test::ProcessResult watched = watch.Finish(test::kToolTimeoutMs);
   EXPECT_EQ(WatchedStatuses(watched.output),
             (std::vector<std::uint32_t>{wire::kDownloading, wire::kDownloaded, wire::kPrompting, wire::kReadyToInstall,
                                         wire::kVerifying, wire::kInstalling, wire::kCompleted}))

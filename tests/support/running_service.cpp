@@ -102,4 +102,8 @@ std::optional<std::wstring> StoredUserAgent() {
   return std::wstring(text);
 }
 
+ProcessResult RunQfupdatectl(const std::wstring& arguments, const wchar_t* copy) {
+  return RunProcess(BuiltCommand(copy, arguments), kToolTimeoutMs);
+}
+
 }  // namespace qfu::test

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/process.h"
 #include "wire/message.h"
 #include "qfupdatectl/pipe_client.h"
 
@@ -17,6 +18,13 @@ namespace qfu::test {
 
 // Bound on every reply the tests wait for.
 inline constexpr DWORD kReplyTimeoutMs = 10000;
+// Bound on every run of qfupdatectl.
+inline constexpr DWORD kToolTimeoutMs = 20000;
+
+// Runs a built copy of qfupdatectl (by default the one signed by the publisher) with the
+// arguments, waiting at most kToolTimeoutMs.
+[[nodiscard]] ProcessResult RunQfupdatectl(const std::wstring& arguments,
+                                           const wchar_t* copy = L"signed\\qfupdatectl.exe");
 
 // Before each test: stops the service if it runs (and waits for its process to end), deletes
 // every subkey of its service key and its "UserAgent" value, installs it if needed, starts it
