@@ -254,7 +254,9 @@ TEST_F(Soak, RequestsKilledAtRandomPointsEndAsTheyWouldHaveWithoutTheKills) {
   constexpr const wchar_t* kInstalledPayload = L"C:\\ProgramData\\QFUpdate Service Fixture\\installer_payload.txt";
   const std::wstring real_package = Fixture(L"publisher_signed_update.msi");
   (void)UninstallPackage(real_package, kSettleMs);
-  TestHttpServer server(L"SoakKill", HttpScheme::kHttp);
+  // The server outlives every kill and the wait for completion (its default life is 2 minutes).
+  const int server_seconds = kills * static_cast<int>(kLatestKillMs / 1000 + 5) + kAllCompletedMs / 1000 + 60;
+  TestHttpServer server(L"SoakKill", HttpScheme::kHttp, server_seconds);
   ASSERT_EQ(server.failure(), "");
   server.AddFile(L"soak.msi", std::string(256 * 1024, 'p'));
   const auto real_bytes = FileBytes(real_package);
