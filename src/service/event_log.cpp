@@ -2,7 +2,7 @@
 
 #include <strsafe.h>
 
-#include <string_view>
+#include <cwchar>
 
 #include "common/handle.h"
 #include "common/utf.h"
