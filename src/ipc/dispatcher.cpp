@@ -54,6 +54,10 @@ std::uint32_t SubmitRequestMessage(ProcessObjects& objects, Bytes message, Statu
   if (!store::IsAcceptableRequestName(request.request_name_field())) return result::kBadMessage;
   // A window time that is no time of day would never open: refused before anything is stored.
   if (!HasAcceptableInstallWindow(request)) return result::kBadMessage;
+  // A package digest that cannot be read would pin nothing: refused, not ignored.
+  if (const PackageDigest digest = ReadPackageDigest(message); digest.present && !digest.well_formed) {
+    return result::kBadMessage;
+  }
   // The check of the stored status and the enqueue are one step: two clients submitting the
   // same name at once must not both find it free and both queue it.
   const ExclusiveSrwGuard submitting(objects.submit_lock);

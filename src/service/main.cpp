@@ -7,7 +7,7 @@
 // Service Control Manager. Returns 0 in every case.
 int wmain(int argc, wchar_t** argv) {
   if (argc > 1 && ::lstrcmpiW(argv[1], L"install") == 0) {
-    qfu::service::InstallService();
+    (void)qfu::service::InstallService();  // the outcome is printed
     return 0;
   }
   qfu::service::RunServiceDispatcher();

@@ -23,6 +23,8 @@ struct ServiceState {
   UniqueHandle stop_event;
   ProcessObjects objects;
   ipc::StatusPipeReporter status_pipe;
+  ApplicationLogSink event_log;
+  OutcomeEventReporter status_reporter{status_pipe, event_log};  // the status pipe, then the event log
   package::PackageFiles package_files{objects};
   worker::QueueWorkerArgs worker_args;
 };
@@ -85,13 +87,16 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     return;
   }
   ReportStatus(SERVICE_START_PENDING, 0, kStartPendingWaitHintMs);
+  // Restarted after a failure even when installed by a package that cannot say so; a
+  // failure here leaves the service without them and is no reason not to start.
+  (void)ConfigureOwnFailureActions();
   ipc::FailedCall failure;
   UniqueHandle worker_thread;
   s.stop_event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));  // manual-reset, not signalled
   if (!s.stop_event) {
     failure = {::GetLastError(), L"CreateEvent"};
   } else {
-    s.objects.status_reporter = &s.status_pipe;
+    s.objects.status_reporter = &s.status_reporter;
     s.objects.package_files = &s.package_files;
     s.worker_args.stop_event = s.stop_event.get();
     failure = RunStartupSequence(s.objects, s.worker_args, worker_thread);

@@ -86,6 +86,35 @@ std::optional<WideString> ItemText(Bytes message, std::uint32_t type) {
   return Utf8ToWide(FieldText(item->data));
 }
 
+namespace {
+
+// The value of a hexadecimal digit in either letter case, or -1.
+int HexDigitValue(std::uint8_t c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+PackageDigest ReadPackageDigest(Bytes message) noexcept {
+  PackageDigest result;
+  const auto item = FindItem(message, kPackageDigestItem);
+  if (!item) return result;
+  result.present = true;
+  const Bytes text = item->data;
+  if (text.size() != kPackageDigestItemSize || text[kPackageDigestItemSize - 1] != 0) return result;
+  for (std::size_t i = 0; i < kSha256Size; ++i) {
+    const int high = HexDigitValue(text[2 * i]);
+    const int low = HexDigitValue(text[2 * i + 1]);
+    if (high < 0 || low < 0) return result;
+    result.digest[i] = static_cast<std::uint8_t>(high * 16 + low);
+  }
+  result.well_formed = true;
+  return result;
+}
+
 void StatusRecord::Clear() noexcept {
   std::fill_n(bytes_.begin(), std::min(bytes_.size(), kStatusRecordSize), std::uint8_t{0});
   WriteU32(bytes_, kRecordSizeAt, kStatusRecordSize);

@@ -3,6 +3,7 @@
 // typed items) and the 159-byte status record that heads every reply and is the whole of
 // every status notification. All integers are little-endian; fields are read by offset
 // with bounds checks, never by overlaying a struct on untrusted bytes.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -89,6 +90,7 @@ enum ItemType : std::uint32_t {
   kInstallerArgumentsItem = 3,
   kPromptTextItem = 4,
   kTimeStampItem = 5,
+  kPackageDigestItem = 6,  // optional: the package's SHA-256 as 64 hexadecimal characters and a NUL
 };
 inline constexpr std::size_t kItemHeaderSize = 8;  // item type, item length
 
@@ -192,6 +194,22 @@ struct Item {
 // Returns the UTF-16 text of the first item of that type (up to its NUL or the end of the
 // item), or nothing when there is no such item.
 [[nodiscard]] std::optional<WideString> ItemText(Bytes message, std::uint32_t type);
+
+// ---- Package digest item (type 6) ----
+inline constexpr std::size_t kSha256Size = 32;
+inline constexpr std::size_t kPackageDigestItemSize = 2 * kSha256Size + 1;  // 65: hex text and its NUL
+using Sha256Digest = std::array<std::uint8_t, kSha256Size>;
+
+// What a message says about its package digest.
+struct PackageDigest {
+  bool present = false;     // the message holds an item of type 6
+  bool well_formed = false;  // that item is exactly 64 hexadecimal characters (either case) and a NUL
+  Sha256Digest digest{};    // the digest, when well formed
+};
+
+// Reads the first item of type 6. Submit refuses a message whose item is present but not
+// well formed with result::kBadMessage.
+[[nodiscard]] PackageDigest ReadPackageDigest(Bytes message) noexcept;
 
 // A view of a status record at the head of a buffer of at least kStatusRecordSize bytes
 // (a reply buffer of kReplyCapacity bytes, or a notification).

@@ -2,6 +2,7 @@
 
 #include "package/downloader.h"
 #include "package/installer.h"
+#include "package/package_digest.h"
 #include "package/plain_file.h"
 #include "package/signature.h"
 #include "worker/client_api.h"
@@ -22,6 +23,10 @@ DWORD PackageInstaller::RunInstaller(const wchar_t* package_path, const wchar_t*
 
 DWORD SystemPackageLock::Lock(const wchar_t* path, UniqueFile& held) { return package::LockPackage(path, held); }
 
+DWORD SystemPackageHasher::HashPackage(HANDLE held, wire::Sha256Digest& digest) {
+  return package::HashOpenFile(held, digest);
+}
+
 DWORD WINAPI ProductionQueueWorkerThread(LPVOID argument) {
   const auto* args = static_cast<const QueueWorkerArgs*>(argument);
   ProcessObjects& objects = *args->objects;
@@ -34,8 +39,9 @@ DWORD WINAPI ProductionQueueWorkerThread(LPVOID argument) {
   SystemMachineRestart restart;
   const package::SystemSignatureVerifier signature;
   SystemPackageLock package_lock;
+  SystemPackageHasher package_hasher;
   const WorkerPorts ports{objects.clock, &client_api, &downloader, &installer, &pause, &system_state,
-                          &ui, &restart, &signature, &package_lock, {}};
+                          &ui, &restart, &signature, &package_lock, {}, &package_hasher};
   QueueWorker worker(objects, args->stop_event, ports);
   return worker.Run();
 }

@@ -51,9 +51,15 @@ class SystemPackageLock final : public PackageLock {
   [[nodiscard]] DWORD Lock(const wchar_t* path, UniqueFile& held) override;
 };
 
+// package::HashOpenFile: the SHA-256 of the held package through CNG.
+class SystemPackageHasher final : public PackageHasher {
+ public:
+  [[nodiscard]] DWORD HashPackage(HANDLE held, wire::Sha256Digest& digest) override;
+};
+
 // Thread entry of the queue worker (argument: QueueWorkerArgs*, which must outlive the
 // thread): runs QueueWorker::Run with the client API library, SystemPause on the stop event,
-// the package layer's downloader, installer runner, signature check and package lock, Windows'
+// the package layer's downloader, installer runner, signature check, package lock and hash, Windows'
 // own state, the UI pipe, the machine restart, and the objects' clock. Returns 0 when the stop
 // event is set.
 DWORD WINAPI ProductionQueueWorkerThread(LPVOID args);

@@ -346,6 +346,18 @@ QueueWorker::Outcome QueueWorker::VerifyAndInstall(Request& request) {
       SetStatus(request, wire::kVerificationFailed, locked);
       return Outcome::kFinish;
     }
+    // A pinned package must be the very file the client named before its signature counts.
+    if (const wire::PackageDigest pinned = wire::ReadPackageDigest(request.message.bytes()); pinned.present) {
+      wire::Sha256Digest actual{};
+      DWORD refused = pinned.well_formed ? ports_.package_hasher->HashPackage(package.get(), actual) : ERROR_SUCCESS;
+      if (refused == ERROR_SUCCESS && (!pinned.well_formed || actual != pinned.digest)) {
+        refused = static_cast<DWORD>(TRUST_E_BAD_DIGEST);
+      }
+      if (refused != ERROR_SUCCESS) {
+        SetStatus(request, wire::kVerificationFailed, refused);
+        return Outcome::kFinish;
+      }
+    }
     const bool waive_publisher = request.message.HasFlag(wire::flags::kSkipPublisherCheck) &&
                                  request.message.product_kind() == wire::product_kind::kAnyPublisher;
     if (const HRESULT verdict = ports_.signature->Verify(record.target_path, waive_publisher); verdict != S_OK) {

@@ -12,6 +12,7 @@
 #include "common/handle.h"
 #include "common/wide.h"
 #include "package/signature.h"
+#include "wire/message.h"
 #include "worker/client_api.h"
 #include "worker/install_window.h"
 
@@ -93,6 +94,16 @@ class PackageLock {
   [[nodiscard]] virtual DWORD Lock(const wchar_t* path, UniqueFile& held) = 0;
 };
 
+// The SHA-256 of a held package, for requests that pin their package's digest
+// (package::HashOpenFile in production).
+class PackageHasher {
+ public:
+  virtual ~PackageHasher() = default;
+  // Writes the SHA-256 of the whole file behind held into digest. Returns 0, or the error of
+  // the read or of the hash.
+  [[nodiscard]] virtual DWORD HashPackage(HANDLE held, wire::Sha256Digest& digest) = 0;
+};
+
 // Where a request stands against its install window now (EvaluateInstallWindow in
 // production; tests set the window directly).
 using WindowEvaluator = std::function<InstallWindow(const wire::RequestMessage& message, Clock& clock)>;
@@ -110,6 +121,7 @@ struct WorkerPorts {
   const package::SignatureVerifier* signature = nullptr;
   PackageLock* package_lock = nullptr;
   WindowEvaluator evaluate_window;  // empty: EvaluateInstallWindow
+  PackageHasher* package_hasher = nullptr;
 };
 
 }  // namespace qfu::worker

@@ -1,5 +1,6 @@
-// Feeds arbitrary bytes to the framing check, the item walk, the item lookup, the key-name
-// parser and the UI prompt reader; the sanitizers report any read outside the input.
+// Feeds arbitrary bytes to the framing check, the item walk, the item lookup, the package
+// digest reader, the key-name parser and the UI prompt reader; the sanitizers report any read
+// outside the input.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -18,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto item = qfu::wire::FindItem(message, type);
     if (item && framed) (void)qfu::wire::ItemText(message, type);
   }
+  (void)qfu::wire::ReadPackageDigest(message);
   (void)qfu::wire::ParseUiPrompt(message);
   (void)qfu::wire::UiPromptAnswer(message);
   const qfu::wire::RequestMessage view(message);

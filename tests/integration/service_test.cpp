@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "common/handle.h"
 #include "store/process_objects.h"
 #include "support/pipe_harness.h"
@@ -17,8 +19,8 @@ namespace {
 
 using test::ServiceControl;
 
-// "install" in any letter case installs the service once; run otherwise from a console, the
-// program has no service to dispatch, prints nothing and returns 0.
+// "install" in any letter case installs the service once, its path quoted; run otherwise from a
+// console, the program has no service to dispatch, prints nothing and returns 0.
 TEST(Service, InstallsOnceInAnyLetterCaseAndReturnsZeroFromAConsole) {
   ServiceControl::Uninstall();
   const std::pair<const wchar_t*, const char*> runs[] = {{L"install", "Service installed successfully\r\n"},
@@ -33,6 +35,9 @@ TEST(Service, InstallsOnceInAnyLetterCaseAndReturnsZeroFromAConsole) {
   ServiceControl service;
   ASSERT_TRUE(service.valid());
   EXPECT_EQ(service.StartType(), static_cast<DWORD>(SERVICE_AUTO_START));
+  // Quoted, so that a path with spaces cannot be read as a shorter program with arguments.
+  const std::wstring quoted = L"\"" + test::BuiltProgram(L"qfupdate.exe") + L"\"";
+  EXPECT_EQ(_wcsicmp(service.BinaryPath().c_str(), quoted.c_str()), 0) << service.BinaryPath();
 }
 
 TEST(Service, StartsRunningWithItsNamedObjectsAndStopsWithinSeconds) {

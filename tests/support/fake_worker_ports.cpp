@@ -82,6 +82,12 @@ bool FakePackageLock::IsHeld() const {
   return read_end_ && ::PeekNamedPipe(read_end_.get(), nullptr, 0, nullptr, &available, nullptr);
 }
 
+DWORD FakePackageHasher::HashPackage(HANDLE, wire::Sha256Digest& out) {
+  ++calls;
+  out = digest;
+  return result;
+}
+
 void StatusRecorder::StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept {
   changes.push_back({std::string(wire::RequestMessage(message).request_name()), status, detail});
 }

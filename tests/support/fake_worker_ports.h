@@ -128,6 +128,16 @@ class FakePackageLock final : public worker::PackageLock {
   UniqueHandle read_end_;
 };
 
+// Answers every hash with digest, or fails with result.
+class FakePackageHasher final : public worker::PackageHasher {
+ public:
+  wire::Sha256Digest digest{};
+  DWORD result = 0;
+  int calls = 0;
+
+  [[nodiscard]] DWORD HashPackage(HANDLE held, wire::Sha256Digest& out) override;
+};
+
 // Remembers every status change the store reports, in order.
 class StatusRecorder final : public store::StatusReporter {
  public:

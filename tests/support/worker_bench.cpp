@@ -39,6 +39,7 @@ WorkerBench::WorkerBench(const std::wstring& name, Clock* clock, const worker::W
   fill(used.restart, &restart);
   fill(used.signature, static_cast<const package::SignatureVerifier*>(&signature));
   fill(used.package_lock, &package_lock);
+  fill(used.package_hasher, &package_hasher);
   if (!used.evaluate_window) used.evaluate_window = [this](const wire::RequestMessage&, Clock&) { return window; };
   worker_ = std::make_unique<worker::QueueWorker>(objects, stop_event.get(), used);
 }
@@ -60,6 +61,7 @@ store::RequestRecord* WorkerBench::RunStaged(const StagedRequest& request) {
   auto message = SubmitMessage("Staged", "http://127.0.0.1/p.msi", "A=1").Flags(request.flags & 0xFFFF);
   message.U32(wire::kProductKindAt, request.kind).U32(wire::kPostponeIntervalAt, request.interval_minutes);
   if ((request.flags & kDryRunFlag) != 0) message.Instance(3);
+  if (request.digest != nullptr) message.TextItem(wire::kPackageDigestItem, request.digest);
   store::RequestRecord* record = Waiting(message, request.stored);
   if (record == nullptr) return nullptr;
   Store(message, request.stored, kStoredDetail);

@@ -37,6 +37,7 @@ struct StagedRequest {
   std::uint32_t kind = wire::product_kind::kCurrentClient;
   std::uint32_t interval_minutes = 0;
   std::uint64_t deadline_in = 0;  // ms after the step; 0: the deadline has passed at once
+  const char* digest = nullptr;   // the text of a package digest item; null: none
 };
 
 class WorkerBench {
@@ -60,6 +61,7 @@ class WorkerBench {
   FakeMachineRestart restart;
   FakeSignatureVerifier signature;
   FakePackageLock package_lock;
+  FakePackageHasher package_hasher;
   // What the worker finds for the install window (inside, never closing, by default).
   worker::InstallWindow window;
   StatusRecorder statuses;

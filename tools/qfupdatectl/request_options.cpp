@@ -43,6 +43,7 @@ constexpr OptionDefinition kOptions[] = {
     {"--url", true, Bit(Command::kSubmit), 0},
     {"--args", true, Bit(Command::kSubmit), 0},
     {"--prompt", true, Bit(Command::kSubmit), 0},
+    {"--sha256", true, Bit(Command::kSubmit), 0},
     {"--start", true, Bit(Command::kSubmit), 0},
     {"--window", true, Bit(Command::kSubmit), 0},
     {"--random-delay", true, Bit(Command::kSubmit), 0},
@@ -319,6 +320,13 @@ bool BuildSubmit(const GivenOptions& given, wire::MessageWriter& message, std::s
     }
     message.TextItem(wire::kPromptTextItem, *prompt);
   }
+  if (const std::string* digest = given.Find("--sha256")) {
+    message.TextItem(wire::kPackageDigestItem, *digest);
+    if (!wire::ReadPackageDigest(message.span()).well_formed) {
+      error = "--sha256 takes the package's SHA-256 as 64 hexadecimal characters, not \"" + *digest + "\"";
+      return false;
+    }
+  }
   if (message.bytes().size() > wire::kMaxMessageSize) {
     error = "the request is " + std::to_string(message.bytes().size()) + " bytes; the agent takes at most " +
             std::to_string(wire::kMaxMessageSize);
@@ -498,6 +506,7 @@ std::string_view UsageText() {
       --product-kind N              1 current client, 2 legacy client, 9999 any publisher
       --args TEXT                   installer arguments (default: none)
       --prompt TEXT                 text of the install prompt
+      --sha256 HEX                  install only a package with this SHA-256 (64 hex digits)
       --start "YYYY-MM-DD HH:MM"    not before this local time
       --window HH:MM-HH:MM          install only inside this daily local window
       --random-delay MIN-MAX        random delay in minutes

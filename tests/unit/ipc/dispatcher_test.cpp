@@ -29,6 +29,7 @@ TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
       {MessageWriter().Name("NoArgs").TextItem(kPackageUrlItem, "u"), result::kBadMessage},  // no arguments item
       {SubmitMessage("a_b"), result::kBadMessage},  // storable, but "_" splits its key name
       {SubmitMessage("Late").AddFlags(flags::kInstallWindow).U16(kWindowEndHourAt, 24), result::kBadMessage},
+      {SubmitMessage("Pinned").TextItem(kPackageDigestItem, "0123"), result::kBadMessage},  // a digest cut short
       {NamedMessage(kQueryRequest, "App"), result::kNoSuchRequest},  // App alone is another request
       {NamedMessage(kCancelRequest, "Nobody"), result::kNoSuchRequest},
       {MessageWriter(kSetUserAgent), result::kBadMessage},  // no user agent item
@@ -48,6 +49,7 @@ TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
   EXPECT_FALSE(store.Value(L"NoArgs", L"UpdateStatus").has_value());
   EXPECT_FALSE(store.Value(L"a_b", L"UpdateStatus").has_value());
   EXPECT_FALSE(store.Value(L"Late", L"UpdateStatus").has_value());
+  EXPECT_FALSE(store.Value(L"Pinned", L"UpdateStatus").has_value());
   EXPECT_STREQ(store.objects().user_agent, kDefaultUserAgent);
 }
 

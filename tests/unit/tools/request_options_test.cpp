@@ -23,7 +23,7 @@ TEST(SubmitOptions, PutEveryValueInItsFieldAndTheItemsInOrderAfterTheHeader) {
   const ParseOutcome outcome = ParseCommandLine(Arguments{
       "submit", "Client", "--instance", "0x1A", "--display-name", "Quillfern Client", "--version", "4.3.2.1",
       "--product-kind", "9999", "--url", "https://h/p.msi", "--args", "REBOOT=R", "--prompt", "Install now?",
-      "--start", "2024-02-29 23:05", "--window", "22:30-6:15", "--random-delay", "5-60", "--postpone", "30",
+      "--sha256", std::string(64, 'F'), "--start", "2024-02-29 23:05", "--window", "22:30-6:15", "--random-delay", "5-60", "--postpone", "30",
       "--deadline", "1440", "--skip-publisher-check"});
   ASSERT_TRUE(outcome.command_line.has_value()) << outcome.error;
   EXPECT_EQ(outcome.command_line->command, Command::kSubmit);
@@ -36,7 +36,7 @@ TEST(SubmitOptions, PutEveryValueInItsFieldAndTheItemsInOrderAfterTheHeader) {
   expected.U16(wire::kWindowEndHourAt, 6).U16(wire::kWindowEndMinuteAt, 15);
   expected.U32(wire::kPostponeIntervalAt, 30).U32(wire::kDeadlineAt, 1440);
   expected.TextItem(wire::kPackageUrlItem, "https://h/p.msi").TextItem(wire::kInstallerArgumentsItem, "REBOOT=R");
-  expected.TextItem(wire::kPromptTextItem, "Install now?");
+  expected.TextItem(wire::kPromptTextItem, "Install now?").TextItem(wire::kPackageDigestItem, std::string(64, 'F'));
   EXPECT_EQ(outcome.command_line->message, expected.bytes());
 }
 
@@ -86,6 +86,7 @@ TEST(CommandLineOptions, RefuseMalformedValuesTextsTooLongForTheirFieldsAndWhatD
       {Submit({"--version", "65535.65535.10.12"}), true}, {Submit({"--version", "65535.65535.100.12"}), false},
       {Submit({"--prompt", std::string(kMaxPromptUnits, 'p')}), true},
       {Submit({"--prompt", std::string(kMaxPromptUnits + 1, 'p')}), false},
+      {Submit({"--sha256", std::string(63, 'a')}), false}, {Submit({"--sha256", std::string(64, 'g')}), false},
       {{"user-agent", std::string(kMaxUserAgentUnits, 'a')}, true},
       {{"user-agent", std::string(kMaxUserAgentUnits + 1, 'a')}, false}, {{"user-agent", ""}, false},
       {{"submit", "C", "--url", std::string(wire::kMaxMessageSize, 'u')}, false},  // the agent would refuse it

@@ -48,6 +48,34 @@ TEST(FindItem, ReturnsTheFirstOfItsTypeAndNothingThatOverrunsItemsEndOrTheMessag
   EXPECT_EQ(ItemText(raw.span(), kPackageUrlItem), WideString(QFU_WIDE("abc")));
 }
 
+// Item 6 holds exactly 64 hexadecimal characters of either case and a NUL; anything else is
+// present but not well formed.
+TEST(PackageDigest, IsWellFormedOnlyAs64HexCharactersAndANul) {
+  const std::string hex = "00112233445566778899aabbccddeeffAABBCCDDEEFF00112233445566778899";
+  const struct {
+    MessageWriter message;
+    bool present, well_formed;
+  } rows[] = {
+      {MessageWriter(), false, false},
+      {MessageWriter().TextItem(kPackageDigestItem, hex), true, true},
+      {MessageWriter().RawItem(kPackageDigestItem, hex), true, false},           // no NUL
+      {MessageWriter().TextItem(kPackageDigestItem, hex.substr(1)), true, false},  // 63 characters
+      {MessageWriter().TextItem(kPackageDigestItem, hex + "0"), true, false},      // 65 characters
+      {MessageWriter().RawItem(kPackageDigestItem, hex + "x"), true, false},       // 65 bytes, no NUL
+      {MessageWriter().TextItem(kPackageDigestItem, "g" + hex.substr(1)), true, false},
+      {MessageWriter().TextItem(kPackageDigestItem, hex.substr(0, 63) + "/"), true, false},
+  };
+  for (const auto& row : rows) {
+    const PackageDigest read = ReadPackageDigest(row.message.span());
+    EXPECT_EQ(read.present, row.present) << &row - rows;
+    EXPECT_EQ(read.well_formed, row.well_formed) << &row - rows;
+  }
+  const Sha256Digest expected = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA,
+                                 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF,
+                                 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99};
+  EXPECT_EQ(ReadPackageDigest(rows[1].message.span()).digest, expected);
+}
+
 TEST(RequestMessage, InstanceNumberCountsOnlyWithFlag8AndFieldsStayInsideTheBytes) {
   auto message = MessageWriter().Name(std::string(kRequestNameSize, 'n')).U32(kInstanceNumberAt, 26);
   EXPECT_EQ(RequestMessage(message.span()).instance_number(), 0u);

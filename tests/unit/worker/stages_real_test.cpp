@@ -2,6 +2,7 @@
 // signed fixtures; the UI and the restart stay fakes.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "package/signature.h"
@@ -25,13 +26,22 @@ constexpr DWORD kBetweenWakesMs = 2000;
 TEST(InstallationStage, VerifiesAndInstallsRealPackages) {
   constexpr std::uint32_t kNoPublisher = 0x800B0004;
   constexpr std::uint32_t kBadDigest = 0x80096010;  // TRUST_E_BAD_DIGEST
+  // The publisher-signed package's SHA-256 as the build computed it, and one that differs.
+  std::string digest;
+  std::getline(std::ifstream(test::Fixture(L"publisher_signed.msi.sha256").c_str()), digest);
+  ASSERT_EQ(digest.size(), 64u);
+  std::string other_digest = digest;
+  other_digest[63] = digest[63] == '0' ? '1' : '0';
   const struct {
     const char* what;
     const wchar_t* fixture;
     std::uint32_t flags, kind;
     std::uint32_t status, detail;
     int restarts;
+    const std::string* pinned = nullptr;
   } rows[] = {
+      {"its pinned digest", L"publisher_signed.msi", 0, 1, wire::kCompleted, 0, 0, &digest},
+      {"another pinned digest", L"publisher_signed.msi", 0, 1, wire::kVerificationFailed, kBadDigest, 0, &other_digest},
       {"altered after signing", L"publisher_signed_altered.exe", 0, 1, wire::kVerificationFailed, kBadDigest, 0},
       {"another publisher", L"other_signed.msi", wire::flags::kSkipPublisherCheck, 1, wire::kVerificationFailed,
        kNoPublisher, 0},
@@ -44,6 +54,7 @@ TEST(InstallationStage, VerifiesAndInstallsRealPackages) {
   const package::SystemSignatureVerifier signature;
   SystemPackageLock package_lock;
   PackageInstaller installer;
+  SystemPackageHasher package_hasher;
   int index = 0;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -57,9 +68,11 @@ TEST(InstallationStage, VerifiesAndInstallsRealPackages) {
     real.signature = &signature;
     real.package_lock = &package_lock;
     real.installer = &installer;
+    real.package_hasher = &package_hasher;
     test::WorkerBench bench(L"RealInstallationStage", nullptr, real);
     // Flag 0x1: no prompts; the restart goes to the fake.
-    const auto message = test::SubmitMessage("Real").AddFlags(row.flags | wire::flags::kNoPrompts).U32(wire::kProductKindAt, row.kind);
+    auto message = test::SubmitMessage("Real").AddFlags(row.flags | wire::flags::kNoPrompts).U32(wire::kProductKindAt, row.kind);
+    if (row.pinned != nullptr) message.TextItem(wire::kPackageDigestItem, *row.pinned);
     store::RequestRecord* record = bench.Waiting(message, wire::kReadyToInstall);
     ASSERT_NE(record, nullptr);
     ASSERT_EQ(store::SetTargetPath(bench.objects(), test::NameField(message), 0, package.c_str(), store::kTargetPathBytes), 0u);

@@ -256,6 +256,41 @@ TEST(InstallationStage, WaitsOrStopsBeforeTheInstaller) {
   }
 }
 
+// A pinned package is hashed while held, before its signature check; another digest, or a
+// package that cannot be read, ends it as VerificationFailed and removes it.
+TEST(InstallationStage, InstallsAPinnedPackageOnlyWithItsDigest) {
+  Sha256Digest pinned;
+  pinned.fill(0xAB);
+  std::string lower;  // "abab...": the pinned digest
+  for (std::size_t i = 0; i < pinned.size(); ++i) lower += "ab";
+  const std::string upper(64, 'A');  // 0xAAAA...: another digest
+  const struct {
+    const char* what = nullptr;
+    const char* digest = nullptr;
+    DWORD hash_error = 0;
+    std::uint32_t status = 0, detail = 0;
+    int hashes = 0, verifications = 0;
+  } rows[] = {
+      {.what = "no digest", .digest = nullptr, .status = kCompleted, .verifications = 1},
+      {.what = "the digest named", .digest = lower.c_str(), .status = kCompleted, .hashes = 1, .verifications = 1},
+      {.what = "another digest", .digest = upper.c_str(), .status = kVerificationFailed, .detail = 0x80096010, .hashes = 1},
+      {.what = "unreadable", .digest = lower.c_str(), .hash_error = ERROR_READ_FAULT, .status = kVerificationFailed,
+       .detail = ERROR_READ_FAULT, .hashes = 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    WorkerBench bench(L"InstallationDigest");
+    bench.package_hasher.digest = pinned;
+    bench.package_hasher.result = row.hash_error;
+    ASSERT_NE(bench.RunStaged({.stored = kReadyToInstall, .digest = row.digest}), nullptr);
+    EXPECT_EQ(bench.statuses.changes.back(), (test::StatusRecorder::Change{"Staged", row.status, row.detail}));
+    EXPECT_EQ(bench.package_hasher.calls, row.hashes);
+    EXPECT_EQ(bench.signature.calls, row.verifications);
+    EXPECT_EQ(bench.removals.removals.size(), 1u);
+    EXPECT_FALSE(bench.package_lock.IsHeld());
+  }
+}
+
 // The publisher check is waived only for flag 0x800 with product kind 9999; a failure while
 // the service stops is retried at the next start, and a stop leaves the restart alone.
 TEST(InstallationStage, PublisherWaiverAndStopDuringTheInstaller) {

@@ -1,0 +1,99 @@
+// The outcome entries of the event log: which status changes write one and what it carries,
+// through a recording sink, and their texts as readers of the log render them from the
+// message table of the built qfupdate.exe.
+#include "service/event_log.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/handle.h"
+#include "support/fake_worker_ports.h"
+#include "support/process.h"
+#include "support/test_messages.h"
+#include "wire/update_status.h"
+
+namespace qfu::service {
+namespace {
+
+using namespace wire;
+
+class RecordingSink final : public EventSink {
+ public:
+  struct Entry {
+    WORD type = 0;
+    DWORD id = 0;
+    std::vector<std::wstring> strings;
+  };
+  std::vector<Entry> entries;
+  void WriteEvent(WORD type, DWORD id, std::span<const wchar_t* const> strings) noexcept override {
+    entries.push_back({type, id, {strings.begin(), strings.end()}});
+  }
+};
+
+// The entry's text as a log reader renders it: the message of its identifier with its strings.
+std::wstring Rendered(HMODULE program, DWORD id, const std::vector<std::wstring>& strings) {
+  std::vector<DWORD_PTR> arguments;
+  for (const std::wstring& text : strings) arguments.push_back(reinterpret_cast<DWORD_PTR>(text.c_str()));
+  wchar_t text[1024] = {};
+  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, program, id, 0,
+                                        text, 1024, reinterpret_cast<va_list*>(arguments.data()));
+  return std::wstring(text, length);
+}
+
+TEST(EventLog, WritesOneEntryPerOutcomeWithTextsFromTheProgramsMessageTable) {
+  const struct {
+    std::uint32_t status = 0, detail = 0;
+    DWORD id = 0;  // 0: no entry
+    WORD type = 0;
+    const wchar_t* status_name = nullptr;
+    const wchar_t* code = nullptr;
+  } rows[] = {
+      {.status = kDownloading},
+      {.status = kDownloadRetry, .detail = 12029},
+      {.status = kRestartPending},
+      {kRestartPending, 1115, event_id::kRestartFailed, EVENTLOG_WARNING_TYPE, L"RestartPending", L"1115"},
+      {kCompleted, 0, event_id::kRequestCompleted, EVENTLOG_INFORMATION_TYPE, L"Completed", L"0"},
+      {kCancelled, 0, event_id::kRequestCancelled, EVENTLOG_INFORMATION_TYPE, L"Cancelled", L"0"},
+      {kConsentTimedOut, 0, event_id::kConsentTimedOut, EVENTLOG_WARNING_TYPE, L"ConsentTimedOut", L"0"},
+      {kDownloadFailed, 2, event_id::kDownloadFailed, EVENTLOG_ERROR_TYPE, L"DownloadFailed", L"2"},
+      {kVerificationFailed, 0x80096010, event_id::kVerificationFailed, EVENTLOG_ERROR_TYPE, L"VerificationFailed",
+       L"0x80096010"},
+      {kInstallFailed, 1603, event_id::kInstallFailed, EVENTLOG_ERROR_TYPE, L"InstallFailed", L"1603"},
+  };
+  const UniqueModule program(::LoadLibraryExW(test::BuiltProgram(L"qfupdate.exe").c_str(), nullptr,
+                                              LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_TRUE(program.valid());
+  test::StatusRecorder pipe;
+  RecordingSink sink;
+  OutcomeEventReporter reporter(pipe, sink);
+  const auto message = test::SubmitMessage("Outcome").Instance(0x1A);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << std::hex << row.status << " " << row.detail);
+    sink.entries.clear();
+    reporter.StatusChanged(message.span(), row.status, row.detail);
+    EXPECT_EQ(pipe.changes.back(), (test::StatusRecorder::Change{"Outcome", row.status, row.detail}));
+    if (row.id == 0) {
+      EXPECT_TRUE(sink.entries.empty());
+      continue;
+    }
+    ASSERT_EQ(sink.entries.size(), 1u);
+    const RecordingSink::Entry& entry = sink.entries[0];
+    EXPECT_EQ(entry.id, row.id);
+    EXPECT_EQ(entry.type, row.type);
+    ASSERT_EQ(entry.strings.size(), 4u);
+    EXPECT_EQ(entry.strings[0], L"Outcome_0000001A");
+    EXPECT_EQ(entry.strings[1], row.status_name);
+    EXPECT_EQ(entry.strings[2], row.code);
+    EXPECT_FALSE(entry.strings[3].empty());
+    const std::wstring text = Rendered(program.get(), row.id, entry.strings);
+    for (const std::wstring& inserted : entry.strings) EXPECT_NE(text.find(inserted), std::wstring::npos) << text;
+  }
+  const std::wstring start_failure = Rendered(program.get(), kServiceErrorEventId, {L"QFUpdate", L"CreateMutex failed with 6"});
+  EXPECT_EQ(start_failure.substr(0, start_failure.find_last_not_of(L"\r\n") + 1),
+            L"The service QFUpdate could not start: CreateMutex failed with 6.");
+}
+
+}  // namespace
+}  // namespace qfu::service
