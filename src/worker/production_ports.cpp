@@ -30,7 +30,7 @@ DWORD WINAPI ProductionQueueWorkerThread(LPVOID argument) {
   PackageDownloader downloader(objects);
   PackageInstaller installer;
   WindowsSystemState system_state;
-  PipeUiChannel ui;
+  PipeUiChannel ui(args->stop_event);
   SystemMachineRestart restart;
   const package::SystemSignatureVerifier signature;
   SystemPackageLock package_lock;
