@@ -1,17 +1,24 @@
 // The agent's prompts through the UI pipe against the real qfupdate-ui: what arrives (as its
-// log records it), what the agent makes of each answer, and whom it believes.
+// log records it), what the agent makes of each answer, and whom it believes; and what
+// qfupdate-ui itself lets in.
 #include "worker/ui_channel.h"
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "common/handle.h"
 #include "qfupdatectl/status_format.h"
+#include "support/pipe_harness.h"
 #include "support/process.h"
 #include "support/scratch_directory.h"
+#include "support/test_downloads.h"
 #include "support/test_messages.h"
 #include "support/ui_process.h"
 #include "wire/ui_prompt.h"
@@ -173,6 +180,70 @@ TEST(UiChannel, WithoutAnAnswerOfTheProductsUiCountsAsCancelledAtOnce) {
       EXPECT_TRUE(ui_process->LogLines().empty());
     }
   }
+}
+
+// The SID of this process's user as text.
+std::wstring OwnUserSid() {
+  HANDLE raw_token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw_token)) return L"";
+  const UniqueHandle token(raw_token);
+  alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = 0;
+  LPWSTR text = nullptr;
+  if (!::GetTokenInformation(token.get(), TokenUser, user, sizeof(user), &size) ||
+      !::ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user)->User.Sid, &text)) {
+    return L"";
+  }
+  const std::wstring sid = text;
+  ::LocalFree(text);
+  return sid;
+}
+
+// qfupdate-ui lets in only LocalSystem and its own user, drops a client that sends no prompt
+// within 5 s, says what each answer means on --help, and is a GUI program, which Windows
+// starts without a console window.
+TEST(QfupdateUi, AdmitsOnlyTheAgentAndItsUserDropsSilentClientsAndExplainsItself) {
+  constexpr DWORD kAgentAccess = FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
+  constexpr ULONGLONG kSilenceLimitMs = 5000;
+  test::UiProcess ui_process(L"guarded", L"--answer yes");
+  ASSERT_TRUE(ui_process.serving());
+  std::vector<test::AccessEntry> dacl;
+  ASSERT_EQ(test::ReadPipeDacl(ui_process.pipe_name().c_str(), dacl), 0u);
+  EXPECT_EQ(dacl, (std::vector<test::AccessEntry>{{L"S-1-5-18", kAgentAccess}, {OwnUserSid(), FILE_ALL_ACCESS}}));
+
+  const UniqueFile silent(::CreateFileW(ui_process.pipe_name().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(silent);
+  const ULONGLONG connected = ::GetTickCount64();
+  DWORD available = 0;
+  while (::PeekNamedPipe(silent.get(), nullptr, 0, nullptr, &available, nullptr) &&
+         ::GetTickCount64() - connected < 2 * kSilenceLimitMs) {
+    ::Sleep(50);
+  }
+  const ULONGLONG dropped_after = ::GetTickCount64() - connected;
+  EXPECT_GE(dropped_after + 500, kSilenceLimitMs);
+  EXPECT_LT(dropped_after, kSilenceLimitMs + 2000);
+
+  const test::ProcessResult help = test::RunProcess(test::BuiltCommand(L"qfupdate-ui.exe", L"--help"), 10000);
+  EXPECT_EQ(help.exit_code, 0u);
+  for (const char* meaning : {"6 (Yes)", "7 (No)", "2 (Cancel)", "5 (Ignore)", "32000", "any other"}) {
+    EXPECT_NE(help.output.find(meaning), std::string::npos) << meaning << "\n" << help.output;
+  }
+
+  const std::optional<std::string> image = test::FileBytes(test::BuiltProgram(L"qfupdate-ui.exe"));
+  ASSERT_TRUE(image.has_value());
+  const auto at = [&](std::size_t offset, std::size_t size) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < size && offset + i < image->size(); ++i) {
+      value |= static_cast<std::uint32_t>(static_cast<std::uint8_t>((*image)[offset + i])) << (8 * i);
+    }
+    return value;
+  };
+  constexpr std::size_t kHeadersAt = 0x3C;  // e_lfanew
+  const std::size_t subsystem_at = at(kHeadersAt, 4) + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER) +
+                                   offsetof(IMAGE_OPTIONAL_HEADER64, Subsystem);
+  ASSERT_LT(subsystem_at + 2, image->size());
+  EXPECT_EQ(at(subsystem_at, 2), IMAGE_SUBSYSTEM_WINDOWS_GUI);
 }
 
 }  // namespace
