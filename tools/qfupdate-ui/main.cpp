@@ -336,10 +336,11 @@ struct PipeSecurity {
       if (!::GetTokenInformation(token.get(), TokenUser, user, sizeof(user), &size)) return ::GetLastError();
     }
     const PSID own_user = reinterpret_cast<const TOKEN_USER*>(user)->User.Sid;
-    EXPLICIT_ACCESSW access[2] = {};
-    const PSID trustees[2] = {system_sid, own_user};
-    const DWORD rights[2] = {kAgentAccess, kOwnUserAccess};
-    for (int i = 0; i < 2; ++i) {
+    constexpr ULONG kEntries = 2;  // the agent, this user
+    const PSID trustees[kEntries] = {system_sid, own_user};
+    const DWORD rights[kEntries] = {kAgentAccess, kOwnUserAccess};
+    EXPLICIT_ACCESSW access[kEntries] = {};
+    for (ULONG i = 0; i < kEntries; ++i) {
       access[i].grfAccessPermissions = rights[i];
       access[i].grfAccessMode = SET_ACCESS;
       access[i].grfInheritance = NO_INHERITANCE;
@@ -349,7 +350,9 @@ struct PipeSecurity {
       access[i].Trustee.ptstrName = static_cast<LPWSTR>(trustees[i]);
     }
     PACL new_acl = nullptr;
-    if (const DWORD error = ::SetEntriesInAclW(2, access, nullptr, &new_acl); error != ERROR_SUCCESS) return error;
+    if (const DWORD error = ::SetEntriesInAclW(kEntries, access, nullptr, &new_acl); error != ERROR_SUCCESS) {
+      return error;
+    }
     acl.reset(new_acl);
     descriptor.reset(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
     if (!descriptor) return ::GetLastError();

@@ -7,9 +7,7 @@
 
 #include <sddl.h>
 
-#include <cstddef>
 #include <functional>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -18,7 +16,6 @@
 #include "support/pipe_harness.h"
 #include "support/process.h"
 #include "support/scratch_directory.h"
-#include "support/test_downloads.h"
 #include "support/test_messages.h"
 #include "support/ui_process.h"
 #include "wire/ui_prompt.h"
@@ -230,20 +227,15 @@ TEST(QfupdateUi, AdmitsOnlyTheAgentAndItsUserDropsSilentClientsAndExplainsItself
     EXPECT_NE(help.output.find(meaning), std::string::npos) << meaning << "\n" << help.output;
   }
 
-  const std::optional<std::string> image = test::FileBytes(test::BuiltProgram(L"qfupdate-ui.exe"));
-  ASSERT_TRUE(image.has_value());
-  const auto at = [&](std::size_t offset, std::size_t size) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < size && offset + i < image->size(); ++i) {
-      value |= static_cast<std::uint32_t>(static_cast<std::uint8_t>((*image)[offset + i])) << (8 * i);
-    }
-    return value;
-  };
-  constexpr std::size_t kHeadersAt = 0x3C;  // e_lfanew
-  const std::size_t subsystem_at = at(kHeadersAt, 4) + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER) +
-                                   offsetof(IMAGE_OPTIONAL_HEADER64, Subsystem);
-  ASSERT_LT(subsystem_at + 2, image->size());
-  EXPECT_EQ(at(subsystem_at, 2), IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  // Mapped as a data file, the image's headers read as they lie in the file.
+  const HMODULE image = ::LoadLibraryExW(test::BuiltProgram(L"qfupdate-ui.exe").c_str(), nullptr,
+                                         LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(image, nullptr);
+  const auto* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(image) & ~ULONG_PTR{3});
+  const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  EXPECT_EQ(headers->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  ::FreeLibrary(image);
 }
 
 }  // namespace
