@@ -26,8 +26,9 @@ work="$QFU_ROOT/.work/run"
 rm -rf "$work"
 mkdir -p "$work/served"
 bin="$QFU_ROOT/build/win64/bin"
-# The request pipe serves only programs signed by the product's publisher: the build signs a
-# copy of qfupdatectl with a throwaway test certificate (build/win64/test-certificates).
+# The request pipe serves only programs signed by the product's publisher, and the agent takes
+# answers only from a UI process signed by it: the build signs copies of qfupdatectl and
+# qfupdate-ui with a throwaway test certificate (build/win64/test-certificates, bin/signed).
 ctl="$bin/signed/qfupdatectl.exe"
 started=$(date +%s)
 
@@ -55,7 +56,7 @@ echo "$url ($(stat -c %s "$work/served/demo.msi") bytes, $(osslsigncode verify -
 
 # The user's side: qfupdate-ui serves the UI pipe and answers every prompt with Yes, logging
 # what it was asked; qfupdatectl watch serves the status pipe and prints each change.
-wine "$bin/qfupdate-ui.exe" --answer yes --log "$(winepath -w "$work/prompts.log")" </dev/null \
+wine "$bin/signed/qfupdate-ui.exe" --answer yes --log "$(winepath -w "$work/prompts.log")" </dev/null \
   >"$work/ui.out" 2>&1 &
 ui_pid=$!
 wine "$ctl" watch --timeout 300 </dev/null >"$work/watch.out" 2>&1 &

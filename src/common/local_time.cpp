@@ -22,4 +22,39 @@ bool IsValidLocalDateTime(const LocalDateTime& time) noexcept {
   return time.hour < 24 && time.minute < 60 && time.second < 60 && time.milliseconds < 1000;
 }
 
+LocalDateTime AddDays(LocalDateTime time, int days) noexcept {
+  constexpr std::uint16_t kDaysPerWeek = 7;
+  for (; days > 0; --days) {
+    if (time.day < DaysInMonth(time.year, time.month)) {
+      ++time.day;
+    } else if (time.month < 12) {
+      ++time.month;
+      time.day = 1;
+    } else if (time.year < kLastSystemTimeYear) {
+      ++time.year;
+      time.month = 1;
+      time.day = 1;
+    } else {
+      return time;
+    }
+    time.day_of_week = static_cast<std::uint16_t>((time.day_of_week + 1) % kDaysPerWeek);
+  }
+  for (; days < 0; ++days) {
+    if (time.day > 1) {
+      --time.day;
+    } else if (time.month > 1) {
+      --time.month;
+      time.day = static_cast<std::uint16_t>(DaysInMonth(time.year, time.month));
+    } else if (time.year > kFirstFileTimeYear) {
+      --time.year;
+      time.month = 12;
+      time.day = 31;
+    } else {
+      return time;
+    }
+    time.day_of_week = static_cast<std::uint16_t>((time.day_of_week + kDaysPerWeek - 1) % kDaysPerWeek);
+  }
+  return time;
+}
+
 }  // namespace qfu

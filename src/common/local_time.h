@@ -22,4 +22,9 @@ struct LocalDateTime {
 // its month, hour below 24, minute and second below 60, milliseconds below 1000).
 [[nodiscard]] bool IsValidLocalDateTime(const LocalDateTime& time) noexcept;
 
+// The same time of day days later (earlier when negative) on the calendar, day of the week
+// included; the time of a valid date. Stays within years 1601 to 30827: a step past them
+// leaves the date as it is.
+[[nodiscard]] LocalDateTime AddDays(LocalDateTime time, int days) noexcept;
+
 }  // namespace qfu

@@ -1,7 +1,6 @@
 #include "ipc/pipe_server.h"
 
 #include <aclapi.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <array>
@@ -29,8 +28,6 @@ constexpr DWORD kInfoPipeEveryoneAccess = FILE_GENERIC_READ | FILE_WRITE_DATA | 
 // Windows maps generic rights when the pipe is created and Wine keeps them as given, so
 // only the specific rights read back the same on both.
 constexpr DWORD kInfoPipeAdministratorAccess = FILE_ALL_ACCESS;
-// Query information and read memory: enough to read the client's main module path.
-constexpr DWORD kCallerProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 // Message mode both ways, blocking, local clients only.
 constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
 // How long start-up looks for a listening instance of a pipe name before creating its own:
@@ -110,22 +107,9 @@ struct Connection {
 // HRESULT such as 0x800B0004), so that a refused caller is told why. The error is captured
 // here, before any handle is closed, rather than read back from the thread afterwards.
 bool PassesCallerCheck(HANDLE pipe, DWORD& error) {
-  error = ERROR_SUCCESS;
   ULONG process_id = 0;
-  if (!::GetNamedPipeClientProcessId(pipe, &process_id)) {
-    error = ::GetLastError();
-    return false;
-  }
-  wchar_t image_path[MAX_PATH] = {};
-  {
-    UniqueHandle process(::OpenProcess(kCallerProcessAccess, FALSE, process_id));
-    if (!process || ::K32GetModuleFileNameExW(process.get(), nullptr, image_path, MAX_PATH) == 0) {
-      error = ::GetLastError();
-      return false;
-    }
-  }
-  // The verification's own calls leave no useful last error behind: report its verdict.
-  error = static_cast<DWORD>(package::VerifyPublisherSignature(image_path, false));
+  error = ::GetNamedPipeClientProcessId(pipe, &process_id) ? package::VerifyProcessPublisher(process_id)
+                                                            : ::GetLastError();
   return error == ERROR_SUCCESS;
 }
 

@@ -3,6 +3,7 @@
 // <wincrypt.h> before <msi.h>: the signer query hands back a certificate context.
 #include <wincrypt.h>
 #include <msi.h>
+#include <psapi.h>
 #include <shlwapi.h>
 #include <softpub.h>
 #include <wintrust.h>
@@ -14,6 +15,9 @@
 
 namespace qfu::package {
 namespace {
+
+// Query information and read memory: enough to read the process's main module path.
+constexpr DWORD kPeerProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 
 struct CertContextTraits {
   using Type = PCCERT_CONTEXT;
@@ -109,6 +113,19 @@ HRESULT VerifyPublisherSignature(const wchar_t* path, bool skip_publisher_check)
   if (verdict != S_OK) return verdict;
   if (skip_publisher_check) return S_OK;
   return CheckSignerPublisher(path);
+}
+
+DWORD VerifyProcessPublisher(DWORD process_id) {
+  wchar_t image_path[MAX_PATH] = {};
+  {
+    // The error is taken before the process handle is closed.
+    UniqueHandle process(::OpenProcess(kPeerProcessAccess, FALSE, process_id));
+    if (!process || ::K32GetModuleFileNameExW(process.get(), nullptr, image_path, MAX_PATH) == 0) {
+      return ::GetLastError();
+    }
+  }
+  // The verification's own calls leave no useful last error behind: its verdict is the answer.
+  return static_cast<DWORD>(VerifyPublisherSignature(image_path, false));
 }
 
 HRESULT SystemSignatureVerifier::Verify(const wchar_t* path, bool skip_publisher_check) const {

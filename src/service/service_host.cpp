@@ -1,5 +1,6 @@
 #include "service/service_host.h"
 
+#include "common/srw_guard.h"
 #include "common/system_clock.h"
 #include "ipc/pipe_server.h"
 #include "ipc/status_notification.h"
@@ -17,6 +18,7 @@ namespace {
 // State of the one service this process runs. The control handler runs on the dispatcher's
 // thread and only writes the status record, bumps the checkpoint and sets the stop event.
 struct ServiceState {
+  SRWLOCK status_lock = SRWLOCK_INIT;  // the dispatcher's thread and ServiceMain both report
   SERVICE_STATUS_HANDLE status_handle = nullptr;
   SERVICE_STATUS status = {SERVICE_WIN32_OWN_PROCESS, 0, 0, 0, 0, 0, 0};
   DWORD checkpoint = 1;
@@ -41,6 +43,7 @@ ServiceState& State() {
 // exit_code is the Win32 error of a failed start (with SERVICE_STOPPED).
 void ReportStatus(DWORD state, DWORD controls_accepted, DWORD wait_hint, DWORD exit_code = NO_ERROR) {
   ServiceState& s = State();
+  ExclusiveSrwGuard lock(s.status_lock);
   s.status.dwCurrentState = state;
   s.status.dwControlsAccepted = controls_accepted;
   s.status.dwWin32ExitCode = exit_code;
@@ -79,6 +82,21 @@ const wchar_t* FailedNamedObjectCall(const ProcessObjects& objects) {
   return event_failed ? L"CreateEvent" : L"CreateMutex";
 }
 
+// Waits for the queue worker to end once the stop event is set, reporting STOP_PENDING with a
+// rising checkpoint meanwhile: without limit while an installer runs, else for
+// kStopWorkerLimitMs at most. Returns at once when the worker has ended by itself.
+void AwaitWorker(HANDLE worker_thread) {
+  ServiceState& s = State();
+  const HANDLE ends[2] = {worker_thread, s.stop_event.get()};
+  // Running: the worker ends only on the stop, or when its own wait fails.
+  if (::WaitForMultipleObjects(2, ends, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return;
+  const ULONGLONG stop_began = ::GetTickCount64();
+  while (::WaitForSingleObject(worker_thread, kStopProgressMs) == WAIT_TIMEOUT) {
+    if (!s.worker_args.installer_running && ::GetTickCount64() - stop_began >= kStopWorkerLimitMs) return;
+    ReportStatus(SERVICE_STOP_PENDING, kControlsAccepted, kStopPendingWaitHintMs);
+  }
+}
+
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
   ServiceState& s = State();
   s.status_handle = ::RegisterServiceCtrlHandlerExW(kServiceName, ControlHandler, nullptr);
@@ -112,9 +130,12 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
       ::SetEvent(s.stop_event.get());
     }
   }
-  if (worker_thread) ::WaitForSingleObject(worker_thread.get(), INFINITE);
-  // The worker, the only thread that shows texts, has ended.
-  if (failure.failed()) ReleaseResourceModule(s.objects);
+  if (worker_thread) AwaitWorker(worker_thread.get());
+  // The worker, the only thread that shows texts, has ended (or is left to the end of the
+  // process, which follows the STOPPED report).
+  if (failure.failed() && (!worker_thread || ::WaitForSingleObject(worker_thread.get(), 0) == WAIT_OBJECT_0)) {
+    ReleaseResourceModule(s.objects);
+  }
   // A failed start stops with its error as the exit code, so that the Service Control
   // Manager counts it as a failure and runs the service's failure actions.
   ReportStatus(SERVICE_STOPPED, kControlsAccepted, 0, failure.error);

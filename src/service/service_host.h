@@ -10,7 +10,16 @@
 namespace qfu::service {
 
 inline constexpr DWORD kStartPendingWaitHintMs = 3000;
-inline constexpr DWORD kStopPendingWaitHintMs = 180000;
+// While it stops, the service reports STOP_PENDING with a rising checkpoint this often, each
+// report promising the next within the wait hint.
+inline constexpr DWORD kStopProgressMs = 1000;
+inline constexpr DWORD kStopPendingWaitHintMs = 5000;
+// How long a stop waits for the queue worker, whose every wait ends on the stop event, before
+// the service reports STOPPED anyway (its process ends with that report): well within the 30 s
+// that the Windows Installer waits when it stops the service for an upgrade. A running
+// installer is waited for without this limit: cutting it short would leave the product half
+// installed.
+inline constexpr DWORD kStopWorkerLimitMs = 20000;
 inline constexpr DWORD kPeriodicWakeMs = 300000;
 inline constexpr DWORD kControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN;  // 0x101
 // The user-agent value is read with this many bytes at most (the buffer's 260 units).

@@ -7,13 +7,14 @@
 namespace qfu::worker {
 namespace {
 
-// A window boundary of the day the local time falls on, as a UTC FILETIME: the local time with
-// its hour and minute replaced (its seconds and milliseconds kept), converted under the
-// current time zone.
-std::optional<std::uint64_t> BoundaryUtc(Clock& clock, LocalDateTime local, std::uint16_t hour, std::uint16_t minute) {
-  local.hour = hour;
-  local.minute = minute;
-  return clock.LocalToUtc(local);
+// A window boundary on the local calendar: the date days after the local time's own, at hour
+// and minute (the local time's seconds and milliseconds kept), converted under the time zone.
+std::optional<std::uint64_t> BoundaryUtc(Clock& clock, const LocalDateTime& local, int days, std::uint16_t hour,
+                                         std::uint16_t minute) {
+  LocalDateTime boundary = AddDays(local, days);
+  boundary.hour = hour;
+  boundary.minute = minute;
+  return clock.LocalToUtc(boundary);
 }
 
 // The tick at which the UTC moment later than utc_now comes, counted from tick_now.
@@ -32,35 +33,39 @@ InstallWindow EvaluateInstallWindow(const wire::RequestMessage& message, Clock& 
   const wire::DailyWindow window = message.install_window();
   if (!wire::IsValidDailyWindow(window)) return result;
 
-  const LocalDateTime local_now = clock.LocalNow();
-  const std::optional<std::uint64_t> start = BoundaryUtc(clock, local_now, window.start_hour, window.start_minute);
-  std::optional<std::uint64_t> end = BoundaryUtc(clock, local_now, window.end_hour, window.end_minute);
-  if (!start || !end) {
-    // The window cannot be placed on the clock now. Inside would install at a time the
-    // request forbids; so the request is outside with no next start, and the worker looks at
-    // it again at its next wake, when the time zone may convert again.
-    result.in_window = false;
-    return result;
-  }
-  // An end not later than the start closes on the next day: past midnight, or a whole day.
-  const bool wraps = *end <= *start;
-  if (wraps) *end += kFileTimeUnitsPerDay;
-
-  const std::uint64_t utc_now = clock.UtcNow();
-  if (*start <= utc_now && utc_now <= *end) {
-    result.window_end_tick = TickAt(tick_now, utc_now, *end);
-    return result;
-  }
-  // The window that opened the day before and is still open.
-  if (wraps && *start - kFileTimeUnitsPerDay <= utc_now && utc_now <= *end - kFileTimeUnitsPerDay) {
-    result.window_end_tick = TickAt(tick_now, utc_now, *end - kFileTimeUnitsPerDay);
-    return result;
-  }
+  // Outside until a window is found: a boundary that cannot be placed on the clock now leaves
+  // no next start, and the worker looks at the request again at its next wake, when the time
+  // zone may convert again. Inside would install at a time the request forbids.
   result.in_window = false;
-  const std::uint64_t next_start = utc_now <= *end ? *start : *start + kFileTimeUnitsPerDay;
-  if (next_start > utc_now) {
-    result.next_start_utc = next_start;
-    result.next_start_tick = TickAt(tick_now, utc_now, next_start);
+  const LocalDateTime local_now = clock.LocalNow();
+  const std::uint64_t utc_now = clock.UtcNow();
+  // An end not later than the start closes on the next day: past midnight, or a whole day.
+  const bool wraps = window.end_hour * 60 + window.end_minute <= window.start_hour * 60 + window.start_minute;
+  const std::uint64_t least_left = kMinimumWindowLeftMs * store::kFileTimeUnitsPerMs;
+  // The window that opened the day before and may still be open, then today's.
+  for (const int day : {-1, 0}) {
+    if (day < 0 && !wraps) continue;
+    const std::optional<std::uint64_t> start =
+        BoundaryUtc(clock, local_now, day, window.start_hour, window.start_minute);
+    const std::optional<std::uint64_t> end =
+        BoundaryUtc(clock, local_now, wraps ? day + 1 : day, window.end_hour, window.end_minute);
+    if (!start || !end) return result;
+    if (*start <= utc_now && utc_now <= *end && *end - utc_now >= least_left) {
+      result.in_window = true;
+      result.window_end_tick = TickAt(tick_now, utc_now, *end);
+      return result;
+    }
+  }
+  // The next opening: today's when it is still to come, else tomorrow's.
+  for (const int day : {0, 1}) {
+    const std::optional<std::uint64_t> start =
+        BoundaryUtc(clock, local_now, day, window.start_hour, window.start_minute);
+    if (!start) return result;
+    if (*start > utc_now) {
+      result.next_start_utc = *start;
+      result.next_start_tick = TickAt(tick_now, utc_now, *start);
+      return result;
+    }
   }
   return result;
 }

@@ -18,7 +18,10 @@ DWORD PackageDownloader::DownloadPackage(const wchar_t* request_name, const wcha
 }
 
 DWORD PackageInstaller::RunInstaller(const wchar_t* package_path, const wchar_t* arguments) {
-  return package::RunInstaller(package_path, arguments);
+  running_ = true;
+  const DWORD exit_code = package::RunInstaller(package_path, arguments);
+  running_ = false;
+  return exit_code;
 }
 
 DWORD SystemPackageLock::Lock(const wchar_t* path, UniqueFile& held) { return package::LockPackage(path, held); }
@@ -28,14 +31,14 @@ DWORD SystemPackageHasher::HashPackage(HANDLE held, wire::Sha256Digest& digest) 
 }
 
 DWORD WINAPI ProductionQueueWorkerThread(LPVOID argument) {
-  const auto* args = static_cast<const QueueWorkerArgs*>(argument);
+  auto* args = static_cast<QueueWorkerArgs*>(argument);
   ProcessObjects& objects = *args->objects;
   LibraryClientApi client_api;
   SystemPause pause(args->stop_event);
   PackageDownloader downloader(objects);
-  PackageInstaller installer;
+  PackageInstaller installer(args->installer_running);
   WindowsSystemState system_state;
-  PipeUiChannel ui;
+  PipeUiChannel ui(args->stop_event);
   SystemMachineRestart restart;
   const package::SystemSignatureVerifier signature;
   SystemPackageLock package_lock;

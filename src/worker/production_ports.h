@@ -4,6 +4,7 @@
 // client API library, the system checks, the UI pipe, the restart and the process's clock.
 #include <windows.h>
 
+#include <atomic>
 #include <span>
 
 #include "store/process_objects.h"
@@ -39,10 +40,16 @@ class PackageDownloader final : public Downloader {
   ProcessObjects& objects_;
 };
 
-// package::RunInstaller.
+// package::RunInstaller, with running set while it runs (so that a stop waits for it).
 class PackageInstaller final : public Installer {
  public:
+  // running: must outlive the object.
+  explicit PackageInstaller(std::atomic<bool>& running) noexcept : running_(running) {}
+
   [[nodiscard]] DWORD RunInstaller(const wchar_t* package_path, const wchar_t* arguments) override;
+
+ private:
+  std::atomic<bool>& running_;
 };
 
 // package::LockPackage: the package held open, shared for reading only.

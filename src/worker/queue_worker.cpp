@@ -273,34 +273,31 @@ QueueWorker::Outcome QueueWorker::ApprovalStage(Request& request, const Step& st
     SetStatus(request, wire::kReadyToInstall);  // a dry run never asks the user
     return Outcome::kContinue;
   }
-  // Asked with no mutex held: the worker waits for the answer, which the UI's limit bounds.
+  // Asked with no mutex held: the worker waits for the answer, which the UI's limit bounds and
+  // the stop cuts short.
   const std::uint32_t timeout_ms = PromptTimeoutMs(step.tick, window.window_end_tick, record.deadline_tick);
   const std::uint32_t reply = SendInstallPrompt(objects_.resource_module, request.message, timeout_ms, *ports_.ui);
+  // Stopping: whatever came back, the request stays in Prompting, and the start-up recovery
+  // takes it up again.
+  if (ports_.pause->StopRequested()) return Outcome::kStopped;
   const std::uint64_t reply_tick = ports_.clock->TickCount();
 
-  bool deadline_reached = false;
   switch (reply) {
     case wire::ui_reply::kYes:
       SetStatus(request, wire::kReadyToInstall);
       return Outcome::kContinue;
-    case wire::ui_reply::kNo:
-    case wire::ui_reply::kCancel:  // also: no UI process
-    case wire::ui_reply::kIgnore:
-      deadline_reached = reply_tick >= record.deadline_tick;
-      if (!deadline_reached) {
+    case wire::ui_reply::kTimedOut:
+      break;  // the time to answer ran out: the deadline counts as reached
+    default:
+      // No, cancel (also: no UI process of the product), ignore, and any answer no message box
+      // gives, which counts as cancel: postponed until the deadline comes.
+      if (reply_tick < record.deadline_tick) {
         SetStatus(request, wire::kPostponed);
         const std::uint32_t interval = request.message.U32(wire::kPostponeIntervalAt);
         ScheduleWake(record, PostponedDueTick(reply_tick, interval, record.deadline_tick));
         return Outcome::kRequeue;
       }
       break;
-    case wire::ui_reply::kTimedOut:
-      deadline_reached = true;
-      break;
-    default:
-      // An answer no message box gives: the request stays in Prompting, which no stage takes up,
-      // and waits in the list for the next wake instead of being asked again at once.
-      return Outcome::kRequeue;
   }
   // The user can no longer postpone: install anyway when the request says so, else give up.
   const bool force = request.message.HasFlag(wire::flags::kForceInstall);
@@ -409,8 +406,9 @@ void QueueWorker::DecideRestart(Request& request) {
   UiChannel& ui = *ports_.ui;
   const HMODULE texts = objects_.resource_module;  // none: nothing is shown (the prompts answer 2)
   if (!request.message.HasFlag(wire::flags::kSilentMask)) {
-    // The user's answer has no time limit; the cancel mutex stays held meanwhile.
+    // The user's answer has no time limit but the stop; the cancel mutex stays held meanwhile.
     const std::uint32_t reply = SendStringPrompt(texts, text_id::kRestartPrompt, kRestartPromptStyle, ui);
+    if (ports_.pause->StopRequested()) return;  // the stop ended the wait: no restart, no notice
     if (reply != wire::ui_reply::kYes && reply != wire::ui_reply::kIgnore) {
       (void)SendStringPrompt(texts, text_id::kNoRestart, kNoticeStyle, ui);
       return;

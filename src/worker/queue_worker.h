@@ -7,6 +7,7 @@
 // (worker_ports.h), so tests drive one wake at a time on fakes.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "common/wide.h"
@@ -88,6 +89,8 @@ class QueueWorker {
 struct QueueWorkerArgs {
   ProcessObjects* objects = nullptr;
   HANDLE stop_event = nullptr;  // manual-reset; set by the control handler
+  // True while the worker waits for an installer, which a stop waits for without limit.
+  std::atomic<bool> installer_running{false};
 };
 
 }  // namespace qfu::worker

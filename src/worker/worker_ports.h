@@ -71,7 +71,8 @@ class UiChannel {
   virtual ~UiChannel() = default;
   // Sends text (cut to 511 units) and caption (cut to 127) with the message-box style and the
   // time limit in milliseconds (0: none), and waits for the answer: the UI's 4-byte result, or
-  // 2 when no UI process takes the prompt at once or it answers with fewer than 4 bytes.
+  // 2 when no UI process of the product takes the prompt at once, it answers with fewer than 4
+  // bytes, or the service stops before the answer comes.
   [[nodiscard]] virtual std::uint32_t SendUiPrompt(WideStringView text, WideStringView caption, std::uint32_t style,
                                                    std::uint32_t timeout_ms) = 0;
 };

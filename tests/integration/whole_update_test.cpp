@@ -13,8 +13,10 @@
 #include "support/pipe_harness.h"
 #include "support/process.h"
 #include "support/running_service.h"
+#include "support/service_control.h"
 #include "support/test_downloads.h"
 #include "support/ui_process.h"
+#include "store/request_key.h"
 #include "wire/pipes.h"
 #include "wire/update_status.h"
 
@@ -85,6 +87,38 @@ TEST_F(WholeUpdate, FromSubmitToCompletedWithTheUsersYes) {
   EXPECT_TRUE(Exists(kInstalledPayload));
   EXPECT_FALSE(Exists(kPackageDirectory));
   UninstallFixture();
+}
+
+// A stop while the user has not answered the install prompt ends the wait for the answer: the
+// service reaches STOPPED within the 30 s the Windows Installer gives it, and the request stays
+// in Prompting for the next start.
+TEST_F(WholeUpdate, StopDuringThePromptEndsWithinThirtySecondsAndLeavesTheRequestPrompting) {
+  constexpr DWORD kStopLimitMs = 30000;
+  test::TestHttpServer server(L"StopPrompt", test::HttpScheme::kHttp);
+  ASSERT_EQ(server.failure(), "");
+  const auto package = test::FileBytes(test::Fixture(L"publisher_signed_update.msi"));
+  ASSERT_TRUE(package.has_value());
+  server.AddFile(L"update.msi", *package);
+  test::UiProcess ui(L"StopPrompt", L"--answer yes --delay 600000", wire::kUiPipeName);
+  ASSERT_TRUE(ui.serving());
+  ExpectRun(RunQfupdatectl(L"submit StopPrompt --deadline 1440 --download-when-disconnected --url " +
+                           server.Url(L"/update.msi")),
+            0, {"result:       Done (0)"});
+  ASSERT_EQ(test::WaitForStatus(wire::kInfoPipeName, "StopPrompt", wire::kPrompting, kUpdateTimeoutMs),
+            wire::kPrompting);
+
+  test::ServiceControl service;
+  const ULONGLONG stop_sent = ::GetTickCount64();
+  ASSERT_TRUE(service.Control(SERVICE_CONTROL_STOP));
+  EXPECT_TRUE(service.WaitForState(SERVICE_STOPPED, kStopLimitMs));
+  EXPECT_LT(::GetTickCount64() - stop_sent, kStopLimitMs);
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(store::kServiceKeyPath) + L"\\StopPrompt").c_str(),
+                           L"UpdateStatus", RRF_RT_REG_DWORD, nullptr, &status, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(status, wire::kPrompting);
+  EXPECT_TRUE(ui.LogLines().empty());  // the answer never came
 }
 
 }  // namespace

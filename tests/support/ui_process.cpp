@@ -16,12 +16,13 @@ std::wstring TestUiPipeName(const std::wstring& name) {
 UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments)
     : UiProcess(name, arguments, TestUiPipeName(name)) {}
 
-UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name)
+UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name,
+                     const wchar_t* program)
     : pipe_name_(pipe_name), directory_(L"ui_" + name) {
   if (!directory_.Make()) return;
   log_path_ = directory_.path() + L"\\prompts.log";
   process_ = std::make_unique<BackgroundProcess>(BuiltCommand(
-      L"qfupdate-ui.exe", L"--pipe " + pipe_name_ + L" --log \"" + log_path_ + L"\" " + arguments));
+      program, L"--pipe " + pipe_name_ + L" --log \"" + log_path_ + L"\" " + arguments));
   serving_ = process_->WaitForOutput("qfupdate-ui: serving", kStartTimeoutMs);
 }
 

@@ -20,13 +20,18 @@ namespace qfu::test {
 // the test's output and keeps its reader waiting.
 [[nodiscard]] bool CanShowMessageBoxes();
 
+// The copy of qfupdate-ui signed by the product's publisher, the only one the agent believes.
+inline constexpr const wchar_t* kSignedUi = L"signed\\qfupdate-ui.exe";
+
 class UiProcess {
  public:
-  // Starts qfupdate-ui with --pipe TestUiPipeName(name), --log and the arguments, and waits
-  // at most 10 s until it serves; serving() says whether it does.
+  // Starts qfupdate-ui (kSignedUi) with --pipe TestUiPipeName(name), --log and the arguments,
+  // and waits at most 10 s until it serves; serving() says whether it does.
   UiProcess(const std::wstring& name, const std::wstring& arguments);
-  // The same on pipe_name (the agent's own UI pipe, for tests of the running service).
-  UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name);
+  // The same on pipe_name (the agent's own UI pipe, for tests of the running service), with
+  // the built copy program (BuiltProgram's file name).
+  UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name,
+            const wchar_t* program = kSignedUi);
 
   [[nodiscard]] bool serving() const { return serving_; }
   [[nodiscard]] const std::wstring& pipe_name() const { return pipe_name_; }

@@ -1,8 +1,12 @@
 // qfupdate-ui: the product's UI process. Serves the UI pipe in the user's session, shows each
 // prompt the agent sends as a message box with its caption, text and style (answering 32000
 // when the prompt's time limit runs out), and writes the 4-byte message-box result back. With
-// --answer it answers by script, without a window, for tests and the demonstration.
+// --answer it answers by script, without a window, for tests and the demonstration. A GUI
+// program: no console window comes with its message boxes; what it prints goes to the standard
+// handles it was given.
 #include <windows.h>
+#include <aclapi.h>
+#include <shellapi.h>
 
 #include <array>
 #include <atomic>
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include "common/handle.h"
+#include "common/overlapped_io.h"
 #include "common/utf.h"
 #include "qfupdatectl/status_format.h"
 #include "wire/pipes.h"
@@ -36,6 +41,15 @@ constexpr DWORD kReadBufferSize = wire::kUiPromptSize + 1;
 constexpr DWORD kShortReplySize = 2;
 // The dialog class of a message box.
 constexpr const wchar_t* kDialogClass = L"#32770";
+// A client that sends no prompt this long after it connected is dropped, so that nobody holds
+// an instance by connecting and staying silent. The same bound applies to the agent reading
+// the reply and closing its end.
+constexpr DWORD kPromptArrivalLimitMs = 5000;
+// Who may open the pipe: the agent (LocalSystem) to read and write messages and set message
+// read mode (FILE_WRITE_ATTRIBUTES); this process's own user with full control, as it creates
+// the instances. Nobody else: no other user's process may send prompts or take instances.
+constexpr DWORD kAgentAccess = FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
+constexpr DWORD kOwnUserAccess = FILE_ALL_ACCESS;
 
 enum class Mode { kMessageBox, kFixed, kTimeout, kShort };
 
@@ -50,7 +64,39 @@ struct Options {
 
 constexpr const char* kUsage =
     "usage: qfupdate-ui [--pipe NAME] [--answer yes|no|cancel|ignore|timeout|short [--delay MS]]\n"
-    "                   [--log FILE] [--count N]\n";
+    "                   [--log FILE] [--count N]\n"
+    "       qfupdate-ui --help\n";
+
+constexpr const char* kHelp =
+    "qfupdate-ui serves the update agent's UI pipe (\\\\.\\pipe\\qfupdateagent_ui) in the user's\n"
+    "session and shows each prompt of the agent as a message box: its caption, its text, its\n"
+    "buttons. The button the user clicks is the answer sent back to the agent.\n"
+    "\n"
+    "What the agent makes of each answer:\n"
+    "  6 (Yes)      install prompt: install now; restart prompt: restart the computer now\n"
+    "  7 (No)       install prompt: ask again later, until the request's deadline; restart\n"
+    "               prompt: no restart (the agent says so in a notice)\n"
+    "  2 (Cancel)   as No; also what the agent counts when no UI process answers\n"
+    "  5 (Ignore)   install prompt: as No; restart prompt: restart now\n"
+    "  32000        the prompt's time limit ran out unanswered: the request's deadline counts\n"
+    "               as reached (installed anyway when the request says so, else not at all)\n"
+    "  any other    counts as 2\n"
+    "\n"
+    "Options:\n"
+    "  --pipe NAME     serve NAME instead of the agent's UI pipe\n"
+    "  --answer A      answer every prompt by script, without a window: yes (6), no (7),\n"
+    "                  cancel (2), ignore (5), timeout (32000 once the prompt's time limit\n"
+    "                  has passed) or short (2 bytes of a Yes, which the agent counts as 2)\n"
+    "  --delay MS      with --answer: wait MS milliseconds before answering\n"
+    "  --log FILE      append one JSON line per answered prompt (text, caption, style,\n"
+    "                  timeout, answer), written before the answer is sent\n"
+    "  --count N       exit after answering N prompts\n"
+    "  --help          print this text and exit\n"
+    "\n"
+    "Only LocalSystem (the agent) and this user may open the pipe; a connection that sends no\n"
+    "prompt within 5 s is closed. The agent takes answers only from a copy of this program\n"
+    "signed by the product's publisher. Exit codes: 0 done (--count reached, --help),\n"
+    "1 the pipe cannot be served or the log opened, 2 a wrong command line.\n";
 
 struct State {
   Options options;
@@ -186,9 +232,19 @@ void WriteLogLine(const wire::UiPrompt& prompt, std::uint32_t answer) {
   }
 }
 
+// Runs one overlapped operation on the instance to its end: 0 or its Win32 error
+// (ERROR_TIMEOUT when timeout_ms passed first, ERROR_OPERATION_ABORTED when the process stops).
+template <typename Start>
+[[nodiscard]] DWORD RunOverlapped(HANDLE pipe, HANDLE done, DWORD timeout_ms, DWORD& bytes, Start start) {
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = done;
+  const BOOL started = start(overlapped);
+  return FinishOverlappedIo(pipe, overlapped, started, timeout_ms, bytes, state->stop);
+}
+
 // Answers one prompt on the connected instance: logged before the reply is written, so that
 // whoever reads the reply finds the line.
-void Answer(HANDLE pipe, const wire::UiPrompt& prompt) {
+void Answer(HANDLE pipe, HANDLE done, const wire::UiPrompt& prompt) {
   {
     const std::lock_guard lock(state->mutex);
     if (state->options.count != 0 && state->answered >= state->options.count) return;  // exiting
@@ -206,38 +262,122 @@ void Answer(HANDLE pipe, const wire::UiPrompt& prompt) {
   for (std::size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<std::uint8_t>(*answer >> (8 * i));
   const DWORD size = state->options.mode == Mode::kShort ? kShortReplySize : static_cast<DWORD>(reply.size());
   DWORD written = 0;
-  // The flush waits until the agent has read the reply, before the instance is disconnected
-  // (which would drop it) or the process ends.
-  if (::WriteFile(pipe, reply.data(), size, &written, nullptr)) ::FlushFileBuffers(pipe);
+  const DWORD write = RunOverlapped(pipe, done, kPromptArrivalLimitMs, written, [&](OVERLAPPED& overlapped) {
+    return ::WriteFile(pipe, reply.data(), size, nullptr, &overlapped);
+  });
+  if (write == ERROR_SUCCESS) {
+    // The agent reads the reply and closes its end: wait for that (a read that fails), as a
+    // disconnect before it has read would drop the reply.
+    std::uint8_t ignored = 0;
+    DWORD got = 0;
+    (void)RunOverlapped(pipe, done, kPromptArrivalLimitMs, got, [&](OVERLAPPED& overlapped) {
+      return ::ReadFile(pipe, &ignored, sizeof(ignored), nullptr, &overlapped);
+    });
+  }
   if (last) ::SetEvent(state->stop);
 }
 
-// One instance's loop: wait for a client, take one prompt, answer it, disconnect, start over.
-// A message that is not exactly one prompt gets no reply: the agent reads that as cancelled.
+// One instance's loop: wait for a client, take one prompt (dropping a client that sends none
+// within kPromptArrivalLimitMs), answer it, disconnect, start over. A message that is not
+// exactly one prompt gets no reply: the agent reads that as cancelled.
 void ServeInstance(UniqueFile pipe) {
+  const UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));  // manual-reset, for overlapped I/O
   std::array<std::uint8_t, kReadBufferSize> buffer{};
   for (;;) {
-    if (!::ConnectNamedPipe(pipe.get(), nullptr) && ::GetLastError() != ERROR_PIPE_CONNECTED &&
-        ::GetLastError() != ERROR_NO_DATA) {
-      PrintError("the UI pipe failed: error " + std::to_string(::GetLastError()));
+    DWORD unused = 0;
+    const DWORD connect = !done ? ::GetLastError()
+                                : RunOverlapped(pipe.get(), done.get(), INFINITE, unused, [&](OVERLAPPED& overlapped) {
+                                    return ::ConnectNamedPipe(pipe.get(), &overlapped);
+                                  });
+    if (connect == ERROR_OPERATION_ABORTED) return;  // stopping
+    if (connect != ERROR_SUCCESS && connect != ERROR_PIPE_CONNECTED && connect != ERROR_NO_DATA) {
+      PrintError("the UI pipe failed: error " + std::to_string(connect));
       state->failed = true;
       ::SetEvent(state->stop);
       return;
     }
     DWORD got = 0;
-    if (::ReadFile(pipe.get(), buffer.data(), kReadBufferSize, &got, nullptr)) {
+    const DWORD read = RunOverlapped(pipe.get(), done.get(), kPromptArrivalLimitMs, got, [&](OVERLAPPED& overlapped) {
+      return ::ReadFile(pipe.get(), buffer.data(), kReadBufferSize, nullptr, &overlapped);
+    });
+    if (read == ERROR_SUCCESS) {
       const auto prompt = wire::ParseUiPrompt(wire::Bytes(buffer.data(), got));
       if (prompt) {
-        Answer(pipe.get(), *prompt);
+        Answer(pipe.get(), done.get(), *prompt);
       } else {
         PrintError("ignored a message of " + std::to_string(got) + " bytes");
       }
+    } else if (read == ERROR_TIMEOUT) {
+      PrintError("dropped a connection that sent no prompt within " + std::to_string(kPromptArrivalLimitMs) + " ms");
     }
     ::DisconnectNamedPipe(pipe.get());
   }
 }
 
+// The pipe's security: a DACL with LocalSystem and this process's user. The ACL and the
+// descriptor live as long as the process serves.
+struct PipeSecurity {
+  UniqueLocalMemory acl;
+  UniqueLocalMemory descriptor;
+  SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+
+  // Returns 0 or the Win32 error.
+  [[nodiscard]] DWORD Build() {
+    BYTE system_sid[SECURITY_MAX_SID_SIZE] = {};
+    DWORD sid_size = SECURITY_MAX_SID_SIZE;
+    if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, system_sid, &sid_size)) return ::GetLastError();
+    // The token's user: its SID lies in the buffer, after the TOKEN_USER header.
+    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    {
+      HANDLE raw_token = nullptr;
+      if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw_token)) return ::GetLastError();
+      const UniqueHandle token(raw_token);
+      DWORD size = 0;
+      if (!::GetTokenInformation(token.get(), TokenUser, user, sizeof(user), &size)) return ::GetLastError();
+    }
+    const PSID own_user = reinterpret_cast<const TOKEN_USER*>(user)->User.Sid;
+    constexpr ULONG kEntries = 2;  // the agent, this user
+    const PSID trustees[kEntries] = {system_sid, own_user};
+    const DWORD rights[kEntries] = {kAgentAccess, kOwnUserAccess};
+    EXPLICIT_ACCESSW access[kEntries] = {};
+    for (ULONG i = 0; i < kEntries; ++i) {
+      access[i].grfAccessPermissions = rights[i];
+      access[i].grfAccessMode = SET_ACCESS;
+      access[i].grfInheritance = NO_INHERITANCE;
+      access[i].Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+      access[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+      access[i].Trustee.TrusteeType = TRUSTEE_IS_USER;
+      access[i].Trustee.ptstrName = static_cast<LPWSTR>(trustees[i]);
+    }
+    PACL new_acl = nullptr;
+    if (const DWORD error = ::SetEntriesInAclW(kEntries, access, nullptr, &new_acl); error != ERROR_SUCCESS) {
+      return error;
+    }
+    acl.reset(new_acl);
+    descriptor.reset(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    if (!descriptor) return ::GetLastError();
+    if (!::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorDacl(descriptor.get(), TRUE, static_cast<PACL>(acl.get()), FALSE)) {
+      return ::GetLastError();
+    }
+    attributes.lpSecurityDescriptor = descriptor.get();
+    return ERROR_SUCCESS;
+  }
+};
+
+// Prints text to standard output (--help).
+void PrintOut(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
 int Run(int argc, wchar_t** argv) {
+  if (argc == 2 && (std::wstring(argv[1]) == L"--help" || std::wstring(argv[1]) == L"/?")) {
+    PrintOut(kUsage);
+    PrintOut("\n");
+    PrintOut(kHelp);
+    return kExitDone;
+  }
   const std::optional<Options> options = ParseOptions(argc, argv);
   if (!options) {
     std::fputs(kUsage, stderr);
@@ -262,14 +402,20 @@ int Run(int argc, wchar_t** argv) {
   ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
   const std::string pipe_text = WideToUtf8(options->pipe);
+  auto* security = new PipeSecurity;  // never freed: the instances keep using the name
+  if (const DWORD error = security->Build(); error != ERROR_SUCCESS) {
+    PrintError("cannot make the pipe's security: error " + std::to_string(error));
+    return kExitFailed;
+  }
   std::vector<UniqueFile> instances;
   for (DWORD i = 0; i < kInstances; ++i) {
     // The first instance claims the name: prompts must not go to another server of it.
-    // Local clients only; one message in, one out.
-    const DWORD open_mode = PIPE_ACCESS_DUPLEX | (i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    // Local clients only; one message in, one out; overlapped, so that every wait is bounded.
+    const DWORD open_mode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
     UniqueFile pipe(::CreateNamedPipeW(options->pipe.c_str(), open_mode,
                                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                       kInstances, wire::kUiPromptReplySize, kReadBufferSize, 0, nullptr));
+                                       kInstances, wire::kUiPromptReplySize, kReadBufferSize, 0,
+                                       &security->attributes));
     if (!pipe) {
       PrintError("cannot serve " + pipe_text + ": error " + std::to_string(::GetLastError()));
       return kExitFailed;
@@ -286,4 +432,13 @@ int Run(int argc, wchar_t** argv) {
 }  // namespace
 }  // namespace qfu::ui
 
-int wmain(int argc, wchar_t** argv) { return qfu::ui::Run(argc, argv); }
+// A GUI program (linked with -mwindows): Windows gives it no console window. The arguments
+// come from the command line as the C runtime would split them for wmain.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int argc = 0;
+  wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  if (argv == nullptr) return 1;
+  const int result = qfu::ui::Run(argc, argv);
+  ::LocalFree(argv);
+  return result;
+}

@@ -41,14 +41,15 @@ TEST(InstallWindow, LocalWallClockWindowsWithBothBoundariesInside) {
     std::optional<std::uint64_t> starts_in_ms;  // outside: when the next one opens
   };
   const Case cases[] = {
-      {kWindow, 22, 0, 6, 0, Local(6, 12, 23, 30), false, true, 6 * kHour + 30 * kMinute, {}},
-      {kWindow, 22, 0, 6, 0, Local(6, 12, 5, 0), false, true, 1 * kHour, {}},  // opened the evening before
-      {kWindow, 22, 0, 6, 0, Local(6, 12, 6, 0, 59, 999), false, true, 0, {}},
+      {kWindow, 22, 0, 6, 0, Local(6, 30, 23, 30), false, true, 6 * kHour + 30 * kMinute, {}},
+      {kWindow, 22, 0, 6, 0, Local(7, 1, 5, 0), false, true, 1 * kHour, {}},  // opened the evening before
+      // Less than a minute left counts as closed: the next opening is 22:00:59.999.
+      {kWindow, 22, 0, 6, 0, Local(6, 12, 6, 0, 59, 999), false, false, {}, 16 * kHour},
       {kWindow, 22, 0, 6, 0, Local(6, 12, 12, 0), false, false, {}, 10 * kHour},
       {kWindow, 9, 0, 17, 0, Local(6, 12, 18, 0), false, false, {}, 15 * kHour},  // 09:00 the next day
       {kWindow, 10, 0, 10, 0, Local(6, 12, 15, 0), false, true, 19 * kHour, {}},  // start = end: a whole day
       {kWindow, 10, 0, 10, 0, Local(6, 12, 9, 0), false, true, 1 * kHour, {}},
-      {kWindow, 9, 0, 17, 0, Local(6, 12, 17, 0, 59, 999), false, true, 0, {}},  // the end minute is inside
+      {kWindow, 9, 0, 17, 0, Local(6, 12, 16, 59, 59, 999), false, true, 1 * kMinute, {}},  // a minute left
       {kWindow, 9, 0, 17, 0, Local(6, 12, 17, 1), false, false, {}, 15 * kHour + 59 * kMinute},
       {kWindow, 9, 0, 17, 0, Local(6, 12, 8, 59, 30), false, false, {}, 1 * kMinute},  // opens at 09:00:30
       {0, 22, 0, 6, 0, Local(6, 12, 12, 0), false, true, {}, {}},  // no flag: no window
@@ -60,6 +61,11 @@ TEST(InstallWindow, LocalWallClockWindowsWithBothBoundariesInside) {
       {kWindow, 1, 0, 5, 0, Local(3, 31, 1, 30), false, true, 2 * kHour + 30 * kMinute, {}},
       // And back: 4.5 real hours.
       {kWindow, 1, 0, 5, 0, Local(10, 27, 1, 30), false, true, 4 * kHour + 30 * kMinute, {}},
+      // A window past midnight closes at 06:00 on the local calendar the night the clocks go
+      // back (8 real hours) or forward (6), and the next day's opening is found the same way.
+      {kWindow, 22, 0, 6, 0, Local(10, 26, 23, 0), false, true, 8 * kHour, {}},
+      {kWindow, 22, 0, 6, 0, Local(3, 30, 23, 0), false, true, 6 * kHour, {}},
+      {kWindow, 9, 0, 17, 0, Local(10, 26, 18, 0), false, false, {}, 16 * kHour},
   };
   for (const Case& c : cases) {
     test::FakeClock clock;

@@ -10,6 +10,7 @@
 #include "store/store_operations.h"
 #include "support/test_messages.h"
 #include "support/worker_bench.h"
+#include "wire/ui_prompt.h"
 #include "wire/update_status.h"
 
 namespace qfu::worker {
@@ -195,18 +196,27 @@ TEST(QueueWorker, DryRunWritesEveryStatusButNeverDownloadsNorDeletes) {
 
 TEST(QueueWorker, StopLeavesTheRequestAsStored) {
   struct Row {
-    bool before_record;  // else during the pause before the download
+    std::uint32_t stored;
+    bool before_record;  // else during the pause before the download, or during the prompt
     std::uint32_t flags;
+    std::uint32_t left;  // the status stored afterwards
   };
-  for (const Row& row : {Row{true, 0}, Row{false, 0}, Row{false, wire::flags::kDownloadWhenDisconnected}}) {
-    SCOPED_TRACE(testing::Message() << row.before_record << " " << row.flags);
+  const Row rows[] = {{wire::kDownloadRetry, true, 0, wire::kDownloadRetry},
+                      {wire::kDownloadRetry, false, 0, wire::kDownloadRetry},
+                      {wire::kDownloadRetry, false, wire::flags::kDownloadWhenDisconnected, wire::kDownloadRetry},
+                      // Whatever the UI answers once the stop has cut the wait short.
+                      {wire::kDownloaded, false, 0, wire::kPrompting}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.stored << " " << row.before_record << " " << row.flags);
     WorkerBench bench(L"WorkerStop");
-    ASSERT_NE(bench.Waiting(SubmitMessage("Stopped").Flags(row.flags), wire::kDownloadRetry), nullptr);
+    ASSERT_NE(bench.Waiting(SubmitMessage("Stopped").Flags(row.flags), row.stored), nullptr);
     bench.pause.stop = row.before_record;
     bench.pause.stop_in_sleep = true;
+    bench.ui.replies = {wire::ui_reply::kYes};
+    bench.ui.during = [&] { bench.pause.stop = true; };
     EXPECT_FALSE(bench.worker().RunOnce());
-    EXPECT_EQ(bench.StoredStatus(L"Stopped"), wire::kDownloadRetry);
-    EXPECT_EQ(bench.downloader.calls, 0);
+    EXPECT_EQ(bench.StoredStatus(L"Stopped"), row.left);
+    EXPECT_EQ(bench.downloader.calls + bench.installer.calls, 0);
     EXPECT_TRUE(bench.removals.removals.empty());
     EXPECT_FALSE(bench.client_api.trigger);
     EXPECT_TRUE(bench.store.MutexesAreFree());

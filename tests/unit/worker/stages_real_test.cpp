@@ -53,7 +53,8 @@ TEST(InstallationStage, VerifiesAndInstallsRealPackages) {
   ASSERT_TRUE(scratch.Make());
   const package::SystemSignatureVerifier signature;
   SystemPackageLock package_lock;
-  PackageInstaller installer;
+  std::atomic<bool> installer_running{false};
+  PackageInstaller installer(installer_running);
   SystemPackageHasher package_hasher;
   int index = 0;
   for (const auto& row : rows) {
