@@ -87,8 +87,10 @@ TEST(QueueWorker, VersionGateAndDownloadOutcomes) {
     const bool downloads = row.reported.size() == 2;
     EXPECT_EQ(bench.pause.sleeps, downloads ? 1 : 0);
     EXPECT_EQ(bench.downloader.last_url, downloads ? L"http://127.0.0.1:8080/p.msi?x=1" : L"");
-    if (row.result == ERROR_SUCCESS && downloads) {
-      // "TargetPath" holds the record's whole path buffer.
+    EXPECT_FALSE(bench.downloader.last_resume);  // the record knew another path
+    if (downloads && row.result != ERROR_FILE_NOT_FOUND) {
+      // "TargetPath" holds the record's whole path buffer, stored before the download, so that
+      // a failed attempt's partial file is removed or continued later.
       const auto stored_path = bench.store.Value(L"Fetched", store::value::kTargetPath);
       ASSERT_TRUE(stored_path && stored_path->bytes.size() == store::kTargetPathBytes);
       EXPECT_EQ(reinterpret_cast<const wchar_t*>(stored_path->bytes.data()), fetched);
