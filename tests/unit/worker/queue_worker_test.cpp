@@ -197,18 +197,21 @@ TEST(QueueWorker, DryRunWritesEveryStatusButNeverDownloadsNorDeletes) {
 
 TEST(QueueWorker, StopLeavesTheRequestAsStored) {
   struct Row {
-    bool before_record;  // else during the pause before the download
+    bool before_record;  // else during the pause before the download, or the download
     std::uint32_t flags;
+    bool in_download = false;  // the transfer ended by the stop: the status stays Downloading
   };
-  for (const Row& row : {Row{true, 0}, Row{false, 0}, Row{false, wire::flags::kDownloadWhenDisconnected}}) {
-    SCOPED_TRACE(testing::Message() << row.before_record << " " << row.flags);
+  for (const Row& row : {Row{true, 0}, Row{false, 0}, Row{false, wire::flags::kDownloadWhenDisconnected},
+                         Row{false, wire::flags::kDownloadWhenDisconnected, true}}) {
+    SCOPED_TRACE(testing::Message() << row.before_record << " " << row.flags << " " << row.in_download);
     WorkerBench bench(L"WorkerStop");
     ASSERT_NE(bench.Waiting(SubmitMessage("Stopped").Flags(row.flags), wire::kDownloadRetry), nullptr);
     bench.pause.stop = row.before_record;
-    bench.pause.stop_in_sleep = true;
+    bench.pause.stop_in_sleep = !row.in_download;
+    bench.downloader.results = {kDownloadStopped};
     EXPECT_FALSE(bench.worker().RunOnce());
-    EXPECT_EQ(bench.StoredStatus(L"Stopped"), wire::kDownloadRetry);
-    EXPECT_EQ(bench.downloader.calls, 0);
+    EXPECT_EQ(bench.StoredStatus(L"Stopped"), row.in_download ? wire::kDownloading : wire::kDownloadRetry);
+    EXPECT_EQ(bench.downloader.calls, row.in_download ? 1 : 0);
     EXPECT_TRUE(bench.removals.removals.empty());
     EXPECT_FALSE(bench.client_api.trigger);
     EXPECT_TRUE(bench.store.MutexesAreFree());
