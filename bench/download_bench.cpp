@@ -96,11 +96,15 @@ DWORD BareDownload(unsigned port, const wchar_t* path, const std::wstring& targe
   }
 }
 
-// One download by the agent's downloader, into a package directory without the file.
-DWORD AgentDownload(test::TestDownloads& downloads, const std::wstring& url) {
-  ::DeleteFileW(downloads.Path(kFileName).c_str());
+// One download by the agent's downloader, into a package directory without the file, or
+// continuing the file there (resume).
+DWORD AgentDownload(test::TestDownloads& downloads, const std::wstring& url, bool resume = false) {
+  if (!resume) ::DeleteFileW(downloads.Path(kFileName).c_str());
   std::array<wchar_t, test::TestDownloads::kTargetPathUnits> target_path{};
-  return package::DownloadPackage(downloads.objects, kRequestName, url.c_str(), target_path);
+  const DWORD chosen = package::ChoosePackagePath(downloads.objects, kRequestName, url.c_str(), target_path);
+  if (chosen != ERROR_SUCCESS) return chosen;
+  return package::DownloadPackage(downloads.objects, url.c_str(), target_path.data(), resume,
+                                  downloads.stop_event.get());
 }
 
 double Median(std::vector<double> values) {
@@ -164,8 +168,7 @@ int wmain(int argc, wchar_t** argv) {
   const DWORD cut = AgentDownload(downloads, url);
   const std::uint64_t partial = SizeOf(downloads.Path(kFileName));
   server.SetRule("/package.bin", "serve");
-  std::array<wchar_t, test::TestDownloads::kTargetPathUnits> target_path{};
-  const DWORD resumed = package::DownloadPackage(downloads.objects, kRequestName, url.c_str(), target_path);
+  const DWORD resumed = AgentDownload(downloads, url, true);
   const std::uint64_t sent = server.BodyBytesSent() - sent_before;
   const std::optional<std::string> result = test::FileBytes(downloads.Path(kFileName));
   const bool intact = result && *result == bytes;

@@ -29,6 +29,19 @@ bool HoldsEncodedSeparator(WideStringView name) noexcept {
   return false;
 }
 
+constexpr WideStringView kBytesUnit = QFU_WIDE("bytes ");
+
+// Splits value at the first separator: the number before it (digits only) and the rest.
+std::optional<std::uint64_t> NumberBefore(WideStringView& value, WideChar separator) {
+  const std::size_t at = value.find(separator);
+  if (at == WideStringView::npos || at == 0 || value.substr(0, at).find(' ') != WideStringView::npos) {
+    return std::nullopt;
+  }
+  const std::optional<std::uint64_t> number = ParseContentLength(value.substr(0, at));
+  value = value.substr(at + 1);
+  return number;
+}
+
 }  // namespace
 
 std::optional<WideStringView> PackageFileName(WideStringView url_path) {
@@ -59,6 +72,34 @@ std::optional<std::uint64_t> ParseContentLength(WideStringView value) {
   const auto [last, error] = std::from_chars(digits.data(), end, length);
   if (error != std::errc() || last != end) return std::nullopt;
   return length;
+}
+
+}  // namespace qfu::package
+
+namespace qfu::package {
+
+std::optional<ContentRange> ParseContentRange(WideStringView value) {
+  if (value.substr(0, kBytesUnit.size()) != kBytesUnit) return std::nullopt;
+  value = value.substr(kBytesUnit.size());
+  ContentRange range;
+  const std::optional<std::uint64_t> first = NumberBefore(value, '-');
+  const std::optional<std::uint64_t> last = NumberBefore(value, '/');
+  if (!first || !last || *first > *last || value.empty()) return std::nullopt;
+  range.first = *first;
+  range.last = *last;
+  if (value == QFU_WIDE("*")) return range;
+  if (value.find(' ') != WideStringView::npos) return std::nullopt;
+  range.total = ParseContentLength(value);
+  if (!range.total || *range.total <= range.last) return std::nullopt;
+  return range;
+}
+
+std::optional<std::uint64_t> ParseUnsatisfiedRange(WideStringView value) {
+  constexpr WideStringView kUnknownRange = QFU_WIDE("bytes */");
+  if (value.substr(0, kUnknownRange.size()) != kUnknownRange) return std::nullopt;
+  value = value.substr(kUnknownRange.size());
+  if (value.empty() || value.find(' ') != WideStringView::npos) return std::nullopt;
+  return ParseContentLength(value);
 }
 
 }  // namespace qfu::package

@@ -6,7 +6,8 @@
 // there: never the directory itself, its parent, a path, a stream, or a device.
 //
 // A body that ends before the length its response announced was cut: the attempt fails, and
-// the next one resumes where this one stopped.
+// the next one resumes where this one stopped. A body never runs past its announced length,
+// and a range answer is taken only where its Content-Range fits the partial file.
 #include <cstdint>
 #include <optional>
 
@@ -28,5 +29,20 @@ namespace qfu::package {
 // Returns the body length a Content-Length value announces: decimal digits only, with optional
 // surrounding spaces, at most 2^64 - 1. Returns nothing for anything else.
 [[nodiscard]] std::optional<std::uint64_t> ParseContentLength(WideStringView value);
+
+// The Content-Range of a 206: "bytes first-last/total", the total "*" when unknown.
+struct ContentRange {
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+  std::optional<std::uint64_t> total;
+};
+
+// Returns the range a Content-Range value of the form "bytes F-L/T" or "bytes F-L/*" names,
+// F <= L and, with a total, L < T. Returns nothing for anything else.
+[[nodiscard]] std::optional<ContentRange> ParseContentRange(WideStringView value);
+
+// Returns N of a Content-Range value "bytes */N" (the answer to a range that cannot be
+// satisfied: the whole size); nothing for anything else.
+[[nodiscard]] std::optional<std::uint64_t> ParseUnsatisfiedRange(WideStringView value);
 
 }  // namespace qfu::package

@@ -3,6 +3,8 @@
 #include <strsafe.h>
 #include <winhttp.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cwchar>
 #include <memory>
@@ -33,16 +35,20 @@ constexpr DWORD kExtraInfoCapacity = 260;
 constexpr std::size_t kRequestTargetCapacity = 520;
 constexpr std::size_t kRangeHeaderCapacity = 32;
 constexpr std::size_t kContentLengthCapacity = 32;  // 20 digits at most, and some room
+constexpr std::size_t kContentRangeCapacity = 80;   // "bytes " and three numbers of 20 digits
+// What one read asks for at most.
+constexpr DWORD kChunkBytes = 64 * 1024;
 
 constexpr const wchar_t* kAcceptedType = L"application/octet-stream";
 constexpr DWORD kRangeNotSatisfiable = 416;  // winhttp.h names no constant for it
 // The Range header carries the resume position as a 32-bit number: a partial file of 4 GiB or
-// more is downloaded anew.
-constexpr LONGLONG kLargestResumableSize = 0xFFFFFFFF;
-// A package file that is a reparse point: the attempt fails and is tried again later.
-constexpr DWORD kReparsePointRefused = kReparseFileRefused;
+// more is downloaded anew, and a body of no announced length may not make the file larger.
+constexpr std::uint64_t kLargestResumableSize = 0xFFFFFFFF;
 // A body cut before its announced length: what WinHTTP reports for a connection reset.
 constexpr DWORD kBodyCutShort = ERROR_WINHTTP_CONNECTION_ERROR;
+// A 206 or 416 that does not fit the partial file, like any status we cannot use.
+constexpr DWORD kAnswerDoesNotFit = ERROR_INVALID_DATA;
+constexpr DWORD kStopped = ERROR_OPERATION_ABORTED;
 
 struct CrackedUrl {
   wchar_t host[kHostNameCapacity] = {};
@@ -79,28 +85,18 @@ void CopyUserAgent(ProcessObjects& objects, wchar_t (&user_agent)[kUserAgentCapa
   if (guard.acquired()) (void)::StringCchCopyW(user_agent, kUserAgentCapacity, objects.user_agent);
 }
 
-// Opens the package file for writing, without sharing, with disposition (OPEN_EXISTING or
-// CREATE_ALWAYS). A reparse point is opened as itself, never followed, and then refused: a
-// link in the package directory must not lead the agent's writes elsewhere.
-[[nodiscard]] DWORD OpenPackageFile(const std::wstring& path, DWORD disposition, UniqueFile& file) {
-  return OpenPlainFile(path.c_str(), GENERIC_WRITE, 0, disposition, FILE_ATTRIBUTE_NORMAL, file);
+// Opens the package file for writing, without sharing, creating it when missing but never
+// truncating it on the way in: a reparse point or a hard link is refused before a byte of
+// what it leads to changes.
+[[nodiscard]] DWORD OpenPackageFile(const wchar_t* path, UniqueFile& file) {
+  return OpenPlainFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, file);
 }
 
-// Opens a partial package file left by an earlier attempt and positions it at its end, which
-// becomes the resume position. No file, or one that cannot be positioned or is too large to
-// resume, leaves file closed: the download then starts afresh. Returns the refusal of a
-// reparse point; 0 otherwise.
-[[nodiscard]] DWORD OpenPartialFile(const std::wstring& path, UniqueFile& file, LONGLONG& resume_position) {
-  resume_position = 0;
-  const DWORD opened = OpenPackageFile(path, OPEN_EXISTING, file);
-  if (opened == kReparsePointRefused) return opened;
-  if (!file) return ERROR_SUCCESS;
-  LARGE_INTEGER end = {};
-  if (!::SetFilePointerEx(file.get(), LARGE_INTEGER{}, &end, FILE_END) || end.QuadPart > kLargestResumableSize) {
-    file.reset();
-    return ERROR_SUCCESS;
+// Empties the open file and leaves its pointer at the start.
+[[nodiscard]] DWORD EmptyFile(HANDLE file) {
+  if (!::SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)) {
+    return ::GetLastError();
   }
-  resume_position = end.QuadPart;
   return ERROR_SUCCESS;
 }
 
@@ -120,80 +116,226 @@ class BackgroundMode {
   bool entered_;
 };
 
-// The body length the response announced; nothing when it announced none (or nonsense).
-[[nodiscard]] std::optional<std::uint64_t> AnnouncedLength(HINTERNET request) {
-  wchar_t value[kContentLengthCapacity] = {};
-  DWORD size = sizeof(value);
-  if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, value, &size,
-                             WINHTTP_NO_HEADER_INDEX)) {
-    return std::nullopt;
+// What the request's status callback shares with the downloading thread. The request is
+// asynchronous so that the thread waits on each step together with the stop event; a stop
+// closes the request and leaves at once, while WinHTTP may still complete a step into this
+// state (its read buffer included). So it is counted: one reference for the thread, one for
+// the callback, which drops it at the request's last notification (HANDLE_CLOSING).
+class Transfer {
+ public:
+  static Transfer* Create() {
+    auto* transfer = new (std::nothrow) Transfer;
+    if (transfer != nullptr && (!transfer->completed_ || !transfer->buffer)) {
+      delete transfer;
+      return nullptr;
+    }
+    return transfer;
   }
-  return ParseContentLength(value);
+  void AddReference() noexcept { references_.fetch_add(1); }
+  void Release() noexcept {
+    if (references_.fetch_sub(1) == 1) delete this;
+  }
+
+  // The callback's side: one step completed (bytes: what DATA_AVAILABLE or READ_COMPLETE
+  // reported), or failed with error.
+  void Complete(DWORD bytes, DWORD error) noexcept {
+    bytes_ = bytes;
+    error_ = error;
+    ::SetEvent(completed_.get());
+  }
+
+  // The thread's side, after starting one step: waits for its completion or the stop. Returns
+  // 0 with bytes set, the step's WinHTTP error, or kStopped.
+  [[nodiscard]] DWORD Await(HANDLE stop_event, DWORD& bytes) noexcept {
+    const HANDLE waits[2] = {completed_.get(), stop_event};
+    const DWORD wait = ::WaitForMultipleObjects(stop_event != nullptr ? 2 : 1, waits, FALSE, INFINITE);
+    if (wait == WAIT_OBJECT_0 + 1) return kStopped;
+    if (wait != WAIT_OBJECT_0) return wait == WAIT_FAILED ? ::GetLastError() : ERROR_INVALID_HANDLE;
+    bytes = bytes_;
+    return error_;
+  }
+
+  std::unique_ptr<BYTE[]> buffer{new (std::nothrow) BYTE[kChunkBytes]};
+
+ private:
+  Transfer() = default;
+  ~Transfer() = default;
+
+  UniqueHandle completed_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset
+  std::atomic<long> references_{1};
+  DWORD bytes_ = 0;  // written by the callback before the event is set, read after the wait
+  DWORD error_ = ERROR_SUCCESS;
+};
+
+struct TransferRelease {
+  void operator()(Transfer* transfer) const noexcept { transfer->Release(); }
+};
+using TransferReference = std::unique_ptr<Transfer, TransferRelease>;
+
+VOID CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD length) {
+  auto* const transfer = reinterpret_cast<Transfer*>(context);
+  if (transfer == nullptr) return;
+  switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+      transfer->Complete(0, ERROR_SUCCESS);
+      break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      transfer->Complete(length >= sizeof(DWORD) ? *static_cast<const DWORD*>(information) : 0, ERROR_SUCCESS);
+      break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+      transfer->Complete(length, ERROR_SUCCESS);
+      break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+      transfer->Complete(0, length >= sizeof(WINHTTP_ASYNC_RESULT)
+                                ? static_cast<const WINHTTP_ASYNC_RESULT*>(information)->dwError
+                                : ERROR_INVALID_DATA);
+      break;
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+      transfer->Release();  // the callback's reference: nothing follows this notification
+      break;
+    default:
+      break;
+  }
 }
 
-// Streams the response body into file, chunk by chunk as WinHTTP reports bytes available.
-// Returns 0 once the body is complete, else the error of the call that failed (8 when a chunk
-// cannot be allocated, kBodyCutShort when the body ended before its announced length).
-[[nodiscard]] DWORD ReceiveBody(HINTERNET request, HANDLE file) {
-  const std::optional<std::uint64_t> announced = AnnouncedLength(request);
-  std::uint64_t received = 0;
+// Hands the callback its reference to transfer, for every notification of request.
+[[nodiscard]] DWORD WatchRequest(HINTERNET request, Transfer& transfer) {
+  auto context = reinterpret_cast<DWORD_PTR>(&transfer);
+  if (!::WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
+    return ::GetLastError();
+  }
+  transfer.AddReference();
+  if (::WinHttpSetStatusCallback(request, OnRequestStatus,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+    const DWORD error = ::GetLastError();
+    transfer.Release();  // no notification will come
+    return error;
+  }
+  return ERROR_SUCCESS;
+}
+
+// A response header as text; nothing when absent (or longer than N - 1 units).
+template <std::size_t N>
+[[nodiscard]] std::optional<std::wstring> HeaderText(HINTERNET request, DWORD header) {
+  wchar_t value[N] = {};
+  DWORD size = sizeof(value);
+  if (!::WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, value, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return std::nullopt;
+  }
+  return std::wstring(value);
+}
+
+// The body length the response announced; nothing when it announced none (or nonsense).
+[[nodiscard]] std::optional<std::uint64_t> AnnouncedLength(HINTERNET request) {
+  const auto value = HeaderText<kContentLengthCapacity>(request, WINHTTP_QUERY_CONTENT_LENGTH);
+  return value ? ParseContentLength(*value) : std::nullopt;
+}
+
+// Where the body goes: the file's size it starts from, and the size it ends at (nothing when
+// the response announced no length).
+struct BodyPlace {
+  std::uint64_t start = 0;
+  std::optional<std::uint64_t> end;
+};
+
+// The place of a 206 body answering "Range: bytes=resume_position-": its Content-Range must
+// start there, its total (when given) must be its end, and its announced length its size.
+[[nodiscard]] std::optional<BodyPlace> RangeBodyPlace(HINTERNET request, std::uint64_t resume_position) {
+  const auto text = HeaderText<kContentRangeCapacity>(request, WINHTTP_QUERY_CONTENT_RANGE);
+  const auto range = text ? ParseContentRange(*text) : std::nullopt;
+  if (!range || range->first != resume_position || (range->total && *range->total != range->last + 1)) {
+    return std::nullopt;
+  }
+  const std::uint64_t size = range->last - range->first + 1;
+  if (const auto announced = AnnouncedLength(request); announced && *announced != size) return std::nullopt;
+  return BodyPlace{resume_position, range->last + 1};
+}
+
+// Streams the response body into file from place.start, chunk by chunk as WinHTTP reports
+// bytes available, never past place.end, nor past kLargestResumableSize without one. Returns 0
+// once the body is complete, else the error of the step that failed (kBodyCutShort when the
+// body ended before its end, ERROR_FILE_TOO_LARGE, kStopped).
+[[nodiscard]] DWORD ReceiveBody(HINTERNET request, Transfer& transfer, HANDLE stop_event, HANDLE file,
+                                const BodyPlace& place) {
+  const std::uint64_t limit = place.end.value_or(kLargestResumableSize);
+  std::uint64_t size = place.start;
   const BackgroundMode background;
-  for (;;) {
+  while (size < limit || !place.end) {
     DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(request, &available)) return ::GetLastError();
+    if (!::WinHttpQueryDataAvailable(request, nullptr)) return ::GetLastError();
+    if (const DWORD error = transfer.Await(stop_event, available); error != ERROR_SUCCESS) return error;
     if (available == 0) break;
-    const std::unique_ptr<BYTE[]> chunk(new (std::nothrow) BYTE[available]());
-    if (!chunk) return ERROR_NOT_ENOUGH_MEMORY;
+    if (size >= limit) return ERROR_FILE_TOO_LARGE;  // no length announced, and more is coming
+    const auto wanted = static_cast<DWORD>(std::min<std::uint64_t>({available, kChunkBytes, limit - size}));
     DWORD read = 0;
-    if (!::WinHttpReadData(request, chunk.get(), available, &read)) return ::GetLastError();
+    if (!::WinHttpReadData(request, transfer.buffer.get(), wanted, nullptr)) return ::GetLastError();
+    if (const DWORD error = transfer.Await(stop_event, read); error != ERROR_SUCCESS) return error;
     if (read == 0) break;
+    read = std::min(read, wanted);
     DWORD written = 0;
-    if (!::WriteFile(file, chunk.get(), read, &written, nullptr)) return ::GetLastError();
-    received += read;
-    ::Sleep(0);  // give up the rest of the time slice between chunks
+    if (!::WriteFile(file, transfer.buffer.get(), read, &written, nullptr)) return ::GetLastError();
+    size += read;
   }
   // WinHTTP may report the end of a connection closed early as the end of the body.
-  return announced && received < *announced ? kBodyCutShort : ERROR_SUCCESS;
+  return place.end && size < *place.end ? kBodyCutShort : ERROR_SUCCESS;
 }
 
 }  // namespace
 
-DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* request_name, const wchar_t* url,
-                      std::span<wchar_t> target_path) {
-  if (target_path.empty()) return ERROR_INVALID_PARAMETER;
-  target_path[0] = L'\0';
+DWORD ChoosePackagePath(ProcessObjects& objects, const wchar_t* request_name, const wchar_t* url,
+                        std::span<wchar_t> package_path) {
+  if (package_path.empty()) return ERROR_INVALID_PARAMETER;
+  package_path[0] = L'\0';
   if (request_name == nullptr || url == nullptr) return ERROR_INVALID_PARAMETER;
-
-  wchar_t user_agent[kUserAgentCapacity];
-  CopyUserAgent(objects, user_agent);
-
   CrackedUrl cracked;
   if (const DWORD error = CrackUrl(url, cracked); error != ERROR_SUCCESS) return error;
   const auto file_name = PackageFileName(cracked.path);
   if (!file_name) return ERROR_INVALID_PARAMETER;
 
-  std::wstring package_path;
-  if (const DWORD error = PreparePackageDirectory(objects, request_name, package_path); error != ERROR_SUCCESS) {
-    return error;
-  }
-  package_path.append(file_name->data(), file_name->size());
+  std::wstring path;
+  if (const DWORD error = PreparePackageDirectory(objects, request_name, path); error != ERROR_SUCCESS) return error;
+  path.append(file_name->data(), file_name->size());
   // A cut path would name another file to verify, install and remove later.
-  if (package_path.size() >= target_path.size()) return ERROR_FILENAME_EXCED_RANGE;
+  if (path.size() >= package_path.size()) return ERROR_FILENAME_EXCED_RANGE;
+  (void)::StringCchCopyW(package_path.data(), package_path.size(), path.c_str());
+  return ERROR_SUCCESS;
+}
 
+DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t* package_path, bool resume,
+                      HANDLE stop_event) {
+  if (url == nullptr || package_path == nullptr || package_path[0] == L'\0') return ERROR_INVALID_PARAMETER;
+  wchar_t user_agent[kUserAgentCapacity];
+  CopyUserAgent(objects, user_agent);
+  CrackedUrl cracked;
+  if (const DWORD error = CrackUrl(url, cracked); error != ERROR_SUCCESS) return error;
+
+  const TransferReference transfer(Transfer::Create());
+  if (!transfer) return ERROR_NOT_ENOUGH_MEMORY;
   // Declared in the reverse of the clean-up order: the file closes first, the session last.
   UniqueInternet session;
   UniqueInternet connection;
   UniqueInternet request;
   UniqueFile file;
 
-  LONGLONG resume_position = 0;
-  if (const DWORD error = OpenPartialFile(package_path, file, resume_position); error != ERROR_SUCCESS) return error;
+  // Opened before the request goes out, and emptied unless it is this request's own partial
+  // file of a size that a Range can continue.
+  if (const DWORD error = OpenPackageFile(package_path, file); error != ERROR_SUCCESS) return error;
+  LARGE_INTEGER end = {};
+  if (!::SetFilePointerEx(file.get(), LARGE_INTEGER{}, &end, FILE_END)) return ::GetLastError();
+  std::uint64_t resume_position = resume ? static_cast<std::uint64_t>(end.QuadPart) : 0;
+  if (resume_position > kLargestResumableSize) resume_position = 0;
+  if (resume_position == 0) {
+    if (const DWORD error = EmptyFile(file.get()); error != ERROR_SUCCESS) return error;
+  }
 
-  // Synchronous; the automatic proxy where Windows offers it (6.3 and later).
+  // Asynchronous, so that every wait ends on the stop; the automatic proxy where Windows
+  // offers it (6.3 and later).
   session.reset(::WinHttpOpen(user_agent,
                               objects.newer_windows ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
                                                     : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   if (!session) return ::GetLastError();
   connection.reset(::WinHttpConnect(session.get(), cracked.host, cracked.port, 0));
   if (!connection) return ::GetLastError();
@@ -206,55 +348,75 @@ DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* request_name, cons
   request.reset(::WinHttpOpenRequest(connection.get(), L"GET", request_target, nullptr, WINHTTP_NO_REFERER,
                                      accept_types, cracked.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!request) return ::GetLastError();
+  if (const DWORD error = WatchRequest(request.get(), *transfer); error != ERROR_SUCCESS) return error;
 
   bool ranged = false;
-  if (file && resume_position > 0) {
+  if (resume_position > 0) {
     wchar_t range[kRangeHeaderCapacity] = {};
     (void)::StringCchPrintfW(range, kRangeHeaderCapacity, L"Range: bytes=%u-", static_cast<unsigned>(resume_position));
     // Length -1: the line is zero-terminated.
     ranged = ::WinHttpAddRequestHeaders(request.get(), range, static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
-    if (!ranged) file.reset();  // without the header the partial file is of no use: start afresh
+    if (!ranged) {  // without the header the partial file is of no use: start afresh
+      resume_position = 0;
+      if (const DWORD error = EmptyFile(file.get()); error != ERROR_SUCCESS) return error;
+    }
   }
 
-  if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !::WinHttpReceiveResponse(request.get(), nullptr)) {
+  DWORD ignored = 0;
+  if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            reinterpret_cast<DWORD_PTR>(transfer.get()))) {
     return ::GetLastError();
   }
+  if (const DWORD error = transfer->Await(stop_event, ignored); error != ERROR_SUCCESS) return error;
+  if (!::WinHttpReceiveResponse(request.get(), nullptr)) return ::GetLastError();
+  if (const DWORD error = transfer->Await(stop_event, ignored); error != ERROR_SUCCESS) return error;
+
   DWORD status = 0;
   DWORD status_size = sizeof(status);
   if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX)) {
     return ::GetLastError();
   }
+  std::optional<BodyPlace> place;
   switch (status) {
-    case HTTP_STATUS_OK:
     case HTTP_STATUS_PARTIAL_CONTENT:
+      if (ranged) {
+        place = RangeBodyPlace(request.get(), resume_position);
+        break;
+      }
+      [[fallthrough]];  // an answer to a request without Range: the whole package
+    case HTTP_STATUS_OK:
+      // Also when the server ignored the Range: the file is rewritten from its start instead
+      // of holding the package after its own beginning.
+      if (const DWORD error = EmptyFile(file.get()); error != ERROR_SUCCESS) return error;
+      place = BodyPlace{0, AnnouncedLength(request.get())};
       break;
     case kRangeNotSatisfiable:
-      // The partial file holds the whole package already. Without a Range sent there is no
-      // such file: the answer makes no sense.
-      if (!ranged) return ERROR_INVALID_DATA;
-      (void)::StringCchCopyW(target_path.data(), target_path.size(), package_path.c_str());
-      return ERROR_SUCCESS;
+      // Complete only when the server's whole size is the partial file's. Without a Range sent
+      // the answer makes no sense.
+      if (ranged) {
+        const auto total = HeaderText<kContentRangeCapacity>(request.get(), WINHTTP_QUERY_CONTENT_RANGE);
+        if (total && ParseUnsatisfiedRange(*total) == resume_position) return ERROR_SUCCESS;
+      }
+      break;
     case HTTP_STATUS_FORBIDDEN:
     case HTTP_STATUS_NOT_FOUND:
     case HTTP_STATUS_GONE:
       return ERROR_FILE_NOT_FOUND;
     default:
-      return ERROR_INVALID_DATA;
+      return kAnswerDoesNotFit;
   }
-
-  if (!file) {
-    if (const DWORD error = OpenPackageFile(package_path, CREATE_ALWAYS, file); error != ERROR_SUCCESS) return error;
-  } else if (ranged && status == HTTP_STATUS_OK) {
-    // The server ignored the Range and sends the whole package: rewrite the file from its
-    // start instead of appending the package to its own beginning.
-    if (!::SetFilePointerEx(file.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get())) {
-      return ::GetLastError();
-    }
+  if (!place) {
+    // A range answer that does not fit what we hold: the next attempt starts afresh.
+    const DWORD error = EmptyFile(file.get());
+    return error != ERROR_SUCCESS ? error : kAnswerDoesNotFit;
   }
-  (void)::StringCchCopyW(target_path.data(), target_path.size(), package_path.c_str());
-  return ReceiveBody(request.get(), file.get());
+  const DWORD received = ReceiveBody(request.get(), *transfer, stop_event, file.get(), *place);
+  if (received == ERROR_FILE_TOO_LARGE) {
+    file.reset();
+    (void)::DeleteFileW(package_path);
+  }
+  return received;
 }
 
 }  // namespace qfu::package

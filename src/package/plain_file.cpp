@@ -9,14 +9,16 @@ DWORD OpenPlainFile(const wchar_t* path, DWORD access, DWORD share, DWORD dispos
                            flags_and_attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return ::GetLastError();
   FILE_ATTRIBUTE_TAG_INFO attributes = {};
-  if (!::GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &attributes, sizeof(attributes))) {
+  BY_HANDLE_FILE_INFORMATION information = {};  // its link count
+  if (!::GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &attributes, sizeof(attributes)) ||
+      !::GetFileInformationByHandle(file.get(), &information)) {
     const DWORD error = ::GetLastError();
     file.reset();
     return error;
   }
-  if ((attributes.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  if ((attributes.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || information.nNumberOfLinks > 1) {
     file.reset();
-    return kReparseFileRefused;
+    return kPackageFileRefused;
   }
   return ERROR_SUCCESS;
 }

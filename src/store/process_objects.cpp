@@ -1,8 +1,19 @@
 #include "store/process_objects.h"
 
+#include <sddl.h>
 #include <strsafe.h>
 
+#include <utility>
+
 namespace qfu {
+namespace {
+
+// The security of the named objects, as SDDL: a protected DACL (D:P, nothing inherited) that
+// gives all access (GA) to LocalSystem (SY) and Administrators (BA) and nothing to anyone else,
+// so that no other user can open, signal, hold or wait on them.
+constexpr const wchar_t* kNamedObjectSddl = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
+}  // namespace
 
 ProcessObjects::ProcessObjects() {
   (void)::StringCchCopyW(user_agent, kUserAgentCapacity, kDefaultUserAgent);
@@ -21,12 +32,20 @@ DWORD CreateNamedObjects(ProcessObjects& objects) {
       {&objects.update_event, kUpdateEventName, true},
       {&objects.user_agent_mutex, kUserAgentMutexName, false},
   };
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kNamedObjectSddl, SDDL_REVISION_1, &raw, nullptr)) {
+    return ::GetLastError();
+  }
+  const UniqueLocalMemory descriptor(raw);
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
   for (const Step& step : steps) {
     // The update event is auto-reset and starts not signalled; mutexes start not owned.
-    HANDLE object = step.is_event ? ::CreateEventW(nullptr, FALSE, FALSE, step.name)
-                                  : ::CreateMutexW(nullptr, FALSE, step.name);
-    if (object == nullptr) return ::GetLastError();
-    step.target->reset(object);
+    UniqueHandle object(step.is_event ? ::CreateEventW(&attributes, FALSE, FALSE, step.name)
+                                      : ::CreateMutexW(&attributes, FALSE, step.name));
+    if (!object) return ::GetLastError();
+    // Someone made it before us and chose its security: it is theirs, not ours to use.
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) return ERROR_ALREADY_EXISTS;
+    *step.target = std::move(object);
   }
   return ERROR_SUCCESS;
 }

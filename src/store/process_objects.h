@@ -88,9 +88,10 @@ struct ProcessObjects {
 };
 
 // Creates, in this order, the queue, cancel and registry mutexes, the update event and the
-// user-agent mutex (default security, not owned, not signalled). Stops at the first failure
-// and returns its Win32 error, with the objects created so far left for
-// ReleaseGlobalObjects; 0 on success.
+// user-agent mutex (not owned, not signalled), each with a protected DACL for LocalSystem and
+// Administrators only. Stops at the first failure and returns its Win32 error
+// (ERROR_ALREADY_EXISTS when another process made the name first), with the objects created
+// so far left for ReleaseGlobalObjects; 0 on success.
 [[nodiscard]] DWORD CreateNamedObjects(ProcessObjects& objects);
 
 // Closes the named objects that exist and releases the resource module (the start-up

@@ -12,9 +12,13 @@
 
 namespace qfu::worker {
 
-DWORD PackageDownloader::DownloadPackage(const wchar_t* request_name, const wchar_t* url,
-                                         std::span<wchar_t> target_path) {
-  return package::DownloadPackage(objects_, request_name, url, target_path);
+DWORD PackageDownloader::ChoosePackagePath(const wchar_t* request_name, const wchar_t* url,
+                                           std::span<wchar_t> package_path) {
+  return package::ChoosePackagePath(objects_, request_name, url, package_path);
+}
+
+DWORD PackageDownloader::DownloadPackage(const wchar_t* url, const wchar_t* package_path, bool resume) {
+  return package::DownloadPackage(objects_, url, package_path, resume, stop_event_);
 }
 
 DWORD PackageInstaller::RunInstaller(const wchar_t* package_path, const wchar_t* arguments) {
@@ -35,7 +39,7 @@ DWORD WINAPI ProductionQueueWorkerThread(LPVOID argument) {
   ProcessObjects& objects = *args->objects;
   LibraryClientApi client_api;
   SystemPause pause(args->stop_event);
-  PackageDownloader downloader(objects);
+  PackageDownloader downloader(objects, args->stop_event);
   PackageInstaller installer(args->installer_running);
   WindowsSystemState system_state;
   PipeUiChannel ui(args->stop_event);

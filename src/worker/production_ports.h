@@ -27,17 +27,20 @@ class SystemPause final : public Pause {
   HANDLE stop_event_;
 };
 
-// package::DownloadPackage with the process-wide objects (user agent, proxy choice, working
-// directory).
+// package::ChoosePackagePath and package::DownloadPackage with the process-wide objects (user
+// agent, proxy choice, working directory), ended by the service's stop event.
 class PackageDownloader final : public Downloader {
  public:
-  explicit PackageDownloader(ProcessObjects& objects) noexcept : objects_(objects) {}
+  // stop_event: manual-reset; must outlive the object.
+  PackageDownloader(ProcessObjects& objects, HANDLE stop_event) noexcept : objects_(objects), stop_event_(stop_event) {}
 
-  [[nodiscard]] DWORD DownloadPackage(const wchar_t* request_name, const wchar_t* url,
-                                      std::span<wchar_t> target_path) override;
+  [[nodiscard]] DWORD ChoosePackagePath(const wchar_t* request_name, const wchar_t* url,
+                                        std::span<wchar_t> package_path) override;
+  [[nodiscard]] DWORD DownloadPackage(const wchar_t* url, const wchar_t* package_path, bool resume) override;
 
  private:
   ProcessObjects& objects_;
+  HANDLE stop_event_;
 };
 
 // package::RunInstaller, with running set while it runs (so that a stop waits for it).

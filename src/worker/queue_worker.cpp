@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cwchar>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -219,13 +220,27 @@ QueueWorker::Outcome QueueWorker::DownloadStage(Request& request, std::uint64_t 
   }
   SetStatus(request, wire::kDownloading);
   store::RequestRecord& record = *request.record;
-  const DWORD result = ports_.downloader->DownloadPackage(request.name.c_str(), request.url.c_str(), record.target_path);
-  Outcome outcome = Outcome::kRequeue;
+  std::array<wchar_t, store::kTargetPathCapacity> chosen{};
+  DWORD result = ports_.downloader->ChoosePackagePath(request.name.c_str(), request.url.c_str(), chosen);
   if (result == ERROR_SUCCESS) {
-    // The whole buffer, as the path is read back at verification and at start-up. A failed
-    // write only costs the package's removal after a restart.
+    // Only a file this request wrote is continued: one of its earlier attempts, or the one its
+    // "TargetPath" named at start-up. Whatever else has the name is emptied first.
+    const bool resume = std::wcscmp(chosen.data(), record.target_path) == 0;
+    std::copy(chosen.begin(), chosen.end(), std::begin(record.target_path));
+    // Stored before the request goes out, so that a failure, a cancel or a restart finds the
+    // partial file to remove or continue. The whole buffer, as the path is read back at
+    // verification and at start-up; a failed write only costs that after a restart.
     (void)store::SetTargetPath(objects_, request.message.request_name_field(), request.instance, record.target_path,
                                store::kTargetPathBytes);
+    result = ports_.downloader->DownloadPackage(request.url.c_str(), record.target_path, resume);
+  }
+  if (result == kDownloadStopped) {
+    // The status stays Downloading; the next start continues the file.
+    if (even_disconnected) (void)client_api.SetTriggerCondition(false);
+    return Outcome::kStopped;
+  }
+  Outcome outcome = Outcome::kRequeue;
+  if (result == ERROR_SUCCESS) {
     SetStatus(request, wire::kDownloaded);
     outcome = Outcome::kContinue;
   } else if (result == ERROR_FILE_NOT_FOUND) {
@@ -338,8 +353,15 @@ QueueWorker::Outcome QueueWorker::VerifyAndInstall(Request& request) {
   UniqueFile package;  // held open from the verification until the installer has returned
   if (!request.dry_run) {
     // Opened without write or delete sharing: nobody replaces the verified file before the
-    // installer reads it. A package that cannot be held counts as one that cannot be verified.
+    // installer reads it. A package another process holds open is tried again later (else any
+    // local user could fail an update for good by opening the file); any other package that
+    // cannot be held counts as one that cannot be verified.
     if (const DWORD locked = ports_.package_lock->Lock(record.target_path, package); locked != ERROR_SUCCESS) {
+      if (locked == ERROR_SHARING_VIOLATION) {
+        SetStatus(request, wire::kReadyToInstall, locked);
+        ScheduleWake(record, ports_.clock->TickCount() + kPackageInUseRetryMs);
+        return Outcome::kRequeue;
+      }
       SetStatus(request, wire::kVerificationFailed, locked);
       return Outcome::kFinish;
     }

@@ -23,6 +23,9 @@ namespace qfu::worker {
 inline constexpr DWORD kDownloadPauseMs = 10000;
 // A failed download (other than file-not-found) is tried again this long after its pass.
 inline constexpr std::uint64_t kDownloadRetryDelayMs = 600000;
+// A package that another process holds open at verification is looked at again this long
+// after (ReadyToInstall).
+inline constexpr std::uint64_t kPackageInUseRetryMs = 600000;
 // Detail of InstallFailed when the package's version conflicts with the installed one
 // (the Windows Installer's ERROR_PRODUCT_VERSION).
 inline constexpr std::uint32_t kProductVersionConflict = 1638;

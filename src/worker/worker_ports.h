@@ -18,16 +18,23 @@
 
 namespace qfu::worker {
 
-// One download attempt of a request's package (package::DownloadPackage in production).
+// What DownloadPackage returns when the service's stop ended the transfer.
+inline constexpr DWORD kDownloadStopped = ERROR_OPERATION_ABORTED;
+
+// One download attempt of a request's package (package::ChoosePackagePath and
+// package::DownloadPackage in production).
 class Downloader {
  public:
   virtual ~Downloader() = default;
-  // Fetches url into the package directory of request_name, resuming a partial file, and
-  // writes the package's full path into target_path (always terminated) before the first body
-  // byte. Returns 0, 2 when the server refused or lacks the package, or another Win32 error
-  // worth a later attempt.
-  [[nodiscard]] virtual DWORD DownloadPackage(const wchar_t* request_name, const wchar_t* url,
-                                              std::span<wchar_t> target_path) = 0;
+  // Writes the full path that request_name's package from url gets into package_path (always
+  // terminated), making its directory. Returns 0, or a Win32 error worth a later attempt.
+  [[nodiscard]] virtual DWORD ChoosePackagePath(const wchar_t* request_name, const wchar_t* url,
+                                                std::span<wchar_t> package_path) = 0;
+  // Fetches url into package_path; resume: the file there is a partial file this request wrote,
+  // to be continued (else it is emptied first). Returns 0, 2 when the server refused or lacks
+  // the package, kDownloadStopped when the service stops, or another Win32 error worth a later
+  // attempt.
+  [[nodiscard]] virtual DWORD DownloadPackage(const wchar_t* url, const wchar_t* package_path, bool resume) = 0;
 };
 
 // The Windows Installer run of a verified package (package::RunInstaller in production).

@@ -43,15 +43,25 @@ void CheckContentLength(WideStringView value) {
   QFU_FUZZ_CHECK(std::to_string(*length) == (written.empty() ? "0" : written));
 }
 
+// A range taken is one the file can hold: it starts before it ends, and ends before its total.
+void CheckContentRange(WideStringView value) {
+  if (const auto range = qfu::package::ParseContentRange(value)) {
+    QFU_FUZZ_CHECK(range->first <= range->last && (!range->total || *range->total > range->last));
+  }
+  (void)qfu::package::ParseUnsatisfiedRange(value);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const qfu::WideString text = qfu::fuzz::WideFromBytes(data, size);
   CheckFileName(text);
   CheckContentLength(text);
+  CheckContentRange(text);
   // The same bytes as one-byte characters, where the ASCII rules are easiest to reach.
   qfu::WideString narrow(data, data + size);
   CheckFileName(narrow);
   CheckContentLength(narrow);
+  CheckContentRange(narrow);
   return 0;
 }

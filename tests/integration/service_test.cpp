@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "common/handle.h"
+#include "common/utf.h"
 #include "store/process_objects.h"
 #include "support/pipe_harness.h"
 #include "support/process.h"
@@ -48,11 +50,17 @@ TEST(Service, StartsRunningWithItsNamedObjectsAndStopsWithinSeconds) {
   ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 20000)) << service.State();
   EXPECT_EQ(service.ControlsAccepted(), static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN));
 
-  for (const wchar_t* name : {L"Global\\QFUpdateQueueMutex", L"Global\\QFUpdateCancelMutex",
-                              L"Global\\QFUpdateRegistryMutex", L"Global\\QFUUAMutex"}) {
-    EXPECT_TRUE(UniqueHandle(::OpenMutexW(SYNCHRONIZE, FALSE, name)).valid()) << name;
+  // Each open to LocalSystem and Administrators only.
+  for (const wchar_t* name :
+       {kQueueMutexName, kCancelMutexName, kRegistryMutexName, kUserAgentMutexName, kUpdateEventName}) {
+    const UniqueHandle object(name == kUpdateEventName ? ::OpenEventW(SYNCHRONIZE | READ_CONTROL, FALSE, name)
+                                    : ::OpenMutexW(SYNCHRONIZE | READ_CONTROL, FALSE, name));
+    std::vector<test::AccessEntry> dacl;
+    ASSERT_EQ(test::ReadDacl(object.get(), dacl), 0u) << WideToUtf8(name);
+    std::vector<std::wstring> trustees;
+    for (const test::AccessEntry& entry : dacl) trustees.push_back(entry.sid);
+    EXPECT_EQ(trustees, (std::vector<std::wstring>{L"S-1-5-18", L"S-1-5-32-544"})) << WideToUtf8(name);
   }
-  EXPECT_TRUE(UniqueHandle(::OpenEventW(SYNCHRONIZE, FALSE, L"Global\\QFUpdateEvent")).valid());
 
   // Interrogate is answered and changes nothing.
   EXPECT_TRUE(service.Control(SERVICE_CONTROL_INTERROGATE));
@@ -66,8 +74,9 @@ TEST(Service, StartsRunningWithItsNamedObjectsAndStopsWithinSeconds) {
 // service creates its own, also where a second instance could not be created), or by one
 // whose only instance has a client already (no instance listens, but the name then has one
 // instance more than the service's own). The start fails as Windows fails a first instance of
-// a served name. Or a name of its mutexes or of its event is held as an object of the other
-// kind: the creation fails with ERROR_INVALID_HANDLE, and so does the start.
+// a served name. Or a name of its mutexes or of its event is held already: as an object of the
+// other kind (ERROR_INVALID_HANDLE), or of its own (ERROR_ALREADY_EXISTS, since whoever made it
+// first chose its DACL); the start fails with that error.
 TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipesOrHoldsOneOfItsObjectNames) {
   struct Case {
     const wchar_t* pipe;
@@ -88,12 +97,20 @@ TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipesOrHoldsOneOfItsO
     ASSERT_TRUE(!c.occupied || squatter.Occupy());
     test::ExpectFailedStart(ERROR_ACCESS_DENIED);
   }
-  for (const bool event_name_taken : {false, true}) {
-    SCOPED_TRACE(event_name_taken ? "a mutex under the event's name" : "an event under a mutex's name");
-    const UniqueHandle squatter(event_name_taken ? ::CreateMutexW(nullptr, FALSE, kUpdateEventName)
-                                                 : ::CreateEventW(nullptr, TRUE, FALSE, kRegistryMutexName));
+  const struct {
+    bool mutex;
+    const wchar_t* name;
+    DWORD error;
+  } squatted[] = {{true, kUpdateEventName, ERROR_INVALID_HANDLE},
+                  {false, kRegistryMutexName, ERROR_INVALID_HANDLE},
+                  {true, kCancelMutexName, ERROR_ALREADY_EXISTS},
+                  {false, kUpdateEventName, ERROR_ALREADY_EXISTS}};
+  for (const auto& s : squatted) {
+    SCOPED_TRACE(testing::Message() << (s.mutex ? "a mutex named " : "an event named ") << WideToUtf8(s.name));
+    const UniqueHandle squatter(s.mutex ? ::CreateMutexW(nullptr, FALSE, s.name)
+                                        : ::CreateEventW(nullptr, TRUE, FALSE, s.name));
     ASSERT_TRUE(squatter.valid());
-    test::ExpectFailedStart(ERROR_INVALID_HANDLE);
+    test::ExpectFailedStart(s.error);
   }
 }
 

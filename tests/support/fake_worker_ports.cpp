@@ -9,16 +9,22 @@ namespace qfu::test {
 
 FakeDownloader::FakeDownloader() : called_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-DWORD FakeDownloader::DownloadPackage(const wchar_t* request_name, const wchar_t* url,
-                                      std::span<wchar_t> target_path) {
+DWORD FakeDownloader::ChoosePackagePath(const wchar_t* request_name, const wchar_t*,
+                                        std::span<wchar_t> target_path) {
+  last_name = request_name;
+  return ::StringCchCopyW(target_path.data(), target_path.size(), package_path.c_str()) == S_OK
+             ? ERROR_SUCCESS
+             : ERROR_FILENAME_EXCED_RANGE;
+}
+
+DWORD FakeDownloader::DownloadPackage(const wchar_t* url, const wchar_t*, bool resume) {
   const int call = calls++;
   if (call == 0) {
     first_call_tick = ::GetTickCount64();
     ::SetEvent(called_.get());
   }
-  last_name = request_name;
   last_url = url;
-  (void)::StringCchCopyW(target_path.data(), target_path.size(), package_path.c_str());
+  last_resume = resume;
   if (during) during();
   return static_cast<std::size_t>(call) < results.size() ? results[static_cast<std::size_t>(call)] : ERROR_SUCCESS;
 }

@@ -27,11 +27,13 @@ class FakeDownloader final : public worker::Downloader {
   std::function<void()> during;  // called inside each download
   std::wstring last_name;
   std::wstring last_url;
+  bool last_resume = false;
   std::atomic<int> calls{0};
   std::atomic<ULONGLONG> first_call_tick{0};  // GetTickCount64 at the first call
 
-  [[nodiscard]] DWORD DownloadPackage(const wchar_t* request_name, const wchar_t* url,
-                                      std::span<wchar_t> target_path) override;
+  [[nodiscard]] DWORD ChoosePackagePath(const wchar_t* request_name, const wchar_t* url,
+                                        std::span<wchar_t> target_path) override;
+  [[nodiscard]] DWORD DownloadPackage(const wchar_t* url, const wchar_t* package_path, bool resume) override;
   // Waits at most timeout_ms for a first call; true when it came.
   [[nodiscard]] bool WaitForCall(DWORD timeout_ms) const;
 

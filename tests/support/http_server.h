@@ -55,7 +55,9 @@ class TestHttpServer {
   // "serve" (the default: 200, 206 for "Range: bytes=N-", 416 when N is at or past the end),
   // "status:NNN", "cut" (closes the connection after half the body), "ignore-range" (200 with
   // the whole file whatever the Range), "stall" (sends half the body, then holds the connection
-  // open until the server ends).
+  // open until the server ends), "range-late" (a 206 one byte after the asked start),
+  // "range-total" (a 206 whose total is one byte too many), "long-body" (Content-Length 1000,
+  // 4000 bytes sent with the headers), "no-length" (no Content-Length; the body ends with the connection).
   void SetRule(const std::string& url_path, const std::string& rule);
   // Every request received so far, oldest first (each is recorded before it is answered).
   [[nodiscard]] std::vector<RecordedRequest> Requests() const;

@@ -26,6 +26,11 @@ the answers between requests. Rules:
     "ignore-range"  200 with the whole file, whatever the request's Range says
     "stall"         as "serve", but after half of the body send nothing more and keep the
                     connection open until the server ends (a download caught in the middle)
+    "range-late"    as "serve", but a 206 starts one byte after the asked position
+    "range-total"   as "serve", but a 206 names a total one byte larger than the file
+    "long-body"     as "serve", but Content-Length announces 1000 bytes and 4000 follow in
+                    the same packet as the headers
+    "no-length"     as "serve", with no Content-Length: the body ends with the connection
 
 The server ends when the lease file is gone, or after --max-seconds (default 120) at the
 latest, so that a test that dies never leaves it behind for long.
@@ -104,35 +109,44 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
                 if start >= size:
                     self.answer(416, b"", {"Content-Range": "bytes */%d" % size})
                     return
-                status, extra = 206, {"Content-Range": "bytes %d-%d/%d" % (start, size - 1, size)}
+                start += rule == "range-late"
+                total = size + (rule == "range-total")
+                status, extra = 206, {"Content-Range": "bytes %d-%d/%d" % (start, size - 1, total)}
             length = size - start
             send = length // 2 if rule in ("cut", "stall") else None
-            self.answer(status, (package, start, length), extra, send=send, hold=rule == "stall")
+            if rule == "long-body":
+                self.answer(status, package.read(4000), extra, announced=1000)
+                return
+            announced = None if rule == "no-length" else -1
+            self.answer(status, (package, start, length), extra, send=send, hold=rule == "stall", announced=announced)
 
     def record(self):
         entry = {"method": self.command, "target": self.path, "headers": [[k, v] for k, v in self.headers.items()]}
         with self.server.log_lock, open(self.server.log, "a", encoding="ascii") as log:
             log.write(json.dumps(entry) + "\n")
 
-    def answer(self, status, body, extra=None, send=None, hold=False):
+    def answer(self, status, body, extra=None, send=None, hold=False, announced=-1):
         """body: bytes, or (file, offset, length) sent from the file with sendfile where the
-        socket allows it, so that the server is never what limits a download. Adds the body
-        bytes that went out to the "sent" file."""
+        socket allows it, so that the server is never what limits a download. announced: the
+        Content-Length (-1: the body's length; None: no header). Adds the body bytes that went
+        out to the "sent" file."""
         length = len(body) if isinstance(body, bytes) else body[2]
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(length))
+        if announced is not None:
+            self.send_header("Content-Length", str(length if announced == -1 else announced))
         self.send_header("Connection", "close")
         for name, value in (extra or {}).items():
             self.send_header(name, value)
-        self.end_headers()
         count = length if send is None else send
         sent = 0
         try:
-            if isinstance(body, bytes):
-                self.wfile.write(body[:count])
+            if isinstance(body, bytes):  # in the same write as the headers
+                self._headers_buffer.append(b"\r\n" + body[:count])
+                self.flush_headers()
                 sent = count
             else:
+                self.end_headers()
                 self.wfile.flush()
                 sent = self.connection.sendfile(body[0], body[1], count) if count > 0 else 0
             self.wfile.flush()

@@ -173,10 +173,15 @@ DWORD ReadPipeDacl(const wchar_t* pipe_name, std::vector<AccessEntry>& entries) 
   UniqueFile pipe(
       ::CreateFileW(pipe_name, ctl::kAgentPipeAccess | READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!pipe) return ::GetLastError();
+  return ReadDacl(pipe.get(), entries);
+}
+
+DWORD ReadDacl(HANDLE object, std::vector<AccessEntry>& entries) {
+  entries.clear();
   PACL dacl = nullptr;
   UniqueLocalMemory descriptor;
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  const DWORD error = ::GetSecurityInfo(pipe.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+  const DWORD error = ::GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                         &dacl, nullptr, &raw_descriptor);
   descriptor.reset(raw_descriptor);
   if (error != ERROR_SUCCESS) return error;

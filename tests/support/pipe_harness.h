@@ -101,6 +101,8 @@ std::ostream& operator<<(std::ostream& out, const AccessEntry& entry);
 // Reads the pipe's DACL through a client handle opened with READ_CONTROL besides the rights
 // of the product's clients. Returns 0 or the Win32 error.
 [[nodiscard]] DWORD ReadPipeDacl(const wchar_t* pipe_name, std::vector<AccessEntry>& entries);
+// Reads the DACL of the kernel object behind a handle opened with READ_CONTROL.
+[[nodiscard]] DWORD ReadDacl(HANDLE object, std::vector<AccessEntry>& entries);
 
 // Serves a pipe name from the test process, as another program could before the service
 // starts: one listening instance, with at most max_instances of them.

@@ -28,6 +28,7 @@ std::wstring ProgramData() {
 TestDownloads::TestDownloads(const std::wstring& request_name)
     : request_name_(request_name), directory_(ProgramData() + L"\\Quillfern\\" + request_name + L"\\") {
   objects.user_agent_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
+  stop_event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   Clear();
 }
 
@@ -48,13 +49,16 @@ void TestDownloads::Leave(const std::wstring& file_name, const std::string& byte
   std::ofstream(std::filesystem::path(Path(file_name)), std::ios::binary | std::ios::trunc) << bytes;
 }
 
-DWORD TestDownloads::Download(const std::wstring& url) {
+DWORD TestDownloads::Download(const std::wstring& url, bool resume) {
   DWORD result = 0xDEADBEEF;
   target_path_.assign(kTargetPathUnits, L'?');
   const bool returned = RunTogether(
       1,
       [&](std::size_t) {
-        result = package::DownloadPackage(objects, request_name_.c_str(), url.c_str(), target_path_);
+        result = package::ChoosePackagePath(objects, request_name_.c_str(), url.c_str(), target_path_);
+        if (result == ERROR_SUCCESS) {
+          result = package::DownloadPackage(objects, url.c_str(), target_path_.c_str(), resume, stop_event.get());
+        }
       },
       kDownloadTimeoutMs);
   EXPECT_TRUE(returned) << "the download did not return within " << kDownloadTimeoutMs << " ms";

@@ -30,12 +30,15 @@ class TestDownloads {
   // Leaves file_name holding bytes in the package directory, as an earlier attempt would.
   void Leave(const std::wstring& file_name, const std::string& bytes) const;
 
-  // Calls DownloadPackage for url on a thread of its own and waits at most kDownloadTimeoutMs
-  // (a failure of the test then). Returns its result; the reported path is Reported().
-  [[nodiscard]] DWORD Download(const std::wstring& url);
+  // Calls ChoosePackagePath, then DownloadPackage (resume: the file there is this request's
+  // own) with the stop event, for url on a thread of its own, and waits at most
+  // kDownloadTimeoutMs (a failure of the test then). Returns the first failure or the
+  // download's result; the chosen path is Reported().
+  [[nodiscard]] DWORD Download(const std::wstring& url, bool resume = false);
   [[nodiscard]] std::wstring Reported() const { return target_path_.data(); }
 
   ProcessObjects objects;
+  UniqueHandle stop_event;  // manual-reset, not set
 
  private:
   void Clear() const;

@@ -44,5 +44,18 @@ TEST(ParseContentLength, ReadsDecimalLengthsAndNothingElse) {
   for (const auto& [value, length] : cases) EXPECT_EQ(ParseContentLength(value), length) << WideToUtf8(value);
 }
 
+TEST(ParseContentRange, ReadsOnlyWellFormedRanges) {
+  using R = ContentRange;
+  EXPECT_EQ(ParseContentRange(QFU_WIDE("bytes 10-19/20")).value_or(R{}).total, 20u);
+  EXPECT_EQ(ParseContentRange(QFU_WIDE("bytes 10-19/*")).value_or(R{9, 9, 9}).total, std::nullopt);
+  EXPECT_EQ(ParseContentRange(QFU_WIDE("bytes 10-19/*")).value_or(R{}).last, 19u);
+  for (const WideStringView refused : {QFU_WIDE("bytes 19-10/20"), QFU_WIDE("bytes 10-19/19"), QFU_WIDE("bytes */20"),
+                                       QFU_WIDE("bytes 10-/20"), QFU_WIDE("items 10-19/20"), QFU_WIDE("bytes 1 0-19/20")}) {
+    EXPECT_FALSE(ParseContentRange(refused).has_value()) << WideToUtf8(refused);
+  }
+  EXPECT_EQ(ParseUnsatisfiedRange(QFU_WIDE("bytes */300000")), 300000u);
+  EXPECT_EQ(ParseUnsatisfiedRange(QFU_WIDE("bytes */*")), std::nullopt);
+}
+
 }  // namespace
 }  // namespace qfu::package

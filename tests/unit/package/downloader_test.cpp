@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/utf.h"
+#include "package/plain_file.h"
 #include "support/http_server.h"
 #include "support/test_downloads.h"
 
@@ -25,67 +26,98 @@ using Downloads = test::TestDownloads;
 const std::string kPackage = test::PackageBytes(300000);
 
 // Every answer the server can give to the one download of a request, from each state of the
-// package file that an earlier attempt can leave.
-TEST(DownloadPackage, WritesResumesOrKeepsThePackageFileByTheServersAnswer) {
+// package file: this request's own partial file, or one that someone else left there.
+TEST(DownloadPackage, WritesResumesOrRefusesByTheFileAndTheServersAnswer) {
   TestHttpServer server(L"DownloadStates", HttpScheme::kHttp);
   ASSERT_EQ(server.failure(), "");
   server.AddFile(L"client.msi", kPackage);
   const std::string stranger(1000, 'x');  // a partial file that is no prefix of the package
   const std::string resumed = stranger + kPackage.substr(1000);
+  constexpr DWORD kDoesNotFit = ERROR_INVALID_DATA;
 
   struct Case {
     const char* what;
     std::optional<std::string> partial;  // the file before the call; none: absent
-    const char* rule;
-    DWORD result;
+    bool own = true;                     // the request wrote it (resumed); else someone else did
+    const char* rule = "serve";
+    DWORD result = 0;
     std::optional<std::string> range;  // the Range header the server must see; none: absent
     std::optional<std::string> file;   // the file after the call; none: absent
-    bool reported;                     // the path is reported in target_path
+    bool linked = false;               // partial is a hard link to a file elsewhere
   };
   const Case cases[] = {
-      {"fresh download", std::nullopt, "serve", 0, std::nullopt, kPackage, true},
-      {"partial file resumed and appended", stranger, "serve", 0, "bytes=1000-", resumed, true},
-      {"empty partial file written from its start", std::string(), "serve", 0, std::nullopt, kPackage, true},
-      {"ranged request answered whole: rewritten", stranger, "ignore-range", 0, "bytes=1000-", kPackage, true},
-      {"complete file: 416", kPackage, "serve", 0, "bytes=300000-", kPackage, true},
-      {"416 with no Range asked for", std::string(), "status:416", ERROR_INVALID_DATA, std::nullopt, "", false},
-      {"404 leaves the partial file alone", stranger, "status:404", ERROR_FILE_NOT_FOUND, "bytes=1000-", stranger,
-       false},
-      {"403 refused", stranger, "status:403", ERROR_FILE_NOT_FOUND, "bytes=1000-", stranger, false},
-      {"410 gone", stranger, "status:410", ERROR_FILE_NOT_FOUND, "bytes=1000-", stranger, false},
-      {"500 is worth another attempt", stranger, "status:500", ERROR_INVALID_DATA, "bytes=1000-", stranger, false},
+      {"fresh download", std::nullopt, true, "serve", 0, std::nullopt, kPackage},
+      {"own partial file resumed and appended", stranger, true, "serve", 0, "bytes=1000-", resumed},
+      {"someone else's file is not resumed", stranger, false, "serve", 0, std::nullopt, kPackage},
+      {"someone else's larger file is no 416", kPackage + stranger, false, "serve", 0, std::nullopt, kPackage},
+      {"ranged request answered whole: rewritten", stranger, true, "ignore-range", 0, "bytes=1000-", kPackage},
+      {"complete file: 416 of its size", kPackage, true, "serve", 0, "bytes=300000-", kPackage},
+      {"416 of another size: emptied", kPackage + stranger, true, "serve", kDoesNotFit, "bytes=301000-", ""},
+      {"206 from another start: emptied", stranger, true, "range-late", kDoesNotFit, "bytes=1000-", ""},
+      {"206 of another total: emptied", stranger, true, "range-total", kDoesNotFit, "bytes=1000-", ""},
+      {"body longer than announced: cut there", std::nullopt, true, "long-body", 0, std::nullopt, kPackage.substr(0, 1000)},
+      {"no length announced: up to the end", std::nullopt, true, "no-length", 0, std::nullopt, kPackage},
+      {"416 with no Range asked for", std::string(), true, "status:416", kDoesNotFit, std::nullopt, ""},
+      {"404 leaves the partial file alone", stranger, true, "status:404", ERROR_FILE_NOT_FOUND, "bytes=1000-", stranger},
+      {"403 refused", stranger, true, "status:403", ERROR_FILE_NOT_FOUND, "bytes=1000-", stranger},
+      {"410 gone", stranger, true, "status:410", ERROR_FILE_NOT_FOUND, "bytes=1000-", stranger},
+      {"500 is worth another attempt", stranger, true, "status:500", kDoesNotFit, "bytes=1000-", stranger},
+      {"a hard link is refused, untouched", stranger, false, "serve", kPackageFileRefused, std::nullopt, stranger, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Downloads downloads(L"DownloadStates");
-    if (c.partial) downloads.Leave(L"client.msi", *c.partial);
+    Downloads downloads(L"DownloadStates"), elsewhere(L"DownloadStatesElsewhere");
+    if (c.partial && !c.linked) downloads.Leave(L"client.msi", *c.partial);
+    if (c.linked) {
+      elsewhere.Leave(L"target.msi", *c.partial);
+      std::filesystem::create_directories(downloads.Path(L""));
+      ASSERT_TRUE(::CreateHardLinkW(downloads.Path(L"client.msi").c_str(), elsewhere.Path(L"target.msi").c_str(), nullptr));
+    }
     server.SetRule("/client.msi", c.rule);
     server.ClearRequests();
 
-    EXPECT_EQ(downloads.Download(server.Url(L"/client.msi")), c.result);
+    EXPECT_EQ(downloads.Download(server.Url(L"/client.msi"), c.own), c.result);
     EXPECT_TRUE(SameFile(FileBytes(downloads.Path(L"client.msi")), c.file));
-    EXPECT_EQ(downloads.Reported(), c.reported ? downloads.Path(L"client.msi") : L"");
+    if (c.linked) {
+      EXPECT_TRUE(SameFile(FileBytes(elsewhere.Path(L"target.msi")), c.partial));
+    }
+    EXPECT_EQ(downloads.Reported(), downloads.Path(L"client.msi"));
     const auto requests = server.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].Header("Range"), c.range);
+    ASSERT_EQ(requests.size(), c.linked ? 0u : 1u);
+    if (!c.linked) {
+      EXPECT_EQ(requests[0].Header("Range"), c.range);
+    }
   }
 }
 
 // A body cut before its announced length fails, even when WinHTTP reports the early close as its
-// end, and what came stays for the next attempt (resumed as in the table above).
-TEST(DownloadPackage, ABodyCutHalfwayFailsAndKeepsItsPrefixForTheNextAttempt) {
+// end, and what came stays for the next attempt (resumed as in the table above). A stop ends a
+// download that the server holds in the middle at once, the file kept likewise.
+TEST(DownloadPackage, ABodyCutHalfwayOrStoppedKeepsItsPrefixForTheNextAttempt) {
   TestHttpServer server(L"DownloadCut", HttpScheme::kHttp);
   ASSERT_EQ(server.failure(), "");
   server.AddFile(L"client.msi", kPackage);
-  Downloads downloads(L"DownloadCut");
-
-  server.SetRule("/client.msi", "cut");
-  EXPECT_EQ(downloads.Download(server.Url(L"/client.msi")), static_cast<DWORD>(ERROR_WINHTTP_CONNECTION_ERROR));
-  EXPECT_EQ(downloads.Reported(), downloads.Path(L"client.msi"));  // reported before the body
-  const auto half = FileBytes(downloads.Path(L"client.msi"));
-  ASSERT_TRUE(half.has_value());
-  ASSERT_LT(half->size(), kPackage.size());
-  EXPECT_TRUE(SameFile(half, kPackage.substr(0, half->size())));  // what the next attempt resumes
+  constexpr DWORD kStopAfterMs = 2000, kPromptlyMs = 8000;  // a held read ends after 30 s by itself
+  for (const char* rule : {"cut", "stall"}) {
+    SCOPED_TRACE(rule);
+    Downloads downloads(L"DownloadCut");
+    server.SetRule("/client.msi", rule);
+    const bool stall = std::string(rule) == "stall";
+    HANDLE raw = nullptr;
+    if (stall) {
+      ASSERT_TRUE(::CreateTimerQueueTimer(&raw, nullptr, [](PVOID event, BOOLEAN) { ::SetEvent(event); },
+                                          downloads.stop_event.get(), kStopAfterMs, 0, WT_EXECUTEONLYONCE));
+    }
+    const ULONGLONG started = ::GetTickCount64();
+    EXPECT_EQ(downloads.Download(server.Url(L"/client.msi")),
+              stall ? static_cast<DWORD>(ERROR_OPERATION_ABORTED) : static_cast<DWORD>(ERROR_WINHTTP_CONNECTION_ERROR));
+    EXPECT_LT(::GetTickCount64() - started, kPromptlyMs);
+    if (raw != nullptr) (void)::DeleteTimerQueueTimer(nullptr, raw, INVALID_HANDLE_VALUE);
+    const auto half = FileBytes(downloads.Path(L"client.msi"));
+    ASSERT_TRUE(half.has_value());
+    EXPECT_EQ(half->size(), kPackage.size() / 2);
+    EXPECT_TRUE(SameFile(half, kPackage.substr(0, half->size())));  // what the next attempt resumes
+  }
 }
 
 // Over HTTP and HTTPS (its authority trusted by the machine root store), at the server's port:

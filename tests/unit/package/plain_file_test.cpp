@@ -11,7 +11,7 @@ namespace qfu::package {
 namespace {
 
 // While the package is held, the installer may read it but nobody may write, delete or rename
-// it; once released, all of that works again.
+// it; once released, all of that works again. A second link to the file is never held.
 TEST(LockPackage, LetsOthersOnlyReadWhileHeld) {
   test::ScratchDirectory scratch(L"LockPackage");
   ASSERT_TRUE(scratch.Make());
@@ -35,6 +35,9 @@ TEST(LockPackage, LetsOthersOnlyReadWhileHeld) {
   EXPECT_TRUE(::MoveFileW(package.c_str(), renamed.c_str()));
   UniqueFile held;
   EXPECT_EQ(LockPackage(package.c_str(), held), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(held.valid());
+  ASSERT_TRUE(::CreateHardLinkW(package.c_str(), renamed.c_str(), nullptr));
+  EXPECT_EQ(LockPackage(package.c_str(), held), kPackageFileRefused);
   EXPECT_FALSE(held.valid());
 }
 

@@ -88,8 +88,10 @@ TEST(QueueWorker, VersionGateAndDownloadOutcomes) {
     const bool downloads = row.reported.size() == 2;
     EXPECT_EQ(bench.pause.sleeps, downloads ? 1 : 0);
     EXPECT_EQ(bench.downloader.last_url, downloads ? L"http://127.0.0.1:8080/p.msi?x=1" : L"");
-    if (row.result == ERROR_SUCCESS && downloads) {
-      // "TargetPath" holds the record's whole path buffer.
+    EXPECT_FALSE(bench.downloader.last_resume);  // the record knew another path
+    if (downloads && row.result != ERROR_FILE_NOT_FOUND) {
+      // "TargetPath" holds the record's whole path buffer, stored before the download, so that
+      // a failed attempt's partial file is removed or continued later.
       const auto stored_path = bench.store.Value(L"Fetched", store::value::kTargetPath);
       ASSERT_TRUE(stored_path && stored_path->bytes.size() == store::kTargetPathBytes);
       EXPECT_EQ(reinterpret_cast<const wchar_t*>(stored_path->bytes.data()), fetched);
@@ -197,26 +199,31 @@ TEST(QueueWorker, DryRunWritesEveryStatusButNeverDownloadsNorDeletes) {
 TEST(QueueWorker, StopLeavesTheRequestAsStored) {
   struct Row {
     std::uint32_t stored;
-    bool before_record;  // else during the pause before the download, or during the prompt
+    bool before_record;  // else during the pause before the download, the download or the prompt
     std::uint32_t flags;
-    std::uint32_t left;  // the status stored afterwards
+    std::uint32_t left;           // the status stored afterwards
+    bool in_download = false;     // the transfer ended by the stop
   };
   const Row rows[] = {{wire::kDownloadRetry, true, 0, wire::kDownloadRetry},
                       {wire::kDownloadRetry, false, 0, wire::kDownloadRetry},
                       {wire::kDownloadRetry, false, wire::flags::kDownloadWhenDisconnected, wire::kDownloadRetry},
+                      {wire::kDownloadRetry, false, wire::flags::kDownloadWhenDisconnected, wire::kDownloading, true},
                       // Whatever the UI answers once the stop has cut the wait short.
                       {wire::kDownloaded, false, 0, wire::kPrompting}};
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << row.stored << " " << row.before_record << " " << row.flags);
+    SCOPED_TRACE(testing::Message() << row.stored << " " << row.before_record << " " << row.flags << " "
+                                    << row.in_download);
     WorkerBench bench(L"WorkerStop");
     ASSERT_NE(bench.Waiting(SubmitMessage("Stopped").Flags(row.flags), row.stored), nullptr);
     bench.pause.stop = row.before_record;
-    bench.pause.stop_in_sleep = true;
+    bench.pause.stop_in_sleep = !row.in_download;
+    bench.downloader.results = {kDownloadStopped};
     bench.ui.replies = {wire::ui_reply::kYes};
     bench.ui.during = [&] { bench.pause.stop = true; };
     EXPECT_FALSE(bench.worker().RunOnce());
     EXPECT_EQ(bench.StoredStatus(L"Stopped"), row.left);
-    EXPECT_EQ(bench.downloader.calls + bench.installer.calls, 0);
+    EXPECT_EQ(bench.downloader.calls, row.in_download ? 1 : 0);
+    EXPECT_EQ(bench.installer.calls, 0);
     EXPECT_TRUE(bench.removals.removals.empty());
     EXPECT_FALSE(bench.client_api.trigger);
     EXPECT_TRUE(bench.store.MutexesAreFree());

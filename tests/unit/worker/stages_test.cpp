@@ -222,8 +222,11 @@ TEST(InstallationStage, WaitsOrStopsBeforeTheInstaller) {
       {"0x400 with a user logged on", {kReady, flags::kNoInstallWhileLoggedOn}, false, true},
       {"0x400, nobody logged on", {kReady, flags::kNoInstallWhileLoggedOn | kDryRunFlag}, false, false, false, {}, 0,
        S_OK, {verifying, {"Staged", kInstalling, 0}, {"Staged", kCompleted, 0}}, 0, 0, End::kFinished},
-      {"the package cannot be held", {kReady}, false, false, false, {}, ERROR_SHARING_VIOLATION, S_OK, {verifying,
-       {"Staged", kVerificationFailed, ERROR_SHARING_VIOLATION}}, 1, 0, End::kFinished},
+      // Another process holds it open: tried again in 10 minutes; anything else is final.
+      {"the package is in use", {kReady}, false, false, false, {}, ERROR_SHARING_VIOLATION, S_OK, {verifying,
+       {"Staged", kReady, ERROR_SHARING_VIOLATION}}, 1},
+      {"the package cannot be held", {kReady}, false, false, false, {}, ERROR_CANT_ACCESS_FILE, S_OK, {verifying,
+       {"Staged", kVerificationFailed, ERROR_CANT_ACCESS_FILE}}, 1, 0, End::kFinished},
       {"another publisher", {kReady, flags::kSkipPublisherCheck}, false, false, false, {}, 0,
        static_cast<HRESULT>(0x800B0004), {verifying, {"Staged", kVerificationFailed, 0x800B0004}}, 1, 1,
        End::kFinished},
@@ -245,6 +248,9 @@ TEST(InstallationStage, WaitsOrStopsBeforeTheInstaller) {
     EXPECT_EQ(bench.signature.calls, row.verifications);
     EXPECT_EQ(bench.installer.calls, 0);
     EXPECT_EQ(bench.Listed().size(), row.end == End::kRequeued ? 1u : 0u);
+    if (row.lock_error == ERROR_SHARING_VIOLATION) {
+      EXPECT_EQ(bench.Listed().at(0)->due_tick, bench.store.clock().tick + kPackageInUseRetryMs);
+    }
     EXPECT_TRUE(bench.store.MutexesAreFree());
   }
 }
