@@ -32,10 +32,10 @@ namespace {
 
 using namespace wire;
 
-constexpr std::uint64_t kDefaultSteps = 600;
+constexpr std::uint64_t kDefaultSteps = 2000;
 constexpr int kMaxChangesPerWake = 200;  // more means a wake that goes round for ever
 constexpr int kMaxWakesInARow = 20;      // more means an update event that never rests
-const char* const kNames[] = {"Alpha", "Beta", "Mixed", "MIXED"};
+const char* const kNames[] = {"Alpha", "Beta", "Gamma", "Mixed", "MIXED"};
 
 std::uint64_t EnvNumber(const char* name, std::uint64_t otherwise) {
   const char* text = std::getenv(name);
@@ -114,7 +114,7 @@ class RandomWorker final : public store::StatusReporter, public store::PackageFi
   std::vector<std::string> Step() {
     switch (Draw(20)) {
       case 0: case 1: case 2: case 3: Submit(); break;
-      case 4: { const std::string name = kNames[Draw(4)]; Cancel(name, Draw(2)); break; }
+      case 4: { const std::string name = kNames[Draw(5)]; Cancel(name, Draw(2)); break; }
       case 5: if (Draw(4) == 0) CancelAll(); break;
       case 6: (void)test::DispatchedResult(bench_->store, test::NamedMessage(kInstallPostponedNow, "")); break;
       case 7: case 8: Advance(Pick<std::uint64_t>({1000, 600000, 3600000, 86400000})); break;
@@ -162,7 +162,7 @@ class RandomWorker final : public store::StatusReporter, public store::PackageFi
   ProcessObjects& objects() { return bench_->objects(); }
 
   void Submit() {
-    const std::string name = kNames[Draw(4)];
+    const std::string name = kNames[Draw(5)];
     auto message = test::SubmitMessage(name, "http://127.0.0.1/p.msi", "A=1");
     message.Flags(Pick<std::uint32_t>({0, 0, flags::kNoPrompts, flags::kForceInstall, flags::kNoInstallWhileLoggedOn}));
     message.U32(kProductKindAt, Pick<std::uint32_t>({product_kind::kCurrentClient, 5}));
@@ -200,7 +200,7 @@ class RandomWorker final : public store::StatusReporter, public store::PackageFi
   void Inject() {
     const std::uint32_t draw = Draw(40);
     if (draw == 0) bench_->pause.stop = true;
-    if (draw == 0 || draw > 2 || !test::MutexesAreFree({objects().cancel_mutex.get()})) return;
+    if (draw == 0 || draw > 3 || !test::MutexesAreFree({objects().cancel_mutex.get()})) return;
     std::vector<const Tracked*> held;
     for (const auto& [key, request] : tracked_) {
       const std::uint32_t status = Stored(request);
@@ -248,6 +248,9 @@ class RandomWorker final : public store::StatusReporter, public store::PackageFi
     objects().requests.Clear();
     objects().held.Clear();
     bench_->pause.stop = false;
+    // Now and then the machine's restart installed the requested version (every submit asks
+    // for 1.2.3.4): recovery then completes a restart left pending or an installation cut short.
+    bench_->client_api.version = Draw(2) == 0 ? L"1.2.3.4" : L"";
     RecoverStoredRequests(objects(), bench_->client_api);
     for (auto& [key, request] : tracked_) request.last = Stored(request);
   }
