@@ -2,7 +2,10 @@
 // fakes for the rest: submits, cancels (by name and "*"), install-now, clock advances, wakes
 // (which draw UI answers, download and installer outcomes, system states, and now and then a
 // cancel or a stop at the moment the worker asks a fake), stops followed by recovery, and a
-// cancel flag left behind on a finished request. After every step it checks the invariants.
+// cancel flag left behind on a finished request. After every step it checks the invariants: no
+// installation after an answered cancel, which is carried out; every request final, listed or
+// waiting for a restart; no package left by a finished request; only the changes the tables
+// allow; every wake ends and the update event comes to rest.
 // QFU_RANDOM_SEED and QFU_RANDOM_STEPS choose the run (long mode by hand); the seed is printed.
 #include <gtest/gtest.h>
 
