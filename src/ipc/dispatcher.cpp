@@ -63,6 +63,15 @@ std::uint32_t SubmitRequestMessage(ProcessObjects& objects, Bytes message, Statu
   const ExclusiveSrwGuard submitting(objects.submit_lock);
   const DWORD read = store::ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
   if (read == ERROR_SUCCESS && wire::BlocksResubmission(record.update_status())) return result::kAlreadyExists;
+  // A flag that a cancel of an earlier request of this name left in its key never cancels the
+  // new one. A failure leaves the request unsubmitted rather than cancelled unasked.
+  if (read != ERROR_FILE_NOT_FOUND) {
+    const DWORD cleared = store::ClearCancelPending(objects, request.request_name_field(), request.instance_number());
+    if (cleared != ERROR_SUCCESS) {
+      record.set_system_error_code(cleared);
+      return result::kCannotCarryOut;
+    }
+  }
   return store::EnqueueRequest(objects, message, 0, record);
 }
 
@@ -112,6 +121,8 @@ std::uint32_t CancelAll(ProcessObjects& objects, Bytes message, StatusRecord rec
       continue;
     }
     std::copy(name.begin(), name.end(), named.begin() + kRequestNameAt);
+    // The dry-run flag only carries the instance number: the cancel takes whether the request
+    // is a dry run from the request's own message.
     WriteU32(named, kRequestFlagsAt, RequestMessage(named).flags() | flags::kDryRun);
     WriteU32(named, kInstanceNumberAt, instance_number);
     std::copy(scratch.begin(), scratch.end(), record.bytes().begin());

@@ -4,6 +4,7 @@
 //
 // The named objects and what each guards:
 //   queue mutex      the request list (links; due tick and install-now flag of listed records)
+//                    and the held list (links)
 //   cancel mutex     makes cancel, start-up recovery and the worker's verify-install-restart
 //                    stage exclusive of each other
 //   registry mutex   each open, read or write, and close of a request key
@@ -54,6 +55,10 @@ using UniqueTimerQueueTimer = UniqueAny<TimerQueueTimerTraits>;
 
 struct ProcessObjects {
   store::RequestList requests;  // guarded by queue_mutex
+  // The records the queue worker has taken from the request list for this wake: each stays
+  // here, where a cancel finds it, until the worker puts it back or finishes it (guarded by
+  // queue_mutex; the record's other fields are the worker's meanwhile).
+  store::RequestList held;
   UniqueHandle queue_mutex;
   UniqueHandle cancel_mutex;
   UniqueHandle registry_mutex;

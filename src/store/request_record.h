@@ -69,6 +69,10 @@ class RequestList {
   void PushBack(RequestRecordPtr record) noexcept;
   // Unlinks the record (which must be in this list) and hands its ownership back.
   [[nodiscard]] RequestRecordPtr Unlink(RequestRecord* record) noexcept;
+  // The first record, still linked; null when the list is empty.
+  [[nodiscard]] RequestRecord* Front() noexcept {
+    return empty() ? nullptr : static_cast<RequestRecord*>(head_.next);
+  }
   // Unlinks the first record and hands its ownership back; null when the list is empty.
   [[nodiscard]] RequestRecordPtr PopFront() noexcept;
   // Moves every record for which take(const RequestRecord&) holds to the tail of to, keeping

@@ -36,9 +36,63 @@ void CopyInto(wire::Bytes from, wire::MutableBytes to) noexcept {
   std::copy_n(from.begin(), std::min(from.size(), to.size()), to.begin());
 }
 
-bool SameRequestName(wire::Bytes a, wire::Bytes b) noexcept { return std::equal(a.begin(), a.end(), b.begin(), b.end()); }
+// The record of the message's request in the list, or null. Both the name and the instance
+// number must agree: cancelling one instance must never remove another.
+RequestRecord* FindRecord(RequestList& list, const wire::RequestMessage& request) {
+  RequestRecord* match = nullptr;
+  list.ForEach([&](RequestRecord& candidate) {
+    const wire::RequestMessage listed(candidate.message());
+    if (listed.instance_number() == request.instance_number() &&
+        SameRequestName(listed.request_name_field(), request.request_name_field())) {
+      match = &candidate;
+    }
+    return match == nullptr;
+  });
+  return match;
+}
+
+// Writes "CancelPending" = 1 when the stored status is not final, reading and writing in one
+// hold of the registry mutex: the worker's final write, which deletes the flag, comes either
+// before (nothing is written) or after (it deletes the flag). True when the flag was written.
+bool SetCancelPendingIfActive(ProcessObjects& objects, wire::Bytes name, std::uint32_t instance_number) {
+  bool active = false;
+  const DWORD result = AccessRequestKey(objects, name, instance_number, KeyAccess::kWrite, [&](HKEY key) {
+    DWORD status = 0;
+    if (const DWORD read = QueryValue(key, value::kUpdateStatus, &status, sizeof(status)); read != ERROR_SUCCESS) {
+      return read;
+    }
+    active = !wire::IsFinalStatus(status);
+    return active ? SetDword(key, value::kCancelPending, 1) : DWORD{ERROR_SUCCESS};
+  });
+  return result == ERROR_SUCCESS && active;
+}
+
+// Marks the request Cancelled and removes its package unless it is a dry run. A request
+// recovered at start and not downloaded again in this run knows its package only from
+// "TargetPath", which the final status deletes: target_path (kTargetPathCapacity units) is
+// read from it first when empty. installation_ran: the log and the package directory go too.
+void CarryOutCancel(ProcessObjects& objects, wire::Bytes message, bool dry_run, wchar_t* target_path,
+                    bool installation_ran) {
+  const wire::RequestMessage request(message);
+  if (!dry_run && target_path[0] == L'\0') {
+    (void)GetTargetPath(objects, request.request_name_field(), request.instance_number(), target_path,
+                        kTargetPathBytes);
+  }
+  (void)SetRequestStatus(objects, message, wire::kCancelled, 0, false);
+  if (!dry_run && objects.package_files != nullptr) {
+    objects.package_files->RemovePackageFiles(target_path, installation_ran);
+  }
+}
 
 }  // namespace
+
+bool SameRequestName(wire::Bytes a, wire::Bytes b) {
+  const WideString first = Utf8ToWide(FieldText(a));
+  const WideString second = Utf8ToWide(FieldText(b));
+  // Ordinal, ignoring case by the system's upper-case table, as the registry compares key names.
+  return ::CompareStringOrdinal(first.data(), static_cast<int>(first.size()), second.data(),
+                                static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+}
 
 DWORD SetRequestStatus(ProcessObjects& objects, wire::Bytes message, std::uint32_t status, std::uint32_t error_code,
                        bool first_write) {
@@ -124,6 +178,13 @@ DWORD SetCancelPending(ProcessObjects& objects, wire::Bytes request_name_field, 
                           [](HKEY key) { return SetDword(key, value::kCancelPending, 1); });
 }
 
+DWORD ClearCancelPending(ProcessObjects& objects, wire::Bytes request_name_field, std::uint32_t instance_number) {
+  return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kWrite, [](HKEY key) {
+    const LSTATUS deleted = ::RegDeleteValueW(key, value::kCancelPending);
+    return deleted == ERROR_FILE_NOT_FOUND ? DWORD{ERROR_SUCCESS} : static_cast<DWORD>(deleted);
+  });
+}
+
 DWORD SetTargetPath(ProcessObjects& objects, wire::Bytes request_name_field, std::uint32_t instance_number,
                     const wchar_t* path, DWORD size) {
   return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kWrite,
@@ -171,51 +232,57 @@ DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, wire::MutableByt
 
 std::uint32_t CancelRequest(ProcessObjects& objects, wire::Bytes message, wire::StatusRecord record) {
   const wire::RequestMessage request(message);
+  const wire::Bytes name = request.request_name_field();
+  const std::uint32_t instance = request.instance_number();
   wire::PrepareStatusRecord(message, record);
   MutexPairGuard locks(objects.cancel_mutex.get(), objects.queue_mutex.get());
   if (!locks.acquired()) return wire::result::kCannotCancel;
 
-  // A record waiting in the list is the same request only when both its name and its instance
-  // number agree: cancelling one instance must never remove another.
-  RequestRecord* match = nullptr;
-  objects.requests.ForEach([&](RequestRecord& candidate) {
-    const wire::RequestMessage waiting(candidate.message());
-    if (SameRequestName(waiting.request_name_field(), request.request_name_field()) &&
-        waiting.instance_number() == request.instance_number()) {
-      match = &candidate;
-      return false;
-    }
-    return true;
-  });
-
-  if (match != nullptr) {
-    RequestRecordPtr cancelled = objects.requests.Unlink(match);
+  if (RequestRecord* waiting = FindRecord(objects.requests, request)) {
+    RequestRecordPtr cancelled = objects.requests.Unlink(waiting);
     locks.ReleaseSecond();
+    // Whether it is a dry run, its own message says: a cancel of "*" marks its copies as dry
+    // runs only to carry the instance number.
+    const bool dry_run = wire::RequestMessage(cancelled->message()).HasFlag(wire::flags::kDryRun);
+    CarryOutCancel(objects, cancelled->message(), dry_run, cancelled->target_path, false);
+    cancelled.reset();  // cancels and closes its request timer
     record.set_update_status(wire::kCancelled);
     record.set_system_error_code(0);
-    const bool dry_run = request.HasFlag(wire::flags::kDryRun);
-    // A request recovered at start and not downloaded again in this run knows its package only
-    // from "TargetPath", which the final status below deletes: read it first.
-    if (!dry_run && cancelled->target_path[0] == L'\0') {
-      (void)GetTargetPath(objects, request.request_name_field(), request.instance_number(), cancelled->target_path,
-                          kTargetPathBytes);
-    }
-    (void)SetRequestStatus(objects, cancelled->message(), wire::kCancelled, 0, false);
-    if (!dry_run && objects.package_files != nullptr) {
-      objects.package_files->RemovePackageFiles(cancelled->target_path, false);
-    }
-    cancelled.reset();  // cancels and closes its request timer
     return wire::result::kDone;
   }
 
-  // Not waiting: either the worker holds it, or it is not active at all.
+  if (FindRecord(objects.held, request) != nullptr) {
+    // The worker holds it. The flag is written before the queue mutex is released: the worker
+    // puts the record back under that mutex, finds the flag then and carries it out at once.
+    const DWORD read = ReadRequestStatus(objects, name, instance, record);
+    if (read != ERROR_SUCCESS || !SetCancelPendingIfActive(objects, name, instance)) {
+      return wire::result::kCannotCancel;
+    }
+    locks.ReleaseSecond();
+    record.set_update_status(wire::kCancelRequested);
+    record.set_system_error_code(0);
+    ::SetEvent(objects.update_event.get());
+    return wire::result::kDone;
+  }
+
+  // Neither waiting nor held: nothing takes it up again (a restart left pending, or a request
+  // that start-up recovery left alone), so it is cancelled now. The cancel mutex, still held,
+  // keeps recovery and the worker's installation away meanwhile.
   locks.ReleaseSecond();
-  const DWORD read = ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
-  if (read != ERROR_SUCCESS || wire::IsFinalStatus(record.update_status())) return wire::result::kCannotCancel;
-  (void)SetCancelPending(objects, request.request_name_field(), request.instance_number());
-  record.set_update_status(wire::kCancelRequested);
+  const DWORD read = ReadRequestStatus(objects, name, instance, record);
+  const std::uint32_t status = record.update_status();
+  if (read != ERROR_SUCCESS || wire::IsFinalStatus(status)) return wire::result::kCannotCancel;
+  // Its own stored message says whether it is a dry run; a key without one holds no package of ours.
+  std::array<std::uint8_t, wire::kStatusRecordSize> scratch{};
+  MessageCopy stored;
+  const bool dry_run = ReadRequestStatus(objects, name, instance, wire::StatusRecord(scratch), &stored) !=
+                           ERROR_SUCCESS ||
+                       wire::RequestMessage(stored.span()).HasFlag(wire::flags::kDryRun);
+  wchar_t target_path[kTargetPathCapacity] = {};
+  // After a restart left pending the installation ran: its log has no one left to read it.
+  CarryOutCancel(objects, message, dry_run, target_path, status == wire::kRestartPending);
+  record.set_update_status(wire::kCancelled);
   record.set_system_error_code(0);
-  ::SetEvent(objects.update_event.get());  // the worker sees the flag at its next pass
   return wire::result::kDone;
 }
 

@@ -71,6 +71,11 @@ struct MessageCopy {
 [[nodiscard]] DWORD SetCancelPending(ProcessObjects& objects, wire::Bytes request_name_field,
                                      std::uint32_t instance_number);
 
+// Deletes "CancelPending" from the request key (created when missing: callers give a key they
+// have read). Returns the Win32 error (0 also when
+// there was no flag).
+[[nodiscard]] DWORD ClearCancelPending(ProcessObjects& objects, wire::Bytes request_name_field,
+                                       std::uint32_t instance_number);
 // Writes "TargetPath" as REG_SZ of exactly size bytes of path (the worker gives
 // kTargetPathBytes). Returns the Win32 error.
 [[nodiscard]] DWORD SetTargetPath(ProcessObjects& objects, wire::Bytes request_name_field,
@@ -93,11 +98,18 @@ struct MessageCopy {
 [[nodiscard]] DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, wire::MutableBytes name,
                                         std::uint32_t& instance_number);
 
-// Cancels the message's request (name and instance number). A record waiting in the request
-// list is removed, marked Cancelled (record: UpdateStatus 0x8000000B) and its package deleted;
-// a request the worker holds gets "CancelPending" = 1 (record: UpdateStatus 12) and the update
-// event. Returns result 0, or 0x80000006 when the request is unknown, already final, or the
-// cancel and queue mutexes cannot be taken.
+// True when the two 37-byte request name fields name the same request key: their texts agree
+// without regard to letter case, as the registry compares key names.
+[[nodiscard]] bool SameRequestName(wire::Bytes a, wire::Bytes b);
+
+// Cancels the message's request (name, without regard to letter case, and instance number). A
+// record waiting in the request list is removed, marked Cancelled (record: UpdateStatus
+// 0x8000000B) and its package deleted unless its own message is a dry run; a request the
+// worker holds gets "CancelPending" = 1 (record: UpdateStatus 12) and the update event, and
+// the worker cancels it when it lets go of it; a request that nothing will take up again (a
+// restart left pending, one that recovery left alone) is cancelled at once like a waiting one.
+// Returns result 0, or 0x80000006 when the request is unknown, already final, or the cancel
+// and queue mutexes cannot be taken.
 [[nodiscard]] std::uint32_t CancelRequest(ProcessObjects& objects, wire::Bytes message, wire::StatusRecord record);
 
 enum class PostponedMode {

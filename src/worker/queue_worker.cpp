@@ -43,16 +43,16 @@ void ArmRequestTimer(store::RequestRecord& record, HANDLE update_event) {
 
 // The working values of the record at hand, set up when it is taken.
 struct QueueWorker::Request {
-  explicit Request(store::RequestRecordPtr taken)
-      : record(std::move(taken)),
-        message(record->message()),
+  explicit Request(store::RequestRecord& taken)
+      : record(&taken),
+        message(taken.message()),
         name(Utf8ToWide(message.request_name())),
         url(wire::ItemText(message.bytes(), wire::kPackageUrlItem).value_or(WideString{})),
         arguments(wire::ItemText(message.bytes(), wire::kInstallerArgumentsItem).value_or(WideString{})),
         dry_run(message.HasFlag(wire::flags::kDryRun)),
         instance(message.instance_number()) {}
 
-  store::RequestRecordPtr record;
+  store::RequestRecord* record;  // in the held list until it is put back or finished
   wire::RequestMessage message;  // a view of the record's copy
   WideString name;
   WideString url;        // empty when the item is absent
@@ -90,15 +90,26 @@ DWORD QueueWorker::Run() {
 
 bool QueueWorker::RunOnce() {
   const std::uint64_t now = ports_.clock->TickCount();
-  store::RequestList due;
   {
     MutexGuard queue(objects_.queue_mutex.get());
     if (!queue.acquired()) return true;  // this wake is skipped
-    objects_.requests.MoveTo(due, [now](const store::RequestRecord& record) { return record.due_tick <= now; });
+    // What an earlier wake left held (it stopped, or could not put a record back) waits again.
+    objects_.held.MoveTo(objects_.requests, [](const store::RequestRecord&) { return true; });
+    objects_.requests.MoveTo(objects_.held,
+                             [now](const store::RequestRecord& record) { return record.due_tick <= now; });
   }
-  while (store::RequestRecordPtr taken = due.PopFront()) {
+  // Each taken record stays in the held list, where a cancel finds it, until it is put back or
+  // finished; the front one is the next to evaluate.
+  for (;;) {
+    store::RequestRecord* taken = nullptr;
+    {
+      MutexGuard queue(objects_.queue_mutex.get());
+      if (!queue.acquired()) return true;
+      taken = objects_.held.Front();
+    }
+    if (taken == nullptr) return true;
     if (ports_.pause->StopRequested()) return false;
-    Request request(std::move(taken));
+    Request request(*taken);
     // A request recovered at start knows its package only from "TargetPath", which a final
     // status deletes; read it now so that a cancel or a refusal still removes the package.
     if (!request.dry_run && request.record->target_path[0] == L'\0') {
@@ -107,13 +118,8 @@ bool QueueWorker::RunOnce() {
     }
     const Outcome outcome = Evaluate(request);
     if (outcome == Outcome::kStopped) return false;
-    if (outcome == Outcome::kRequeue) {
-      Requeue(std::move(request.record));
-    } else {
-      Finish(request);
-    }
+    if (!(outcome == Outcome::kRequeue ? Requeue(request) : Finish(request))) return true;
   }
-  return true;
 }
 
 void QueueWorker::ArmRequestTimers() {
@@ -138,7 +144,14 @@ void QueueWorker::ArmRequestTimers() {
 
 QueueWorker::Outcome QueueWorker::Evaluate(Request& request) {
   for (;;) {
-    if (ports_.pause->StopRequested()) return Outcome::kStopped;
+    if (ports_.pause->StopRequested()) {
+      // A request that reached its final status just before the stop is still finished: no
+      // later start would remove its package, as recovery leaves final requests alone.
+      std::array<std::uint8_t, wire::kStatusRecordSize> bytes{};
+      const wire::StatusRecord stored(bytes);
+      (void)store::ReadRequestStatus(objects_, request.message.request_name_field(), request.instance, stored);
+      return wire::IsFinalStatus(stored.update_status()) ? Outcome::kFinish : Outcome::kStopped;
+    }
     if (const Outcome outcome = Pass(request); outcome != Outcome::kContinue) return outcome;
   }
 }
@@ -344,6 +357,14 @@ QueueWorker::Outcome QueueWorker::InstallationStage(Request& request, const Step
   // the start-up recovery acts on the request meanwhile; released before requeue or finish.
   MutexGuard cancel(objects_.cancel_mutex.get());
   if (!cancel.acquired()) return Outcome::kRequeue;
+  // A cancel answered after this pass read the flag, before the mutex was ours, is carried out
+  // instead of the installation.
+  bool cancel_pending = false;  // a failed read is no cancel
+  (void)store::ReadCancelPending(objects_, request.message.request_name_field(), request.instance, cancel_pending);
+  if (cancel_pending) {
+    SetStatus(request, wire::kCancelled);
+    return Outcome::kFinish;
+  }
   return VerifyAndInstall(request);
 }
 
@@ -456,18 +477,38 @@ void QueueWorker::ScheduleWake(store::RequestRecord& record, std::uint64_t due_t
   record.timer_armed = false;
 }
 
-void QueueWorker::Requeue(store::RequestRecordPtr record) {
+bool QueueWorker::Requeue(Request& request) {
+  store::RequestRecord& record = *request.record;
   MutexGuard queue(objects_.queue_mutex.get());
-  // When the mutex cannot be taken the record is dropped from memory; its key keeps its status.
-  if (queue.acquired()) objects_.requests.PushBack(std::move(record));
+  if (!queue.acquired()) return false;
+  // A cancel that found the record held wrote its flag under this mutex: it is carried out at
+  // the next wake, not at the record's due time, which may be a day away.
+  bool cancel = false;
+  (void)store::ReadCancelPending(objects_, request.message.request_name_field(), request.instance, cancel);
+  if (cancel) ScheduleWake(record, 0);
+  objects_.requests.PushBack(objects_.held.Unlink(&record));
+  queue.Release();
+  if (cancel) ::SetEvent(objects_.update_event.get());
+  return true;
 }
 
-void QueueWorker::Finish(Request& request) {
+bool QueueWorker::Finish(Request& request) {
+  // Exclusive of cancel: a cancel either found the record held and wrote its flag, read here,
+  // or comes after and finds the request in no list.
+  MutexPairGuard locks(objects_.cancel_mutex.get(), objects_.queue_mutex.get());
+  if (!locks.acquired()) return false;
+  // Only a status that is not final (a restart left pending) can still carry the flag: a final
+  // one deleted it.
+  bool cancel = false;
+  (void)store::ReadCancelPending(objects_, request.message.request_name_field(), request.instance, cancel);
+  const store::RequestRecordPtr finished = objects_.held.Unlink(request.record);
+  locks.ReleaseSecond();
+  if (cancel) SetStatus(request, wire::kCancelled);
   if (!request.dry_run && objects_.package_files != nullptr) {
     // After an installation the log and the package directory go too.
-    objects_.package_files->RemovePackageFiles(request.record->target_path, request.installed);
+    objects_.package_files->RemovePackageFiles(finished->target_path, request.installed || cancel);
   }
-  request.record.reset();  // cancels and closes its request timer
+  return true;  // the record's deleter cancels and closes its request timer
 }
 
 }  // namespace qfu::worker

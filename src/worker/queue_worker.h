@@ -79,8 +79,13 @@ class QueueWorker {
   void SetStatus(const Request& request, std::uint32_t status, std::uint32_t detail = 0);
   // Makes the record due at due_tick; ArmRequestTimers arms its timer for that moment.
   void ScheduleWake(store::RequestRecord& record, std::uint64_t due_tick);
-  void Requeue(store::RequestRecordPtr record);
-  void Finish(Request& request);
+  // Puts the held record back into the request list; due at once when a cancel came while the
+  // worker held it. False when the queue mutex cannot be taken (the record stays held).
+  [[nodiscard]] bool Requeue(Request& request);
+  // Takes the held record out of the held list and frees it, removing its package; a cancel
+  // that came while the worker held it is carried out first. False when the cancel and queue
+  // mutexes cannot be taken (the record stays held).
+  [[nodiscard]] bool Finish(Request& request);
 
   ProcessObjects& objects_;
   HANDLE stop_event_;

@@ -32,12 +32,15 @@ std::optional<store::ParsedKeyName> OwnRequestKey(const std::wstring& key_name) 
 }
 
 // True when the stored message is a whole request message that names the request of its key:
-// the same name and the same identifying instance number (only a dry run carries one). Work on
-// another request's message would write to that request's key instead.
+// the same name, without regard to letter case as the registry compares key names ("MIXED"
+// submitted after "Mixed" is stored in the key "Mixed"), and the same identifying instance
+// number (only a dry run carries one). Work on another request's message would write to that
+// request's key instead.
 bool MessageNamesKey(wire::Bytes message, const store::ParsedKeyName& key) {
   if (!wire::PassesFramingCheck(message)) return false;
   const wire::RequestMessage request(message);
-  return request.request_name() == FieldText(key.name) && request.instance_number() == key.instance_number;
+  return store::SameRequestName(request.request_name_field(), key.name) &&
+         request.instance_number() == key.instance_number;
 }
 
 // Puts the stored request back into the request list: no random delay again, and the deadline

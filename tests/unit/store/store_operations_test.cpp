@@ -12,7 +12,6 @@
 #include "store/enqueue.h"
 #include "store/request_time.h"
 #include "store/user_agent.h"
-#include "support/fake_worker_ports.h"
 #include "support/test_messages.h"
 #include "support/test_store.h"
 #include "wire/update_status.h"
@@ -135,8 +134,9 @@ TEST(CancelRequest, RemovesAWaitingRecordMarksAHeldOneAndRefusesFinalOnes) {
   ASSERT_EQ(CancelRequest(objects, waiting.span(), record), wire::result::kDone);
   EXPECT_EQ(CancelRequest(objects, waiting.span(), record), wire::result::kCannotCancel);  // final now
 
-  const auto held = SubmitMessage("Held");  // in progress, not in the list: the worker has it
+  const auto held = SubmitMessage("Held");  // in progress, in the worker's held list
   ASSERT_EQ(SetRequestStatus(objects, held.span(), wire::kDownloading, 0, true), 0u);
+  objects.held.PushBack(RequestRecord::Create(held.span()));
   ASSERT_EQ(CancelRequest(objects, held.span(), record), wire::result::kDone);
   EXPECT_EQ(record.update_status(), wire::kCancelRequested);
   EXPECT_EQ(store.Dword(L"Held", value::kCancelPending), 1u);
@@ -144,26 +144,6 @@ TEST(CancelRequest, RemovesAWaitingRecordMarksAHeldOneAndRefusesFinalOnes) {
   EXPECT_EQ(CancelRequest(objects, SubmitMessage("Unknown").span(), record), wire::result::kCannotCancel);
   EXPECT_FALSE(store.TakeUpdateEvent());
   EXPECT_TRUE(store.MutexesAreFree());
-}
-
-// A request recovered at start and not downloaded again knows its package only from
-// "TargetPath"; a dry-run request's package is never touched.
-TEST(CancelRequest, RemovesTheStoredPackageOfAWaitingRecordUnlessDryRun) {
-  const wchar_t* stored_path = L"C:\\ProgramData\\QFUpdate\\Recovered\\p.msi";
-  for (const bool dry_run : {false, true}) {
-    SCOPED_TRACE(dry_run);
-    test::TestStore store(L"CancelRecovered");
-    test::PackageRemovalRecorder removals;
-    store.objects().package_files = &removals;
-    auto message = SubmitMessage("Recovered");
-    if (dry_run) message.Instance(3);
-    ASSERT_NE(store.EnqueueAlone(message), nullptr);
-    ASSERT_EQ(SetTargetPath(store.objects(), NameField(message), dry_run ? 3 : 0, stored_path, kTargetPathBytes), 0u);
-    test::ReplyBuffer reply;
-    ASSERT_EQ(CancelRequest(store.objects(), message.span(), reply.record()), wire::result::kDone);
-    const std::vector<test::PackageRemovalRecorder::Removal> expected = {{stored_path, false}};
-    EXPECT_EQ(removals.removals, dry_run ? decltype(expected){} : expected);
-  }
 }
 
 TEST(FindPostponedRequests, QueryFindsAndInstallNowReleasesEveryPostponedRecord) {

@@ -149,33 +149,6 @@ TEST(QueueWorker, DownloadsOnlyWhenConnectedOrFlag4AndOnAnAllowedNetwork) {
   }
 }
 
-TEST(QueueWorker, CancelPendingEndsTheRequestOnTheFirstPassWhateverItsStatus) {
-  struct Row {
-    std::uint32_t stored;
-    bool dry_run;
-    bool path_in_memory;  // else only "TargetPath" knows it (a request recovered at start)
-  };
-  for (const Row& row : {Row{wire::kQueued, false, true}, Row{wire::kDownloaded, false, false},
-                         Row{wire::kPrompting, false, true}, Row{wire::kDownloaded, true, true}}) {
-    SCOPED_TRACE(testing::Message() << row.stored << " dry run " << row.dry_run);
-    WorkerBench bench(L"WorkerCancel");
-    auto message = SubmitMessage("Cancelled");
-    if (row.dry_run) message.Instance(7);
-    const std::uint32_t instance = row.dry_run ? 7 : 0;
-    store::RequestRecord* record = bench.Waiting(message, row.stored);
-    ASSERT_NE(record, nullptr);
-    const auto name = test::NameField(message);
-    ASSERT_EQ(store::SetTargetPath(bench.objects(), name, instance, kKnownPackagePath, store::kTargetPathBytes), 0u);
-    if (!row.path_in_memory) record->target_path[0] = L'\0';
-    ASSERT_EQ(store::SetCancelPending(bench.objects(), name, instance), 0u);
-    ASSERT_TRUE(bench.worker().RunOnce());
-    EXPECT_EQ(bench.statuses.Statuses(), Statuses{wire::kCancelled});
-    EXPECT_TRUE(bench.Listed().empty());
-    const std::vector<Removal> removed = {{kKnownPackagePath, false}};
-    EXPECT_EQ(bench.removals.removals, row.dry_run ? std::vector<Removal>{} : removed);
-  }
-}
-
 TEST(QueueWorker, DryRunWritesEveryStatusButNeverDownloadsNorDeletes) {
   WorkerBench bench(L"WorkerDryRun");
   bench.client_api.connected = false;

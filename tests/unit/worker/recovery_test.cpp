@@ -59,6 +59,7 @@ const Row kRows[] = {
     {L"Twin_0000001A", "Twin", 0x1A, wire::kDownloaded, kNewer, true, false, 1, wire::kQueued, 23 * kHourMs, false},
     {L"Twin_1A", "Twin_1A", 0, wire::kDownloaded, kNewer, true, false, 1, wire::kDownloaded, kNoTime, false},
     {L"Other_00000005", "Other", 6, wire::kDownloaded, kNewer, true, false, 1, wire::kDownloaded, kNoTime, false},
+    {L"Mixed", "MIXED", 0, wire::kDownloaded, kNewer, true, false, 1, wire::kQueued, 23 * kHourMs, false},
     {L"Named", "Renamed", 0, wire::kDownloaded, kNewer, true, false, 1, wire::kDownloaded, kNoTime, false},
 };
 
@@ -93,9 +94,10 @@ TEST(RecoverStoredRequests, DecidesEachStoredRequestByItsStatusAndInstalledVersi
 
   std::vector<std::wstring> listed;
   store.objects().requests.ForEach([&](store::RequestRecord& record) {
-    const std::wstring key = test::ListedKeyName(record);
-    listed.push_back(key);
-    const auto row = std::find_if(std::begin(kRows), std::end(kRows), [&](const Row& r) { return r.key == key; });
+    const std::wstring key = test::ListedKeyName(record);  // the registry's letter case does not count
+    const auto row = std::find_if(std::begin(kRows), std::end(kRows),
+                                  [&](const Row& r) { return _wcsicmp(r.key, key.c_str()) == 0; });
+    listed.push_back(row != std::end(kRows) ? row->key : key);
     EXPECT_TRUE(row != std::end(kRows) && record.deadline_tick == store.clock().tick + row->deadline_ms) << key;
     EXPECT_EQ(ReadU32(record.message(), wire::kRandomDelayMinAt) | ReadU32(record.message(), wire::kRandomDelayMaxAt),
               0u)
