@@ -64,9 +64,10 @@ std::uint32_t SubmitRequestMessage(ProcessObjects& objects, Bytes message, Statu
   const DWORD read = store::ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
   if (read == ERROR_SUCCESS && wire::BlocksResubmission(record.update_status())) return result::kAlreadyExists;
   // A flag that a cancel of an earlier request of this name left in its key never cancels the
-  // new one. A failure leaves the request unsubmitted rather than cancelled unasked.
+  // new one, and a package path it left never makes the new one resume a file it did not write.
+  // A failure leaves the request unsubmitted rather than cancelled unasked.
   if (read != ERROR_FILE_NOT_FOUND) {
-    const DWORD cleared = store::ClearCancelPending(objects, request.request_name_field(), request.instance_number());
+    const DWORD cleared = store::ClearLeftoverRequestValues(objects, request.request_name_field(), request.instance_number());
     if (cleared != ERROR_SUCCESS) {
       record.set_system_error_code(cleared);
       return result::kCannotCarryOut;

@@ -178,10 +178,14 @@ DWORD SetCancelPending(ProcessObjects& objects, wire::Bytes request_name_field, 
                           [](HKEY key) { return SetDword(key, value::kCancelPending, 1); });
 }
 
-DWORD ClearCancelPending(ProcessObjects& objects, wire::Bytes request_name_field, std::uint32_t instance_number) {
+DWORD ClearLeftoverRequestValues(ProcessObjects& objects, wire::Bytes request_name_field,
+                                 std::uint32_t instance_number) {
   return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kWrite, [](HKEY key) {
-    const LSTATUS deleted = ::RegDeleteValueW(key, value::kCancelPending);
-    return deleted == ERROR_FILE_NOT_FOUND ? DWORD{ERROR_SUCCESS} : static_cast<DWORD>(deleted);
+    for (const wchar_t* name : {value::kCancelPending, value::kTargetPath}) {
+      const LSTATUS deleted = ::RegDeleteValueW(key, name);
+      if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return static_cast<DWORD>(deleted);
+    }
+    return DWORD{ERROR_SUCCESS};
   });
 }
 

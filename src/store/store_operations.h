@@ -71,11 +71,11 @@ struct MessageCopy {
 [[nodiscard]] DWORD SetCancelPending(ProcessObjects& objects, wire::Bytes request_name_field,
                                      std::uint32_t instance_number);
 
-// Deletes "CancelPending" from the request key (created when missing: callers give a key they
-// have read). Returns the Win32 error (0 also when
-// there was no flag).
-[[nodiscard]] DWORD ClearCancelPending(ProcessObjects& objects, wire::Bytes request_name_field,
-                                       std::uint32_t instance_number);
+// Deletes what an earlier request of the key may have left for a new one to trip over:
+// "CancelPending" and "TargetPath" (the key is created when missing: callers give a key they
+// have read). Returns the first Win32 error (0 also when neither value was there).
+[[nodiscard]] DWORD ClearLeftoverRequestValues(ProcessObjects& objects, wire::Bytes request_name_field,
+                                               std::uint32_t instance_number);
 // Writes "TargetPath" as REG_SZ of exactly size bytes of path (the worker gives
 // kTargetPathBytes). Returns the Win32 error.
 [[nodiscard]] DWORD SetTargetPath(ProcessObjects& objects, wire::Bytes request_name_field,
