@@ -5,6 +5,7 @@
 
 #include "common/handle.h"
 #include "common/overlapped_io.h"
+#include "common/pipe_access.h"
 #include "package/signature.h"
 #include "wire/pipes.h"
 #include "wire/ui_prompt.h"
@@ -21,7 +22,7 @@ std::uint32_t PipeUiChannel::SendUiPrompt(WideStringView text, WideStringView ca
   // instance is busy (ERROR_PIPE_BUSY), or nothing serves the name, the prompt is answered at
   // once as cancelled.
   const UniqueFile pipe(::CreateFileW(pipe_name_ != nullptr ? pipe_name_ : wire::kUiPipeName,
-                                      GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      kPipeClientAccess, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
   if (!pipe) return wire::ui_reply::kCancel;
   // The UI process is a program of the product: a server that another program runs gets no

@@ -85,7 +85,7 @@ RawPipe::RawPipe(const wchar_t* name) {
   const ULONGLONG deadline = ::GetTickCount64() + kReplyTimeoutMs;
   do {
     pipe_.reset(
-        ::CreateFileW(name, ctl::kAgentPipeAccess, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+        ::CreateFileW(name, kPipeClientAccess, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
   } while (!pipe_ && ::GetLastError() == ERROR_PIPE_BUSY && ::GetTickCount64() < deadline &&
            (::WaitNamedPipeW(name, 1000) || ::GetLastError() == ERROR_SEM_TIMEOUT));
   DWORD mode = PIPE_READMODE_MESSAGE;
@@ -171,7 +171,7 @@ std::ostream& operator<<(std::ostream& out, const AccessEntry& entry) {
 DWORD ReadPipeDacl(const wchar_t* pipe_name, std::vector<AccessEntry>& entries) {
   entries.clear();
   UniqueFile pipe(
-      ::CreateFileW(pipe_name, ctl::kAgentPipeAccess | READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      ::CreateFileW(pipe_name, kPipeClientAccess | READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!pipe) return ::GetLastError();
   return ReadDacl(pipe.get(), entries);
 }
@@ -213,7 +213,7 @@ PipeSquatter::PipeSquatter(const wchar_t* pipe_name, DWORD max_instances) : name
 }
 
 bool PipeSquatter::Occupy() {
-  client_.reset(::CreateFileW(name_.c_str(), ctl::kAgentPipeAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  client_.reset(::CreateFileW(name_.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   return client_.valid();
 }
 

@@ -1,6 +1,7 @@
 #include "support/ui_process.h"
 
 #include "common/handle.h"
+#include "common/pipe_access.h"
 
 namespace qfu::test {
 namespace {
@@ -45,7 +46,7 @@ std::vector<std::string> UiProcess::LogLines() const {
 
 PipeOccupier::PipeOccupier(const std::wstring& pipe_name, std::size_t max_clients) {
   for (std::size_t i = 0; i < max_clients; ++i) {
-    UniqueFile client(::CreateFileW(pipe_name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+    UniqueFile client(::CreateFileW(pipe_name.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING, 0,
                                     nullptr));
     if (!client) break;
     clients_.push_back(std::move(client));

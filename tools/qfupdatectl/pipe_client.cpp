@@ -8,7 +8,7 @@ DWORD PipeClient::Connect(const std::wstring& pipe_name, DWORD busy_wait_ms) {
   const ULONGLONG deadline = ::GetTickCount64() + busy_wait_ms;
   for (;;) {
     // Identification only: the server may learn who we are but never act as us.
-    pipe_.reset(::CreateFileW(pipe_name.c_str(), kAgentPipeAccess, 0, nullptr, OPEN_EXISTING,
+    pipe_.reset(::CreateFileW(pipe_name.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (pipe_) break;
     const DWORD error = ::GetLastError();

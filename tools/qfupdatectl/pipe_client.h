@@ -9,15 +9,12 @@
 #include <vector>
 
 #include "common/handle.h"
+#include "common/pipe_access.h"
 
 namespace qfu::ctl {
 
 // How long a connect waits for a free instance of a busy pipe.
 inline constexpr DWORD kBusyPipeWaitMs = 5000;
-// What a client asks of the agent's pipes: read and write messages, and set the handle's
-// state to switch to message read mode. Not GENERIC_WRITE, which includes
-// FILE_CREATE_PIPE_INSTANCE: the info pipe does not grant that to everyone.
-inline constexpr DWORD kAgentPipeAccess = GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
 // The agent's replies fit in 231 bytes; anything longer than this is refused as malformed.
 inline constexpr DWORD kReplyBufferSize = 4096;
 

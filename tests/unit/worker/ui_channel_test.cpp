@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "common/handle.h"
+#include "common/pipe_access.h"
 #include "qfupdatectl/status_format.h"
 #include "support/pipe_harness.h"
 #include "support/process.h"
@@ -207,6 +208,12 @@ TEST(QfupdateUi, AdmitsOnlyTheAgentAndItsUserDropsSilentClientsAndExplainsItself
   std::vector<test::AccessEntry> dacl;
   ASSERT_EQ(test::ReadPipeDacl(ui_process.pipe_name().c_str(), dacl), 0u);
   EXPECT_EQ(dacl, (std::vector<test::AccessEntry>{{L"S-1-5-18", kAgentAccess}, {OwnUserSid(), FILE_ALL_ACCESS}}));
+  // Everything the agent asks for when it opens the pipe is granted to LocalSystem: a client
+  // asking for more (GENERIC_WRITE) is refused on Windows, whatever Wine does.
+  GENERIC_MAPPING file_mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  DWORD asked = kPipeClientAccess;
+  ::MapGenericMask(&asked, &file_mapping);
+  EXPECT_EQ(asked & ~kAgentAccess, 0u);
 
   const UniqueFile silent(::CreateFileW(ui_process.pipe_name().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
