@@ -429,6 +429,15 @@ int Run(int argc, wchar_t** argv) {
   return state->failed ? kExitFailed : kExitDone;
 }
 
+// A GUI program started from a console window without redirected output has no standard
+// output: it writes to its parent's console instead, so that --help and the errors show there.
+void UseParentConsoleForOutput() {
+  const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if ((out != nullptr && out != INVALID_HANDLE_VALUE) || !::AttachConsole(ATTACH_PARENT_PROCESS)) return;
+  (void)std::freopen("CONOUT$", "w", stdout);
+  (void)std::freopen("CONOUT$", "w", stderr);
+}
+
 }  // namespace
 }  // namespace qfu::ui
 
@@ -438,6 +447,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int argc = 0;
   wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
   if (argv == nullptr) return 1;
+  qfu::ui::UseParentConsoleForOutput();
   const int result = qfu::ui::Run(argc, argv);
   ::LocalFree(argv);
   return result;
