@@ -90,9 +90,15 @@ void AwaitWorker(HANDLE worker_thread) {
   const HANDLE ends[2] = {worker_thread, s.stop_event.get()};
   // Running: the worker ends only on the stop, or when its own wait fails.
   if (::WaitForMultipleObjects(2, ends, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return;
-  const ULONGLONG stop_began = ::GetTickCount64();
+  // The limit counts from the stop, or from the end of an installer that ran meanwhile, so that
+  // the worker still records the installer's outcome and removes the package.
+  ULONGLONG wait_began = ::GetTickCount64();
   while (::WaitForSingleObject(worker_thread, kStopProgressMs) == WAIT_TIMEOUT) {
-    if (!s.worker_args.installer_running && ::GetTickCount64() - stop_began >= kStopWorkerLimitMs) return;
+    if (s.worker_args.installer_running) {
+      wait_began = ::GetTickCount64();
+    } else if (::GetTickCount64() - wait_began >= kStopWorkerLimitMs) {
+      return;
+    }
     ReportStatus(SERVICE_STOP_PENDING, kControlsAccepted, kStopPendingWaitHintMs);
   }
 }
