@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <limits>
 #include <string>
 
 #include "common/ascii.h"
@@ -79,12 +80,14 @@ std::optional<std::uint64_t> ParseContentLength(WideStringView value) {
 namespace qfu::package {
 
 std::optional<ContentRange> ParseContentRange(WideStringView value) {
+  constexpr std::uint64_t kNoEnd = std::numeric_limits<std::uint64_t>::max();
   if (value.substr(0, kBytesUnit.size()) != kBytesUnit) return std::nullopt;
   value = value.substr(kBytesUnit.size());
   ContentRange range;
   const std::optional<std::uint64_t> first = NumberBefore(value, '-');
   const std::optional<std::uint64_t> last = NumberBefore(value, '/');
-  if (!first || !last || *first > *last || value.empty()) return std::nullopt;
+  // The last byte position is one below the end, which must itself be a number.
+  if (!first || !last || *first > *last || *last == kNoEnd || value.empty()) return std::nullopt;
   range.first = *first;
   range.last = *last;
   if (value == QFU_WIDE("*")) return range;

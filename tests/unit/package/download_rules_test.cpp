@@ -50,7 +50,8 @@ TEST(ParseContentRange, ReadsOnlyWellFormedRanges) {
   EXPECT_EQ(ParseContentRange(QFU_WIDE("bytes 10-19/*")).value_or(R{9, 9, 9}).total, std::nullopt);
   EXPECT_EQ(ParseContentRange(QFU_WIDE("bytes 10-19/*")).value_or(R{}).last, 19u);
   for (const WideStringView refused : {QFU_WIDE("bytes 19-10/20"), QFU_WIDE("bytes 10-19/19"), QFU_WIDE("bytes */20"),
-                                       QFU_WIDE("bytes 10-/20"), QFU_WIDE("items 10-19/20"), QFU_WIDE("bytes 1 0-19/20")}) {
+                                       QFU_WIDE("bytes 10-/20"), QFU_WIDE("items 10-19/20"), QFU_WIDE("bytes 1 0-19/20"),
+                                       QFU_WIDE("bytes 10-18446744073709551615/*")}) {
     EXPECT_FALSE(ParseContentRange(refused).has_value()) << WideToUtf8(refused);
   }
   EXPECT_EQ(ParseUnsatisfiedRange(QFU_WIDE("bytes */300000")), 300000u);
