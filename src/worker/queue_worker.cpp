@@ -256,7 +256,9 @@ QueueWorker::Outcome QueueWorker::DownloadStage(Request& request, std::uint64_t 
   if (result == ERROR_SUCCESS) {
     SetStatus(request, wire::kDownloaded);
     outcome = Outcome::kContinue;
-  } else if (result == ERROR_FILE_NOT_FOUND) {
+  } else if (result == ERROR_FILE_NOT_FOUND || result == ERROR_FILE_TOO_LARGE) {
+    // The server refuses or lacks the package, or sends more than a resumable file holds without
+    // saying how much: a later attempt would fare no better.
     SetStatus(request, wire::kDownloadFailed, result);
     outcome = Outcome::kFinish;
   } else {

@@ -69,6 +69,9 @@ TEST(QueueWorker, VersionGateAndDownloadOutcomes) {
       {"2.0.0.0", ERROR_SUCCESS, {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloaded, 0}}, {}},
       {"2.0.0.1", ERROR_FILE_NOT_FOUND,
        {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloadFailed, 2}}, {{fetched, false}}},
+      // No length announced and more than a resumable file holds: no later attempt does better.
+      {"2.0.0.1", ERROR_FILE_TOO_LARGE,
+       {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloadFailed, ERROR_FILE_TOO_LARGE}}, {{fetched, false}}},
       {"2.0.0.1", 12029, {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloadRetry, 12029}}, {}},
   };
   for (const Row& row : rows) {
@@ -89,7 +92,7 @@ TEST(QueueWorker, VersionGateAndDownloadOutcomes) {
     EXPECT_EQ(bench.pause.sleeps, downloads ? 1 : 0);
     EXPECT_EQ(bench.downloader.last_url, downloads ? L"http://127.0.0.1:8080/p.msi?x=1" : L"");
     EXPECT_FALSE(bench.downloader.last_resume);  // the record knew another path
-    if (downloads && row.result != ERROR_FILE_NOT_FOUND) {
+    if (downloads && row.removed.empty()) {
       // "TargetPath" holds the record's whole path buffer, stored before the download, so that
       // a failed attempt's partial file is removed or continued later.
       const auto stored_path = bench.store.Value(L"Fetched", store::value::kTargetPath);
