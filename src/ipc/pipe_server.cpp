@@ -1,7 +1,5 @@
 #include "ipc/pipe_server.h"
 
-#include <aclapi.h>
-
 #include <algorithm>
 #include <array>
 #include <iterator>
@@ -10,6 +8,7 @@
 #include <optional>
 
 #include "common/bytes.h"
+#include "common/dacl_security.h"
 #include "common/handle.h"
 #include "ipc/dispatcher.h"
 #include "package/signature.h"
@@ -41,49 +40,24 @@ const wchar_t* const kCreatePipeCall = L"CreateNamedPipe";
 
 // The info pipe's security: a DACL of three entries (Everyone, LocalSystem, Administrators).
 // The ACL and the descriptor live as long as the listener.
-struct InfoPipeSecurity {
-  UniqueLocalMemory acl;
-  UniqueLocalMemory descriptor;
-  SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-
+struct InfoPipeSecurity : DaclSecurity {
   [[nodiscard]] FailedCall Build() {
-    struct Entry {
-      WELL_KNOWN_SID_TYPE trustee;
-      DWORD access;
-    };
-    constexpr Entry kEntries[] = {{WinWorldSid, kInfoPipeEveryoneAccess},
-                                  {WinLocalSystemSid, kInfoPipeAdministratorAccess},
-                                  {WinBuiltinAdministratorsSid, kInfoPipeAdministratorAccess}};
-    constexpr std::size_t kCount = std::size(kEntries);
-    BYTE sids[kCount][SECURITY_MAX_SID_SIZE] = {};  // SetEntriesInAcl copies them into the ACL
-    EXPLICIT_ACCESSW access[kCount] = {};
+    constexpr WELL_KNOWN_SID_TYPE kTrustees[] = {WinWorldSid, WinLocalSystemSid, WinBuiltinAdministratorsSid};
+    constexpr DWORD kRights[] = {kInfoPipeEveryoneAccess, kInfoPipeAdministratorAccess, kInfoPipeAdministratorAccess};
+    constexpr std::size_t kCount = std::size(kTrustees);
+    BYTE sids[kCount][SECURITY_MAX_SID_SIZE] = {};
+    DaclEntry entries[kCount] = {};
     for (std::size_t i = 0; i < kCount; ++i) {
       DWORD sid_size = SECURITY_MAX_SID_SIZE;
-      if (!::CreateWellKnownSid(kEntries[i].trustee, nullptr, sids[i], &sid_size)) {
+      if (!::CreateWellKnownSid(kTrustees[i], nullptr, sids[i], &sid_size)) {
         return {::GetLastError(), L"CreateWellKnownSid"};
       }
-      access[i].grfAccessPermissions = kEntries[i].access;
-      access[i].grfAccessMode = SET_ACCESS;
-      access[i].grfInheritance = NO_INHERITANCE;
-      access[i].Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
-      access[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
-      access[i].Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-      access[i].Trustee.ptstrName = reinterpret_cast<LPWSTR>(sids[i]);
+      entries[i] = {sids[i], kRights[i]};
     }
-    PACL new_acl = nullptr;
-    if (const DWORD error = ::SetEntriesInAclW(kCount, access, nullptr, &new_acl); error != ERROR_SUCCESS) {
-      return {error, L"SetEntriesInAcl"};
+    const wchar_t* failed_call = nullptr;
+    if (const DWORD error = DaclSecurity::Build(entries, failed_call); error != ERROR_SUCCESS) {
+      return {error, failed_call};
     }
-    acl.reset(new_acl);
-    descriptor.reset(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
-    if (!descriptor) return {::GetLastError(), L"LocalAlloc"};
-    if (!::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION)) {
-      return {::GetLastError(), L"InitializeSecurityDescriptor"};
-    }
-    if (!::SetSecurityDescriptorDacl(descriptor.get(), TRUE, static_cast<PACL>(acl.get()), FALSE)) {
-      return {::GetLastError(), L"SetSecurityDescriptorDacl"};
-    }
-    attributes.lpSecurityDescriptor = descriptor.get();
     return {};
   }
 };

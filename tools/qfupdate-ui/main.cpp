@@ -5,7 +5,6 @@
 // program: no console window comes with its message boxes; what it prints goes to the standard
 // handles it was given.
 #include <windows.h>
-#include <aclapi.h>
 #include <shellapi.h>
 
 #include <array>
@@ -18,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/dacl_security.h"
 #include "common/handle.h"
 #include "common/overlapped_io.h"
 #include "common/utf.h"
@@ -316,11 +316,7 @@ void ServeInstance(UniqueFile pipe) {
 
 // The pipe's security: a DACL with LocalSystem and this process's user. The ACL and the
 // descriptor live as long as the process serves.
-struct PipeSecurity {
-  UniqueLocalMemory acl;
-  UniqueLocalMemory descriptor;
-  SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-
+struct PipeSecurity : DaclSecurity {
   // Returns 0 or the Win32 error.
   [[nodiscard]] DWORD Build() {
     BYTE system_sid[SECURITY_MAX_SID_SIZE] = {};
@@ -335,33 +331,10 @@ struct PipeSecurity {
       DWORD size = 0;
       if (!::GetTokenInformation(token.get(), TokenUser, user, sizeof(user), &size)) return ::GetLastError();
     }
-    const PSID own_user = reinterpret_cast<const TOKEN_USER*>(user)->User.Sid;
-    constexpr ULONG kEntries = 2;  // the agent, this user
-    const PSID trustees[kEntries] = {system_sid, own_user};
-    const DWORD rights[kEntries] = {kAgentAccess, kOwnUserAccess};
-    EXPLICIT_ACCESSW access[kEntries] = {};
-    for (ULONG i = 0; i < kEntries; ++i) {
-      access[i].grfAccessPermissions = rights[i];
-      access[i].grfAccessMode = SET_ACCESS;
-      access[i].grfInheritance = NO_INHERITANCE;
-      access[i].Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
-      access[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
-      access[i].Trustee.TrusteeType = TRUSTEE_IS_USER;
-      access[i].Trustee.ptstrName = static_cast<LPWSTR>(trustees[i]);
-    }
-    PACL new_acl = nullptr;
-    if (const DWORD error = ::SetEntriesInAclW(kEntries, access, nullptr, &new_acl); error != ERROR_SUCCESS) {
-      return error;
-    }
-    acl.reset(new_acl);
-    descriptor.reset(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
-    if (!descriptor) return ::GetLastError();
-    if (!::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) ||
-        !::SetSecurityDescriptorDacl(descriptor.get(), TRUE, static_cast<PACL>(acl.get()), FALSE)) {
-      return ::GetLastError();
-    }
-    attributes.lpSecurityDescriptor = descriptor.get();
-    return ERROR_SUCCESS;
+    const DaclEntry entries[] = {{system_sid, kAgentAccess},
+                                 {reinterpret_cast<const TOKEN_USER*>(user)->User.Sid, kOwnUserAccess}};
+    const wchar_t* failed_call = nullptr;
+    return DaclSecurity::Build(entries, failed_call);
   }
 };
 
