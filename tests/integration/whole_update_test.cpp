@@ -33,7 +33,6 @@ constexpr const wchar_t* kInstalledPayload = L"C:\\ProgramData\\QFUpdate Service
 constexpr const wchar_t* kPackageDirectory = L"C:\\ProgramData\\Quillfern\\WholeUpdate";
 constexpr std::uint32_t kInstallPromptStyle = 0x50104;
 
-
 // The statuses of the JSON lines `watch --json` printed, in order.
 std::vector<std::uint32_t> WatchedStatuses(const std::string& output) {
   std::vector<std::uint32_t> statuses;
@@ -46,6 +45,15 @@ std::vector<std::uint32_t> WatchedStatuses(const std::string& output) {
 
 bool Exists(const wchar_t* path) { return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
+// Serves the publisher-signed update package as /update.msi; false when the server did not
+// start or the package is missing.
+bool ServeUpdatePackage(test::TestHttpServer& server) {
+  const auto package = test::FileBytes(test::Fixture(L"publisher_signed_update.msi"));
+  if (!server.failure().empty() || !package) return false;
+  server.AddFile(L"update.msi", *package);
+  return true;
+}
+
 // Removes the fixture's product, so that every run installs it afresh.
 void UninstallFixture() {
   (void)test::RunProcess(L"msiexec.exe /x \"" + test::Fixture(L"publisher_signed_update.msi") + L"\" /qn", 120000);
@@ -55,10 +63,7 @@ TEST_F(WholeUpdate, FromSubmitToCompletedWithTheUsersYes) {
   UninstallFixture();
   ASSERT_FALSE(Exists(kInstalledPayload));
   test::TestHttpServer server(L"WholeUpdate", test::HttpScheme::kHttp);
-  ASSERT_EQ(server.failure(), "");
-  const auto package = test::FileBytes(test::Fixture(L"publisher_signed_update.msi"));
-  ASSERT_TRUE(package.has_value());
-  server.AddFile(L"update.msi", *package);
+  ASSERT_TRUE(ServeUpdatePackage(server)) << server.failure();
   test::UiProcess ui(L"WholeUpdate", L"--answer yes", wire::kUiPipeName);
   ASSERT_TRUE(ui.serving());
   test::BackgroundProcess watch(
@@ -95,10 +100,7 @@ TEST_F(WholeUpdate, FromSubmitToCompletedWithTheUsersYes) {
 TEST_F(WholeUpdate, StopDuringThePromptEndsWithinThirtySecondsAndLeavesTheRequestPrompting) {
   constexpr DWORD kStopLimitMs = 30000;
   test::TestHttpServer server(L"StopPrompt", test::HttpScheme::kHttp);
-  ASSERT_EQ(server.failure(), "");
-  const auto package = test::FileBytes(test::Fixture(L"publisher_signed_update.msi"));
-  ASSERT_TRUE(package.has_value());
-  server.AddFile(L"update.msi", *package);
+  ASSERT_TRUE(ServeUpdatePackage(server)) << server.failure();
   test::UiProcess ui(L"StopPrompt", L"--answer yes --delay 600000", wire::kUiPipeName);
   ASSERT_TRUE(ui.serving());
   ExpectRun(RunQfupdatectl(L"submit StopPrompt --deadline 1440 --download-when-disconnected --url " +
