@@ -3,6 +3,7 @@
 // median and 99th percentile of samples, the private bytes of a process,
 // and the one line per figure that ends in "ratio X.XX" (ours against its baseline).
 #include <windows.h>
+
 #include <psapi.h>
 
 #include <algorithm>

@@ -9,6 +9,7 @@
 // each side's figure is the median of its runs. The bare loop reads into one 64 KiB buffer
 // and writes each read to a file, as any download must.
 #include <windows.h>
+
 #include <winhttp.h>
 
 #include <array>
@@ -74,17 +75,19 @@ DWORD BareDownload(unsigned port, const wchar_t* path, const std::wstring& targe
   const UniqueInternet session(::WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                              WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) return ::GetLastError();
-  const UniqueInternet connection(::WinHttpConnect(session.get(), L"127.0.0.1", static_cast<INTERNET_PORT>(port), 0));
+  const UniqueInternet connection(
+      ::WinHttpConnect(session.get(), L"127.0.0.1", static_cast<INTERNET_PORT>(port), 0));
   if (!connection) return ::GetLastError();
-  const UniqueInternet request(::WinHttpOpenRequest(connection.get(), L"GET", path, nullptr, WINHTTP_NO_REFERER,
-                                                    WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+  const UniqueInternet request(::WinHttpOpenRequest(connection.get(), L"GET", path, nullptr,
+                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
   if (!request) return ::GetLastError();
-  if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+  if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            0) ||
       !::WinHttpReceiveResponse(request.get(), nullptr)) {
     return ::GetLastError();
   }
-  const UniqueFile file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
+  const UniqueFile file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return ::GetLastError();
   const auto buffer = std::make_unique<std::uint8_t[]>(kBareBufferSize);
   for (;;) {
@@ -107,9 +110,7 @@ DWORD AgentDownload(test::TestDownloads& downloads, const std::wstring& url, boo
                                   downloads.stop_event.get());
 }
 
-double Median(std::vector<double> values) {
-  return bench::FiguresOf(std::move(values)).median;
-}
+double Median(std::vector<double> values) { return bench::FiguresOf(std::move(values)).median; }
 
 }  // namespace
 
@@ -141,12 +142,14 @@ int wmain(int argc, wchar_t** argv) {
     for (int turn = 0; turn < 2; ++turn) {
       const bool agent = (run + static_cast<std::size_t>(turn)) % 2 == 1;
       const bench::Stopwatch watch;
-      const DWORD error = agent ? AgentDownload(downloads, url) : BareDownload(server.port(), kUrlPath, bare_target);
+      const DWORD error =
+          agent ? AgentDownload(downloads, url) : BareDownload(server.port(), kUrlPath, bare_target);
       const double seconds = watch.Seconds();
       const std::uint64_t got = SizeOf(agent ? downloads.Path(kFileName) : bare_target);
       if (error != ERROR_SUCCESS || got != size) {
-        std::fprintf(stderr, "the %s download failed: error %lu, %llu of %llu bytes\n", agent ? "agent's" : "bare",
-                     error, static_cast<unsigned long long>(got), static_cast<unsigned long long>(size));
+        std::fprintf(stderr, "the %s download failed: error %lu, %llu of %llu bytes\n",
+                     agent ? "agent's" : "bare", error, static_cast<unsigned long long>(got),
+                     static_cast<unsigned long long>(size));
         return 1;
       }
       (agent ? agent_rates : bare_rates).push_back(static_cast<double>(size) / kMebibyte / seconds);
@@ -157,8 +160,8 @@ int wmain(int argc, wchar_t** argv) {
   const double bare_rate = Median(bare_rates);
   std::printf("download: %zu MiB over HTTP from 127.0.0.1, median of %zu runs each\n", mebibytes, runs);
   bench::PrintFigure(bench::Ratio(agent_rate, bare_rate),
-                     "download throughput: DownloadPackage %.1f MiB/s, bare WinHTTP loop %.1f MiB/s", agent_rate,
-                     bare_rate);
+                     "download throughput: DownloadPackage %.1f MiB/s, bare WinHTTP loop %.1f MiB/s",
+                     agent_rate, bare_rate);
 
   // Resume: the server closes the first connection after half the body; the second attempt
   // continues the partial file. What the server sent in all, against the file's size.
@@ -173,10 +176,11 @@ int wmain(int argc, wchar_t** argv) {
   const std::optional<std::string> result = test::FileBytes(downloads.Path(kFileName));
   const bool intact = result && *result == bytes;
   const long long beyond = static_cast<long long>(sent) - static_cast<long long>(size);
-  std::printf("download resume: cut attempt returned %lu after %llu bytes, the resumed one %lu, file %s\n", cut,
-              static_cast<unsigned long long>(partial), resumed, intact ? "intact" : "NOT INTACT");
-  bench::PrintFigure(bench::Ratio(static_cast<double>(sent), static_cast<double>(size)),
-                     "download resume: server sent %llu body bytes for a %llu-byte file, %lld beyond what was missing",
-                     static_cast<unsigned long long>(sent), static_cast<unsigned long long>(size), beyond);
+  std::printf("download resume: cut attempt returned %lu after %llu bytes, the resumed one %lu, file %s\n",
+              cut, static_cast<unsigned long long>(partial), resumed, intact ? "intact" : "NOT INTACT");
+  bench::PrintFigure(
+      bench::Ratio(static_cast<double>(sent), static_cast<double>(size)),
+      "download resume: server sent %llu body bytes for a %llu-byte file, %lld beyond what was missing",
+      static_cast<unsigned long long>(sent), static_cast<unsigned long long>(size), beyond);
   return intact && resumed == ERROR_SUCCESS ? 0 : 1;
 }

@@ -48,7 +48,8 @@ constexpr DWORD kRetryMs = 50;
 // The agent's first read of a message, and the echo server's only one.
 constexpr DWORD kReadBufferSize = 4096;
 // As the agent creates its pipe instances: message mode both ways, blocking, local clients.
-constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+constexpr DWORD kPipeMode =
+    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
 
 UniqueFile CreateEchoInstance(const std::wstring& name) {
   return UniqueFile(::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, kPipeMode, PIPE_UNLIMITED_INSTANCES,
@@ -97,7 +98,8 @@ class EchoServer {
  private:
   void Listen(UniqueFile instance) {
     while (instance && !stopping_) {
-      const bool connected = ::ConnectNamedPipe(instance.get(), nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED;
+      const bool connected =
+          ::ConnectNamedPipe(instance.get(), nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED;
       if (stopping_) break;
       UniqueFile next = CreateEchoInstance(name_);
       if (connected) {
@@ -134,7 +136,8 @@ DWORD Exchange(ctl::PipeClient& client, wire::Bytes query, std::vector<std::uint
 
 // Sends count queries on the connection, adding each round trip's time to samples (when given).
 // Returns 0 or the first failure's Win32 error.
-DWORD Consecutive(ctl::PipeClient& client, wire::Bytes query, std::size_t count, std::vector<double>* samples) {
+DWORD Consecutive(ctl::PipeClient& client, wire::Bytes query, std::size_t count,
+                  std::vector<double>* samples) {
   std::vector<std::uint8_t> reply;
   for (std::size_t i = 0; i < count; ++i) {
     const bench::Stopwatch watch;
@@ -162,15 +165,16 @@ DWORD OnePerConnection(const std::wstring& pipe_name, wire::Bytes query, std::si
 
 // kConcurrentClients threads each sending count / kConcurrentClients queries one per
 // connection; adds every round trip's time to samples and the wall time to seconds.
-DWORD Concurrent(const std::wstring& pipe_name, wire::Bytes query, std::size_t count, std::vector<double>& samples,
-                 double& seconds) {
+DWORD Concurrent(const std::wstring& pipe_name, wire::Bytes query, std::size_t count,
+                 std::vector<double>& samples, double& seconds) {
   std::vector<std::vector<double>> per_client(kConcurrentClients);
   std::vector<DWORD> errors(kConcurrentClients, ERROR_SUCCESS);
   std::vector<std::thread> clients;
   const bench::Stopwatch watch;
   for (std::size_t c = 0; c < kConcurrentClients; ++c) {
     const std::size_t share = count / kConcurrentClients + (c < count % kConcurrentClients ? 1 : 0);
-    clients.emplace_back([&, c, share] { errors[c] = OnePerConnection(pipe_name, query, share, &per_client[c]); });
+    clients.emplace_back(
+        [&, c, share] { errors[c] = OnePerConnection(pipe_name, query, share, &per_client[c]); });
   }
   for (std::thread& client : clients) client.join();
   seconds += watch.Seconds();
@@ -194,12 +198,14 @@ struct Side {
 // One round's share of every figure for one server.
 DWORD MeasureRound(Side& side, wire::Bytes query, std::size_t count) {
   DWORD error = OnePerConnection(side.pipe_name, query, count, &side.single);
-  if (error == ERROR_SUCCESS) error = Concurrent(side.pipe_name, query, count, side.concurrent, side.concurrent_seconds);
+  if (error == ERROR_SUCCESS)
+    error = Concurrent(side.pipe_name, query, count, side.concurrent, side.concurrent_seconds);
   if (error == ERROR_SUCCESS) error = Consecutive(*side.connection, query, count, &side.consecutive);
   return error;
 }
 
-void PrintPair(const char* what, const std::vector<double>& echo_samples, const std::vector<double>& agent_samples) {
+void PrintPair(const char* what, const std::vector<double>& echo_samples,
+               const std::vector<double>& agent_samples) {
   const Figures echo = FiguresOf(echo_samples);
   const Figures agent = FiguresOf(agent_samples);
   bench::PrintFigure(Ratio(agent.median, echo.median), "pipe %s median: agent %.1f us, echo %.1f us", what,
@@ -228,8 +234,10 @@ int wmain(int argc, wchar_t** argv) {
   }
   Side sides[2] = {{"echo", echo.name(), std::make_unique<ctl::PipeClient>(), {}, {}, 0, {}},
                    {"agent", wire::kInfoPipeName, std::make_unique<ctl::PipeClient>(), {}, {}, 0, {}}};
-  if (const DWORD error = ConnectWhenReady(*sides[1].connection, sides[1].pipe_name); error != ERROR_SUCCESS) {
-    std::fprintf(stderr, "cannot connect to the agent's info pipe (error %lu): is the service running?\n", error);
+  if (const DWORD error = ConnectWhenReady(*sides[1].connection, sides[1].pipe_name);
+      error != ERROR_SUCCESS) {
+    std::fprintf(stderr, "cannot connect to the agent's info pipe (error %lu): is the service running?\n",
+                 error);
     return 1;
   }
   DWORD error = sides[0].connection->Connect(sides[0].pipe_name);
@@ -253,15 +261,17 @@ int wmain(int argc, wchar_t** argv) {
 
   const Side& echo_side = sides[0];
   const Side& agent_side = sides[1];
-  std::printf("pipe: %zu type-3 queries of \"%s\" per figure and server; ratios are the agent's against the echo's\n",
-              messages, request_name.c_str());
+  std::printf(
+      "pipe: %zu type-3 queries of \"%s\" per figure and server; ratios are the agent's against the echo's\n",
+      messages, request_name.c_str());
   PrintPair("one per connection, 1 client,", echo_side.single, agent_side.single);
   PrintPair("one per connection, 16 clients,", echo_side.concurrent, agent_side.concurrent);
   const double echo_rate = static_cast<double>(echo_side.concurrent.size()) / echo_side.concurrent_seconds;
   const double agent_rate = static_cast<double>(agent_side.concurrent.size()) / agent_side.concurrent_seconds;
-  bench::PrintFigure(Ratio(echo_rate, agent_rate),
-                     "pipe one per connection, 16 clients, throughput: agent %.0f/s, echo %.0f/s (time per message)",
-                     agent_rate, echo_rate);
+  bench::PrintFigure(
+      Ratio(echo_rate, agent_rate),
+      "pipe one per connection, 16 clients, throughput: agent %.0f/s, echo %.0f/s (time per message)",
+      agent_rate, echo_rate);
   PrintPair("consecutive on one connection,", echo_side.consecutive, agent_side.consecutive);
   return 0;
 }

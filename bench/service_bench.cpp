@@ -62,7 +62,9 @@ std::wstring KeyName(std::size_t index) { return kKeyPrefix + std::to_wstring(in
 wire::MessageWriter StoredMessage(const std::wstring& name) {
   wire::MessageWriter message(wire::kSubmitRequest);
   message.Name(WideToUtf8(name)).UiName("Bench Client").Version("1.2.3.4");
-  message.AddFlags(wire::flags::kStartTime).U16(wire::kStartYearAt, kFarStartYear).U16(wire::kStartMonthAt, 1);
+  message.AddFlags(wire::flags::kStartTime)
+      .U16(wire::kStartYearAt, kFarStartYear)
+      .U16(wire::kStartMonthAt, 1);
   message.U16(wire::kStartDayAt, 1);
   message.TextItem(wire::kPackageUrlItem, "http://127.0.0.1:9/bench/package.msi");
   return message;
@@ -71,7 +73,8 @@ wire::MessageWriter StoredMessage(const std::wstring& name) {
 // Opens the service key (where request keys live) with access; null on failure.
 UniqueHkey OpenServiceKey(REGSAM access) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, 0, access | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, 0, access | KEY_WOW64_64KEY, &key) !=
+      ERROR_SUCCESS) {
     return UniqueHkey();
   }
   return UniqueHkey(key);
@@ -88,8 +91,8 @@ DWORD WriteRequestKeys(std::size_t first, std::size_t count, std::size_t in_prog
   for (std::size_t i = first; i < first + count; ++i) {
     const std::wstring name = KeyName(i);
     HKEY created = nullptr;
-    if (const LSTATUS error = ::RegCreateKeyExW(service.get(), name.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                                &created, nullptr);
+    if (const LSTATUS error = ::RegCreateKeyExW(service.get(), name.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                                nullptr, &created, nullptr);
         error != ERROR_SUCCESS) {
       return static_cast<DWORD>(error);
     }
@@ -100,10 +103,12 @@ DWORD WriteRequestKeys(std::size_t first, std::size_t count, std::size_t in_prog
     const DWORD status = in_progress ? wire::kDownloading : wire::kCompleted;
     const DWORD no_error = 0;
     const auto set = [&](const wchar_t* value, DWORD type, const void* data, std::size_t size) {
-      return ::RegSetValueExW(key.get(), value, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
+      return ::RegSetValueExW(key.get(), value, 0, type, static_cast<const BYTE*>(data),
+                              static_cast<DWORD>(size));
     };
     LSTATUS error = set(store::value::kUpdateStatus, REG_DWORD, &status, sizeof(status));
-    if (error == ERROR_SUCCESS) error = set(store::value::kSystemErrorCode, REG_DWORD, &no_error, sizeof(no_error));
+    if (error == ERROR_SUCCESS)
+      error = set(store::value::kSystemErrorCode, REG_DWORD, &no_error, sizeof(no_error));
     if (error == ERROR_SUCCESS) {
       error = set(store::value::kUiName, REG_BINARY, request.ui_name_field().data(), wire::kUiNameSize);
     }
@@ -131,7 +136,8 @@ void DeleteRequestKeys() {
   wchar_t name[256];
   for (DWORD index = 0;; ++index) {
     DWORD length = static_cast<DWORD>(std::size(name));
-    if (::RegEnumKeyExW(service.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    if (::RegEnumKeyExW(service.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
       break;
     }
     if (std::wcsncmp(name, kKeyPrefix, std::wcslen(kKeyPrefix)) == 0) names.emplace_back(name);
@@ -151,7 +157,8 @@ std::size_t EnumerateAndRead() {
   wchar_t name[256];
   for (DWORD index = 0;; ++index) {
     DWORD length = static_cast<DWORD>(std::size(name));
-    if (::RegEnumKeyExW(service.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    if (::RegEnumKeyExW(service.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
       break;
     }
     HKEY opened = nullptr;
@@ -253,7 +260,8 @@ int Startup(test::ServiceControl& service, std::size_t keys, std::size_t starts)
       return 1;
     }
     starts_seconds.push_back(start);
-    std::printf("start-up run %zu: bare %.0f ms, start %.0f ms\n", run + 1, bare_seconds.back() * 1e3, start * 1e3);
+    std::printf("start-up run %zu: bare %.0f ms, start %.0f ms\n", run + 1, bare_seconds.back() * 1e3,
+                start * 1e3);
     if (!service.Stop()) {
       std::fprintf(stderr, "the service did not stop\n");
       return 1;
@@ -283,7 +291,8 @@ int Memory(test::ServiceControl& service, std::size_t queued, std::size_t messag
   const DWORD empty_pid = StartAndSettle(service);
   const std::uint64_t empty = bench::PrivateBytes(empty_pid);
   if (empty_pid == 0 || empty == 0 || !service.Stop()) {
-    std::fprintf(stderr, "the service with no request could not be measured (process %lu, %llu bytes, error %lu)\n",
+    std::fprintf(stderr,
+                 "the service with no request could not be measured (process %lu, %llu bytes, error %lu)\n",
                  empty_pid, static_cast<unsigned long long>(empty), ::GetLastError());
     return 1;
   }
@@ -298,12 +307,15 @@ int Memory(test::ServiceControl& service, std::size_t queued, std::size_t messag
     return 1;
   }
   const double message_size = static_cast<double>(StoredMessage(KeyName(0)).span().size());
-  const double per_request = (static_cast<double>(loaded) - static_cast<double>(empty)) / static_cast<double>(queued);
-  std::printf("memory: private bytes %.0f KiB with no request, %.0f KiB with %zu queued (message %.0f bytes)\n",
-              Kib(empty), Kib(loaded), queued, message_size);
-  bench::PrintFigure(bench::Ratio(per_request - message_size, kPerRequestAllowance),
-                     "memory per queued request beyond its message copy: %.0f bytes, against the 2048 allowed",
-                     per_request - message_size);
+  const double per_request =
+      (static_cast<double>(loaded) - static_cast<double>(empty)) / static_cast<double>(queued);
+  std::printf(
+      "memory: private bytes %.0f KiB with no request, %.0f KiB with %zu queued (message %.0f bytes)\n",
+      Kib(empty), Kib(loaded), queued, message_size);
+  bench::PrintFigure(
+      bench::Ratio(per_request - message_size, kPerRequestAllowance),
+      "memory per queued request beyond its message copy: %.0f bytes, against the 2048 allowed",
+      per_request - message_size);
 
   if (const DWORD error = SendQueries(kWarmUpMessages); error != ERROR_SUCCESS) {
     std::fprintf(stderr, "the warm-up queries failed: error %lu\n", error);
@@ -319,11 +331,11 @@ int Memory(test::ServiceControl& service, std::size_t queued, std::size_t messag
   const double seconds = watch.Seconds();
   ::Sleep(kSettleMs);
   const std::uint64_t after = bench::PrivateBytes(pid);
-  bench::PrintFigure(bench::Ratio(static_cast<double>(after), static_cast<double>(before)),
-                     "memory across %zu queries (%zu clients, one per connection, %.1f s): %.0f KiB before, %.0f KiB "
-                     "after, %+.0f KiB",
-                     messages, kMessageClients, seconds, Kib(before), Kib(after),
-                     Kib(after) - Kib(before));
+  bench::PrintFigure(
+      bench::Ratio(static_cast<double>(after), static_cast<double>(before)),
+      "memory across %zu queries (%zu clients, one per connection, %.1f s): %.0f KiB before, %.0f KiB "
+      "after, %+.0f KiB",
+      messages, kMessageClients, seconds, Kib(before), Kib(after), Kib(after) - Kib(before));
   if (!service.Stop()) return 1;
   DeleteRequestKeys();
   return 0;

@@ -11,7 +11,8 @@ namespace qfu {
 [[nodiscard]] constexpr std::uint32_t ReadU32(std::span<const std::uint8_t> bytes, std::size_t offset) {
   if (offset > bytes.size() || bytes.size() - offset < 4) return 0;
   return static_cast<std::uint32_t>(bytes[offset]) | (static_cast<std::uint32_t>(bytes[offset + 1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[offset + 2]) << 16) | (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
+         (static_cast<std::uint32_t>(bytes[offset + 2]) << 16) |
+         (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
 }
 
 // Returns the 16-bit little-endian value at offset, or 0 when it does not lie inside bytes.

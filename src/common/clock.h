@@ -29,5 +29,4 @@ class Clock {
   [[nodiscard]] virtual std::uint32_t NextRandom() = 0;
 };
 
-
 }  // namespace qfu

@@ -2,6 +2,7 @@
 // Security attributes for an object a process creates (a pipe): a DACL that grants each listed
 // trustee its rights and nobody else anything.
 #include <windows.h>
+
 #include <aclapi.h>
 
 #include <cstddef>
@@ -48,7 +49,8 @@ struct DaclSecurity {
     descriptor.reset(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
     if (!descriptor) return ::GetLastError();
     failed_call = L"InitializeSecurityDescriptor";
-    if (!::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION)) return ::GetLastError();
+    if (!::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION))
+      return ::GetLastError();
     failed_call = L"SetSecurityDescriptorDacl";
     if (!::SetSecurityDescriptorDacl(descriptor.get(), TRUE, static_cast<PACL>(acl.get()), FALSE)) {
       return ::GetLastError();

@@ -4,6 +4,7 @@
 // the compiler keeps them apart; subsystems that own a kind of their own (WinHTTP handles,
 // certificate contexts) declare its traits beside their code with the same template.
 #include <windows.h>
+
 #include <wtsapi32.h>
 
 #include <utility>

@@ -12,16 +12,17 @@ namespace qfu {
 // call's own when it failed at once, ERROR_TIMEOUT when timeout_ms passed first,
 // ERROR_OPERATION_ABORTED when the stop event was set first, else the operation's
 // (ERROR_MORE_DATA: a message longer than the buffer). bytes gets the count transferred.
-[[nodiscard]] inline DWORD FinishOverlappedIo(HANDLE handle, OVERLAPPED& overlapped, BOOL started, DWORD timeout_ms,
-                                              DWORD& bytes, HANDLE stop_event = nullptr) noexcept {
+[[nodiscard]] inline DWORD FinishOverlappedIo(HANDLE handle, OVERLAPPED& overlapped, BOOL started,
+                                              DWORD timeout_ms, DWORD& bytes,
+                                              HANDLE stop_event = nullptr) noexcept {
   bytes = 0;
   if (!started && ::GetLastError() != ERROR_IO_PENDING) return ::GetLastError();
   const HANDLE waits[2] = {overlapped.hEvent, stop_event};
   const DWORD wait = ::WaitForMultipleObjects(stop_event != nullptr ? 2 : 1, waits, FALSE, timeout_ms);
   if (wait != WAIT_OBJECT_0) {
-    const DWORD error = wait == WAIT_TIMEOUT           ? ERROR_TIMEOUT
+    const DWORD error = wait == WAIT_TIMEOUT        ? ERROR_TIMEOUT
                         : wait == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED
-                                                      : ::GetLastError();
+                                                    : ::GetLastError();
     ::CancelIoEx(handle, &overlapped);
     (void)::GetOverlappedResult(handle, &overlapped, &bytes, TRUE);
     return error;

@@ -16,7 +16,8 @@ namespace qfu {
   return SYSTEMTIME{t.year, t.month, t.day_of_week, t.day, t.hour, t.minute, t.second, t.milliseconds};
 }
 [[nodiscard]] inline LocalDateTime FromSystemTime(const SYSTEMTIME& t) noexcept {
-  return LocalDateTime{t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+  return LocalDateTime{t.wYear, t.wMonth,  t.wDayOfWeek, t.wDay,
+                       t.wHour, t.wMinute, t.wSecond,    t.wMilliseconds};
 }
 [[nodiscard]] inline std::uint64_t FileTimeValue(const FILETIME& t) noexcept {
   return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;

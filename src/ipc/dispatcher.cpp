@@ -12,10 +12,10 @@
 #include "store/enqueue.h"
 #include "store/request_name.h"
 #include "store/request_time.h"
-#include "wire/status_record.h"
 #include "store/store_operations.h"
-#include "wire/update_status.h"
 #include "store/user_agent.h"
+#include "wire/status_record.h"
+#include "wire/update_status.h"
 
 namespace qfu::ipc {
 
@@ -49,7 +49,8 @@ std::uint32_t SetUserAgentMessage(ProcessObjects& objects, Bytes message) {
 // Type 2: creates and queues a request unless one of that name and instance is still active
 // or completed.
 std::uint32_t SubmitRequestMessage(ProcessObjects& objects, Bytes message, StatusRecord record) {
-  if (!FindItem(message, kPackageUrlItem) || !FindItem(message, kInstallerArgumentsItem)) return result::kBadMessage;
+  if (!FindItem(message, kPackageUrlItem) || !FindItem(message, kInstallerArgumentsItem))
+    return result::kBadMessage;
   const RequestMessage request(message);
   if (!store::IsAcceptableRequestName(request.request_name_field())) return result::kBadMessage;
   // A window time that is no time of day would never open: refused before anything is stored.
@@ -61,13 +62,16 @@ std::uint32_t SubmitRequestMessage(ProcessObjects& objects, Bytes message, Statu
   // The check of the stored status and the enqueue are one step: two clients submitting the
   // same name at once must not both find it free and both queue it.
   const ExclusiveSrwGuard submitting(objects.submit_lock);
-  const DWORD read = store::ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
-  if (read == ERROR_SUCCESS && wire::BlocksResubmission(record.update_status())) return result::kAlreadyExists;
+  const DWORD read =
+      store::ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
+  if (read == ERROR_SUCCESS && wire::BlocksResubmission(record.update_status()))
+    return result::kAlreadyExists;
   // A flag that a cancel of an earlier request of this name left in its key never cancels the
   // new one, and a package path it left never makes the new one resume a file it did not write.
   // A failure leaves the request unsubmitted rather than cancelled unasked.
   if (read != ERROR_FILE_NOT_FOUND) {
-    const DWORD cleared = store::ClearLeftoverRequestValues(objects, request.request_name_field(), request.instance_number());
+    const DWORD cleared =
+        store::ClearLeftoverRequestValues(objects, request.request_name_field(), request.instance_number());
     if (cleared != ERROR_SUCCESS) {
       record.set_system_error_code(cleared);
       return result::kCannotCarryOut;
@@ -77,12 +81,14 @@ std::uint32_t SubmitRequestMessage(ProcessObjects& objects, Bytes message, Statu
 }
 
 // Types 3 and 4 after the request is known: its stored status and its time stamp item.
-DWORD ReadStoredRequest(ProcessObjects& objects, Bytes name_field, std::uint32_t instance_number, MutableBytes reply) {
+DWORD ReadStoredRequest(ProcessObjects& objects, Bytes name_field, std::uint32_t instance_number,
+                        MutableBytes reply) {
   const StatusRecord record(reply);
   DWORD error = store::ReadRequestStatus(objects, name_field, instance_number, record);
   wchar_t time_stamp[store::kTimeStampUnits] = {};
   if (error == ERROR_SUCCESS) {
-    error = store::ReadRequestTime(objects, name_field, instance_number, nullptr, time_stamp, store::kTimeStampBytes);
+    error = store::ReadRequestTime(objects, name_field, instance_number, nullptr, time_stamp,
+                                   store::kTimeStampBytes);
   }
   if (error == ERROR_SUCCESS) AppendTextItem(reply, kTimeStampItem, time_stamp);
   return error;
@@ -91,7 +97,8 @@ DWORD ReadStoredRequest(ProcessObjects& objects, Bytes name_field, std::uint32_t
 // Type 3: one request as stored, with its time stamp.
 std::uint32_t QueryRequestMessage(ProcessObjects& objects, Bytes message, MutableBytes reply) {
   const RequestMessage request(message);
-  const DWORD error = ReadStoredRequest(objects, request.request_name_field(), request.instance_number(), reply);
+  const DWORD error =
+      ReadStoredRequest(objects, request.request_name_field(), request.instance_number(), reply);
   return error == ERROR_SUCCESS ? result::kDone : ReadFailureResult(error);
 }
 
@@ -136,7 +143,8 @@ std::uint32_t CancelAll(ProcessObjects& objects, Bytes message, StatusRecord rec
 std::uint32_t CancelRequestMessage(ProcessObjects& objects, Bytes message, StatusRecord record) {
   const RequestMessage request(message);
   if (request.request_name() == kCancelAllName) return CancelAll(objects, message, record);
-  const DWORD error = store::ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
+  const DWORD error =
+      store::ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), record);
   if (error != ERROR_SUCCESS) return ReadFailureResult(error);
   return store::CancelRequest(objects, message, record);
 }
@@ -148,16 +156,29 @@ void Dispatch(ProcessObjects& objects, Bytes message, MutableBytes reply) {
   wire::PrepareStatusRecord(message, record);
   std::uint32_t outcome = result::kBadMessage;
   switch (RequestMessage(message).type()) {
-    case kSetUserAgent: outcome = SetUserAgentMessage(objects, message); break;
-    case kSubmitRequest: outcome = SubmitRequestMessage(objects, message, record); break;
-    case kQueryRequest: outcome = QueryRequestMessage(objects, message, reply); break;
-    case kEnumerateRequests: outcome = EnumerateRequestsMessage(objects, message, reply); break;
-    case kCancelRequest: outcome = CancelRequestMessage(objects, message, record); break;
-    case kQueryPostponed: outcome = store::FindPostponedRequests(objects, record, store::PostponedMode::kQuery); break;
+    case kSetUserAgent:
+      outcome = SetUserAgentMessage(objects, message);
+      break;
+    case kSubmitRequest:
+      outcome = SubmitRequestMessage(objects, message, record);
+      break;
+    case kQueryRequest:
+      outcome = QueryRequestMessage(objects, message, reply);
+      break;
+    case kEnumerateRequests:
+      outcome = EnumerateRequestsMessage(objects, message, reply);
+      break;
+    case kCancelRequest:
+      outcome = CancelRequestMessage(objects, message, record);
+      break;
+    case kQueryPostponed:
+      outcome = store::FindPostponedRequests(objects, record, store::PostponedMode::kQuery);
+      break;
     case kInstallPostponedNow:
       outcome = store::FindPostponedRequests(objects, record, store::PostponedMode::kInstallNow);
       break;
-    default: break;
+    default:
+      break;
   }
   record.set_result_code(outcome);
 }

@@ -1,6 +1,6 @@
 #pragma once
-#include "wire/message.h"
 #include "store/process_objects.h"
+#include "wire/message.h"
 
 namespace qfu::ipc {
 

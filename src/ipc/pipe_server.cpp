@@ -28,7 +28,8 @@ constexpr DWORD kInfoPipeEveryoneAccess = FILE_GENERIC_READ | FILE_WRITE_DATA | 
 // only the specific rights read back the same on both.
 constexpr DWORD kInfoPipeAdministratorAccess = FILE_ALL_ACCESS;
 // Message mode both ways, blocking, local clients only.
-constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+constexpr DWORD kPipeMode =
+    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
 // How long start-up looks for a listening instance of a pipe name before creating its own:
 // a name that nobody serves fails at once, and a listening instance answers at once.
 constexpr DWORD kServedNameProbeMs = 1;
@@ -43,7 +44,8 @@ const wchar_t* const kCreatePipeCall = L"CreateNamedPipe";
 struct InfoPipeSecurity : DaclSecurity {
   [[nodiscard]] FailedCall Build() {
     constexpr WELL_KNOWN_SID_TYPE kTrustees[] = {WinWorldSid, WinLocalSystemSid, WinBuiltinAdministratorsSid};
-    constexpr DWORD kRights[] = {kInfoPipeEveryoneAccess, kInfoPipeAdministratorAccess, kInfoPipeAdministratorAccess};
+    constexpr DWORD kRights[] = {kInfoPipeEveryoneAccess, kInfoPipeAdministratorAccess,
+                                 kInfoPipeAdministratorAccess};
     constexpr std::size_t kCount = std::size(kTrustees);
     BYTE sids[kCount][SECURITY_MAX_SID_SIZE] = {};
     DaclEntry entries[kCount] = {};
@@ -83,7 +85,7 @@ struct Connection {
 bool PassesCallerCheck(HANDLE pipe, DWORD& error) {
   ULONG process_id = 0;
   error = ::GetNamedPipeClientProcessId(pipe, &process_id) ? package::VerifyProcessPublisher(process_id)
-                                                            : ::GetLastError();
+                                                           : ::GetLastError();
   return error == ERROR_SUCCESS;
 }
 
@@ -169,7 +171,8 @@ void ServeConnection(Connection& connection) {
       return;
     }
 
-    if (DWORD refused = ERROR_SUCCESS; connection.kind == PipeKind::kRequest && !PassesCallerCheck(pipe, refused)) {
+    if (DWORD refused = ERROR_SUCCESS;
+        connection.kind == PipeKind::kRequest && !PassesCallerCheck(pipe, refused)) {
       SendErrorReply(pipe, reply, result::kBadMessage, refused);
       return;
     }
@@ -221,8 +224,8 @@ namespace {
 // Creates an instance of the listener's pipe; open_flags adds to the duplex access.
 UniqueFile CreateInstance(const Listener& listener, DWORD open_flags = 0) {
   return UniqueFile(::CreateNamedPipeW(listener.pipe_name.c_str(), PIPE_ACCESS_DUPLEX | open_flags, kPipeMode,
-                                       PIPE_UNLIMITED_INSTANCES, wire::kPipeOutBufferSize, wire::kPipeInBufferSize, 0,
-                                       listener.attributes));
+                                       PIPE_UNLIMITED_INSTANCES, wire::kPipeOutBufferSize,
+                                       wire::kPipeInBufferSize, 0, listener.attributes));
 }
 
 // Creates the pipe's first instance into listener.first_instance. FILE_FLAG_FIRST_PIPE_INSTANCE
@@ -232,7 +235,8 @@ UniqueFile CreateInstance(const Listener& listener, DWORD open_flags = 0) {
 // are refused as Windows refuses the flag, with ERROR_ACCESS_DENIED, and what was created is
 // closed.
 FailedCall CreateFirstInstance(Listener& listener) {
-  if (::WaitNamedPipeW(listener.pipe_name.c_str(), kServedNameProbeMs)) return {ERROR_ACCESS_DENIED, kCreatePipeCall};
+  if (::WaitNamedPipeW(listener.pipe_name.c_str(), kServedNameProbeMs))
+    return {ERROR_ACCESS_DENIED, kCreatePipeCall};
   UniqueFile instance = CreateInstance(listener, FILE_FLAG_FIRST_PIPE_INSTANCE);
   if (!instance) return {::GetLastError(), kCreatePipeCall};
   DWORD instances = 0;

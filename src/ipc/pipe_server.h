@@ -31,8 +31,8 @@ using PreparedListener = std::unique_ptr<Listener, ListenerDeleter>;
 // wire/pipes.h; tests pass names of their own), into prepared. A name that another process
 // serves already is refused with ERROR_ACCESS_DENIED and nothing stays open. Returns nothing
 // failed, or the call that failed ("CreateNamedPipe", ...) with its error.
-[[nodiscard]] FailedCall PreparePipeListener(ProcessObjects& objects, PipeKind kind, const std::wstring& pipe_name,
-                                             PreparedListener& prepared);
+[[nodiscard]] FailedCall PreparePipeListener(ProcessObjects& objects, PipeKind kind,
+                                             const std::wstring& pipe_name, PreparedListener& prepared);
 
 // Starts the listener's thread, detached: it takes the first instance and creates every
 // further one, until an instance cannot be created. Returns nothing failed, or

@@ -40,7 +40,8 @@ void WriteRecord(HANDLE pipe, Bytes record) noexcept {
   if (!written) return;
   OVERLAPPED overlapped = {};
   overlapped.hEvent = written.get();
-  const BOOL started = ::WriteFile(pipe, record.data(), static_cast<DWORD>(record.size()), nullptr, &overlapped);
+  const BOOL started =
+      ::WriteFile(pipe, record.data(), static_cast<DWORD>(record.size()), nullptr, &overlapped);
   // A listener that accepted the connection but does not read has the record withdrawn.
   DWORD transferred = 0;
   (void)FinishOverlappedIo(pipe, overlapped, started, kStatusWriteTimeoutMs, transferred);

@@ -34,7 +34,8 @@ void NotifyStatus(const wchar_t* pipe_name, wire::Bytes message, std::uint32_t s
 // The store's status reporter: notifies the status pipe of the given name.
 class StatusPipeReporter final : public store::StatusReporter {
  public:
-  explicit StatusPipeReporter(std::wstring pipe_name = wire::kStatusPipeName) : pipe_name_(std::move(pipe_name)) {}
+  explicit StatusPipeReporter(std::wstring pipe_name = wire::kStatusPipeName)
+      : pipe_name_(std::move(pipe_name)) {}
   void StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept override {
     NotifyStatus(pipe_name_.c_str(), message, status, detail);
   }

@@ -36,7 +36,8 @@ constexpr DWORD kPathUnits = kMaxPathChars + 1;
 // showing a box for a file that cannot be opened, and is put back for the rest of the process.
 [[nodiscard]] UniqueModule LoadAsResourceFile(const std::wstring& path) {
   const UINT previous_mode = ::SetErrorMode(SEM_NOOPENFILEERRORBOX);
-  UniqueModule module(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  UniqueModule module(
+      ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
   ::SetErrorMode(previous_mode);
   return module;
 }
@@ -45,8 +46,8 @@ constexpr DWORD kPathUnits = kMaxPathChars + 1;
 
 std::wstring ChooseLanguage(const wchar_t* language_key_path) {
   wchar_t language[kLanguageNameUnits] = {};
-  if (store::ReadRegistryValue(HKEY_LOCAL_MACHINE, language_key_path, kLanguageValue, language, sizeof(language),
-                               KEY_WOW64_64KEY) == store::RegistryRead::kText &&
+  if (store::ReadRegistryValue(HKEY_LOCAL_MACHINE, language_key_path, kLanguageValue, language,
+                               sizeof(language), KEY_WOW64_64KEY) == store::RegistryRead::kText &&
       language[0] != L'\0') {
     return language;
   }
@@ -59,7 +60,8 @@ std::optional<std::wstring> FindResourceFile(const wchar_t* program_path, const 
                                              const std::wstring& language) {
   const std::optional<ResourceFileParts> parts = SplitProgramPath(program_path);
   if (!parts) return std::nullopt;
-  const std::optional<std::wstring> beside = ResourceCandidatePath(parts->directory, language, parts->file_name);
+  const std::optional<std::wstring> beside =
+      ResourceCandidatePath(parts->directory, language, parts->file_name);
   if (beside && FileExists(*beside)) return beside;
   const std::optional<std::wstring> location = ReadInstallLocation(setup_key_path);
   if (!location) return std::nullopt;
@@ -98,7 +100,8 @@ ResourceSelection SelectResourceDll(const wchar_t* program_path, const LanguageK
   UniqueModule dll = LoadAsResourceFile(*found);
   // Texts of another version may not match what this program shows them for: only a DLL of
   // the same product version (both words) is used; a file without a version counts as 0.0.0.0.
-  if (dll && ReadProductVersion(program_path) == ReadProductVersion(found->c_str())) selection.dll = std::move(dll);
+  if (dll && ReadProductVersion(program_path) == ReadProductVersion(found->c_str()))
+    selection.dll = std::move(dll);
   return selection;
 }
 

@@ -28,8 +28,8 @@ struct LanguageKeys {
 };
 
 struct ResourceSelection {
-  UniqueModule dll;      // the resource DLL, loaded as a data file; empty: the program's own texts
-  std::wstring language; // the language name, cut at its hyphen when the full name found no file
+  UniqueModule dll;       // the resource DLL, loaded as a data file; empty: the program's own texts
+  std::wstring language;  // the language name, cut at its hyphen when the full name found no file
 };
 
 // Returns "Language" when it holds a non-empty text, else the user's default locale name, else
@@ -38,7 +38,8 @@ struct ResourceSelection {
 
 // Returns the path of the resource DLL for the program at program_path in the language's
 // folder, beside the program or under the install location; nothing when no file is there.
-[[nodiscard]] std::optional<std::wstring> FindResourceFile(const wchar_t* program_path, const wchar_t* setup_key_path,
+[[nodiscard]] std::optional<std::wstring> FindResourceFile(const wchar_t* program_path,
+                                                           const wchar_t* setup_key_path,
                                                            const std::wstring& language);
 
 // Returns the product version of the file's version resource (most significant word first); 0

@@ -15,7 +15,8 @@ constexpr WideChar kBackslash = QFU_WIDE('\\');
 
 std::optional<ResourceFileParts> SplitProgramPath(WideStringView program_path) {
   const std::size_t last_backslash = program_path.rfind(kBackslash);
-  if (last_backslash == WideStringView::npos || last_backslash + 1 == program_path.size()) return std::nullopt;
+  if (last_backslash == WideStringView::npos || last_backslash + 1 == program_path.size())
+    return std::nullopt;
   const WideStringView program_name = program_path.substr(last_backslash + 1);
   const WideStringView stem = program_name.substr(0, program_name.rfind(QFU_WIDE('.')));
   if (stem.size() + kResourceFileSuffix.size() > kMaxResourceFileNameChars) return std::nullopt;

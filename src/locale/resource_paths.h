@@ -27,7 +27,8 @@ struct ResourceFileParts {
 // Returns location + one backslash (unless it ends in one) + language + "\" + file_name, or
 // nothing when the location or the language is empty, the language is no plain folder name
 // (a backslash, slash or colon, "." or ".."), or the path is longer than kMaxPathChars.
-[[nodiscard]] std::optional<WideString> ResourceCandidatePath(WideStringView location, WideStringView language,
+[[nodiscard]] std::optional<WideString> ResourceCandidatePath(WideStringView location,
+                                                              WideStringView language,
                                                               WideStringView file_name);
 
 // The language name before its first hyphen ("de-DE" gives "de"); nothing without a hyphen.

@@ -18,7 +18,8 @@ constexpr WideStringView kSeparatorCharacters = QFU_WIDE("\\:");
 constexpr std::array<WideStringView, 3> kEncodedSeparators = {QFU_WIDE("2F"), QFU_WIDE("5C"), QFU_WIDE("3A")};
 
 bool HoldsEncodedSeparator(WideStringView name) noexcept {
-  for (std::size_t percent = name.find('%'); percent != WideStringView::npos; percent = name.find('%', percent + 1)) {
+  for (std::size_t percent = name.find('%'); percent != WideStringView::npos;
+       percent = name.find('%', percent + 1)) {
     const WideStringView escape = name.substr(percent + 1, 2);
     if (escape.size() < 2) return false;
     const WideChar upper[2] = {AsciiUpper(escape[0]), AsciiUpper(escape[1])};
@@ -52,7 +53,8 @@ std::optional<WideStringView> PackageFileName(WideStringView url_path) {
   if (name.empty() || name.back() == '.' || name.back() == ' ') return std::nullopt;
   if (name.find_first_of(kSeparatorCharacters) != WideStringView::npos) return std::nullopt;
   // A control character (NUL included) names no file on Windows, and a NUL would cut the path.
-  if (std::any_of(name.begin(), name.end(), [](WideChar c) { return c < 0x20 || c == 0x7F; })) return std::nullopt;
+  if (std::any_of(name.begin(), name.end(), [](WideChar c) { return c < 0x20 || c == 0x7F; }))
+    return std::nullopt;
   if (HoldsEncodedSeparator(name)) return std::nullopt;
   if (store::IsDeviceName(WideToUtf8(name))) return std::nullopt;
   return name;

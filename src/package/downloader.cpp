@@ -181,7 +181,8 @@ VOID CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID
       transfer->Complete(0, ERROR_SUCCESS);
       break;
     case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-      transfer->Complete(length >= sizeof(DWORD) ? *static_cast<const DWORD*>(information) : 0, ERROR_SUCCESS);
+      transfer->Complete(length >= sizeof(DWORD) ? *static_cast<const DWORD*>(information) : 0,
+                         ERROR_SUCCESS);
       break;
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
       transfer->Complete(length, ERROR_SUCCESS);
@@ -221,7 +222,8 @@ template <std::size_t N>
 [[nodiscard]] std::optional<std::wstring> HeaderText(HINTERNET request, DWORD header) {
   wchar_t value[N] = {};
   DWORD size = sizeof(value);
-  if (!::WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, value, &size, WINHTTP_NO_HEADER_INDEX)) {
+  if (!::WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, value, &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
     return std::nullopt;
   }
   return std::wstring(value);
@@ -295,7 +297,8 @@ DWORD ChoosePackagePath(ProcessObjects& objects, const wchar_t* request_name, co
   if (!file_name) return ERROR_INVALID_PARAMETER;
 
   std::wstring path;
-  if (const DWORD error = PreparePackageDirectory(objects, request_name, path); error != ERROR_SUCCESS) return error;
+  if (const DWORD error = PreparePackageDirectory(objects, request_name, path); error != ERROR_SUCCESS)
+    return error;
   path.append(file_name->data(), file_name->size());
   // A cut path would name another file to verify, install and remove later.
   if (path.size() >= package_path.size()) return ERROR_FILENAME_EXCED_RANGE;
@@ -332,10 +335,10 @@ DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t
 
   // Asynchronous, so that every wait ends on the stop; the automatic proxy where Windows
   // offers it (6.3 and later).
-  session.reset(::WinHttpOpen(user_agent,
-                              objects.newer_windows ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
-                                                    : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+  session.reset(::WinHttpOpen(
+      user_agent,
+      objects.newer_windows ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   if (!session) return ::GetLastError();
   connection.reset(::WinHttpConnect(session.get(), cracked.host, cracked.port, 0));
   if (!connection) return ::GetLastError();
@@ -353,9 +356,11 @@ DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t
   bool ranged = false;
   if (resume_position > 0) {
     wchar_t range[kRangeHeaderCapacity] = {};
-    (void)::StringCchPrintfW(range, kRangeHeaderCapacity, L"Range: bytes=%u-", static_cast<unsigned>(resume_position));
+    (void)::StringCchPrintfW(range, kRangeHeaderCapacity, L"Range: bytes=%u-",
+                             static_cast<unsigned>(resume_position));
     // Length -1: the line is zero-terminated.
-    ranged = ::WinHttpAddRequestHeaders(request.get(), range, static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
+    ranged =
+        ::WinHttpAddRequestHeaders(request.get(), range, static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
     if (!ranged) {  // without the header the partial file is of no use: start afresh
       resume_position = 0;
       if (const DWORD error = EmptyFile(file.get()); error != ERROR_SUCCESS) return error;

@@ -16,8 +16,8 @@ namespace qfu::package {
 // Returns 0; 87 for a URL without host or path, or whose file name is not a plain file name
 // (ERROR_INVALID_PARAMETER; nothing is created then); 206 when the path does not fit
 // package_path (ERROR_FILENAME_EXCED_RANGE); or the error of the directory's creation.
-[[nodiscard]] DWORD ChoosePackagePath(ProcessObjects& objects, const wchar_t* request_name, const wchar_t* url,
-                                      std::span<wchar_t> package_path);
+[[nodiscard]] DWORD ChoosePackagePath(ProcessObjects& objects, const wchar_t* request_name,
+                                      const wchar_t* url, std::span<wchar_t> package_path);
 
 // Fetches url (http or https, with an optional port and query) into package_path, the path
 // ChoosePackagePath gave for it.

@@ -25,7 +25,8 @@ DWORD RunInstaller(const wchar_t* package_path, const wchar_t* arguments) {
   // The installer runs in the package's folder, so that its relative log lands beside the
   // package. A path that does not fit is refused: a cut path would name another folder.
   wchar_t working_directory[kPathCapacity] = {};
-  if (FAILED(::StringCchCopyW(working_directory, kPathCapacity, package_path))) return ERROR_FILENAME_EXCED_RANGE;
+  if (FAILED(::StringCchCopyW(working_directory, kPathCapacity, package_path)))
+    return ERROR_FILENAME_EXCED_RANGE;
   if (wchar_t* last = wcsrchr(working_directory, L'\\'); last != nullptr) *last = L'\0';
 
   wchar_t application[kPathCapacity] = {};

@@ -13,7 +13,8 @@ constexpr std::size_t kQuotesAndTerminator = 3;
 }  // namespace
 
 std::size_t InstallerCommandLineSize(WideStringView package_path, WideStringView arguments) noexcept {
-  std::size_t size = kInstallerProgram.size() + kInstallerSwitches.size() + package_path.size() + kQuotesAndTerminator;
+  std::size_t size =
+      kInstallerProgram.size() + kInstallerSwitches.size() + package_path.size() + kQuotesAndTerminator;
   if (!arguments.empty()) size += 1 + arguments.size();
   return size;
 }

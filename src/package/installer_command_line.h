@@ -14,7 +14,8 @@ inline constexpr WideStringView kInstallerSwitches = QFU_WIDE(" /l* msi.log /qn 
 
 // Returns the size in UTF-16 units, terminator included, of the command line for
 // package_path and arguments (empty: none; they are appended unchanged after a space).
-[[nodiscard]] std::size_t InstallerCommandLineSize(WideStringView package_path, WideStringView arguments) noexcept;
+[[nodiscard]] std::size_t InstallerCommandLineSize(WideStringView package_path,
+                                                   WideStringView arguments) noexcept;
 
 // Writes the command line and its terminator into buffer. Returns false, writing nothing,
 // when buffer holds fewer units than InstallerCommandLineSize gives.

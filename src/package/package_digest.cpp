@@ -32,7 +32,8 @@ bool Failed(NTSTATUS status) { return status < 0; }
 
 DWORD HashOpenFile(HANDLE held, wire::Sha256Digest& digest) {
   UniqueAlgorithm algorithm;
-  if (const NTSTATUS status = ::BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+  if (const NTSTATUS status =
+          ::BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
       Failed(status)) {
     return static_cast<DWORD>(status);
   }
@@ -62,7 +63,8 @@ DWORD HashOpenFile(HANDLE held, wire::Sha256Digest& digest) {
     }
     offset += read;
   }
-  if (const NTSTATUS status = ::BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
+  if (const NTSTATUS status =
+          ::BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
       Failed(status)) {
     return static_cast<DWORD>(status);
   }

@@ -15,7 +15,8 @@ constexpr const wchar_t* kInstallerLogName = L"\\msi.log";
 
 }  // namespace
 
-void RemovePackageFiles(const wchar_t* working_directory, const wchar_t* target_path, bool remove_log_and_directory) {
+void RemovePackageFiles(const wchar_t* working_directory, const wchar_t* target_path,
+                        bool remove_log_and_directory) {
   if (working_directory == nullptr || target_path == nullptr) return;
   const std::wstring_view working(working_directory);
   const auto parts = SplitPackagePath(working, target_path);

@@ -11,7 +11,8 @@ namespace qfu::package {
 // file directly inside a package directory of working_directory (with its trailing
 // backslash) goes, and only when neither directory is a reparse point (SplitPackagePath has the
 // rule). Anything else, and an empty path, does nothing. Failures are not reported.
-void RemovePackageFiles(const wchar_t* working_directory, const wchar_t* target_path, bool remove_log_and_directory);
+void RemovePackageFiles(const wchar_t* working_directory, const wchar_t* target_path,
+                        bool remove_log_and_directory);
 
 // The store's port onto RemovePackageFiles, within the working directory of objects as it is
 // when the removal is asked for (not created when missing).

@@ -59,7 +59,8 @@ bool IsAcceptableRequestName(WideStringView name) {
   return WriteFieldText(field, utf8) && store::IsAcceptableRequestName(field);
 }
 
-std::optional<PackagePathParts> SplitPackagePath(WideStringView working_directory, WideStringView target_path) {
+std::optional<PackagePathParts> SplitPackagePath(WideStringView working_directory,
+                                                 WideStringView target_path) {
   if (working_directory.empty() || working_directory.back() != kBackslash) return std::nullopt;
   if (target_path.substr(0, working_directory.size()) != working_directory) return std::nullopt;
   const WideStringView below = target_path.substr(working_directory.size());

@@ -2,8 +2,8 @@
 
 namespace qfu::package {
 
-DWORD OpenPlainFile(const wchar_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flags_and_attributes,
-                    UniqueFile& file) {
+DWORD OpenPlainFile(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
+                    DWORD flags_and_attributes, UniqueFile& file) {
   // FILE_READ_ATTRIBUTES: for the reparse check below.
   file.reset(::CreateFileW(path, access | FILE_READ_ATTRIBUTES, share, nullptr, disposition,
                            flags_and_attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));

@@ -24,7 +24,8 @@ DWORD OpenPlainDirectory(const wchar_t* path, DWORD access, UniqueFile& director
   // FILE_FLAG_BACKUP_SEMANTICS opens a directory; FILE_FLAG_OPEN_REPARSE_POINT opens a
   // reparse point as itself. Shared fully: other readers of the folder are no threat.
   directory.reset(::CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
   if (!directory) return ::GetLastError();
   FILE_ATTRIBUTE_TAG_INFO tag = {};
   if (!::GetFileInformationByHandleEx(directory.get(), FileAttributeTagInfo, &tag, sizeof(tag))) {
@@ -51,8 +52,7 @@ constexpr DWORD kProtectAccess = READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_R
 // Gives the directory at path (no reparse point) the owner and the protected DACL.
 DWORD Protect(const wchar_t* path, PSECURITY_DESCRIPTOR security) {
   UniqueFile directory;
-  if (const DWORD opened = OpenPlainDirectory(path, kProtectAccess, directory);
-      opened != ERROR_SUCCESS) {
+  if (const DWORD opened = OpenPlainDirectory(path, kProtectAccess, directory); opened != ERROR_SUCCESS) {
     return opened;
   }
   BOOL present = FALSE;
@@ -65,10 +65,10 @@ DWORD Protect(const wchar_t* path, PSECURITY_DESCRIPTOR security) {
   }
   // PROTECTED_DACL_SECURITY_INFORMATION: the entries inherited from the folder above are
   // dropped and no longer flow in.
-  return ::SetSecurityInfo(directory.get(), SE_FILE_OBJECT,
-                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                               PROTECTED_DACL_SECURITY_INFORMATION,
-                           owner, nullptr, dacl, nullptr);
+  return ::SetSecurityInfo(
+      directory.get(), SE_FILE_OBJECT,
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner,
+      nullptr, dacl, nullptr);
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 #include "package/signature.h"
 
 // <wincrypt.h> before <msi.h>: the signer query hands back a certificate context.
-#include <wincrypt.h>
 #include <msi.h>
 #include <psapi.h>
 #include <shlwapi.h>
 #include <softpub.h>
+#include <wincrypt.h>
 #include <wintrust.h>
 
 #include <memory>
@@ -78,8 +78,8 @@ class TrustStateCloser {
 [[nodiscard]] HRESULT CheckSignerPublisher(const wchar_t* path) {
   UniqueCertContext signer;
   // MSI_INVALID_HASH_IS_FATAL: a signature whose hash does not match yields no certificate.
-  const HRESULT query = ::MsiGetFileSignatureInformationW(path, MSI_INVALID_HASH_IS_FATAL, signer.put(), nullptr,
-                                                          nullptr);
+  const HRESULT query =
+      ::MsiGetFileSignatureInformationW(path, MSI_INVALID_HASH_IS_FATAL, signer.put(), nullptr, nullptr);
   if (query != S_OK) return query;
   if (!signer || signer.get()->pCertInfo == nullptr) return TRUST_E_SUBJECT_NOT_TRUSTED;
 

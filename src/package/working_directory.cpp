@@ -35,7 +35,8 @@ DWORD BuildProgramDataPath(bool create, const wchar_t* subdirectory, std::wstrin
   if (!normalized) return ERROR_BAD_PATHNAME;
   UniqueCoTaskString program_data;
   // KF_FLAG_CREATE: the folder is made when it is missing; no token: the agent's own view.
-  const HRESULT found = ::SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, program_data.put());
+  const HRESULT found =
+      ::SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, program_data.put());
   if (FAILED(found)) return ErrorOf(found, ERROR_PATH_NOT_FOUND);
   if (!program_data || program_data.get()[0] == L'\0') return ERROR_PATH_NOT_FOUND;
 
@@ -46,8 +47,9 @@ DWORD BuildProgramDataPath(bool create, const wchar_t* subdirectory, std::wstrin
       level += L'\\';
       level += names[i];
       const bool working_directory = i + 1 == names.size();
-      const DWORD made = MakeProtectedDirectory(
-          level.c_str(), working_directory ? ExistingDirectory::kReplaceSecurity : ExistingDirectory::kKeepSecurity);
+      const DWORD made =
+          MakeProtectedDirectory(level.c_str(), working_directory ? ExistingDirectory::kReplaceSecurity
+                                                                  : ExistingDirectory::kKeepSecurity);
       if (made != ERROR_SUCCESS) return made;
     }
   } else {
@@ -60,9 +62,9 @@ DWORD BuildProgramDataPath(bool create, const wchar_t* subdirectory, std::wstrin
 DWORD GetWorkingDirectory(const ProcessObjects& objects, bool create, std::wstring& path) {
   wchar_t subdirectory[kSubdirectoryCapacity] = {};
   // 64-bit view: the driver's configuration key, whatever the agent's own bitness.
-  const store::RegistryRead read =
-      store::ReadRegistryValue(HKEY_LOCAL_MACHINE, objects.working_directory_key_path.c_str(),
-                               kProgramDataSubdirectoryValue, subdirectory, sizeof(subdirectory), KEY_WOW64_64KEY);
+  const store::RegistryRead read = store::ReadRegistryValue(
+      HKEY_LOCAL_MACHINE, objects.working_directory_key_path.c_str(), kProgramDataSubdirectoryValue,
+      subdirectory, sizeof(subdirectory), KEY_WOW64_64KEY);
   if (read != store::RegistryRead::kText || !NormalizeProgramDataSubdirectory(subdirectory)) {
     (void)::StringCchCopyW(subdirectory, kSubdirectoryCapacity, kDefaultProgramDataSubdirectory);
   }

@@ -14,7 +14,8 @@ namespace qfu::service {
 namespace {
 
 // The source's key below the Application log, where readers find its message file.
-constexpr const wchar_t* kEventSourceKeyPath = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QFUpdate";
+constexpr const wchar_t* kEventSourceKeyPath =
+    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QFUpdate";
 // The event types the source writes: error, warning and information.
 constexpr DWORD kTypesSupported = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
 // Room for a status name ("VerificationFailed"), a code ("0x80096010") and a code's text.
@@ -38,7 +39,8 @@ void FormatErrorText(DWORD error, wchar_t (&text)[kErrorTextCapacity]) {
 
 }  // namespace
 
-void ApplicationLogSink::WriteEvent(WORD type, DWORD event_id, std::span<const wchar_t* const> strings) noexcept {
+void ApplicationLogSink::WriteEvent(WORD type, DWORD event_id,
+                                    std::span<const wchar_t* const> strings) noexcept {
   UniqueEventSource source(::RegisterEventSourceW(nullptr, kServiceName));
   if (!source) return;
   // ReportEventW takes the strings as non-const pointers but only reads them.
@@ -51,18 +53,21 @@ void ReportServiceError(const wchar_t* function_name, unsigned long error) {
   wchar_t message[kMessageCapacity] = {};
   // %ls: a wide string under both the C99 and the Microsoft conventions of the CRT. A text
   // that does not fit is cut, which is fine for a log line.
-  (void)::StringCchPrintfW(message, kMessageCapacity, L"%ls failed with %d", function_name, static_cast<int>(error));
+  (void)::StringCchPrintfW(message, kMessageCapacity, L"%ls failed with %d", function_name,
+                           static_cast<int>(error));
   const wchar_t* strings[2] = {kServiceName, message};
   ApplicationLogSink().WriteEvent(EVENTLOG_ERROR_TYPE, kServiceErrorEventId, strings);
 }
 
-void OutcomeEventReporter::StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept {
+void OutcomeEventReporter::StatusChanged(wire::Bytes message, std::uint32_t status,
+                                         std::uint32_t detail) noexcept {
   next_.StatusChanged(message, status, detail);
   const std::uint32_t event_id = OutcomeEventId(status, detail);
   if (event_id == 0) return;
 
   const wire::RequestMessage request(message);
-  const WideString key_name = store::FormatRequestKeyName(Utf8ToWide(request.request_name()), request.instance_number());
+  const WideString key_name =
+      store::FormatRequestKeyName(Utf8ToWide(request.request_name()), request.instance_number());
   wchar_t status_name[kStatusNameCapacity] = {};
   const char* name = wire::UpdateStatusName(status);  // ASCII
   for (std::size_t i = 0; name != nullptr && name[i] != '\0' && i + 1 < kStatusNameCapacity; ++i) {
@@ -80,8 +85,8 @@ void OutcomeEventReporter::StatusChanged(wire::Bytes message, std::uint32_t stat
 
 DWORD RegisterEventMessageFile(const wchar_t* module_path) {
   UniqueHkey key;
-  if (const LSTATUS error = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKeyPath, 0, nullptr, 0, KEY_SET_VALUE,
-                                              nullptr, key.put(), nullptr);
+  if (const LSTATUS error = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKeyPath, 0, nullptr, 0,
+                                              KEY_SET_VALUE, nullptr, key.put(), nullptr);
       error != ERROR_SUCCESS) {
     return static_cast<DWORD>(error);
   }

@@ -139,7 +139,8 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   if (worker_thread) AwaitWorker(worker_thread.get());
   // The worker, the only thread that shows texts, has ended (or is left to the end of the
   // process, which follows the STOPPED report).
-  if (failure.failed() && (!worker_thread || ::WaitForSingleObject(worker_thread.get(), 0) == WAIT_OBJECT_0)) {
+  if (failure.failed() &&
+      (!worker_thread || ::WaitForSingleObject(worker_thread.get(), 0) == WAIT_OBJECT_0)) {
     ReleaseResourceModule(s.objects);
   }
   // A failed start stops with its error as the exit code, so that the Service Control
@@ -194,7 +195,8 @@ ipc::FailedCall RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerA
   }
 
   worker_args.objects = &objects;
-  worker_thread.reset(::CreateThread(nullptr, 0, worker::ProductionQueueWorkerThread, &worker_args, 0, nullptr));
+  worker_thread.reset(
+      ::CreateThread(nullptr, 0, worker::ProductionQueueWorkerThread, &worker_args, 0, nullptr));
   if (!worker_thread) return {::GetLastError(), L"CreateThread"};
   if (const ipc::FailedCall failure = ipc::StartPipeListener(std::move(request_pipe)); failure.failed()) {
     return failure;
@@ -205,7 +207,8 @@ ipc::FailedCall RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerA
 void RunServiceDispatcher() {
   static wchar_t service_name[] = L"QFUpdate";
   const SERVICE_TABLE_ENTRYW table[] = {{service_name, ServiceMain}, {nullptr, nullptr}};
-  if (!::StartServiceCtrlDispatcherW(table)) ReportServiceError(L"StartServiceCtrlDispatcher", ::GetLastError());
+  if (!::StartServiceCtrlDispatcherW(table))
+    ReportServiceError(L"StartServiceCtrlDispatcher", ::GetLastError());
 }
 
 }  // namespace qfu::service

@@ -35,7 +35,8 @@ void RunServiceDispatcher();
 // listeners. Returns nothing failed, or the call that ended the start
 // ("CreateMutex", "CreateEvent", "CreateThread", "CreateNamedPipe", ...) with its Win32 error;
 // the queue worker may be running then.
-[[nodiscard]] ipc::FailedCall RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worker_args,
+[[nodiscard]] ipc::FailedCall RunStartupSequence(ProcessObjects& objects,
+                                                 worker::QueueWorkerArgs& worker_args,
                                                  UniqueHandle& worker_thread);
 
 }  // namespace qfu::service

@@ -9,8 +9,8 @@
 namespace qfu::service {
 
 DWORD ConfigureFailureActions(SC_HANDLE service) {
-  SC_ACTION actions[3] = {{SC_ACTION_RESTART, kRestartDelayMs}, {SC_ACTION_RESTART, kRestartDelayMs},
-                          {SC_ACTION_NONE, 0}};
+  SC_ACTION actions[3] = {
+      {SC_ACTION_RESTART, kRestartDelayMs}, {SC_ACTION_RESTART, kRestartDelayMs}, {SC_ACTION_NONE, 0}};
   SERVICE_FAILURE_ACTIONSW failure = {};
   failure.dwResetPeriod = kFailureResetSeconds;
   failure.cActions = static_cast<DWORD>(std::size(actions));
@@ -31,7 +31,8 @@ DWORD ConfigureOwnFailureActions() {
   const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return ::GetLastError();
   // SERVICE_START: the manager asks for it of whoever sets a restart action.
-  const UniqueServiceHandle self(::OpenServiceW(manager.get(), kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START));
+  const UniqueServiceHandle self(
+      ::OpenServiceW(manager.get(), kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START));
   if (!self) return ::GetLastError();
   return ConfigureFailureActions(self.get());
 }
@@ -54,8 +55,9 @@ DWORD InstallService() {
   // with arguments. No account name or password means LocalSystem.
   const std::wstring command_line = L"\"" + std::wstring(path) + L"\"";
   UniqueServiceHandle created(::CreateServiceW(manager.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS,
-                                               SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                               command_line.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+                                               SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                               SERVICE_ERROR_NORMAL, command_line.c_str(), nullptr, nullptr,
+                                               nullptr, nullptr, nullptr));
   if (!created) {
     const DWORD error = ::GetLastError();
     std::printf("CreateService failed (%d)\n", static_cast<int>(error));

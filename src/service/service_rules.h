@@ -41,14 +41,22 @@ inline constexpr std::uint32_t kRestartFailed = 0x80020008;
 // 0 for every other change.
 [[nodiscard]] constexpr std::uint32_t OutcomeEventId(std::uint32_t status, std::uint32_t error) noexcept {
   switch (status) {
-    case wire::kCompleted: return event_id::kRequestCompleted;
-    case wire::kCancelled: return event_id::kRequestCancelled;
-    case wire::kConsentTimedOut: return event_id::kConsentTimedOut;
-    case wire::kDownloadFailed: return event_id::kDownloadFailed;
-    case wire::kVerificationFailed: return event_id::kVerificationFailed;
-    case wire::kInstallFailed: return event_id::kInstallFailed;
-    case wire::kRestartPending: return error != 0 ? event_id::kRestartFailed : 0;
-    default: return 0;
+    case wire::kCompleted:
+      return event_id::kRequestCompleted;
+    case wire::kCancelled:
+      return event_id::kRequestCancelled;
+    case wire::kConsentTimedOut:
+      return event_id::kConsentTimedOut;
+    case wire::kDownloadFailed:
+      return event_id::kDownloadFailed;
+    case wire::kVerificationFailed:
+      return event_id::kVerificationFailed;
+    case wire::kInstallFailed:
+      return event_id::kInstallFailed;
+    case wire::kRestartPending:
+      return error != 0 ? event_id::kRestartFailed : 0;
+    default:
+      return 0;
   }
 }
 
@@ -56,9 +64,12 @@ inline constexpr std::uint32_t kRestartFailed = 0x80020008;
 // (information).
 [[nodiscard]] constexpr std::uint16_t EventTypeOf(std::uint32_t event_id) noexcept {
   switch (event_id >> 30) {
-    case 3: return 1;
-    case 2: return 2;
-    default: return 4;
+    case 3:
+      return 1;
+    case 2:
+      return 2;
+    default:
+      return 4;
   }
 }
 

@@ -9,7 +9,7 @@ namespace qfu::store {
 // The locale the date and time texts are formatted for; the user default stands in when it
 // is refused.
 inline constexpr const wchar_t* kSystemDefaultLocale = L"!x-sys-default-locale";
-inline constexpr std::size_t kDateTimePartCapacity = 32;  // units for the date, and for the time
+inline constexpr std::size_t kDateTimePartCapacity = 32;   // units for the date, and for the time
 inline constexpr std::size_t kDateTimeTextCapacity = 128;  // units for "date time"
 
 // Writes "date time" (the locale's short date, one space, the time without seconds) for

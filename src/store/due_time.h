@@ -14,7 +14,8 @@ inline constexpr std::uint64_t kFileTimeUnitsPerMinute = 600000000;
 inline constexpr std::uint64_t kMsPerMinute = 60000;
 
 // True when a random delay applies: a bound is not 0 and the flags lack 0x4.
-[[nodiscard]] bool HasRandomDelay(std::uint32_t request_flags, std::uint32_t minimum, std::uint32_t maximum) noexcept;
+[[nodiscard]] bool HasRandomDelay(std::uint32_t request_flags, std::uint32_t minimum,
+                                  std::uint32_t maximum) noexcept;
 
 // The random delay in minutes: minimum + draw modulo |maximum - minimum|, or the minimum alone
 // when the two bounds are equal. draw is a value of the agent's generator (0 to 32767).
@@ -24,7 +25,8 @@ inline constexpr std::uint64_t kMsPerMinute = 60000;
 // The deadline tick: the deadline counts deadline_minutes from the acceptance time (the stored
 // one, or utc_now for a new request, stored_acceptance 0); a deadline already past is now.
 [[nodiscard]] std::uint64_t DeadlineTick(std::uint64_t tick_now, std::uint64_t utc_now,
-                                         std::uint64_t stored_acceptance, std::uint32_t deadline_minutes) noexcept;
+                                         std::uint64_t stored_acceptance,
+                                         std::uint32_t deadline_minutes) noexcept;
 
 struct DueTime {
   std::uint64_t due_tick = 0;  // 0: due at once

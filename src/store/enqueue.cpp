@@ -77,7 +77,8 @@ std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::
   // do not change the outcome.
   const bool is_new = stored_acceptance == 0;
   (void)SetRequestStatus(objects, message, wire::kQueued, 0, is_new);
-  if (is_new) (void)RecordRequestTime(objects, request.request_name_field(), record.instance_number(), utc_now);
+  if (is_new)
+    (void)RecordRequestTime(objects, request.request_name_field(), record.instance_number(), utc_now);
   registry.Release();
   queue.Release();
   ::SetEvent(objects.update_event.get());

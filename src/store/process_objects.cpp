@@ -33,7 +33,8 @@ DWORD CreateNamedObjects(ProcessObjects& objects) {
       {&objects.user_agent_mutex, kUserAgentMutexName, false},
   };
   PSECURITY_DESCRIPTOR raw = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kNamedObjectSddl, SDDL_REVISION_1, &raw, nullptr)) {
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kNamedObjectSddl, SDDL_REVISION_1, &raw,
+                                                              nullptr)) {
     return ::GetLastError();
   }
   const UniqueLocalMemory descriptor(raw);

@@ -41,7 +41,8 @@ RegistryRead ReadRegistryValue(HKEY root, const wchar_t* subkey, const wchar_t* 
 }
 
 DWORD QueryValue(HKEY key, const wchar_t* name, void* buffer, DWORD size) noexcept {
-  return static_cast<DWORD>(::RegQueryValueExW(key, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &size));
+  return static_cast<DWORD>(
+      ::RegQueryValueExW(key, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &size));
 }
 
 DWORD QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD size) noexcept {

@@ -5,10 +5,10 @@ namespace qfu::store {
 
 // What ReadRegistryValue found.
 enum class RegistryRead {
-  kText,           // the value's text is in the buffer, NUL-terminated inside it
-  kKeyNotOpened,   // the key cannot be opened in that registry view
-  kValueNotUsable, // the key is there, but the value is missing, larger than the buffer, or
-                   // its text leaves no room in the buffer for the terminator
+  kText,            // the value's text is in the buffer, NUL-terminated inside it
+  kKeyNotOpened,    // the key cannot be opened in that registry view
+  kValueNotUsable,  // the key is there, but the value is missing, larger than the buffer, or
+                    // its text leaves no room in the buffer for the terminator
 };
 
 // Reads one value of root\subkey as text into buffer (buffer_size in bytes; whole UTF-16
@@ -30,6 +30,7 @@ enum class RegistryRead {
 [[nodiscard]] DWORD QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD size) noexcept;
 
 // Writes a value of the given type and size; returns the Win32 error.
-[[nodiscard]] DWORD SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD size) noexcept;
+[[nodiscard]] DWORD SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data,
+                             DWORD size) noexcept;
 
 }  // namespace qfu::store

@@ -34,7 +34,8 @@ WideString FormatRequestKeyName(WideStringView name, std::uint32_t instance_numb
   return key_name;
 }
 
-WideString BuildRequestKeyPath(WideStringView root, wire::Bytes request_name_field, std::uint32_t instance_number) {
+WideString BuildRequestKeyPath(WideStringView root, wire::Bytes request_name_field,
+                               std::uint32_t instance_number) {
   WideString path(root);
   path.push_back('\\');
   path += FormatRequestKeyName(Utf8ToWide(NameFieldText(request_name_field)), instance_number);

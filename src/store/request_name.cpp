@@ -53,8 +53,8 @@ bool IsValidUtf8(std::string_view text) noexcept {
 }
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiUpper(x) == AsciiUpper(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return AsciiUpper(x) == AsciiUpper(y); });
 }
 
 bool HasForbiddenCharacter(std::string_view name) noexcept {
@@ -94,7 +94,8 @@ bool IsAcceptableRequestName(wire::Bytes request_name_field) noexcept {
   const std::string_view name(reinterpret_cast<const char*>(request_name_field.data()),
                               static_cast<std::size_t>(nul - request_name_field.begin()));
   if (name.empty() || !IsValidUtf8(name) || HasForbiddenCharacter(name)) return false;
-  if (name.find(kKeyNameSeparator) != std::string_view::npos || name.find("..") != std::string_view::npos) return false;
+  if (name.find(kKeyNameSeparator) != std::string_view::npos || name.find("..") != std::string_view::npos)
+    return false;
   if (name.back() == '.' || name.back() == ' ') return false;
   if (IsDeviceName(name)) return false;
   return SurvivesKeyName(name);

@@ -37,16 +37,16 @@ class RequestRecord : public ListLinks {
     return {reinterpret_cast<const std::uint8_t*>(this + 1), message_length};
   }
 
-  UniqueHandle request_timer;      // unnamed auto-reset waitable timer, null until needed
-  std::uint64_t due_tick = 0;      // GetTickCount64 ms; 0 = due at once
+  UniqueHandle request_timer;  // unnamed auto-reset waitable timer, null until needed
+  std::uint64_t due_tick = 0;  // GetTickCount64 ms; 0 = due at once
   // UTC FILETIME at which the request timer is to wake the worker (0: none given), and whether
   // the timer is armed for it. Only the queue worker arms timers, on its own thread, so that
   // their completion routines run in its alertable wait; whoever sets timer_due clears
   // timer_armed.
   std::uint64_t timer_due = 0;
   bool timer_armed = false;
-  std::uint64_t deadline_tick = 0; // after this the user can no longer postpone
-  std::uint32_t install_now = 0;   // 1: next evaluation skips the window and the prompt
+  std::uint64_t deadline_tick = 0;  // after this the user can no longer postpone
+  std::uint32_t install_now = 0;    // 1: next evaluation skips the window and the prompt
   wchar_t target_path[kTargetPathCapacity] = {};
   std::uint32_t message_length = 0;
 

@@ -7,8 +7,8 @@
 
 namespace qfu::store {
 
-DWORD RecordRequestTime(ProcessObjects& objects, wire::Bytes request_name_field, std::uint32_t instance_number,
-                        std::uint64_t request_time) {
+DWORD RecordRequestTime(ProcessObjects& objects, wire::Bytes request_name_field,
+                        std::uint32_t instance_number, std::uint64_t request_time) {
   // The text is that of the moment of writing, not of request_time; NUL-padded to 64 units.
   wchar_t stamp[kTimeStampUnits] = {};
   const SYSTEMTIME now = ToSystemTime(objects.clock->LocalNow());

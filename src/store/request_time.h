@@ -11,7 +11,7 @@
 
 namespace qfu::store {
 
-inline constexpr std::size_t kTimeStampUnits = 64;         // "TimeStamp" is stored as 128 bytes
+inline constexpr std::size_t kTimeStampUnits = 64;  // "TimeStamp" is stored as 128 bytes
 inline constexpr DWORD kTimeStampBytes = kTimeStampUnits * sizeof(wchar_t);
 
 // Writes "RequestTime" (REG_QWORD, the given UTC FILETIME) and "TimeStamp" (REG_SZ, 128 bytes:

@@ -58,7 +58,8 @@ bool SetCancelPendingIfActive(ProcessObjects& objects, wire::Bytes name, std::ui
   bool active = false;
   const DWORD result = AccessRequestKey(objects, name, instance_number, KeyAccess::kWrite, [&](HKEY key) {
     DWORD status = 0;
-    if (const DWORD read = QueryValue(key, value::kUpdateStatus, &status, sizeof(status)); read != ERROR_SUCCESS) {
+    if (const DWORD read = QueryValue(key, value::kUpdateStatus, &status, sizeof(status));
+        read != ERROR_SUCCESS) {
       return read;
     }
     active = !wire::IsFinalStatus(status);
@@ -94,8 +95,8 @@ bool SameRequestName(wire::Bytes a, wire::Bytes b) {
                                 static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
 }
 
-DWORD SetRequestStatus(ProcessObjects& objects, wire::Bytes message, std::uint32_t status, std::uint32_t error_code,
-                       bool first_write) {
+DWORD SetRequestStatus(ProcessObjects& objects, wire::Bytes message, std::uint32_t status,
+                       std::uint32_t error_code, bool first_write) {
   const wire::RequestMessage request(message);
   const DWORD result = AccessRequestKey(
       objects, request.request_name_field(), request.instance_number(), KeyAccess::kWrite, [&](HKEY key) {
@@ -119,51 +120,56 @@ DWORD SetRequestStatus(ProcessObjects& objects, wire::Bytes message, std::uint32
   return result;
 }
 
-DWORD ReadRequestStatus(ProcessObjects& objects, wire::Bytes request_name_field, std::uint32_t instance_number,
-                        wire::StatusRecord record, MessageCopy* initial_request) {
+DWORD ReadRequestStatus(ProcessObjects& objects, wire::Bytes request_name_field,
+                        std::uint32_t instance_number, wire::StatusRecord record,
+                        MessageCopy* initial_request) {
   record.Clear();
   CopyInto(request_name_field, record.request_name_field());
   record.set_instance_number(instance_number);
   if (initial_request != nullptr) *initial_request = MessageCopy{};
 
-  return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kRead, [&](HKEY key) -> DWORD {
-    DWORD status = 0;
-    DWORD error_code = 0;
-    std::array<std::uint8_t, wire::kUiNameSize> ui_name{};
-    std::array<std::uint8_t, wire::kSoftwareVersionSize> version{};
-    // Only what was read in full reaches the record: a failed read leaves its field zero.
-    DWORD read = ERROR_SUCCESS;
-    auto query = [&](const wchar_t* name, void* buffer, std::size_t size) {
-      const DWORD error = QueryValue(key, name, buffer, static_cast<DWORD>(size));
-      read |= error;
-      return error == ERROR_SUCCESS;
-    };
-    if (query(value::kUpdateStatus, &status, sizeof(status))) record.set_update_status(status);
-    if (query(value::kSystemErrorCode, &error_code, sizeof(error_code))) record.set_system_error_code(error_code);
-    if (query(value::kUiName, ui_name.data(), ui_name.size())) CopyInto(ui_name, record.ui_name_field());
-    if (query(value::kSoftwareVersion, version.data(), version.size())) {
-      CopyInto(version, record.software_version_field());
-    }
-    if (read != ERROR_SUCCESS || initial_request == nullptr) return read;
+  return AccessRequestKey(
+      objects, request_name_field, instance_number, KeyAccess::kRead, [&](HKEY key) -> DWORD {
+        DWORD status = 0;
+        DWORD error_code = 0;
+        std::array<std::uint8_t, wire::kUiNameSize> ui_name{};
+        std::array<std::uint8_t, wire::kSoftwareVersionSize> version{};
+        // Only what was read in full reaches the record: a failed read leaves its field zero.
+        DWORD read = ERROR_SUCCESS;
+        auto query = [&](const wchar_t* name, void* buffer, std::size_t size) {
+          const DWORD error = QueryValue(key, name, buffer, static_cast<DWORD>(size));
+          read |= error;
+          return error == ERROR_SUCCESS;
+        };
+        if (query(value::kUpdateStatus, &status, sizeof(status))) record.set_update_status(status);
+        if (query(value::kSystemErrorCode, &error_code, sizeof(error_code)))
+          record.set_system_error_code(error_code);
+        if (query(value::kUiName, ui_name.data(), ui_name.size())) CopyInto(ui_name, record.ui_name_field());
+        if (query(value::kSoftwareVersion, version.data(), version.size())) {
+          CopyInto(version, record.software_version_field());
+        }
+        if (read != ERROR_SUCCESS || initial_request == nullptr) return read;
 
-    DWORD size = 0;
-    if (const LSTATUS error = ::RegQueryValueExW(key, value::kInitialRequest, nullptr, nullptr, nullptr, &size);
-        error != ERROR_SUCCESS) {
-      return static_cast<DWORD>(error);
-    }
-    std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]);
-    if (!bytes) return ERROR_OUTOFMEMORY;
-    if (const DWORD error = QueryValue(key, value::kInitialRequest, bytes.get(), size); error != ERROR_SUCCESS) {
-      return error;
-    }
-    initial_request->bytes = std::move(bytes);
-    initial_request->length = size;
-    return ERROR_SUCCESS;
-  });
+        DWORD size = 0;
+        if (const LSTATUS error =
+                ::RegQueryValueExW(key, value::kInitialRequest, nullptr, nullptr, nullptr, &size);
+            error != ERROR_SUCCESS) {
+          return static_cast<DWORD>(error);
+        }
+        std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]);
+        if (!bytes) return ERROR_OUTOFMEMORY;
+        if (const DWORD error = QueryValue(key, value::kInitialRequest, bytes.get(), size);
+            error != ERROR_SUCCESS) {
+          return error;
+        }
+        initial_request->bytes = std::move(bytes);
+        initial_request->length = size;
+        return ERROR_SUCCESS;
+      });
 }
 
-DWORD ReadCancelPending(ProcessObjects& objects, wire::Bytes request_name_field, std::uint32_t instance_number,
-                        bool& cancel_pending) {
+DWORD ReadCancelPending(ProcessObjects& objects, wire::Bytes request_name_field,
+                        std::uint32_t instance_number, bool& cancel_pending) {
   cancel_pending = false;
   return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kRead, [&](HKEY key) {
     DWORD flag = 0;
@@ -173,7 +179,8 @@ DWORD ReadCancelPending(ProcessObjects& objects, wire::Bytes request_name_field,
   });
 }
 
-DWORD SetCancelPending(ProcessObjects& objects, wire::Bytes request_name_field, std::uint32_t instance_number) {
+DWORD SetCancelPending(ProcessObjects& objects, wire::Bytes request_name_field,
+                       std::uint32_t instance_number) {
   return AccessRequestKey(objects, request_name_field, instance_number, KeyAccess::kWrite,
                           [](HKEY key) { return SetDword(key, value::kCancelPending, 1); });
 }
@@ -221,7 +228,8 @@ DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, wire::MutableByt
   std::fill(name.begin(), name.end(), std::uint8_t{0});
   instance_number = 0;
   std::wstring key_name;
-  if (const DWORD status = ReadServiceSubkeyName(objects, index, key_name); status != ERROR_SUCCESS) return status;
+  if (const DWORD status = ReadServiceSubkeyName(objects, index, key_name); status != ERROR_SUCCESS)
+    return status;
   // A subkey that no request can have (an empty or too long name) enumerates as an empty
   // name, which every operation on one request refuses.
   const auto parsed = ParseRequestKeyName(key_name);
@@ -279,9 +287,9 @@ std::uint32_t CancelRequest(ProcessObjects& objects, wire::Bytes message, wire::
   // Its own stored message says whether it is a dry run; a key without one holds no package of ours.
   std::array<std::uint8_t, wire::kStatusRecordSize> scratch{};
   MessageCopy stored;
-  const bool dry_run = ReadRequestStatus(objects, name, instance, wire::StatusRecord(scratch), &stored) !=
-                           ERROR_SUCCESS ||
-                       wire::RequestMessage(stored.span()).HasFlag(wire::flags::kDryRun);
+  const bool dry_run =
+      ReadRequestStatus(objects, name, instance, wire::StatusRecord(scratch), &stored) != ERROR_SUCCESS ||
+      wire::RequestMessage(stored.span()).HasFlag(wire::flags::kDryRun);
   wchar_t target_path[kTargetPathCapacity] = {};
   // After a restart left pending the installation ran: its log has no one left to read it.
   CarryOutCancel(objects, message, dry_run, target_path, status == wire::kRestartPending);

@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "wire/message.h"
 #include "store/process_objects.h"
 #include "store/request_record.h"
+#include "wire/message.h"
 #include "wire/status_record.h"
 
 namespace qfu::store {
@@ -110,7 +110,8 @@ struct MessageCopy {
 // restart left pending, one that recovery left alone) is cancelled at once like a waiting one.
 // Returns result 0, or 0x80000006 when the request is unknown, already final, or the cancel
 // and queue mutexes cannot be taken.
-[[nodiscard]] std::uint32_t CancelRequest(ProcessObjects& objects, wire::Bytes message, wire::StatusRecord record);
+[[nodiscard]] std::uint32_t CancelRequest(ProcessObjects& objects, wire::Bytes message,
+                                          wire::StatusRecord record);
 
 enum class PostponedMode {
   kQuery,       // stop at the first Postponed request

@@ -17,7 +17,8 @@ DWORD GetUserAgent(HKEY root, const wchar_t* service_key, wchar_t* buffer, DWORD
   // Read into scratch so that a value that is too long never leaves half a text behind.
   std::vector<wchar_t> scratch(capacity, L'\0');
   DWORD size = capacity * sizeof(wchar_t);
-  status = ::RegQueryValueExW(key.get(), L"UserAgent", nullptr, nullptr, reinterpret_cast<BYTE*>(scratch.data()), &size);
+  status = ::RegQueryValueExW(key.get(), L"UserAgent", nullptr, nullptr,
+                              reinterpret_cast<BYTE*>(scratch.data()), &size);
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
   DWORD units = size / sizeof(wchar_t);
   while (units > 0 && scratch[units - 1] == L'\0') --units;  // stored terminators

@@ -29,6 +29,7 @@ using VersionParts = std::array<std::uint32_t, 4>;
 // Returns the verdict for the requested and installed version texts: kInstalledUnknown when
 // installed is empty, else kNoRequestedVersion when requested is empty, else the order of
 // the parsed parts, compared as unsigned numbers from the first to the fourth.
-[[nodiscard]] InstalledVersionResult CompareVersionTexts(WideStringView requested, WideStringView installed) noexcept;
+[[nodiscard]] InstalledVersionResult CompareVersionTexts(WideStringView requested,
+                                                         WideStringView installed) noexcept;
 
 }  // namespace qfu::store

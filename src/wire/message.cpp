@@ -10,14 +10,22 @@ namespace qfu::wire {
 
 const char* ResultCodeName(std::uint32_t code) {
   switch (code) {
-    case result::kDone: return "Done";
-    case result::kBadMessage: return "BadMessage";
-    case result::kAlreadyExists: return "AlreadyExists";
-    case result::kCannotCarryOut: return "CannotCarryOut";
-    case result::kNoSuchRequest: return "NoSuchRequest";
-    case result::kNothingToReport: return "NothingToReport";
-    case result::kCannotCancel: return "CannotCancel";
-    default: return nullptr;
+    case result::kDone:
+      return "Done";
+    case result::kBadMessage:
+      return "BadMessage";
+    case result::kAlreadyExists:
+      return "AlreadyExists";
+    case result::kCannotCarryOut:
+      return "CannotCarryOut";
+    case result::kNoSuchRequest:
+      return "NoSuchRequest";
+    case result::kNothingToReport:
+      return "NothingToReport";
+    case result::kCannotCancel:
+      return "CannotCancel";
+    default:
+      return nullptr;
   }
 }
 
@@ -27,26 +35,31 @@ std::uint16_t RequestMessage::U16(std::size_t offset) const noexcept { return Re
 bool IsValidDailyWindow(const DailyWindow& window) noexcept {
   constexpr std::uint16_t kHoursPerDay = 24;
   constexpr std::uint16_t kMinutesPerHour = 60;
-  return window.start_hour < kHoursPerDay && window.end_hour < kHoursPerDay && window.start_minute < kMinutesPerHour &&
-         window.end_minute < kMinutesPerHour;
+  return window.start_hour < kHoursPerDay && window.end_hour < kHoursPerDay &&
+         window.start_minute < kMinutesPerHour && window.end_minute < kMinutesPerHour;
 }
 
 DailyWindow RequestMessage::install_window() const noexcept {
-  return DailyWindow{U16(kWindowStartHourAt), U16(kWindowStartMinuteAt), U16(kWindowEndHourAt), U16(kWindowEndMinuteAt)};
+  return DailyWindow{U16(kWindowStartHourAt), U16(kWindowStartMinuteAt), U16(kWindowEndHourAt),
+                     U16(kWindowEndMinuteAt)};
 }
 
 bool HasAcceptableInstallWindow(const RequestMessage& message) noexcept {
   return !message.HasFlag(flags::kInstallWindow) || IsValidDailyWindow(message.install_window());
 }
 
-Bytes RequestMessage::request_name_field() const noexcept { return Slice(bytes_, kRequestNameAt, kRequestNameSize); }
+Bytes RequestMessage::request_name_field() const noexcept {
+  return Slice(bytes_, kRequestNameAt, kRequestNameSize);
+}
 Bytes RequestMessage::ui_name_field() const noexcept { return Slice(bytes_, kUiNameAt, kUiNameSize); }
 Bytes RequestMessage::software_version_field() const noexcept {
   return Slice(bytes_, kSoftwareVersionAt, kSoftwareVersionSize);
 }
 std::string_view RequestMessage::request_name() const noexcept { return FieldText(request_name_field()); }
 std::string_view RequestMessage::ui_name() const noexcept { return FieldText(ui_name_field()); }
-std::string_view RequestMessage::software_version() const noexcept { return FieldText(software_version_field()); }
+std::string_view RequestMessage::software_version() const noexcept {
+  return FieldText(software_version_field());
+}
 
 bool PassesFramingCheck(Bytes message) noexcept {
   const std::uint64_t length = message.size();
@@ -126,10 +139,14 @@ std::uint32_t StatusRecord::length() const noexcept { return ReadU32(bytes_, kLe
 std::uint32_t StatusRecord::result_code() const noexcept { return ReadU32(bytes_, kResultCodeAt); }
 std::uint32_t StatusRecord::update_status() const noexcept { return ReadU32(bytes_, kUpdateStatusAt); }
 std::uint32_t StatusRecord::system_error_code() const noexcept { return ReadU32(bytes_, kSystemErrorCodeAt); }
-std::uint32_t StatusRecord::instance_number() const noexcept { return ReadU32(bytes_, kRecordInstanceNumberAt); }
+std::uint32_t StatusRecord::instance_number() const noexcept {
+  return ReadU32(bytes_, kRecordInstanceNumberAt);
+}
 void StatusRecord::set_length(std::uint32_t value) noexcept { WriteU32(bytes_, kLengthAt, value); }
 void StatusRecord::set_result_code(std::uint32_t value) noexcept { WriteU32(bytes_, kResultCodeAt, value); }
-void StatusRecord::set_update_status(std::uint32_t value) noexcept { WriteU32(bytes_, kUpdateStatusAt, value); }
+void StatusRecord::set_update_status(std::uint32_t value) noexcept {
+  WriteU32(bytes_, kUpdateStatusAt, value);
+}
 void StatusRecord::set_system_error_code(std::uint32_t value) noexcept {
   WriteU32(bytes_, kSystemErrorCodeAt, value);
 }
@@ -139,18 +156,22 @@ void StatusRecord::set_instance_number(std::uint32_t value) noexcept {
 MutableBytes StatusRecord::request_name_field() const noexcept {
   return Slice(bytes_, kRecordRequestNameAt, kRequestNameSize);
 }
-MutableBytes StatusRecord::ui_name_field() const noexcept { return Slice(bytes_, kRecordUiNameAt, kUiNameSize); }
+MutableBytes StatusRecord::ui_name_field() const noexcept {
+  return Slice(bytes_, kRecordUiNameAt, kUiNameSize);
+}
 MutableBytes StatusRecord::software_version_field() const noexcept {
   return Slice(bytes_, kRecordSoftwareVersionAt, kSoftwareVersionSize);
 }
 
 void AppendTextItem(MutableBytes reply, std::uint32_t type, WideStringView text) {
   const std::int64_t length = ReadU32(reply, kLengthAt);
-  const std::int64_t room = static_cast<std::int64_t>(reply.size()) - length - static_cast<std::int64_t>(kItemHeaderSize);
+  const std::int64_t room =
+      static_cast<std::int64_t>(reply.size()) - length - static_cast<std::int64_t>(kItemHeaderSize);
   if (room < 1) return;
   std::string utf8 = WideToUtf8(text);
   utf8.push_back('\0');
-  const std::uint32_t item_length = utf8.size() <= static_cast<std::uint64_t>(room) ? static_cast<std::uint32_t>(utf8.size()) : 0;
+  const std::uint32_t item_length =
+      utf8.size() <= static_cast<std::uint64_t>(room) ? static_cast<std::uint32_t>(utf8.size()) : 0;
   const auto at = static_cast<std::size_t>(length);
   WriteU32(reply, at, type);
   WriteU32(reply, at + 4, item_length);

@@ -202,9 +202,9 @@ using Sha256Digest = std::array<std::uint8_t, kSha256Size>;
 
 // What a message says about its package digest.
 struct PackageDigest {
-  bool present = false;     // the message holds an item of type 6
+  bool present = false;      // the message holds an item of type 6
   bool well_formed = false;  // that item is exactly 64 hexadecimal characters (either case) and a NUL
-  Sha256Digest digest{};    // the digest, when well formed
+  Sha256Digest digest{};     // the digest, when well formed
 };
 
 // Reads the first item of type 6. Submit refuses a message whose item is present but not

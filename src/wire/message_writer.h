@@ -25,7 +25,9 @@ class MessageWriter {
   // its field is written without a NUL (tests use that to send malformed names).
   MessageWriter& Name(std::string_view name) { return Text(kRequestNameAt, kRequestNameSize, name); }
   MessageWriter& UiName(std::string_view name) { return Text(kUiNameAt, kUiNameSize, name); }
-  MessageWriter& Version(std::string_view version) { return Text(kSoftwareVersionAt, kSoftwareVersionSize, version); }
+  MessageWriter& Version(std::string_view version) {
+    return Text(kSoftwareVersionAt, kSoftwareVersionSize, version);
+  }
   MessageWriter& Text(std::size_t offset, std::size_t size, std::string_view text);
   // Appends an item holding data as it is (no NUL added).
   MessageWriter& RawItem(std::uint32_t type, std::string_view data);

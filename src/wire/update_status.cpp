@@ -4,25 +4,44 @@ namespace qfu::wire {
 
 const char* UpdateStatusName(std::uint32_t status) noexcept {
   switch (status) {
-    case kCompleted: return "Completed";
-    case kQueued: return "Queued";
-    case kDownloading: return "Downloading";
-    case kVerifying: return "Verifying";
-    case kInstalling: return "Installing";
-    case kPostponed: return "Postponed";
-    case kCancelRequested: return "CancelRequested";
-    case kPrompting: return "Prompting";
-    case kDownloaded: return "Downloaded";
-    case kReadyToInstall: return "ReadyToInstall";
-    case kRestartPending: return "RestartPending";
-    case kDeferred: return "Deferred";
-    case kDownloadRetry: return "DownloadRetry";
-    case kVerificationFailed: return "VerificationFailed";
-    case kInstallFailed: return "InstallFailed";
-    case kCancelled: return "Cancelled";
-    case kDownloadFailed: return "DownloadFailed";
-    case kConsentTimedOut: return "ConsentTimedOut";
-    default: return nullptr;
+    case kCompleted:
+      return "Completed";
+    case kQueued:
+      return "Queued";
+    case kDownloading:
+      return "Downloading";
+    case kVerifying:
+      return "Verifying";
+    case kInstalling:
+      return "Installing";
+    case kPostponed:
+      return "Postponed";
+    case kCancelRequested:
+      return "CancelRequested";
+    case kPrompting:
+      return "Prompting";
+    case kDownloaded:
+      return "Downloaded";
+    case kReadyToInstall:
+      return "ReadyToInstall";
+    case kRestartPending:
+      return "RestartPending";
+    case kDeferred:
+      return "Deferred";
+    case kDownloadRetry:
+      return "DownloadRetry";
+    case kVerificationFailed:
+      return "VerificationFailed";
+    case kInstallFailed:
+      return "InstallFailed";
+    case kCancelled:
+      return "Cancelled";
+    case kDownloadFailed:
+      return "DownloadFailed";
+    case kConsentTimedOut:
+      return "ConsentTimedOut";
+    default:
+      return nullptr;
   }
 }
 

@@ -54,8 +54,8 @@ bool LibraryClientApi::IsConnected() {
 }
 
 DWORD LibraryClientApi::SetTriggerCondition(bool downloading) {
-  return CallExport<DWORD, const wchar_t*, const wchar_t*>(library_, kSetConditionExport, 0, kTriggerCondition,
-                                                          downloading ? kConditionTrue : kConditionFalse);
+  return CallExport<DWORD, const wchar_t*, const wchar_t*>(
+      library_, kSetConditionExport, 0, kTriggerCondition, downloading ? kConditionTrue : kConditionFalse);
 }
 
 bool LibraryClientApi::InstalledVersion(std::span<wchar_t> buffer) {

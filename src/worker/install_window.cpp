@@ -9,8 +9,8 @@ namespace {
 
 // A window boundary on the local calendar: the date days after the local time's own, at hour
 // and minute (the local time's seconds and milliseconds kept), converted under the time zone.
-std::optional<std::uint64_t> BoundaryUtc(Clock& clock, const LocalDateTime& local, int days, std::uint16_t hour,
-                                         std::uint16_t minute) {
+std::optional<std::uint64_t> BoundaryUtc(Clock& clock, const LocalDateTime& local, int days,
+                                         std::uint16_t hour, std::uint16_t minute) {
   LocalDateTime boundary = AddDays(local, days);
   boundary.hour = hour;
   boundary.minute = minute;

@@ -14,8 +14,8 @@ bool ReadLegacyProductVersion(wchar_t* buffer, DWORD size_bytes, const wchar_t* 
   // asked only when that key is not there at all. A key in the 32-bit view is the legacy
   // client's, and a value it holds that cannot be used means no known version.
   for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-    const store::RegistryRead read =
-        store::ReadRegistryValue(HKEY_LOCAL_MACHINE, key_path, kProductVersionValue, buffer, size_bytes, view);
+    const store::RegistryRead read = store::ReadRegistryValue(HKEY_LOCAL_MACHINE, key_path,
+                                                              kProductVersionValue, buffer, size_bytes, view);
     if (read == store::RegistryRead::kText) return true;
     if (read == store::RegistryRead::kValueNotUsable) break;
   }
@@ -23,8 +23,9 @@ bool ReadLegacyProductVersion(wchar_t* buffer, DWORD size_bytes, const wchar_t* 
   return false;
 }
 
-store::InstalledVersionResult CompareInstalledVersion(const wire::RequestMessage& message, worker::ClientApi& client_api,
-                                               const wchar_t* legacy_key_path) {
+store::InstalledVersionResult CompareInstalledVersion(const wire::RequestMessage& message,
+                                                      worker::ClientApi& client_api,
+                                                      const wchar_t* legacy_key_path) {
   const WideString requested = Utf8ToWide(message.software_version());
   // Every way of not finding the installed version leaves this empty.
   wchar_t installed[kInstalledVersionChars] = {};

@@ -6,8 +6,8 @@
 
 #include <cstddef>
 
-#include "wire/message.h"
 #include "store/version.h"
+#include "wire/message.h"
 #include "worker/client_api.h"
 
 namespace qfu::worker {
@@ -30,8 +30,8 @@ inline constexpr std::size_t kInstalledVersionChars = 36;
 // Compares the message's SoftwareVersion with the installed version of its product kind:
 // kind 1 asks client_api, kind 2 reads the legacy setup key at legacy_key_path (under
 // HKEY_LOCAL_MACHINE), any other kind has none. Returns the verdict (0 to 4).
-[[nodiscard]] store::InstalledVersionResult CompareInstalledVersion(const wire::RequestMessage& message,
-                                                             worker::ClientApi& client_api,
-                                                             const wchar_t* legacy_key_path = kLegacySetupKeyPath);
+[[nodiscard]] store::InstalledVersionResult CompareInstalledVersion(
+    const wire::RequestMessage& message, worker::ClientApi& client_api,
+    const wchar_t* legacy_key_path = kLegacySetupKeyPath);
 
 }  // namespace qfu::worker

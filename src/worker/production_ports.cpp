@@ -28,7 +28,9 @@ DWORD PackageInstaller::RunInstaller(const wchar_t* package_path, const wchar_t*
   return exit_code;
 }
 
-DWORD SystemPackageLock::Lock(const wchar_t* path, UniqueFile& held) { return package::LockPackage(path, held); }
+DWORD SystemPackageLock::Lock(const wchar_t* path, UniqueFile& held) {
+  return package::LockPackage(path, held);
+}
 
 DWORD SystemPackageHasher::HashPackage(HANDLE held, wire::Sha256Digest& digest) {
   return package::HashOpenFile(held, digest);
@@ -47,8 +49,8 @@ DWORD WINAPI ProductionQueueWorkerThread(LPVOID argument) {
   const package::SystemSignatureVerifier signature;
   SystemPackageLock package_lock;
   SystemPackageHasher package_hasher;
-  const WorkerPorts ports{objects.clock, &client_api, &downloader, &installer, &pause, &system_state,
-                          &ui, &restart, &signature, &package_lock, {}, &package_hasher};
+  const WorkerPorts ports{objects.clock, &client_api, &downloader, &installer,    &pause, &system_state,
+                          &ui,           &restart,    &signature,  &package_lock, {},     &package_hasher};
   QueueWorker worker(objects, args->stop_event, ports);
   return worker.Run();
 }

@@ -32,7 +32,8 @@ class SystemPause final : public Pause {
 class PackageDownloader final : public Downloader {
  public:
   // stop_event: manual-reset; must outlive the object.
-  PackageDownloader(ProcessObjects& objects, HANDLE stop_event) noexcept : objects_(objects), stop_event_(stop_event) {}
+  PackageDownloader(ProcessObjects& objects, HANDLE stop_event) noexcept
+      : objects_(objects), stop_event_(stop_event) {}
 
   [[nodiscard]] DWORD ChoosePackagePath(const wchar_t* request_name, const wchar_t* url,
                                         std::span<wchar_t> package_path) override;

@@ -9,8 +9,8 @@
 
 #include "common/mutex_guard.h"
 #include "common/utf.h"
-#include "store/due_time.h"
 #include "package/installer.h"
+#include "store/due_time.h"
 #include "store/store_operations.h"
 #include "wire/status_record.h"
 #include "wire/ui_prompt.h"
@@ -24,7 +24,9 @@ namespace {
 
 // A request timer's completion routine. It runs on the worker's thread, in its alertable
 // wait, and only wakes the worker, which decides by the due ticks.
-VOID CALLBACK SignalUpdateEvent(LPVOID update_event, DWORD, DWORD) { ::SetEvent(static_cast<HANDLE>(update_event)); }
+VOID CALLBACK SignalUpdateEvent(LPVOID update_event, DWORD, DWORD) {
+  ::SetEvent(static_cast<HANDLE>(update_event));
+}
 
 void ArmRequestTimer(store::RequestRecord& record, HANDLE update_event) {
   record.timer_armed = true;  // a timer that cannot be armed leaves the request to the periodic wake
@@ -57,18 +59,18 @@ struct QueueWorker::Request {
   WideString name;
   WideString url;        // empty when the item is absent
   WideString arguments;  // the installer arguments; empty when the item is absent
-  bool dry_run;    // every status is written, nothing is downloaded, installed or deleted
+  bool dry_run;          // every status is written, nothing is downloaded, installed or deleted
   std::uint32_t instance;
-  bool installed = false;  // ended Completed with no restart left pending
-  bool install_now = false;  // the user asked to install now: no window, no prompt this wake
+  bool installed = false;                    // ended Completed with no restart left pending
+  bool install_now = false;                  // the user asked to install now: no window, no prompt this wake
   std::optional<std::uint32_t> last_status;  // what the previous pass of this wake read
 };
 
 // What one evaluation pass found, as the approval and installation stages take it.
 struct QueueWorker::Step {
-  std::uint32_t detail = 0;     // the stored SystemErrorCode, kept when a stage defers
-  std::uint64_t tick = 0;       // the step time: delays count from it
-  bool install_now = false;     // the install-now flag as it was before the pass cleared it
+  std::uint32_t detail = 0;  // the stored SystemErrorCode, kept when a stage defers
+  std::uint64_t tick = 0;    // the step time: delays count from it
+  bool install_now = false;  // the install-now flag as it was before the pass cleared it
   InstallWindow window;
 };
 
@@ -149,7 +151,8 @@ QueueWorker::Outcome QueueWorker::Evaluate(Request& request) {
       // later start would remove its package, as recovery leaves final requests alone.
       std::array<std::uint8_t, wire::kStatusRecordSize> bytes{};
       const wire::StatusRecord stored(bytes);
-      (void)store::ReadRequestStatus(objects_, request.message.request_name_field(), request.instance, stored);
+      (void)store::ReadRequestStatus(objects_, request.message.request_name_field(), request.instance,
+                                     stored);
       return wire::IsFinalStatus(stored.update_status()) ? Outcome::kFinish : Outcome::kStopped;
     }
     if (const Outcome outcome = Pass(request); outcome != Outcome::kContinue) return outcome;
@@ -243,8 +246,8 @@ QueueWorker::Outcome QueueWorker::DownloadStage(Request& request, std::uint64_t 
     // Stored before the request goes out, so that a failure, a cancel or a restart finds the
     // partial file to remove or continue. The whole buffer, as the path is read back at
     // verification and at start-up; a failed write only costs that after a restart.
-    (void)store::SetTargetPath(objects_, request.message.request_name_field(), request.instance, record.target_path,
-                               store::kTargetPathBytes);
+    (void)store::SetTargetPath(objects_, request.message.request_name_field(), request.instance,
+                               record.target_path, store::kTargetPathBytes);
     result = ports_.downloader->DownloadPackage(request.url.c_str(), record.target_path, resume);
   }
   if (result == kDownloadStopped) {
@@ -306,7 +309,8 @@ QueueWorker::Outcome QueueWorker::ApprovalStage(Request& request, const Step& st
   // Asked with no mutex held: the worker waits for the answer, which the UI's limit bounds and
   // the stop cuts short.
   const std::uint32_t timeout_ms = PromptTimeoutMs(step.tick, window.window_end_tick, record.deadline_tick);
-  const std::uint32_t reply = SendInstallPrompt(objects_.resource_module, request.message, timeout_ms, *ports_.ui);
+  const std::uint32_t reply =
+      SendInstallPrompt(objects_.resource_module, request.message, timeout_ms, *ports_.ui);
   // Stopping: whatever came back, the request stays in Prompting, and the start-up recovery
   // takes it up again.
   if (ports_.pause->StopRequested()) return Outcome::kStopped;
@@ -344,7 +348,8 @@ QueueWorker::Outcome QueueWorker::InstallationStage(Request& request, const Step
     SetStatus(request, wire::kDownloaded, step.detail);  // the approval stage schedules the window
     return Outcome::kContinue;
   }
-  if (request.message.HasFlag(wire::flags::kNoInstallWhileLoggedOn) && ports_.system_state->LoggedOnUserCount() > 0) {
+  if (request.message.HasFlag(wire::flags::kNoInstallWhileLoggedOn) &&
+      ports_.system_state->LoggedOnUserCount() > 0) {
     return Outcome::kRequeue;  // status and due tick unchanged
   }
   store::RequestRecord& record = *request.record;
@@ -362,7 +367,8 @@ QueueWorker::Outcome QueueWorker::InstallationStage(Request& request, const Step
   // A cancel answered after this pass read the flag, before the mutex was ours, is carried out
   // instead of the installation.
   bool cancel_pending = false;  // a failed read is no cancel
-  (void)store::ReadCancelPending(objects_, request.message.request_name_field(), request.instance, cancel_pending);
+  (void)store::ReadCancelPending(objects_, request.message.request_name_field(), request.instance,
+                                 cancel_pending);
   if (cancel_pending) {
     SetStatus(request, wire::kCancelled);
     return Outcome::kFinish;
@@ -379,7 +385,8 @@ QueueWorker::Outcome QueueWorker::VerifyAndInstall(Request& request) {
     // installer reads it. A package another process holds open is tried again later (else any
     // local user could fail an update for good by opening the file); any other package that
     // cannot be held counts as one that cannot be verified.
-    if (const DWORD locked = ports_.package_lock->Lock(record.target_path, package); locked != ERROR_SUCCESS) {
+    if (const DWORD locked = ports_.package_lock->Lock(record.target_path, package);
+        locked != ERROR_SUCCESS) {
       if (locked == ERROR_SHARING_VIOLATION) {
         SetStatus(request, wire::kReadyToInstall, locked);
         ScheduleWake(record, ports_.clock->TickCount() + kPackageInUseRetryMs);
@@ -391,7 +398,8 @@ QueueWorker::Outcome QueueWorker::VerifyAndInstall(Request& request) {
     // A pinned package must be the very file the client named before its signature counts.
     if (const wire::PackageDigest pinned = wire::ReadPackageDigest(request.message.bytes()); pinned.present) {
       wire::Sha256Digest actual{};
-      DWORD refused = pinned.well_formed ? ports_.package_hasher->HashPackage(package.get(), actual) : ERROR_SUCCESS;
+      DWORD refused =
+          pinned.well_formed ? ports_.package_hasher->HashPackage(package.get(), actual) : ERROR_SUCCESS;
       if (refused == ERROR_SUCCESS && (!pinned.well_formed || actual != pinned.digest)) {
         refused = static_cast<DWORD>(TRUST_E_BAD_DIGEST);
       }
@@ -402,7 +410,8 @@ QueueWorker::Outcome QueueWorker::VerifyAndInstall(Request& request) {
     }
     const bool waive_publisher = request.message.HasFlag(wire::flags::kSkipPublisherCheck) &&
                                  request.message.product_kind() == wire::product_kind::kAnyPublisher;
-    if (const HRESULT verdict = ports_.signature->Verify(record.target_path, waive_publisher); verdict != S_OK) {
+    if (const HRESULT verdict = ports_.signature->Verify(record.target_path, waive_publisher);
+        verdict != S_OK) {
       SetStatus(request, wire::kVerificationFailed, static_cast<std::uint32_t>(verdict));
       return Outcome::kFinish;
     }

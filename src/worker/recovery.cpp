@@ -58,10 +58,11 @@ void Resume(ProcessObjects& objects, const store::ParsedKeyName& key, store::Mes
 
 // Installing or RestartPending: the restart may have finished the installation. Returns true
 // when the request is over (marked Completed here).
-bool CompleteFinishedInstallation(ProcessObjects& objects, ClientApi& client_api, const store::ParsedKeyName& key,
-                                  const store::MessageCopy& message) {
+bool CompleteFinishedInstallation(ProcessObjects& objects, ClientApi& client_api,
+                                  const store::ParsedKeyName& key, const store::MessageCopy& message) {
   std::array<wchar_t, store::kTargetPathCapacity> target_path{};  // a missing value reads as empty
-  (void)store::GetTargetPath(objects, key.name, key.instance_number, target_path.data(), store::kTargetPathBytes);
+  (void)store::GetTargetPath(objects, key.name, key.instance_number, target_path.data(),
+                             store::kTargetPathBytes);
   const wire::RequestMessage request(message.span());
   if (CompareInstalledVersion(request, client_api) != store::InstalledVersionResult::kSame) return false;
   (void)store::SetRequestStatus(objects, message.span(), wire::kCompleted, 0, false);
@@ -79,7 +80,8 @@ void RecoverRequest(ProcessObjects& objects, ClientApi& client_api, const std::w
   const wire::StatusRecord record(record_bytes);
   store::MessageCopy message;
   // Fails for every key without "InitialRequest": a request already final, or no request.
-  if (store::ReadRequestStatus(objects, key->name, key->instance_number, record, &message) != ERROR_SUCCESS) return;
+  if (store::ReadRequestStatus(objects, key->name, key->instance_number, record, &message) != ERROR_SUCCESS)
+    return;
   if (!MessageNamesKey(message.span(), *key)) return;
 
   const std::uint32_t status = record.update_status();

@@ -2,6 +2,7 @@
 
 #include <oaidl.h>
 #include <objbase.h>
+
 #include <wrl/client.h>
 
 #include "common/handle.h"

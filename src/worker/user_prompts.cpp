@@ -38,8 +38,8 @@ std::uint32_t SendInstallPrompt(HMODULE resource_module, const wire::RequestMess
 
 std::uint32_t SendStringPrompt(HMODULE resource_module, UINT id, std::uint32_t style, UiChannel& ui) {
   if (resource_module == nullptr) return wire::ui_reply::kCancel;
-  return ui.SendUiPrompt(LoadText<kTextUnits>(resource_module, id), LoadText<kCaptionUnits>(resource_module, text_id::kCaption),
-                         style, 0);
+  return ui.SendUiPrompt(LoadText<kTextUnits>(resource_module, id),
+                         LoadText<kCaptionUnits>(resource_module, text_id::kCaption), style, 0);
 }
 
 }  // namespace qfu::worker

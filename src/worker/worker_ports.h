@@ -34,7 +34,8 @@ class Downloader {
   // to be continued (else it is emptied first). Returns 0, 2 when the server refused or lacks
   // the package, kDownloadStopped when the service stops, or another Win32 error worth a later
   // attempt.
-  [[nodiscard]] virtual DWORD DownloadPackage(const wchar_t* url, const wchar_t* package_path, bool resume) = 0;
+  [[nodiscard]] virtual DWORD DownloadPackage(const wchar_t* url, const wchar_t* package_path,
+                                              bool resume) = 0;
 };
 
 // The Windows Installer run of a verified package (package::RunInstaller in production).
@@ -80,8 +81,8 @@ class UiChannel {
   // time limit in milliseconds (0: none), and waits for the answer: the UI's 4-byte result, or
   // 2 when no UI process of the product takes the prompt at once, it answers with fewer than 4
   // bytes, or the service stops before the answer comes.
-  [[nodiscard]] virtual std::uint32_t SendUiPrompt(WideStringView text, WideStringView caption, std::uint32_t style,
-                                                   std::uint32_t timeout_ms) = 0;
+  [[nodiscard]] virtual std::uint32_t SendUiPrompt(WideStringView text, WideStringView caption,
+                                                   std::uint32_t style, std::uint32_t timeout_ms) = 0;
 };
 
 // The restart of the machine (worker/machine_restart.h in production).

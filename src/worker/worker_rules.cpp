@@ -34,7 +34,8 @@ bool VersionAllowsDownload(store::InstalledVersionResult result) noexcept {
 bool IsNetworkAllowed(std::uint32_t request_flags, std::uint32_t network_type) noexcept {
   // Network type 3 is the one that flag 0x2 keeps downloads off.
   constexpr std::uint32_t kRestrictedType = 3;
-  if (network_type == kRestrictedType && (request_flags & wire::flags::kNoDownloadOnPopType3) != 0) return false;
+  if (network_type == kRestrictedType && (request_flags & wire::flags::kNoDownloadOnPopType3) != 0)
+    return false;
   if ((request_flags & wire::flags::kAllowedPopTypesMask) == 0) return true;
   switch (network_type) {
     case 1:

@@ -6,8 +6,8 @@
 //   number those digits write.
 #include <string>
 
-#include "fuzz_input.h"
 #include "common/utf.h"
+#include "fuzz_input.h"
 #include "package/download_rules.h"
 #include "store/request_name.h"
 
@@ -22,7 +22,8 @@ void CheckFileName(WideStringView path) {
   QFU_FUZZ_CHECK(!name->empty());
   QFU_FUZZ_CHECK(path.size() >= name->size() && path.substr(path.size() - name->size()) == *name);
   QFU_FUZZ_CHECK(name->size() == path.size() || path[path.size() - name->size() - 1] == u'/');
-  for (const WideChar c : *name) QFU_FUZZ_CHECK(c != u'/' && c != u'\\' && c != u':' && c >= 0x20 && c != 0x7F);
+  for (const WideChar c : *name)
+    QFU_FUZZ_CHECK(c != u'/' && c != u'\\' && c != u':' && c >= 0x20 && c != 0x7F);
   QFU_FUZZ_CHECK(*name != u"." && *name != u"..");
   QFU_FUZZ_CHECK(name->back() != u'.' && name->back() != u' ');
   QFU_FUZZ_CHECK(!qfu::store::IsDeviceName(qfu::WideToUtf8(*name)));

@@ -14,7 +14,8 @@ namespace qfu::fuzz {
 inline WideString WideFromBytes(const std::uint8_t* data, std::size_t size) {
   WideString text;
   text.reserve(size / 2);
-  for (std::size_t i = 0; i + 1 < size; i += 2) text.push_back(static_cast<WideChar>(data[i] | (data[i + 1] << 8)));
+  for (std::size_t i = 0; i + 1 < size; i += 2)
+    text.push_back(static_cast<WideChar>(data[i] | (data[i + 1] << 8)));
   return text;
 }
 

@@ -6,9 +6,9 @@
 #include <span>
 #include <vector>
 
+#include "store/request_key.h"
 #include "wire/message.h"
 #include "wire/ui_prompt.h"
-#include "store/request_key.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // Copy into an exactly sized heap block so any overread lands in a redzone.
@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   record.Clear();
   if (size > 0) record.set_length(data[0]);  // any length, also one past the capacity
   qfu::WideString text;
-  for (std::size_t i = 0; i + 1 < size; i += 2) text.push_back(static_cast<qfu::WideChar>(data[i] | (data[i + 1] << 8)));
+  for (std::size_t i = 0; i + 1 < size; i += 2)
+    text.push_back(static_cast<qfu::WideChar>(data[i] | (data[i + 1] << 8)));
   qfu::wire::AppendTextItem(reply, qfu::wire::kTimeStampItem, text);
   (void)qfu::store::ParseRequestKeyName(text);
   return 0;

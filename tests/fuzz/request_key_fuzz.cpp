@@ -8,8 +8,8 @@
 #include <array>
 #include <cstring>
 
-#include "fuzz_input.h"
 #include "common/utf.h"
+#include "fuzz_input.h"
 #include "package/path_text.h"
 #include "store/request_key.h"
 #include "store/request_name.h"
@@ -25,7 +25,8 @@ void CheckKeyName(const qfu::WideString& key_name) {
   QFU_FUZZ_CHECK(parsed->name[qfu::wire::kRequestNameSize - 1] == 0);
   const std::string_view name = qfu::FieldText(parsed->name);
   QFU_FUZZ_CHECK(!name.empty());
-  const qfu::WideString again = qfu::store::FormatRequestKeyName(qfu::Utf8ToWide(name), parsed->instance_number);
+  const qfu::WideString again =
+      qfu::store::FormatRequestKeyName(qfu::Utf8ToWide(name), parsed->instance_number);
   const auto reparsed = ParseRequestKeyName(again);
   QFU_FUZZ_CHECK(reparsed.has_value());
   QFU_FUZZ_CHECK(reparsed->name == parsed->name && reparsed->instance_number == parsed->instance_number);
@@ -34,7 +35,8 @@ void CheckKeyName(const qfu::WideString& key_name) {
 void CheckNameField(const std::uint8_t* data, std::size_t size) {
   qfu::store::RequestNameField field{};
   if (size < 4) return;
-  const std::uint32_t instance = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
+  const std::uint32_t instance =
+      data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
   std::memcpy(field.data(), data + 4, std::min(field.size(), size - 4));
   if (!qfu::store::IsAcceptableRequestName(field)) return;
   QFU_FUZZ_CHECK(qfu::store::IsStorableRequestName(field));

@@ -27,7 +27,8 @@ void CheckCut(WideStringView input, const WideString& read, std::size_t units) {
     // Only a pair that would be split is dropped, and only its first half was left over.
     QFU_FUZZ_CHECK(read.size() == units - 2 && IsLeadingSurrogate(to_nul[units - 2]));
   } else {
-    QFU_FUZZ_CHECK(!IsLeadingSurrogate(read.back()) || !(to_nul[read.size()] >= 0xDC00 && to_nul[read.size()] <= 0xDFFF));
+    QFU_FUZZ_CHECK(!IsLeadingSurrogate(read.back()) ||
+                   !(to_nul[read.size()] >= 0xDC00 && to_nul[read.size()] <= 0xDFFF));
   }
 }
 
@@ -49,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   QFU_FUZZ_CHECK(read->style == style && read->timeout_ms == timeout);
   CheckCut(text, read->text, qfu::wire::kUiPromptTextUnits);
   CheckCut(caption, read->caption, qfu::wire::kUiPromptCaptionUnits);
-  QFU_FUZZ_CHECK(qfu::wire::BuildUiPrompt(read->text, read->caption, read->style, read->timeout_ms) == prompt);
+  QFU_FUZZ_CHECK(qfu::wire::BuildUiPrompt(read->text, read->caption, read->style, read->timeout_ms) ==
+                 prompt);
   return 0;
 }

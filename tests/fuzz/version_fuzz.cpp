@@ -31,11 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t split = 0;
   while (split < size && data[split] != 0) ++split;
   const WideString first(data, data + split);
-  const WideString second = split < size ? qfu::fuzz::WideFromBytes(data + split + 1, size - split - 1) : WideString();
+  const WideString second =
+      split < size ? qfu::fuzz::WideFromBytes(data + split + 1, size - split - 1) : WideString();
   for (const WideString& text : {first, second}) {
     const auto parts = qfu::store::ParseVersion(text);
     QFU_FUZZ_CHECK(qfu::store::ParseVersion(Written(parts)) == parts);
-    if (!text.empty()) QFU_FUZZ_CHECK(CompareVersionTexts(text, Written(parts)) == InstalledVersionResult::kSame);
+    if (!text.empty())
+      QFU_FUZZ_CHECK(CompareVersionTexts(text, Written(parts)) == InstalledVersionResult::kSame);
   }
   if (!first.empty() && !second.empty()) {
     QFU_FUZZ_CHECK(CompareVersionTexts(first, second) == Swapped(CompareVersionTexts(second, first)));

@@ -1,10 +1,10 @@
 // The agent's own package, installed and removed by the real Windows Installer.
 #include <windows.h>
+
 #include <msi.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -28,7 +28,9 @@ std::wstring InstalledAgentFolder() {
   return path;
 }
 
-bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 constexpr const wchar_t* kServiceKey = L"SYSTEM\\CurrentControlSet\\Services\\QFUpdate";
 
@@ -36,7 +38,8 @@ constexpr const wchar_t* kServiceKey = L"SYSTEM\\CurrentControlSet\\Services\\QF
 std::vector<std::wstring> InstalledAgentVersions() {
   std::vector<std::wstring> versions;
   wchar_t product[39] = {};
-  for (DWORD i = 0; ::MsiEnumRelatedProductsW(L"{7D3B9C2E-4F61-4A8D-9E27-5C1B0A6F3D48}", 0, i, product) == 0; ++i) {
+  for (DWORD i = 0; ::MsiEnumRelatedProductsW(L"{7D3B9C2E-4F61-4A8D-9E27-5C1B0A6F3D48}", 0, i, product) == 0;
+       ++i) {
     wchar_t version[32] = {};
     DWORD size = 32;
     (void)::MsiGetProductInfoW(product, INSTALLPROPERTY_VERSIONSTRING, version, &size);
@@ -49,8 +52,8 @@ std::vector<std::wstring> InstalledAgentVersions() {
 std::wstring MachineString(const std::wstring& key, const wchar_t* value) {
   wchar_t text[MAX_PATH] = {};
   DWORD size = sizeof(text);
-  (void)::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                       nullptr, text, &size);
+  (void)::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value,
+                       RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, text, &size);
   return text;
 }
 
@@ -72,7 +75,8 @@ TEST(AgentPackage, InstallsUpgradesKeepingRequestsAndRemovesTheServiceWithThem) 
   ASSERT_TRUE(install.finished);
   ASSERT_EQ(install.exit_code, 0u) << install.output;
   EXPECT_TRUE(FileExists(german));
-  EXPECT_EQ(MachineString(L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QFUpdate", L"EventMessageFile"),
+  EXPECT_EQ(MachineString(L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QFUpdate",
+                          L"EventMessageFile"),
             installed);
   const std::vector<std::wstring> first_version = InstalledAgentVersions();
   ASSERT_EQ(first_version.size(), 1u);
@@ -87,24 +91,29 @@ TEST(AgentPackage, InstallsUpgradesKeepingRequestsAndRemovesTheServiceWithThem) 
   }
   // A finished request and a setting, as the agent stores them.
   const DWORD completed = 1;
-  ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(kServiceKey) + L"\\Kept").c_str(), L"UpdateStatus",
-                              REG_DWORD, &completed, sizeof(completed)), 0);
+  ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(kServiceKey) + L"\\Kept").c_str(),
+                              L"UpdateStatus", REG_DWORD, &completed, sizeof(completed)),
+            0);
   const wchar_t agent[] = L"Upgrade test";
-  ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kServiceKey, L"UserAgent", REG_SZ, agent, sizeof(agent)), 0);
+  ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kServiceKey, L"UserAgent", REG_SZ, agent, sizeof(agent)),
+            0);
 
   for (const wchar_t* fixture : {L"qfupdate_rebuild.msi", L"qfupdate_next.msi"}) {
     SCOPED_TRACE(testing::Message() << "installing " << testing::PrintToString(std::wstring(fixture)));
-    const ProcessResult upgrade = RunProcess(L"msiexec.exe /i \"" + Fixture(fixture) + L"\" /qn", kInstallerTimeoutMs);
+    const ProcessResult upgrade =
+        RunProcess(L"msiexec.exe /i \"" + Fixture(fixture) + L"\" /qn", kInstallerTimeoutMs);
     ASSERT_TRUE(upgrade.finished);
     ASSERT_EQ(upgrade.exit_code, 0u) << upgrade.output;
     const std::vector<std::wstring> versions = InstalledAgentVersions();
     ASSERT_EQ(versions.size(), 1u);
-    EXPECT_EQ(versions[0] == first_version[0], std::wstring(fixture) == L"qfupdate_rebuild.msi") << versions[0];
+    EXPECT_EQ(versions[0] == first_version[0], std::wstring(fixture) == L"qfupdate_rebuild.msi")
+        << versions[0];
     EXPECT_EQ(MachineString(kServiceKey, L"UserAgent"), agent);
     DWORD stored = 0;
     DWORD size = sizeof(stored);
-    EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(kServiceKey) + L"\\Kept").c_str(), L"UpdateStatus",
-                             RRF_RT_REG_DWORD, nullptr, &stored, &size), 0);
+    EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(kServiceKey) + L"\\Kept").c_str(),
+                             L"UpdateStatus", RRF_RT_REG_DWORD, nullptr, &stored, &size),
+              0);
     ServiceControl service;
     ASSERT_TRUE(service.valid());
     EXPECT_TRUE(service.WaitForState(SERVICE_RUNNING, kStartTimeoutMs));

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "support/http_server.h"
@@ -26,7 +25,6 @@ class ServiceDownloads : public test::RunningService {};
 // The worker pauses 10 s before each download and takes the three requests one by one.
 constexpr DWORD kDownloadsSettleMs = 75000;
 
-
 TEST_F(ServiceDownloads, DownloadsResumesAndKeepsACutPackageForTheNextAttempt) {
   test::TestHttpServer server(L"ServiceDownloads", test::HttpScheme::kHttp);
   ASSERT_EQ(server.failure(), "");
@@ -38,16 +36,18 @@ TEST_F(ServiceDownloads, DownloadsResumesAndKeepsACutPackageForTheNextAttempt) {
   partial.Leave(L"partial.msi", package + "an older package");
   ExpectRun(RunQfupdatectl(L"user-agent QFUpdate-Test/9.1"), 0, {"result:       Done (0)"});
 
-  for (const auto& [name, file] : {std::pair{L"Fresh", L"/fresh.msi"}, std::pair{L"Partial", L"/partial.msi?t=1"},
-                                   std::pair{L"Cut", L"/cut.msi"}}) {
+  for (const auto& [name, file] :
+       {std::pair{L"Fresh", L"/fresh.msi"}, std::pair{L"Partial", L"/partial.msi?t=1"},
+        std::pair{L"Cut", L"/cut.msi"}}) {
     // A deadline a day away: with no UI process to ask, a downloaded request waits in Postponed
     // with its package kept.
-    ExpectRun(RunQfupdatectl(std::wstring(L"submit ") + name + L" --download-when-disconnected --deadline 1440 --url " +
-                      server.Url(file)),
+    ExpectRun(RunQfupdatectl(std::wstring(L"submit ") + name +
+                             L" --download-when-disconnected --deadline 1440 --url " + server.Url(file)),
               0, {"result:       Done (0)", "status:       Queued (2)"});
   }
-  for (const auto& [name, status] : {std::pair{"Fresh", wire::kPostponed}, std::pair{"Partial", wire::kPostponed},
-                                     std::pair{"Cut", wire::kDownloadRetry}}) {
+  for (const auto& [name, status] :
+       {std::pair{"Fresh", wire::kPostponed}, std::pair{"Partial", wire::kPostponed},
+        std::pair{"Cut", wire::kDownloadRetry}}) {
     EXPECT_EQ(test::WaitForStatus(wire::kInfoPipeName, name, status, kDownloadsSettleMs), status) << name;
   }
   EXPECT_TRUE(test::SameFile(test::FileBytes(fresh.Path(L"fresh.msi")), package));
@@ -59,7 +59,8 @@ TEST_F(ServiceDownloads, DownloadsResumesAndKeepsACutPackageForTheNextAttempt) {
   EXPECT_EQ(requests.size(), 3u);
   for (const test::RecordedRequest& request : requests) {
     EXPECT_EQ(request.Header("Range"), std::nullopt) << request.target;
-    EXPECT_EQ(request.Header("User-Agent"), std::optional<std::string>("QFUpdate-Test/9.1")) << request.target;
+    EXPECT_EQ(request.Header("User-Agent"), std::optional<std::string>("QFUpdate-Test/9.1"))
+        << request.target;
   }
   ExpectRun(RunQfupdatectl(L"--info query Partial"), 0, {"status:       Postponed (9)"});
 }

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,9 +51,10 @@ TEST_F(Pipes, RefusesAMessageOverTheSizeCapUnreadAndServesOneAtTheCap) {
 TEST_F(Pipes, InfoPipeGrantsEveryoneReadAndWriteOnlyAndAdministratorsFullControl) {
   std::vector<AccessEntry> dacl;
   ASSERT_EQ(ReadPipeDacl(kInfoPipe, dacl), static_cast<DWORD>(ERROR_SUCCESS));
-  const std::vector<AccessEntry> expected = {{L"S-1-1-0", FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES},
-                                             {L"S-1-5-18", FILE_ALL_ACCESS},
-                                             {L"S-1-5-32-544", FILE_ALL_ACCESS}};
+  const std::vector<AccessEntry> expected = {
+      {L"S-1-1-0", FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES},
+      {L"S-1-5-18", FILE_ALL_ACCESS},
+      {L"S-1-5-32-544", FILE_ALL_ACCESS}};
   EXPECT_EQ(dacl, expected);
 }
 
@@ -80,14 +80,19 @@ TEST_F(Pipes, RefusesMalformedMessagesAndOtherTypesOnTheInfoPipeWithErrorReplies
     wire::Bytes message;
     std::uint32_t system_error;
     std::uint32_t instance;
-  } cases[] = {{kRequestPipe, zero_length, framing, 0},      {kRequestPipe, too_short, framing, 0},
-               {kRequestPipe, item_past_end, framing, 0},    {kInfoPipe, zero_length, framing, 0},
-               {kInfoPipe, too_short, framing, 0},           {kInfoPipe, item_past_end, framing, 0},
-               {kInfoPipe, submit, ERROR_ACCESS_DENIED, 9},  {kInfoPipe, cancel, ERROR_ACCESS_DENIED, 0},
+  } cases[] = {{kRequestPipe, zero_length, framing, 0},
+               {kRequestPipe, too_short, framing, 0},
+               {kRequestPipe, item_past_end, framing, 0},
+               {kInfoPipe, zero_length, framing, 0},
+               {kInfoPipe, too_short, framing, 0},
+               {kInfoPipe, item_past_end, framing, 0},
+               {kInfoPipe, submit, ERROR_ACCESS_DENIED, 9},
+               {kInfoPipe, cancel, ERROR_ACCESS_DENIED, 0},
                {kInfoPipe, user_agent, ERROR_ACCESS_DENIED, 3}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << (c.pipe == kInfoPipe ? "info pipe, " : "request pipe, ") << c.message.size()
-                                    << " bytes, type " << wire::RequestMessage(c.message).type());
+    SCOPED_TRACE(testing::Message() << (c.pipe == kInfoPipe ? "info pipe, " : "request pipe, ")
+                                    << c.message.size() << " bytes, type "
+                                    << wire::RequestMessage(c.message).type());
     AgentConnection connection(c.pipe);
     ASSERT_TRUE(connection.connected()) << connection.error();
     ASSERT_EQ(InstanceOf(connection.Send(Query("first").Instance(7).span())), 7u);
@@ -108,7 +113,8 @@ TEST_F(Pipes, AnswersOneMessageAfterAnotherOnAConnectionAtOnce) {
   AgentConnection info(kInfoPipe);
   ASSERT_TRUE(info.connected()) << info.error();
   const ULONGLONG started = ::GetTickCount64();
-  for (int i = 0; i < kMessages; ++i) ASSERT_EQ(ResultOf(info.Send(Query("pkg").span())), kNoSuchRequest) << i;
+  for (int i = 0; i < kMessages; ++i)
+    ASSERT_EQ(ResultOf(info.Send(Query("pkg").span())), kNoSuchRequest) << i;
   EXPECT_LT(::GetTickCount64() - started, kBoundMs);
 }
 
@@ -161,9 +167,11 @@ TEST_F(Pipes, ServesSixteenClientsAtOnce) {
   const auto query = [&](int id) {
     std::vector<Expected> queries;
     for (int n = 0; n < kRequestsPerClient; ++n) {
-      queries.emplace_back(Query(name(id, n)), kDone, n == 0 ? std::nullopt : std::optional(wire::kQueued), name(id, n));
+      queries.emplace_back(Query(name(id, n)), kDone, n == 0 ? std::nullopt : std::optional(wire::kQueued),
+                           name(id, n));
     }
-    queries.emplace_back(Query(name(id, kRequestsPerClient)), kNoSuchRequest, 0u, name(id, kRequestsPerClient));
+    queries.emplace_back(Query(name(id, kRequestsPerClient)), kNoSuchRequest, 0u,
+                         name(id, kRequestsPerClient));
     for (std::uint32_t index = 0; index < kAllRequests; ++index) queries.emplace_back(Enumerate(index));
     queries.emplace_back(Enumerate(kAllRequests), kNothingToReport);
     queries.emplace_back(Query("", wire::kQueryPostponed), kNothingToReport, 0u);
@@ -176,7 +184,8 @@ TEST_F(Pipes, ServesSixteenClientsAtOnce) {
   const std::vector<std::string> failures = RunClientsInTwoPhases(kClients, submit, query);
   for (int id = 0; id < kClients; ++id) {
     EXPECT_EQ(failures[id], "") << "client " << id;
-    EXPECT_EQ(WaitForStatus(kInfoPipe, name(id, 0), wire::kCancelled, kCancelSettlesMs), wire::kCancelled) << id;
+    EXPECT_EQ(WaitForStatus(kInfoPipe, name(id, 0), wire::kCancelled, kCancelSettlesMs), wire::kCancelled)
+        << id;
   }
   EXPECT_EQ(RequestKeyNames().size(), kAllRequests);
 }

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "common/utf.h"
@@ -50,7 +49,8 @@ TEST_F(ServiceRecovery, ResumesADownloadThatAKilledOrStoppedServiceLeftHalfDone)
     server.AddFile(L"stalled.msi", package);
     server.SetRule("/stalled.msi", "stall");
     const test::TestDownloads stalled(name);
-    test::ExpectRun(RunQfupdatectl(L"submit " + name + L" --download-when-disconnected --url " + server.Url(L"/stalled.msi")),
+    test::ExpectRun(RunQfupdatectl(L"submit " + name + L" --download-when-disconnected --url " +
+                                   server.Url(L"/stalled.msi")),
                     0, {"result:       Done (0)", "status:       Queued (2)"});
     ASSERT_TRUE(WaitForFileSize(stalled.Path(L"stalled.msi"), half, kHalfDownloadedMs));
 
@@ -66,8 +66,8 @@ TEST_F(ServiceRecovery, ResumesADownloadThatAKilledOrStoppedServiceLeftHalfDone)
     const std::uint32_t status = test::WaitWhileStatus(
         wire::kInfoPipeName, WideToUtf8(name), {0, wire::kQueued, wire::kDownloading}, kHalfDownloadedMs);
     for (const std::uint32_t unfinished :
-         {0u, std::uint32_t{wire::kQueued}, std::uint32_t{wire::kDownloading}, std::uint32_t{wire::kDownloadRetry},
-          std::uint32_t{wire::kDownloadFailed}}) {
+         {0u, std::uint32_t{wire::kQueued}, std::uint32_t{wire::kDownloading},
+          std::uint32_t{wire::kDownloadRetry}, std::uint32_t{wire::kDownloadFailed}}) {
       EXPECT_NE(status, unfinished);
     }
     const auto requests = server.Requests();

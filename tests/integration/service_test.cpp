@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -53,8 +52,9 @@ TEST(Service, StartsRunningWithItsNamedObjectsAndStopsWithinSeconds) {
   // Each open to LocalSystem and Administrators only.
   for (const wchar_t* name :
        {kQueueMutexName, kCancelMutexName, kRegistryMutexName, kUserAgentMutexName, kUpdateEventName}) {
-    const UniqueHandle object(name == kUpdateEventName ? ::OpenEventW(SYNCHRONIZE | READ_CONTROL, FALSE, name)
-                                    : ::OpenMutexW(SYNCHRONIZE | READ_CONTROL, FALSE, name));
+    const UniqueHandle object(name == kUpdateEventName
+                                  ? ::OpenEventW(SYNCHRONIZE | READ_CONTROL, FALSE, name)
+                                  : ::OpenMutexW(SYNCHRONIZE | READ_CONTROL, FALSE, name));
     std::vector<test::AccessEntry> dacl;
     ASSERT_EQ(test::ReadDacl(object.get(), dacl), 0u) << WideToUtf8(name);
     std::vector<std::wstring> trustees;
@@ -90,8 +90,8 @@ TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipesOrHoldsOneOfItsO
   ServiceControl::EnsureInstalled();
   ASSERT_TRUE(ServiceControl().Stop());
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << (c.pipe == wire::kInfoPipeName ? "info pipe" : "request pipe") << ", at most "
-                                    << c.max_instances << (c.occupied ? ", occupied" : ""));
+    SCOPED_TRACE(testing::Message() << (c.pipe == wire::kInfoPipeName ? "info pipe" : "request pipe")
+                                    << ", at most " << c.max_instances << (c.occupied ? ", occupied" : ""));
     test::PipeSquatter squatter(c.pipe, c.max_instances);
     ASSERT_TRUE(squatter.serving());
     ASSERT_TRUE(!c.occupied || squatter.Occupy());
@@ -106,7 +106,8 @@ TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipesOrHoldsOneOfItsO
                   {true, kCancelMutexName, ERROR_ALREADY_EXISTS},
                   {false, kUpdateEventName, ERROR_ALREADY_EXISTS}};
   for (const auto& s : squatted) {
-    SCOPED_TRACE(testing::Message() << (s.mutex ? "a mutex named " : "an event named ") << WideToUtf8(s.name));
+    SCOPED_TRACE(testing::Message() << (s.mutex ? "a mutex named " : "an event named ")
+                                    << WideToUtf8(s.name));
     const UniqueHandle squatter(s.mutex ? ::CreateMutexW(nullptr, FALSE, s.name)
                                         : ::CreateEventW(nullptr, TRUE, FALSE, s.name));
     ASSERT_TRUE(squatter.valid());

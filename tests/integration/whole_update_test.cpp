@@ -5,10 +5,10 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
+#include "store/request_key.h"
 #include "support/http_server.h"
 #include "support/pipe_harness.h"
 #include "support/process.h"
@@ -16,7 +16,6 @@
 #include "support/service_control.h"
 #include "support/test_downloads.h"
 #include "support/ui_process.h"
-#include "store/request_key.h"
 #include "wire/pipes.h"
 #include "wire/update_status.h"
 
@@ -29,7 +28,8 @@ class WholeUpdate : public test::RunningService {};
 
 // The worker pauses 10 s before the download; the installer takes a few seconds under Wine.
 constexpr DWORD kUpdateTimeoutMs = 90000;
-constexpr const wchar_t* kInstalledPayload = L"C:\\ProgramData\\QFUpdate Service Fixture\\installer_payload.txt";
+constexpr const wchar_t* kInstalledPayload =
+    L"C:\\ProgramData\\QFUpdate Service Fixture\\installer_payload.txt";
 constexpr const wchar_t* kPackageDirectory = L"C:\\ProgramData\\Quillfern\\WholeUpdate";
 constexpr std::uint32_t kInstallPromptStyle = 0x50104;
 
@@ -56,7 +56,8 @@ bool ServeUpdatePackage(test::TestHttpServer& server) {
 
 // Removes the fixture's product, so that every run installs it afresh.
 void UninstallFixture() {
-  (void)test::RunProcess(L"msiexec.exe /x \"" + test::Fixture(L"publisher_signed_update.msi") + L"\" /qn", 120000);
+  (void)test::RunProcess(L"msiexec.exe /x \"" + test::Fixture(L"publisher_signed_update.msi") + L"\" /qn",
+                         120000);
 }
 
 TEST_F(WholeUpdate, FromSubmitToCompletedWithTheUsersYes) {
@@ -71,22 +72,25 @@ TEST_F(WholeUpdate, FromSubmitToCompletedWithTheUsersYes) {
   ASSERT_TRUE(watch.WaitForOutput("listening on", test::kToolTimeoutMs));
 
   ExpectRun(RunQfupdatectl(L"submit WholeUpdate --display-name \"Whole Update\" --deadline 1440 "
-                    L"--download-when-disconnected --url " + server.Url(L"/update.msi")),
+                           L"--download-when-disconnected --url " +
+                           server.Url(L"/update.msi")),
             0, {"result:       Done (0)", "status:       Queued (2)"});
   EXPECT_EQ(test::WaitForStatus(wire::kInfoPipeName, "WholeUpdate", wire::kCompleted, kUpdateTimeoutMs),
             wire::kCompleted);
 
   const test::ProcessResult watched = watch.Finish(test::kToolTimeoutMs);
   EXPECT_EQ(WatchedStatuses(watched.output),
-            (std::vector<std::uint32_t>{wire::kDownloading, wire::kDownloaded, wire::kPrompting, wire::kReadyToInstall,
-                                        wire::kVerifying, wire::kInstalling, wire::kCompleted}))
+            (std::vector<std::uint32_t>{wire::kDownloading, wire::kDownloaded, wire::kPrompting,
+                                        wire::kReadyToInstall, wire::kVerifying, wire::kInstalling,
+                                        wire::kCompleted}))
       << watched.output;
   // One install prompt: the standard text with the display name, with no limit beyond the
   // deadline; answered Yes.
   const std::vector<std::string> prompts = ui.LogLines();
   ASSERT_EQ(prompts.size(), 1u);
   EXPECT_NE(prompts[0].find("\\r\\n\\r\\nWhole Update\""), std::string::npos) << prompts[0];
-  EXPECT_NE(prompts[0].find("\"style\":" + std::to_string(kInstallPromptStyle)), std::string::npos) << prompts[0];
+  EXPECT_NE(prompts[0].find("\"style\":" + std::to_string(kInstallPromptStyle)), std::string::npos)
+      << prompts[0];
   EXPECT_NE(prompts[0].find("\"answer\":6"), std::string::npos) << prompts[0];
   // Installed; the package, its log and its folder are gone.
   EXPECT_TRUE(Exists(kInstalledPayload));
@@ -116,9 +120,10 @@ TEST_F(WholeUpdate, StopDuringThePromptEndsWithinThirtySecondsAndLeavesTheReques
   EXPECT_LT(::GetTickCount64() - stop_sent, kStopLimitMs);
   DWORD status = 0;
   DWORD size = sizeof(status);
-  EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(store::kServiceKeyPath) + L"\\StopPrompt").c_str(),
-                           L"UpdateStatus", RRF_RT_REG_DWORD, nullptr, &status, &size),
-            ERROR_SUCCESS);
+  EXPECT_EQ(
+      ::RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(store::kServiceKeyPath) + L"\\StopPrompt").c_str(),
+                     L"UpdateStatus", RRF_RT_REG_DWORD, nullptr, &status, &size),
+      ERROR_SUCCESS);
   EXPECT_EQ(status, wire::kPrompting);
   EXPECT_TRUE(ui.LogLines().empty());  // the answer never came
 }

@@ -8,11 +8,10 @@
 // The refusals are tested where the refusing code is (see tests/soak/README.md).
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <map>
 #include <random>
 #include <set>
@@ -101,7 +100,8 @@ TEST_F(Soak, HostileMessagesOnBothPipesAreEachAnsweredAndLeaveNoHandleOrThreadBe
     RawPipe client(request_pipe ? kRequestPipe : kInfoPipe);
     ASSERT_TRUE(client.valid()) << "message " << n << ": the service no longer takes connections";
     client.StartWrite(message);
-    if (!IsReply(client.Read(kReplyTimeoutMs))) ++unanswered[what + (request_pipe ? " (request pipe)" : " (info pipe)")];
+    if (!IsReply(client.Read(kReplyTimeoutMs)))
+      ++unanswered[what + (request_pipe ? " (request pipe)" : " (info pipe)")];
   }
   for (const auto& [what, count] : unanswered) ADD_FAILURE() << count << " unanswered: " << what;
   EXPECT_EQ(service.ProcessId(), process_id);
@@ -132,8 +132,8 @@ bool IsLoadStatus(std::uint32_t status) {
 std::string LoadStep(std::mt19937& random, const std::string& name, NameState& state) {
   const auto expect = [&](bool holds, const char* message, const Reply& reply) {
     return holds ? std::string()
-                 : name + ": " + message + " answered result " + std::to_string(ResultOf(reply)) + " status " +
-                       std::to_string(StatusOf(reply));
+                 : name + ": " + message + " answered result " + std::to_string(ResultOf(reply)) +
+                       " status " + std::to_string(StatusOf(reply));
   };
   switch (random() % 6) {
     case 0: {
@@ -180,7 +180,9 @@ TEST_F(Soak, ThirtyTwoClientsGetOnlyRepliesTheProtocolAllowsAndLeaveConsistentRe
   constexpr std::size_t kClients = 32;
   constexpr int kNamesPerClient = 2;
   const DWORD run_ms = LongSoak() ? 60000 : 10000;
-  const auto name = [](std::size_t client, int n) { return "load" + std::to_string(client) + "n" + std::to_string(n); };
+  const auto name = [](std::size_t client, int n) {
+    return "load" + std::to_string(client) + "n" + std::to_string(n);
+  };
   std::vector<std::vector<NameState>> states(kClients, std::vector<NameState>(kNamesPerClient));
   std::vector<std::string> failures(kClients);
   std::atomic<std::size_t> steps{0};
@@ -197,7 +199,8 @@ TEST_F(Soak, ThirtyTwoClientsGetOnlyRepliesTheProtocolAllowsAndLeaveConsistentRe
       },
       run_ms + 60000));
   std::printf("%zu messages\n", steps.load());
-  for (std::size_t client = 0; client < kClients; ++client) EXPECT_EQ(failures[client], "") << "client " << client;
+  for (std::size_t client = 0; client < kClients; ++client)
+    EXPECT_EQ(failures[client], "") << "client " << client;
 
   // Only the clients' own, well-formed request keys are stored, and each request's status
   // follows the last reply its client saw: cancelled ones end Cancelled, the others stay active.
@@ -210,7 +213,8 @@ TEST_F(Soak, ThirtyTwoClientsGetOnlyRepliesTheProtocolAllowsAndLeaveConsistentRe
       const std::uint32_t status =
           state.cancelled ? WaitForStatus(kInfoPipe, name(client, n), wire::kCancelled, kSettleMs)
                           : StatusOf(SendOnce(kInfoPipe, Query(name(client, n)).span()));
-      EXPECT_TRUE(state.cancelled ? status == wire::kCancelled : IsLoadStatus(status) && status != wire::kCancelled)
+      EXPECT_TRUE(state.cancelled ? status == wire::kCancelled
+                                  : IsLoadStatus(status) && status != wire::kCancelled)
           << name(client, n) << " status " << status;
     }
   }
@@ -232,7 +236,8 @@ TEST_F(Soak, ThirtyTwoClientsGetOnlyRepliesTheProtocolAllowsAndLeaveConsistentRe
 bool StartAfterKill(ServiceControl& service) {
   for (int attempt = 0; attempt < 20; ++attempt) {
     if (service.Start()) return true;
-    std::printf("start after the kill refused (%lu), trying again\n", static_cast<unsigned long>(::GetLastError()));
+    std::printf("start after the kill refused (%lu), trying again\n",
+                static_cast<unsigned long>(::GetLastError()));
     ::Sleep(500);
   }
   return false;
@@ -251,7 +256,8 @@ TEST_F(Soak, RequestsKilledAtRandomPointsEndAsTheyWouldHaveWithoutTheKills) {
   // installation of the real update.
   constexpr DWORD kLatestKillMs = 16000;
   constexpr DWORD kAllCompletedMs = 180000;
-  constexpr const wchar_t* kInstalledPayload = L"C:\\ProgramData\\QFUpdate Service Fixture\\installer_payload.txt";
+  constexpr const wchar_t* kInstalledPayload =
+      L"C:\\ProgramData\\QFUpdate Service Fixture\\installer_payload.txt";
   const std::wstring real_package = Fixture(L"publisher_signed_update.msi");
   (void)UninstallPackage(real_package, kSettleMs);
   // The server outlives every kill and the wait for completion (its default life is 2 minutes).
@@ -267,8 +273,9 @@ TEST_F(Soak, RequestsKilledAtRandomPointsEndAsTheyWouldHaveWithoutTheKills) {
 
   const std::string url = WideToUtf8(server.Url(L"/soak.msi"));
   for (std::uint32_t instance = 1; instance <= kDryRuns; ++instance) {
-    auto submit = SubmitMessage("Soak", url).Instance(instance).AddFlags(wire::flags::kNoPrompts |
-                                                                          wire::flags::kDownloadWhenDisconnected);
+    auto submit = SubmitMessage("Soak", url)
+                      .Instance(instance)
+                      .AddFlags(wire::flags::kNoPrompts | wire::flags::kDownloadWhenDisconnected);
     ASSERT_EQ(ResultOf(SendOnce(kRequestPipe, submit.span())), kDone) << instance;
   }
   auto real = SubmitMessage("SoakReal", WideToUtf8(server.Url(L"/update.msi")))
@@ -299,7 +306,8 @@ TEST_F(Soak, RequestsKilledAtRandomPointsEndAsTheyWouldHaveWithoutTheKills) {
     return status;
   };
   for (std::uint32_t instance = 1; instance <= kDryRuns; ++instance) {
-    EXPECT_EQ(completed("Soak", instance), static_cast<std::uint32_t>(wire::kCompleted)) << "instance " << instance;
+    EXPECT_EQ(completed("Soak", instance), static_cast<std::uint32_t>(wire::kCompleted))
+        << "instance " << instance;
   }
   EXPECT_EQ(completed("SoakReal", 0), static_cast<std::uint32_t>(wire::kCompleted));
   EXPECT_NE(::GetFileAttributesW(kInstalledPayload), INVALID_FILE_ATTRIBUTES);

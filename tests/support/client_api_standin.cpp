@@ -3,7 +3,6 @@
 #include <strsafe.h>
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
 #include "common/handle.h"
@@ -15,8 +14,9 @@ namespace {
 constexpr const wchar_t* kKeyVariable = L"QFCLAPI_STANDIN_KEY";
 
 bool ReadWholeFile(const std::wstring& path, std::vector<char>& contents) {
-  const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size = {};
   if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart > 64 * 1024 * 1024) return false;
   contents.resize(static_cast<std::size_t>(size.QuadPart));
@@ -78,8 +78,8 @@ ClientApiStandIn::~ClientApiStandIn() {
 std::wstring ClientApiStandIn::LastTriggerCondition() const {
   wchar_t text[64] = {};
   DWORD size = sizeof(text);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key_.path().c_str(), L"LastTriggerCondition", RRF_RT_REG_SZ, nullptr, text,
-                     &size) != ERROR_SUCCESS) {
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key_.path().c_str(), L"LastTriggerCondition", RRF_RT_REG_SZ, nullptr,
+                     text, &size) != ERROR_SUCCESS) {
     return {};
   }
   return text;
@@ -88,8 +88,8 @@ std::wstring ClientApiStandIn::LastTriggerCondition() const {
 DWORD ClientApiStandIn::TriggerCalls() const {
   DWORD calls = 0;
   DWORD size = sizeof(calls);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key_.path().c_str(), L"TriggerCalls", RRF_RT_REG_DWORD, nullptr, &calls,
-                     &size) != ERROR_SUCCESS) {
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key_.path().c_str(), L"TriggerCalls", RRF_RT_REG_DWORD, nullptr,
+                     &calls, &size) != ERROR_SUCCESS) {
     return 0;
   }
   return calls;

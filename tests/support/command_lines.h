@@ -1,9 +1,8 @@
 #pragma once
 // Command lines of qfupdatectl as the tests of its options write them. Header-only, so that
 // the native tests use it too.
-#include <gtest/gtest.h>
-
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <initializer_list>
 #include <string>
 #include <vector>

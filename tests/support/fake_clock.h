@@ -13,7 +13,7 @@ namespace qfu::test {
 class FakeClock final : public Clock {
  public:
   std::uint64_t tick = 50'000'000;
-  std::uint64_t utc = 133'600'000'000'000'000;  // a moment in 2024
+  std::uint64_t utc = 133'600'000'000'000'000;          // a moment in 2024
   std::int64_t utc_offset = 2 * kFileTimeUnitsPerHour;  // two hours east of UTC
   // Daylight-saving time runs from daylight_start to daylight_end (UTC FILETIMEs, the end
   // excluded); none by default.

@@ -26,7 +26,8 @@ DWORD FakeDownloader::DownloadPackage(const wchar_t* url, const wchar_t*, bool r
   last_url = url;
   last_resume = resume;
   if (during) during();
-  return static_cast<std::size_t>(call) < results.size() ? results[static_cast<std::size_t>(call)] : ERROR_SUCCESS;
+  return static_cast<std::size_t>(call) < results.size() ? results[static_cast<std::size_t>(call)]
+                                                         : ERROR_SUCCESS;
 }
 
 bool FakeDownloader::WaitForCall(DWORD timeout_ms) const {

@@ -55,7 +55,9 @@ std::vector<std::uint8_t> HostileMessages::ValidMessage() {
     case 5:
       return Query(name, wire::kInstallPostponedNow).bytes();
     default:
-      return wire::MessageWriter(wire::kSetUserAgent).TextItem(wire::kUserAgentItem, "Hostile/" + name).bytes();
+      return wire::MessageWriter(wire::kSetUserAgent)
+          .TextItem(wire::kUserAgentItem, "Hostile/" + name)
+          .bytes();
   }
 }
 
@@ -84,9 +86,10 @@ std::vector<std::uint8_t> HostileMessages::Next(std::string& what) {
       what = "offsets and item lengths changed";
       std::vector<std::uint8_t> bytes = ValidMessage();
       // The items' start and end, the message type, and the first item's type and length.
-      const std::size_t fields[] = {wire::kItemsOffsetAt, wire::kItemsEndAt, wire::kMessageTypeAt, wire::kHeaderSize,
-                                    wire::kHeaderSize + 4};
-      for (std::uint32_t n = 1 + Draw(2); n > 0; --n) PutU32(bytes, fields[Draw(std::size(fields))], BoundaryValue(bytes.size()));
+      const std::size_t fields[] = {wire::kItemsOffsetAt, wire::kItemsEndAt, wire::kMessageTypeAt,
+                                    wire::kHeaderSize, wire::kHeaderSize + 4};
+      for (std::uint32_t n = 1 + Draw(2); n > 0; --n)
+        PutU32(bytes, fields[Draw(std::size(fields))], BoundaryValue(bytes.size()));
       return bytes;
     }
     case 6: {

@@ -18,7 +18,9 @@ class HostileMessages {
 
  private:
   [[nodiscard]] std::vector<std::uint8_t> ValidMessage();
-  [[nodiscard]] std::uint32_t Draw(std::uint32_t bound) { return std::uniform_int_distribution<std::uint32_t>(0, bound - 1)(random_); }
+  [[nodiscard]] std::uint32_t Draw(std::uint32_t bound) {
+    return std::uniform_int_distribution<std::uint32_t>(0, bound - 1)(random_);
+  }
   [[nodiscard]] std::uint32_t BoundaryValue(std::size_t size);
 
   std::mt19937 random_;

@@ -138,8 +138,8 @@ void TestHttpServer::Start(HttpScheme scheme, int lifetime_seconds) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!::CreateProcessW(python.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &info)) {
+  if (!::CreateProcessW(python.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &info)) {
     failure_ = "python3 could not be started: error " + std::to_string(::GetLastError());
     return;
   }
@@ -169,7 +169,8 @@ void TestHttpServer::Start(HttpScheme scheme, int lifetime_seconds) {
   if (scheme == HttpScheme::kHttps) {
     trusted_authority_ = std::make_unique<TrustedRootCertificate>(folder_ + L"\\tls\\ca.crt");
     if (trusted_authority_->error() != ERROR_SUCCESS) {
-      failure_ = "the server's authority could not be trusted: error " + std::to_string(trusted_authority_->error());
+      failure_ =
+          "the server's authority could not be trusted: error " + std::to_string(trusted_authority_->error());
     }
   }
 }
@@ -206,17 +207,17 @@ std::vector<RecordedRequest> TestHttpServer::Requests() const {
   for (std::string line; std::getline(log, line);) {
     // {"method": M, "target": T, "headers": [[name, value], ...]}
     const std::vector<std::string> strings = JsonStrings(line);
-    if (strings.size() < 5 || strings[0] != "method" || strings[2] != "target" || strings[4] != "headers") continue;
+    if (strings.size() < 5 || strings[0] != "method" || strings[2] != "target" || strings[4] != "headers")
+      continue;
     RecordedRequest request{strings[1], strings[3], {}};
-    for (std::size_t k = 5; k + 1 < strings.size(); k += 2) request.headers.emplace_back(strings[k], strings[k + 1]);
+    for (std::size_t k = 5; k + 1 < strings.size(); k += 2)
+      request.headers.emplace_back(strings[k], strings[k + 1]);
     requests.push_back(std::move(request));
   }
   return requests;
 }
 
-void TestHttpServer::ClearRequests() const {
-  ::DeleteFileW((folder_ + L"\\requests.jsonl").c_str());
-}
+void TestHttpServer::ClearRequests() const { ::DeleteFileW((folder_ + L"\\requests.jsonl").c_str()); }
 
 std::uint64_t TestHttpServer::BodyBytesSent() const {
   std::istringstream lines(ReadWholeFile(fs::path(folder_) / L"sent"));

@@ -4,7 +4,8 @@
 
 namespace qfu::test {
 
-void MakeLegacySetupKey(std::optional<ScratchKey>& key, const std::wstring& name, REGSAM view, const ViewHolds& holds) {
+void MakeLegacySetupKey(std::optional<ScratchKey>& key, const std::wstring& name, REGSAM view,
+                        const ViewHolds& holds) {
   key.emplace(name, view);
   if (holds.what == ViewHolds::kNoKey) key.reset();
   if (holds.what == ViewHolds::kText) key->SetString(worker::kProductVersionValue, holds.text);

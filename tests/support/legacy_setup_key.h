@@ -18,6 +18,7 @@ struct ViewHolds {
 
 // Makes in key (a scratch key named name, in that view) what the view holds; the key goes
 // with it. A key left over from an earlier run is removed in every case.
-void MakeLegacySetupKey(std::optional<ScratchKey>& key, const std::wstring& name, REGSAM view, const ViewHolds& holds);
+void MakeLegacySetupKey(std::optional<ScratchKey>& key, const std::wstring& name, REGSAM view,
+                        const ViewHolds& holds);
 
 }  // namespace qfu::test

@@ -28,8 +28,8 @@ std::wstring LocaleBench::PlaceProgram(const std::wstring& source, const wchar_t
   return copy;
 }
 
-bool LocaleBench::PlaceFile(const std::wstring& source, const std::wstring& location, const std::wstring& language,
-                            const wchar_t* dll_name) {
+bool LocaleBench::PlaceFile(const std::wstring& source, const std::wstring& location,
+                            const std::wstring& language, const wchar_t* dll_name) {
   const std::wstring folder = location + L"\\" + language;
   if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return false;
   return ::CopyFileW(source.c_str(), (folder + L"\\" + dll_name).c_str(), FALSE) != FALSE;
@@ -40,12 +40,15 @@ void LocaleBench::SetLanguage(const wchar_t* language) {
 }
 
 void LocaleBench::SetInstallLocation(REGSAM view, const std::wstring& location) {
-  (view == KEY_WOW64_32KEY ? key32_ : key64_).SetString(L"LastInstallLocation", location.c_str(), kSetupSubkey);
+  (view == KEY_WOW64_32KEY ? key32_ : key64_)
+      .SetString(L"LastInstallLocation", location.c_str(), kSetupSubkey);
 }
 
 locale::LanguageKeys LocaleBench::keys() const { return {key64_.path().c_str(), setup_key_path_.c_str()}; }
 
-OwnResourceDll::OwnResourceDll(const std::wstring& language, const std::wstring& source) { Place(language, source); }
+OwnResourceDll::OwnResourceDll(const std::wstring& language, const std::wstring& source) {
+  Place(language, source);
+}
 
 void OwnResourceDll::Place(const std::wstring& language, const std::wstring& source) {
   wchar_t program[MAX_PATH] = {};

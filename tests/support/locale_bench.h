@@ -22,8 +22,8 @@ class LocaleBench {
   // and a failure of the test, when it cannot be copied).
   [[nodiscard]] std::wstring PlaceProgram(const std::wstring& source, const wchar_t* file_name);
   // Copies source to <location>\<language>\<dll_name>; false when it cannot.
-  [[nodiscard]] bool PlaceFile(const std::wstring& source, const std::wstring& location, const std::wstring& language,
-                               const wchar_t* dll_name);
+  [[nodiscard]] bool PlaceFile(const std::wstring& source, const std::wstring& location,
+                               const std::wstring& language, const wchar_t* dll_name);
   // Writes "Language" (nullptr: leaves it missing).
   void SetLanguage(const wchar_t* language);
   // Writes "LastInstallLocation" into the setup key of that view.

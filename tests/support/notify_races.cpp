@@ -14,7 +14,8 @@ std::uint64_t MillisecondsTaken(const std::function<void()>& work) {
   const auto started = std::chrono::steady_clock::now();
   work();
   return static_cast<std::uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+          .count());
 }
 
 PassingClient::PassingClient(const std::wstring& pipe_name, DWORD hold_ms) {

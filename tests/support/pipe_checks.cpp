@@ -1,7 +1,6 @@
 #include "support/pipe_checks.h"
 
 #include <gtest/gtest.h>
-
 #include <latch>
 #include <thread>
 
@@ -27,14 +26,17 @@ ServiceThreads::ServiceThreads() : process_id_(ServiceControl().ProcessId()) {
 }
 
 std::size_t ServiceThreads::AtMost(std::size_t extra, DWORD timeout_ms) const {
-  return WaitForThreadCount(process_id_, [&](std::size_t count) { return count <= baseline_ + extra; }, timeout_ms);
+  return WaitForThreadCount(
+      process_id_, [&](std::size_t count) { return count <= baseline_ + extra; }, timeout_ms);
 }
 
 std::size_t ServiceThreads::AtLeast(std::size_t extra, DWORD timeout_ms) const {
-  return WaitForThreadCount(process_id_, [&](std::size_t count) { return count >= baseline_ + extra; }, timeout_ms);
+  return WaitForThreadCount(
+      process_id_, [&](std::size_t count) { return count >= baseline_ + extra; }, timeout_ms);
 }
 
-bool ConnectClients(std::size_t count, bool zero_length_message, std::vector<std::unique_ptr<RawPipe>>& clients) {
+bool ConnectClients(std::size_t count, bool zero_length_message,
+                    std::vector<std::unique_ptr<RawPipe>>& clients) {
   for (std::size_t i = 0; i < count; ++i) {
     clients.push_back(std::make_unique<RawPipe>(i % 2 == 0 ? wire::kRequestPipeName : wire::kInfoPipeName));
     if (!clients.back()->valid()) return false;

@@ -47,7 +47,8 @@ class ServiceThreads {
 // Runs count clients on threads of their own at once: each runs first(id), waits until every
 // client has, then runs second(id). Each returns an empty text or what went wrong; returns
 // what went wrong for each client, a phase's text or "".
-[[nodiscard]] std::vector<std::string> RunClientsInTwoPhases(int count, const std::function<std::string(int)>& first,
+[[nodiscard]] std::vector<std::string> RunClientsInTwoPhases(int count,
+                                                             const std::function<std::string(int)>& first,
                                                              const std::function<std::string(int)>& second);
 
 }  // namespace qfu::test

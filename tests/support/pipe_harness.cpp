@@ -20,8 +20,8 @@ std::uint32_t ErrorOf(const Reply& reply) { return ReadU32(reply, wire::kSystemE
 std::uint32_t LengthOf(const Reply& reply) { return ReadU32(reply, wire::kLengthAt); }
 std::uint32_t InstanceOf(const Reply& reply) { return ReadU32(reply, wire::kRecordInstanceNumberAt); }
 std::string NameOf(const Reply& reply) {
-  return std::string(
-      FieldText(Slice(std::span<const std::uint8_t>(reply), wire::kRecordRequestNameAt, wire::kRequestNameSize)));
+  return std::string(FieldText(
+      Slice(std::span<const std::uint8_t>(reply), wire::kRecordRequestNameAt, wire::kRequestNameSize)));
 }
 
 wire::MessageWriter Query(std::string_view name, std::uint32_t type) {
@@ -46,7 +46,8 @@ std::uint32_t WaitWhileStatus(const wchar_t* pipe_name, std::string_view name,
   constexpr DWORD kQueryEveryMs = 20;
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
   std::uint32_t last = StatusOf(SendOnce(pipe_name, Query(name).span()));
-  while (std::find(statuses.begin(), statuses.end(), last) != statuses.end() && ::GetTickCount64() < deadline) {
+  while (std::find(statuses.begin(), statuses.end(), last) != statuses.end() &&
+         ::GetTickCount64() < deadline) {
     ::Sleep(kQueryEveryMs);
     last = StatusOf(SendOnce(pipe_name, Query(name).span()));
   }
@@ -109,7 +110,8 @@ void RawPipe::StartWrite(wire::Bytes message) {
 
 Reply RawPipe::Read(DWORD timeout_ms) {
   Operation read(Reply(ctl::kReplyBufferSize));
-  if (!::ReadFile(pipe_.get(), read.bytes.data(), static_cast<DWORD>(read.bytes.size()), nullptr, &read.overlapped) &&
+  if (!::ReadFile(pipe_.get(), read.bytes.data(), static_cast<DWORD>(read.bytes.size()), nullptr,
+                  &read.overlapped) &&
       ::GetLastError() != ERROR_IO_PENDING) {
     return {};
   }
@@ -125,7 +127,8 @@ Reply RawPipe::Read(DWORD timeout_ms) {
 bool RawPipe::WritesTaken(DWORD timeout_ms) {
   bool taken = true;
   for (auto& write : writes_) {
-    taken = WaitFor(*write, timeout_ms) && write->succeeded && write->transferred == write->bytes.size() && taken;
+    taken =
+        WaitFor(*write, timeout_ms) && write->succeeded && write->transferred == write->bytes.size() && taken;
   }
   return taken;
 }
@@ -133,7 +136,8 @@ bool RawPipe::WritesTaken(DWORD timeout_ms) {
 bool RawPipe::WaitFor(Operation& operation, DWORD timeout_ms) {
   if (operation.done) return true;
   if (::WaitForSingleObject(operation.event.get(), timeout_ms) != WAIT_OBJECT_0) return false;
-  operation.succeeded = ::GetOverlappedResult(pipe_.get(), &operation.overlapped, &operation.transferred, TRUE);
+  operation.succeeded =
+      ::GetOverlappedResult(pipe_.get(), &operation.overlapped, &operation.transferred, TRUE);
   operation.done = true;
   return true;
 }
@@ -149,13 +153,14 @@ std::string SendBatch(const wchar_t* pipe_name, const std::vector<Expected>& bat
     const bool with_item = ResultOf(reply) == wire::result::kDone &&
                            (type == wire::kQueryRequest || type == wire::kEnumerateRequests);
     const bool ok = reply.size() >= wire::kStatusRecordSize && LengthOf(reply) == reply.size() &&
-                    ResultOf(reply) == expected.result && (!expected.status || StatusOf(reply) == *expected.status) &&
+                    ResultOf(reply) == expected.result &&
+                    (!expected.status || StatusOf(reply) == *expected.status) &&
                     (expected.name.empty() || NameOf(reply) == expected.name) &&
                     (reply.size() > wire::kStatusRecordSize) == with_item;
     if (!ok) {
-      return "reply " + std::to_string(i) + " to type " + std::to_string(type) + ": " + std::to_string(reply.size()) +
-             " bytes, result " + std::to_string(ResultOf(reply)) + ", status " + std::to_string(StatusOf(reply)) +
-             ", name " + NameOf(reply);
+      return "reply " + std::to_string(i) + " to type " + std::to_string(type) + ": " +
+             std::to_string(reply.size()) + " bytes, result " + std::to_string(ResultOf(reply)) +
+             ", status " + std::to_string(StatusOf(reply)) + ", name " + NameOf(reply);
     }
   }
   return "";
@@ -198,7 +203,8 @@ DWORD ReadDacl(HANDLE object, std::vector<AccessEntry>& entries) {
       auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
       entry.mask = allowed->Mask;
       LPWSTR text = nullptr;
-      if (!::ConvertSidToStringSidW(reinterpret_cast<PSID>(&allowed->SidStart), &text)) return ::GetLastError();
+      if (!::ConvertSidToStringSidW(reinterpret_cast<PSID>(&allowed->SidStart), &text))
+        return ::GetLastError();
       entry.sid = text;
       ::LocalFree(text);
     }
@@ -208,8 +214,9 @@ DWORD ReadDacl(HANDLE object, std::vector<AccessEntry>& entries) {
 }
 
 PipeSquatter::PipeSquatter(const wchar_t* pipe_name, DWORD max_instances) : name_(pipe_name) {
-  server_.reset(::CreateNamedPipeW(pipe_name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                   max_instances, wire::kPipeOutBufferSize, wire::kPipeInBufferSize, 0, nullptr));
+  server_.reset(::CreateNamedPipeW(pipe_name, PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, max_instances,
+                                   wire::kPipeOutBufferSize, wire::kPipeInBufferSize, 0, nullptr));
 }
 
 bool PipeSquatter::Occupy() {

@@ -36,8 +36,8 @@ using Reply = std::vector<std::uint8_t>;
 // A query padded with one more item to exactly size bytes.
 // Queries the request on the pipe until it reads status or timeout_ms have passed; returns
 // the last status read.
-[[nodiscard]] std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name, std::uint32_t status,
-                                          DWORD timeout_ms);
+[[nodiscard]] std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name,
+                                          std::uint32_t status, DWORD timeout_ms);
 // Queries the request on the pipe until its status is none of those given or timeout_ms have
 // passed; returns the last status read.
 [[nodiscard]] std::uint32_t WaitWhileStatus(const wchar_t* pipe_name, std::string_view name,

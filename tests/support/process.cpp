@@ -1,8 +1,8 @@
 #include "support/process.h"
 
-#include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <gtest/gtest.h>
 #include <vector>
 
 namespace qfu::test {
@@ -25,8 +25,8 @@ BackgroundProcess::BackgroundProcess(const std::wstring& command_line) {
   PROCESS_INFORMATION info = {};
   std::vector<wchar_t> mutable_line(command_line.begin(), command_line.end());
   mutable_line.push_back(L'\0');
-  if (!::CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info)) {
+  if (!::CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &info)) {
     return;
   }
   process_.reset(info.hProcess);
@@ -35,12 +35,14 @@ BackgroundProcess::BackgroundProcess(const std::wstring& command_line) {
 }
 
 BackgroundProcess::~BackgroundProcess() {
-  if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) ::TerminateProcess(process_.get(), 1);
+  if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT)
+    ::TerminateProcess(process_.get(), 1);
 }
 
 bool BackgroundProcess::ReadAvailable() {
   DWORD available = 0;
-  if (!::PeekNamedPipe(read_end_.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) return false;
+  if (!::PeekNamedPipe(read_end_.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0)
+    return false;
   char chunk[512];
   DWORD got = 0;
   if (!::ReadFile(read_end_.get(), chunk, sizeof(chunk), &got, nullptr) || got == 0) return false;
@@ -135,7 +137,8 @@ std::size_t CountThreads(DWORD process_id) {
   std::size_t count = 0;
   THREADENTRY32 entry = {};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
+  for (BOOL more = ::Thread32First(snapshot.get(), &entry); more;
+       more = ::Thread32Next(snapshot.get(), &entry)) {
     if (entry.th32OwnerProcessID == process_id) ++count;
   }
   return count;
@@ -148,7 +151,8 @@ std::size_t CountHandles(DWORD process_id) {
   return count;
 }
 
-std::size_t WaitForThreadCount(DWORD process_id, const std::function<bool(std::size_t)>& accept, DWORD timeout_ms) {
+std::size_t WaitForThreadCount(DWORD process_id, const std::function<bool(std::size_t)>& accept,
+                               DWORD timeout_ms) {
   constexpr DWORD kCountEveryMs = 50;
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
   std::size_t count = CountThreads(process_id);

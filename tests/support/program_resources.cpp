@@ -2,10 +2,9 @@
 
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cctype>
+#include <gtest/gtest.h>
 
 #include "common/handle.h"
 #include "support/process.h"

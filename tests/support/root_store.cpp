@@ -18,14 +18,15 @@ TrustedRootCertificate::TrustedRootCertificate(const std::wstring& pem_path) {
   std::ifstream file(std::filesystem::path(pem_path), std::ios::binary);
   const std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   DWORD der_size = 0;
-  if (pem.empty() || !::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                                             nullptr, &der_size, nullptr, nullptr)) {
+  if (pem.empty() ||
+      !::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+                              &der_size, nullptr, nullptr)) {
     error_ = pem.empty() ? ERROR_FILE_NOT_FOUND : ::GetLastError();
     return;
   }
   std::vector<BYTE> der(der_size);
-  if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(),
-                              &der_size, nullptr, nullptr)) {
+  if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                              der.data(), &der_size, nullptr, nullptr)) {
     error_ = ::GetLastError();
     return;
   }
@@ -36,8 +37,9 @@ TrustedRootCertificate::TrustedRootCertificate(const std::wstring& pem_path) {
     return;
   }
   const UniqueAny<CertStoreTraits> root(OpenMachineRoot());
-  if (!root || !::CertAddEncodedCertificateToStore(root.get(), X509_ASN_ENCODING, der.data(), der_size,
-                                                   CERT_STORE_ADD_REPLACE_EXISTING, nullptr) ||
+  if (!root ||
+      !::CertAddEncodedCertificateToStore(root.get(), X509_ASN_ENCODING, der.data(), der_size,
+                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr) ||
       !::CertControlStore(root.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr)) {
     error_ = ::GetLastError();
     certificate_.reset();

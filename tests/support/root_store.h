@@ -2,6 +2,7 @@
 // Trust for a test's throwaway certificate authority: the machine's root store, which is
 // where WinHTTP's server certificate check looks (under Wine, the prefix's registry).
 #include <windows.h>
+
 #include <wincrypt.h>
 
 #include <string>

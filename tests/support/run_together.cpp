@@ -50,11 +50,12 @@ bool RunTogether(std::size_t count, const std::function<void(std::size_t)>& work
     if (!threads.back()) break;
     handles.push_back(threads.back().get());
   }
-  const bool started = handles.size() == count &&
-                       ::WaitForSingleObject(gate.all_waiting.get(), timeout_ms) == WAIT_OBJECT_0;
+  const bool started =
+      handles.size() == count && ::WaitForSingleObject(gate.all_waiting.get(), timeout_ms) == WAIT_OBJECT_0;
   if (started) ::SetEvent(gate.open.get());
-  const bool finished = started && ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE,
-                                                            timeout_ms) == WAIT_OBJECT_0;
+  const bool finished =
+      started && ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE,
+                                          timeout_ms) == WAIT_OBJECT_0;
   if (!finished) {
     // Stragglers (or, when not all could start, the threads held at the gate) must not
     // outlive the objects they were given.

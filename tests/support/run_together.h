@@ -15,6 +15,7 @@ inline constexpr std::size_t kMaxTogether = MAXIMUM_WAIT_OBJECTS;
 // moment once every one has started, and waits at most timeout_ms for them to return. Returns
 // true when all of them returned in time; threads still running then are terminated, so that
 // they no longer touch the caller's objects, and the result is false.
-[[nodiscard]] bool RunTogether(std::size_t count, const std::function<void(std::size_t)>& work, DWORD timeout_ms);
+[[nodiscard]] bool RunTogether(std::size_t count, const std::function<void(std::size_t)>& work,
+                               DWORD timeout_ms);
 
 }  // namespace qfu::test

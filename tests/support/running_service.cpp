@@ -23,7 +23,8 @@ void StopService() {
 // The queue worker does not advance requests, so every test starts from an empty store.
 void ClearStoredState() {
   UniqueHkey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, 0, KEY_ALL_ACCESS, key.put()) !=
+      ERROR_SUCCESS) {
     return;
   }
   for (const std::wstring& name : RequestKeyNames()) {
@@ -86,7 +87,8 @@ std::vector<std::wstring> RequestKeyNames() {
   for (DWORD index = 0;; ++index) {
     wchar_t name[store::kKeyNameCapacity] = {};
     DWORD units = store::kKeyNameCapacity;
-    if (::RegEnumKeyExW(key.get(), index, name, &units, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (::RegEnumKeyExW(key.get(), index, name, &units, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     names.emplace_back(name, units);
   }
   return names;
@@ -95,8 +97,8 @@ std::vector<std::wstring> RequestKeyNames() {
 std::optional<std::wstring> StoredUserAgent() {
   wchar_t text[1024] = {};
   DWORD size = sizeof(text) - sizeof(wchar_t);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, L"UserAgent", RRF_RT_REG_SZ, nullptr, text, &size) !=
-      ERROR_SUCCESS) {
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, L"UserAgent", RRF_RT_REG_SZ, nullptr, text,
+                     &size) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   return std::wstring(text);

@@ -3,16 +3,15 @@
 // cleared first, and the client side of its pipes (the one pipe client of qfupdatectl).
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "qfupdatectl/pipe_client.h"
 #include "support/process.h"
 #include "wire/message.h"
-#include "qfupdatectl/pipe_client.h"
 
 namespace qfu::test {
 

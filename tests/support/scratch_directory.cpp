@@ -1,11 +1,11 @@
 #include "support/scratch_directory.h"
 
-#include <gtest/gtest.h>
 #include <knownfolders.h>
 #include <shlobj.h>
 #include <winioctl.h>
 
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -25,7 +25,7 @@ struct MountPointReparseData {
   USHORT print_name_length;
   WCHAR path_buffer[1];
 };
-constexpr DWORD kReparseHeaderSize = 8;  // tag, data length, reserved
+constexpr DWORD kReparseHeaderSize = 8;     // tag, data length, reserved
 constexpr DWORD kMountPointHeaderSize = 8;  // the four offsets and lengths
 
 using UnixSpawn = NTSTATUS(CDECL*)(char* const argv[], int wait);
@@ -44,8 +44,8 @@ bool RunUnixProgram(std::vector<std::string> arguments) {
 
 // The Unix path of a Windows path under Wine; empty when there is none.
 std::string UnixPath(const std::wstring& path) {
-  const auto convert = reinterpret_cast<UnixFileName>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  const auto convert = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   if (convert == nullptr) return {};
   char* unix_path = convert(path.c_str());
   if (unix_path == nullptr) return {};
@@ -70,8 +70,9 @@ bool MakeJunction(const std::wstring& link, const std::wstring& target) {
   data->reparse_data_length = static_cast<USHORT>(kMountPointHeaderSize + name_bytes + 2 * sizeof(wchar_t));
   std::memcpy(data->path_buffer, substitute.data(), name_bytes);
   DWORD returned = 0;
-  const bool made = ::DeviceIoControl(directory.get(), FSCTL_SET_REPARSE_POINT, data,
-                                      kReparseHeaderSize + data->reparse_data_length, nullptr, 0, &returned, nullptr);
+  const bool made =
+      ::DeviceIoControl(directory.get(), FSCTL_SET_REPARSE_POINT, data,
+                        kReparseHeaderSize + data->reparse_data_length, nullptr, 0, &returned, nullptr);
   directory.reset();
   if (!made) ::RemoveDirectoryW(link.c_str());
   return made;
@@ -109,7 +110,8 @@ void RemoveTreeWin32(const std::wstring& path) {
 std::wstring ProgramDataFolder() {
   wchar_t* folder = nullptr;
   std::wstring result;
-  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, &folder))) result = folder;
+  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, &folder)))
+    result = folder;
   ::CoTaskMemFree(folder);
   EXPECT_FALSE(result.empty());
   return result;
@@ -136,7 +138,8 @@ bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target) {
   if (RunningUnderWine()) {
     const std::string unix_link = UnixPath(link);
     const std::string unix_target = UnixPath(target);
-    if (unix_link.empty() || unix_target.empty() || !RunUnixProgram({"/bin/ln", "-s", unix_target, unix_link})) {
+    if (unix_link.empty() || unix_target.empty() ||
+        !RunUnixProgram({"/bin/ln", "-s", unix_target, unix_link})) {
       return false;
     }
   } else if (!MakeJunction(link, target)) {
@@ -160,7 +163,8 @@ void RemoveTree(const std::wstring& path) {
 }
 
 bool WriteTextFile(const std::wstring& path, const char* text) {
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   DWORD written = 0;
   const auto size = static_cast<DWORD>(std::strlen(text));
@@ -175,6 +179,8 @@ bool MakeFolderWith(const std::wstring& path, std::initializer_list<const wchar_
   return true;
 }
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 }  // namespace qfu::test

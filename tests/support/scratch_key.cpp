@@ -12,8 +12,8 @@ constexpr const wchar_t* kTestsRoot = L"SOFTWARE\\QFUpdateTests\\";
 ScratchKey::ScratchKey(const std::wstring& name, REGSAM view) : path_(kTestsRoot + name), view_(view) {
   Delete();
   UniqueHkey key;
-  EXPECT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr,
-                              key.put(), nullptr),
+  EXPECT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_,
+                              nullptr, key.put(), nullptr),
             ERROR_SUCCESS);
 }
 
@@ -21,17 +21,20 @@ ScratchKey::~ScratchKey() { Delete(); }
 
 void ScratchKey::Delete() {
   UniqueHkey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_ALL_ACCESS | view_, key.put()) != ERROR_SUCCESS) return;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_ALL_ACCESS | view_, key.put()) !=
+      ERROR_SUCCESS)
+    return;
   ::RegDeleteTreeW(key.get(), nullptr);
   key.reset();
   ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), view_, 0);
 }
 
-void ScratchKey::SetValue(const wchar_t* value, DWORD type, const void* data, DWORD size, const wchar_t* subkey) {
+void ScratchKey::SetValue(const wchar_t* value, DWORD type, const void* data, DWORD size,
+                          const wchar_t* subkey) {
   const std::wstring path = subkey ? path_ + L"\\" + subkey : path_;
   UniqueHkey key;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr,
-                              key.put(), nullptr),
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_,
+                              nullptr, key.put(), nullptr),
             ERROR_SUCCESS);
   ASSERT_EQ(::RegSetValueExW(key.get(), value, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
 }

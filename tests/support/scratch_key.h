@@ -21,7 +21,8 @@ class ScratchKey {
   void SetDword(const wchar_t* value, DWORD data, const wchar_t* subkey = nullptr);
   void SetBinary(const wchar_t* value, const void* data, DWORD size, const wchar_t* subkey = nullptr);
   // Writes size bytes of data as a value of any type (the bytes as given, no terminator added).
-  void SetValue(const wchar_t* value, DWORD type, const void* data, DWORD size, const wchar_t* subkey = nullptr);
+  void SetValue(const wchar_t* value, DWORD type, const void* data, DWORD size,
+                const wchar_t* subkey = nullptr);
 
  private:
   void Delete();

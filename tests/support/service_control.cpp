@@ -41,7 +41,8 @@ std::vector<BYTE> ServiceControl::Config() {
 
 DWORD ServiceControl::StartType() {
   const std::vector<BYTE> config = Config();
-  return config.empty() ? 0xFFFFFFFF : reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType;
+  return config.empty() ? 0xFFFFFFFF
+                        : reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType;
 }
 
 std::wstring ServiceControl::BinaryPath() {
@@ -60,8 +61,8 @@ constexpr DWORD kProcessExitTimeoutMs = 10000;
 SERVICE_STATUS_PROCESS StatusOf(SC_HANDLE service) {
   SERVICE_STATUS_PROCESS status = {};
   DWORD needed = 0;
-  if (!::QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
-                              &needed)) {
+  if (!::QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof(status), &needed)) {
     return {};
   }
   return status;

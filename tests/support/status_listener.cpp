@@ -16,8 +16,8 @@ constexpr DWORD kRetakeWaitMs = 1000;
 // The only instance of a message-mode pipe that the server reads from, served overlapped.
 UniqueFile CreateOnlyInstance(const std::wstring& pipe_name, DWORD in_buffer_size) {
   return UniqueFile(::CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
-                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, in_buffer_size,
-                                       0, nullptr));
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0,
+                                       in_buffer_size, 0, nullptr));
 }
 
 UniqueHandle NewEvent() { return UniqueHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
@@ -91,7 +91,8 @@ void StatusListener::Serve() {
     overlapped = {};
     overlapped.hEvent = io_event_.get();
     ::ResetEvent(io_event_.get());
-    bool read = ::ReadFile(pipe_.get(), message.data(), static_cast<DWORD>(message.size()), &transferred, &overlapped);
+    bool read = ::ReadFile(pipe_.get(), message.data(), static_cast<DWORD>(message.size()), &transferred,
+                           &overlapped);
     if (!read && ::GetLastError() == ERROR_IO_PENDING) read = Complete(overlapped, transferred);
     if (::WaitForSingleObject(stop_event_.get(), 0) == WAIT_OBJECT_0) return;
     if (read && transferred > 0) {
@@ -189,7 +190,8 @@ void InstanceHog::Serve(DWORD retake_ms, DWORD hold_ms) {
     if (!Listen()) return;
     ++frees_;
     // Take the instance again before anyone woken by its listening gets to it.
-    own_client_.reset(::CreateFileW(pipe_name_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    own_client_.reset(
+        ::CreateFileW(pipe_name_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!own_client_) ++losses_;
     FinishListen(kRetakeWaitMs);
   }

@@ -9,9 +9,9 @@ namespace qfu::test {
 RequestKeyValues RequestKeySnapshot(const TestStore& store, const std::wstring& request_key) {
   namespace value = store::value;
   RequestKeyValues values;
-  for (const wchar_t* name : {value::kUpdateStatus, value::kSystemErrorCode, value::kInitialRequest, value::kUiName,
-                              value::kSoftwareVersion, value::kTargetPath, value::kCancelPending, value::kRequestTime,
-                              value::kTimeStamp}) {
+  for (const wchar_t* name : {value::kUpdateStatus, value::kSystemErrorCode, value::kInitialRequest,
+                              value::kUiName, value::kSoftwareVersion, value::kTargetPath,
+                              value::kCancelPending, value::kRequestTime, value::kTimeStamp}) {
     const auto stored = store.Value(request_key, name);
     values.push_back(stored ? std::optional(std::pair(stored->type, stored->bytes)) : std::nullopt);
   }
@@ -38,8 +38,8 @@ bool RequestKeyExists(TestStore& store, const std::wstring& request_key) {
 
 UniqueHandle WithoutWaitRight(HANDLE mutex) {
   UniqueHandle duplicate;
-  if (!::DuplicateHandle(::GetCurrentProcess(), mutex, ::GetCurrentProcess(), duplicate.put(), MUTANT_QUERY_STATE,
-                         FALSE, 0)) {
+  if (!::DuplicateHandle(::GetCurrentProcess(), mutex, ::GetCurrentProcess(), duplicate.put(),
+                         MUTANT_QUERY_STATE, FALSE, 0)) {
     duplicate.reset();
   }
   return duplicate;

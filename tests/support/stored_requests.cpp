@@ -19,11 +19,11 @@ void StoreRequestKey(TestStore& store, const std::wstring& key_name, const wire:
   key.SetDword(store::value::kUpdateStatus, values.status, subkey);
   key.SetDword(store::value::kSystemErrorCode, 0, subkey);
   key.SetBinary(store::value::kUiName, request.ui_name_field().data(), wire::kUiNameSize, subkey);
-  key.SetBinary(store::value::kSoftwareVersion, request.software_version_field().data(), wire::kSoftwareVersionSize,
-                subkey);
+  key.SetBinary(store::value::kSoftwareVersion, request.software_version_field().data(),
+                wire::kSoftwareVersionSize, subkey);
   if (values.initial_request) {
-    key.SetBinary(store::value::kInitialRequest, message.span().data(), static_cast<DWORD>(message.span().size()),
-                  subkey);
+    key.SetBinary(store::value::kInitialRequest, message.span().data(),
+                  static_cast<DWORD>(message.span().size()), subkey);
   }
   if (!values.target_path.empty()) {
     std::array<wchar_t, store::kTargetPathCapacity> path{};  // NUL-padded, as the worker writes it
@@ -41,7 +41,9 @@ wire::MessageWriter RecoverableMessage(std::string_view name, std::string_view v
                                        std::uint32_t deadline_minutes, std::uint32_t instance) {
   wire::MessageWriter message = SubmitMessage(name);
   message.U32(wire::kProductKindAt, wire::product_kind::kCurrentClient).Version(version);
-  message.U32(wire::kDeadlineAt, deadline_minutes).U32(wire::kRandomDelayMinAt, 30).U32(wire::kRandomDelayMaxAt, 90);
+  message.U32(wire::kDeadlineAt, deadline_minutes)
+      .U32(wire::kRandomDelayMinAt, 30)
+      .U32(wire::kRandomDelayMaxAt, 90);
   if (instance != 0) message.Instance(instance);
   return message;
 }

@@ -16,10 +16,10 @@ namespace qfu::test {
 
 struct StoredValues {
   std::uint32_t status = 0;
-  bool initial_request = true;               // "InitialRequest": the message's bytes
-  std::wstring target_path;                  // "TargetPath" (522 bytes) when not empty
-  std::optional<std::uint64_t> request_time; // "RequestTime" and a "TimeStamp"
-  bool cancel_pending = false;               // "CancelPending" = 1
+  bool initial_request = true;                // "InitialRequest": the message's bytes
+  std::wstring target_path;                   // "TargetPath" (522 bytes) when not empty
+  std::optional<std::uint64_t> request_time;  // "RequestTime" and a "TimeStamp"
+  bool cancel_pending = false;                // "CancelPending" = 1
 };
 
 // A submit of a current client at version with a deadline and a 30-90 minute random delay, a

@@ -1,8 +1,8 @@
 #include "support/system_state_thread.h"
 
-#include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <gtest/gtest.h>
 #include <thread>
 
 #include "worker/system_state.h"

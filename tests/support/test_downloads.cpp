@@ -57,7 +57,8 @@ DWORD TestDownloads::Download(const std::wstring& url, bool resume) {
       [&](std::size_t) {
         result = package::ChoosePackagePath(objects, request_name_.c_str(), url.c_str(), target_path_);
         if (result == ERROR_SUCCESS) {
-          result = package::DownloadPackage(objects, url.c_str(), target_path_.c_str(), resume, stop_event.get());
+          result =
+              package::DownloadPackage(objects, url.c_str(), target_path_.c_str(), resume, stop_event.get());
         }
       },
       kDownloadTimeoutMs);
@@ -90,8 +91,10 @@ std::optional<std::string> FileBytes(const std::wstring& path) {
 testing::AssertionResult SameFile(const std::optional<std::string>& actual,
                                   const std::optional<std::string>& expected) {
   if (actual == expected) return testing::AssertionSuccess();
-  if (!actual || !expected) return testing::AssertionFailure() << (actual ? "a file where none belongs" : "no file");
-  const auto [differs, ignored] = std::mismatch(actual->begin(), actual->end(), expected->begin(), expected->end());
+  if (!actual || !expected)
+    return testing::AssertionFailure() << (actual ? "a file where none belongs" : "no file");
+  const auto [differs, ignored] =
+      std::mismatch(actual->begin(), actual->end(), expected->begin(), expected->end());
   return testing::AssertionFailure() << actual->size() << " bytes instead of " << expected->size()
                                      << ", first difference at offset " << (differs - actual->begin());
 }

@@ -20,7 +20,9 @@ wire::MessageWriter NamedMessage(std::uint32_t type, std::string_view name) {
 }
 
 wire::MessageWriter StartingAt(wire::MessageWriter message, const LocalDateTime& local) {
-  message.AddFlags(wire::flags::kStartTime).U16(wire::kStartYearAt, local.year).U16(wire::kStartMonthAt, local.month);
+  message.AddFlags(wire::flags::kStartTime)
+      .U16(wire::kStartYearAt, local.year)
+      .U16(wire::kStartMonthAt, local.month);
   message.U16(wire::kStartDayAt, local.day).U16(wire::kStartHourAt, local.hour);
   message.U16(wire::kStartMinuteAt, local.minute);
   return message;
@@ -29,7 +31,9 @@ wire::MessageWriter StartingAt(wire::MessageWriter message, const LocalDateTime&
 wire::MessageWriter WindowMessage(std::uint32_t flags, std::uint16_t start_hour, std::uint16_t start_minute,
                                   std::uint16_t end_hour, std::uint16_t end_minute) {
   wire::MessageWriter message;
-  message.Flags(flags).U16(wire::kWindowStartHourAt, start_hour).U16(wire::kWindowStartMinuteAt, start_minute);
+  message.Flags(flags)
+      .U16(wire::kWindowStartHourAt, start_hour)
+      .U16(wire::kWindowStartMinuteAt, start_minute);
   message.U16(wire::kWindowEndHourAt, end_hour).U16(wire::kWindowEndMinuteAt, end_minute);
   return message;
 }
@@ -45,7 +49,8 @@ std::vector<std::uint8_t> ReplyBuffer::Sent() {
   return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)};
 }
 
-ReplyBuffer StatusReply(std::string_view name, std::uint32_t status, std::uint32_t error, std::uint32_t instance) {
+ReplyBuffer StatusReply(std::string_view name, std::uint32_t status, std::uint32_t error,
+                        std::uint32_t instance) {
   ReplyBuffer reply;
   wire::StatusRecord record = reply.record();
   record.Clear();

@@ -11,7 +11,8 @@
 namespace qfu::test {
 
 // A typical submit: name, UI name, version, a package URL and installer arguments.
-[[nodiscard]] wire::MessageWriter SubmitMessage(std::string_view name, std::string_view url = "http://127.0.0.1/p.msi",
+[[nodiscard]] wire::MessageWriter SubmitMessage(std::string_view name,
+                                                std::string_view url = "http://127.0.0.1/p.msi",
                                                 std::string_view arguments = "");
 // A header-only message of that type naming a request (query, cancel).
 [[nodiscard]] wire::MessageWriter NamedMessage(std::uint32_t type, std::string_view name);

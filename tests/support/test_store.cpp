@@ -1,7 +1,6 @@
 #include "support/test_store.h"
 
 #include <gtest/gtest.h>
-
 #include <thread>
 #include <vector>
 
@@ -15,7 +14,8 @@ namespace qfu::test {
 // The process id keeps the same test run by several processes at once apart.
 TestStore::TestStore(const std::wstring& name)
     : key_(L"Store" + name + L"_" + std::to_wstring(::GetCurrentProcessId())),
-      status_pipe_(L"\\\\.\\pipe\\qfupdatetest_status_" + name + L"_" + std::to_wstring(::GetCurrentProcessId())) {
+      status_pipe_(L"\\\\.\\pipe\\qfupdatetest_status_" + name + L"_" +
+                   std::to_wstring(::GetCurrentProcessId())) {
   objects_.registry_root = HKEY_LOCAL_MACHINE;
   objects_.service_key_path = key_.path();
   objects_.status_reporter = &status_pipe_;
@@ -26,17 +26,19 @@ TestStore::TestStore(const std::wstring& name)
   objects_.registry_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
   objects_.update_event.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));  // auto-reset, as in service
   objects_.user_agent_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
-  EXPECT_TRUE(objects_.queue_mutex && objects_.cancel_mutex && objects_.registry_mutex && objects_.update_event &&
-              objects_.user_agent_mutex);
+  EXPECT_TRUE(objects_.queue_mutex && objects_.cancel_mutex && objects_.registry_mutex &&
+              objects_.update_event && objects_.user_agent_mutex);
 }
 
 std::optional<StoredValue> TestStore::Value(const std::wstring& request_key, const wchar_t* name) const {
   UniqueHkey key;
   const std::wstring path = key_.path() + L"\\" + request_key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return std::nullopt;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    return std::nullopt;
   StoredValue value;
   DWORD size = 0;
-  if (::RegQueryValueExW(key.get(), name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
+  if (::RegQueryValueExW(key.get(), name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
+    return std::nullopt;
   value.bytes.resize(size);
   if (::RegQueryValueExW(key.get(), name, nullptr, &value.type, value.bytes.data(), &size) != ERROR_SUCCESS) {
     return std::nullopt;
@@ -51,7 +53,9 @@ std::size_t TestStore::RequestCount() {
   return count;
 }
 
-bool TestStore::TakeUpdateEvent() { return ::WaitForSingleObject(objects_.update_event.get(), 0) == WAIT_OBJECT_0; }
+bool TestStore::TakeUpdateEvent() {
+  return ::WaitForSingleObject(objects_.update_event.get(), 0) == WAIT_OBJECT_0;
+}
 
 std::uint32_t TestStore::Dword(const std::wstring& request_key, const wchar_t* name) const {
   const auto value = Value(request_key, name);
@@ -71,10 +75,12 @@ bool MutexesAreFree(std::initializer_list<HANDLE> mutexes) {
 }
 
 bool TestStore::MutexesAreFree() {
-  return test::MutexesAreFree({objects_.cancel_mutex.get(), objects_.queue_mutex.get(), objects_.registry_mutex.get()});
+  return test::MutexesAreFree(
+      {objects_.cancel_mutex.get(), objects_.queue_mutex.get(), objects_.registry_mutex.get()});
 }
 
-store::RequestRecord* TestStore::EnqueueAlone(const wire::MessageWriter& message, std::uint64_t stored_acceptance) {
+store::RequestRecord* TestStore::EnqueueAlone(const wire::MessageWriter& message,
+                                              std::uint64_t stored_acceptance) {
   objects_.requests.Clear();
   std::array<std::uint8_t, wire::kStatusRecordSize> bytes{};
   const wire::StatusRecord record(bytes);

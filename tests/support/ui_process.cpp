@@ -22,15 +22,15 @@ UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments, co
     : pipe_name_(pipe_name), directory_(L"ui_" + name) {
   if (!directory_.Make()) return;
   log_path_ = directory_.path() + L"\\prompts.log";
-  process_ = std::make_unique<BackgroundProcess>(BuiltCommand(
-      program, L"--pipe " + pipe_name_ + L" --log \"" + log_path_ + L"\" " + arguments));
+  process_ = std::make_unique<BackgroundProcess>(
+      BuiltCommand(program, L"--pipe " + pipe_name_ + L" --log \"" + log_path_ + L"\" " + arguments));
   serving_ = process_->WaitForOutput("qfupdate-ui: serving", kStartTimeoutMs);
 }
 
 std::vector<std::string> UiProcess::LogLines() const {
   std::vector<std::string> lines;
-  const UniqueFile file(::CreateFileW(log_path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueFile file(::CreateFileW(log_path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return lines;
   std::string text;
   char chunk[4096];
@@ -46,8 +46,8 @@ std::vector<std::string> UiProcess::LogLines() const {
 
 PipeOccupier::PipeOccupier(const std::wstring& pipe_name, std::size_t max_clients) {
   for (std::size_t i = 0; i < max_clients; ++i) {
-    UniqueFile client(::CreateFileW(pipe_name.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING, 0,
-                                    nullptr));
+    UniqueFile client(
+        ::CreateFileW(pipe_name.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!client) break;
     clients_.push_back(std::move(client));
   }

@@ -1,9 +1,8 @@
 #include "support/worker_bench.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cwchar>
+#include <gtest/gtest.h>
 
 #include "store/store_operations.h"
 #include "support/test_messages.h"
@@ -40,7 +39,8 @@ WorkerBench::WorkerBench(const std::wstring& name, Clock* clock, const worker::W
   fill(used.signature, static_cast<const package::SignatureVerifier*>(&signature));
   fill(used.package_lock, &package_lock);
   fill(used.package_hasher, &package_hasher);
-  if (!used.evaluate_window) used.evaluate_window = [this](const wire::RequestMessage&, Clock&) { return window; };
+  if (!used.evaluate_window)
+    used.evaluate_window = [this](const wire::RequestMessage&, Clock&) { return window; };
   worker_ = std::make_unique<worker::QueueWorker>(objects, stop_event.get(), used);
 }
 

@@ -46,7 +46,8 @@ class WorkerBench {
   // store's fake clock). The client is connected on network type 1 and reports no version; the
   // prompt texts come from the test program's own resources. ports: what replaces the fakes
   // (null fields: the fakes), for tests with real verification or installation.
-  explicit WorkerBench(const std::wstring& name, Clock* clock = nullptr, const worker::WorkerPorts& ports = {});
+  explicit WorkerBench(const std::wstring& name, Clock* clock = nullptr,
+                       const worker::WorkerPorts& ports = {});
   WorkerBench(const WorkerBench&) = delete;
   WorkerBench& operator=(const WorkerBench&) = delete;
   ~WorkerBench();  // stops a running thread

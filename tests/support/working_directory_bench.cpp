@@ -8,7 +8,8 @@
 
 namespace qfu::test {
 
-WorkingDirectoryBench::WorkingDirectoryBench(const std::wstring& name, REGSAM view) : key(name, view), scratch(name) {
+WorkingDirectoryBench::WorkingDirectoryBench(const std::wstring& name, REGSAM view)
+    : key(name, view), scratch(name) {
   objects.working_directory_key_path = key.path();
 }
 
@@ -19,13 +20,13 @@ void WorkingDirectoryBench::Override(const std::wstring& text) {
 std::wstring SecurityOf(const std::wstring& path) {
   constexpr SECURITY_INFORMATION kOwnerAndAccess = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   PSECURITY_DESCRIPTOR raw = nullptr;
-  const DWORD read =
-      ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, kOwnerAndAccess, nullptr, nullptr, nullptr, nullptr, &raw);
+  const DWORD read = ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, kOwnerAndAccess, nullptr, nullptr,
+                                             nullptr, nullptr, &raw);
   UniqueLocalMemory descriptor(raw);
   if (read != ERROR_SUCCESS) return L"error " + std::to_wstring(read);
   wchar_t* text = nullptr;
-  if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.get(), SDDL_REVISION_1, kOwnerAndAccess,
-                                                              &text, nullptr)) {
+  if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.get(), SDDL_REVISION_1,
+                                                              kOwnerAndAccess, &text, nullptr)) {
     return L"unconvertible";
   }
   UniqueLocalMemory owned_text(text);

@@ -19,7 +19,9 @@ struct WorkingDirectoryBench {
   // Sets the override value to text as it stands.
   void Override(const std::wstring& text);
   // Sets the override to a folder below the scratch folder (below_scratch: "\Vendor\Agent").
-  void OverrideInScratch(const std::wstring& below_scratch) { Override(scratch.below_program_data() + below_scratch); }
+  void OverrideInScratch(const std::wstring& below_scratch) {
+    Override(scratch.below_program_data() + below_scratch);
+  }
 
   ScratchKey key;
   ScratchDirectory scratch;

@@ -44,7 +44,8 @@ qfu::UniqueHkey OpenKey(REGSAM access, bool create) {
 DWORD ReadDword(HKEY key, const wchar_t* name) {
   DWORD value = 0;
   DWORD size = sizeof(value);
-  if (key == nullptr || ::RegGetValueW(key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
+  if (key == nullptr ||
+      ::RegGetValueW(key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
     return 0;
   }
   return value;

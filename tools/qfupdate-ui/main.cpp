@@ -5,6 +5,7 @@
 // program: no console window comes with its message boxes; what it prints goes to the standard
 // handles it was given.
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <array>
@@ -138,9 +139,12 @@ void PrintError(const std::string& text) {
     std::uint32_t answer;
   };
   static constexpr Named kAnswers[] = {
-      {L"yes", Mode::kFixed, wire::ui_reply::kYes},       {L"no", Mode::kFixed, wire::ui_reply::kNo},
-      {L"cancel", Mode::kFixed, wire::ui_reply::kCancel}, {L"ignore", Mode::kFixed, wire::ui_reply::kIgnore},
-      {L"timeout", Mode::kTimeout, wire::ui_reply::kTimedOut}, {L"short", Mode::kShort, wire::ui_reply::kYes},
+      {L"yes", Mode::kFixed, wire::ui_reply::kYes},
+      {L"no", Mode::kFixed, wire::ui_reply::kNo},
+      {L"cancel", Mode::kFixed, wire::ui_reply::kCancel},
+      {L"ignore", Mode::kFixed, wire::ui_reply::kIgnore},
+      {L"timeout", Mode::kTimeout, wire::ui_reply::kTimedOut},
+      {L"short", Mode::kShort, wire::ui_reply::kYes},
   };
   for (const Named& answer : kAnswers) {
     if (name == answer.name) {
@@ -196,18 +200,22 @@ void CALLBACK OnPromptTimeout(HWND, UINT, UINT_PTR timer, DWORD) {
 // limit ran out first, or IDCANCEL when no box could be shown. A thread timer (dispatched by
 // the box's own message loop) applies the limit: user32's MessageBoxTimeoutW is undocumented.
 [[nodiscard]] std::uint32_t ShowPrompt(const wire::UiPrompt& prompt) {
-  const UINT_PTR timer = prompt.timeout_ms == 0 ? 0 : ::SetTimer(nullptr, 0, prompt.timeout_ms, OnPromptTimeout);
+  const UINT_PTR timer =
+      prompt.timeout_ms == 0 ? 0 : ::SetTimer(nullptr, 0, prompt.timeout_ms, OnPromptTimeout);
   const int result = ::MessageBoxW(nullptr, prompt.text.c_str(), prompt.caption.c_str(), prompt.style);
   if (timer != 0) ::KillTimer(nullptr, timer);
   return result <= 0 ? wire::ui_reply::kCancel : static_cast<std::uint32_t>(result);
 }
 
 // True when the wait ended without a stop.
-[[nodiscard]] bool Wait(DWORD milliseconds) { return ::WaitForSingleObject(state->stop, milliseconds) == WAIT_TIMEOUT; }
+[[nodiscard]] bool Wait(DWORD milliseconds) {
+  return ::WaitForSingleObject(state->stop, milliseconds) == WAIT_TIMEOUT;
+}
 
 [[nodiscard]] std::optional<std::uint32_t> Decide(const wire::UiPrompt& prompt) {
   switch (state->options.mode) {
-    case Mode::kMessageBox: return ShowPrompt(prompt);
+    case Mode::kMessageBox:
+      return ShowPrompt(prompt);
     // A user who never answers: the prompt's time limit, or at once when it has none.
     case Mode::kTimeout:
       if (!Wait(prompt.timeout_ms)) return std::nullopt;
@@ -224,8 +232,9 @@ void WriteLogLine(const wire::UiPrompt& prompt, std::uint32_t answer) {
   if (!state->log) return;
   const std::string line = "{\"text\":" + ctl::JsonString(WideToUtf8(prompt.text)) +
                            ",\"caption\":" + ctl::JsonString(WideToUtf8(prompt.caption)) +
-                           ",\"style\":" + std::to_string(prompt.style) + ",\"timeout\":" +
-                           std::to_string(prompt.timeout_ms) + ",\"answer\":" + std::to_string(answer) + "}\n";
+                           ",\"style\":" + std::to_string(prompt.style) +
+                           ",\"timeout\":" + std::to_string(prompt.timeout_ms) +
+                           ",\"answer\":" + std::to_string(answer) + "}\n";
   DWORD written = 0;
   if (!::WriteFile(state->log.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
     PrintError("cannot write the log: error " + std::to_string(::GetLastError()));
@@ -285,10 +294,11 @@ void ServeInstance(UniqueFile pipe) {
   std::array<std::uint8_t, kReadBufferSize> buffer{};
   for (;;) {
     DWORD unused = 0;
-    const DWORD connect = !done ? ::GetLastError()
-                                : RunOverlapped(pipe.get(), done.get(), INFINITE, unused, [&](OVERLAPPED& overlapped) {
-                                    return ::ConnectNamedPipe(pipe.get(), &overlapped);
-                                  });
+    const DWORD connect =
+        !done ? ::GetLastError()
+              : RunOverlapped(pipe.get(), done.get(), INFINITE, unused, [&](OVERLAPPED& overlapped) {
+                  return ::ConnectNamedPipe(pipe.get(), &overlapped);
+                });
     if (connect == ERROR_OPERATION_ABORTED) return;  // stopping
     if (connect != ERROR_SUCCESS && connect != ERROR_PIPE_CONNECTED && connect != ERROR_NO_DATA) {
       PrintError("the UI pipe failed: error " + std::to_string(connect));
@@ -297,9 +307,10 @@ void ServeInstance(UniqueFile pipe) {
       return;
     }
     DWORD got = 0;
-    const DWORD read = RunOverlapped(pipe.get(), done.get(), kPromptArrivalLimitMs, got, [&](OVERLAPPED& overlapped) {
-      return ::ReadFile(pipe.get(), buffer.data(), kReadBufferSize, nullptr, &overlapped);
-    });
+    const DWORD read =
+        RunOverlapped(pipe.get(), done.get(), kPromptArrivalLimitMs, got, [&](OVERLAPPED& overlapped) {
+          return ::ReadFile(pipe.get(), buffer.data(), kReadBufferSize, nullptr, &overlapped);
+        });
     if (read == ERROR_SUCCESS) {
       const auto prompt = wire::ParseUiPrompt(wire::Bytes(buffer.data(), got));
       if (prompt) {
@@ -308,7 +319,8 @@ void ServeInstance(UniqueFile pipe) {
         PrintError("ignored a message of " + std::to_string(got) + " bytes");
       }
     } else if (read == ERROR_TIMEOUT) {
-      PrintError("dropped a connection that sent no prompt within " + std::to_string(kPromptArrivalLimitMs) + " ms");
+      PrintError("dropped a connection that sent no prompt within " + std::to_string(kPromptArrivalLimitMs) +
+                 " ms");
     }
     ::DisconnectNamedPipe(pipe.get());
   }
@@ -384,11 +396,12 @@ int Run(int argc, wchar_t** argv) {
   for (DWORD i = 0; i < kInstances; ++i) {
     // The first instance claims the name: prompts must not go to another server of it.
     // Local clients only; one message in, one out; overlapped, so that every wait is bounded.
-    const DWORD open_mode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-    UniqueFile pipe(::CreateNamedPipeW(options->pipe.c_str(), open_mode,
-                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                       kInstances, wire::kUiPromptReplySize, kReadBufferSize, 0,
-                                       &security->attributes));
+    const DWORD open_mode =
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    UniqueFile pipe(
+        ::CreateNamedPipeW(options->pipe.c_str(), open_mode,
+                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                           kInstances, wire::kUiPromptReplySize, kReadBufferSize, 0, &security->attributes));
     if (!pipe) {
       PrintError("cannot serve " + pipe_text + ": error " + std::to_string(::GetLastError()));
       return kExitFailed;

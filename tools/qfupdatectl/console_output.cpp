@@ -30,7 +30,8 @@ void Print(DWORD which, std::string_view utf8) {
   }
   while (!utf8.empty()) {
     DWORD written = 0;
-    if (!::WriteFile(handle, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr) || written == 0) return;
+    if (!::WriteFile(handle, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr) || written == 0)
+      return;
     utf8.remove_prefix(written);
   }
 }

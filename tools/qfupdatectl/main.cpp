@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "common/utf.h"
-#include "wire/message.h"
 #include "console_output.h"
 #include "pipe_client.h"
 #include "request_options.h"
 #include "status_format.h"
 #include "status_listener.h"
+#include "wire/message.h"
 
 namespace qfu::ctl {
 namespace {
@@ -33,14 +33,28 @@ constexpr std::uint32_t kMaxListIndex = 100000;
 std::string DescribeError(DWORD error) {
   std::string text;
   switch (error) {
-    case ERROR_FILE_NOT_FOUND: text = "nothing serves the pipe (is the QFUpdate service running?)"; break;
-    case ERROR_ACCESS_DENIED: text = "access denied"; break;
-    case ERROR_PIPE_BUSY: text = "every instance of the pipe stayed busy"; break;
-    case ERROR_TIMEOUT: text = "no answer in time"; break;
+    case ERROR_FILE_NOT_FOUND:
+      text = "nothing serves the pipe (is the QFUpdate service running?)";
+      break;
+    case ERROR_ACCESS_DENIED:
+      text = "access denied";
+      break;
+    case ERROR_PIPE_BUSY:
+      text = "every instance of the pipe stayed busy";
+      break;
+    case ERROR_TIMEOUT:
+      text = "no answer in time";
+      break;
     case ERROR_BROKEN_PIPE:
-    case ERROR_PIPE_NOT_CONNECTED: text = "the agent closed the connection"; break;
-    case ERROR_MORE_DATA: text = "the reply is too long"; break;
-    default: text = "failed"; break;
+    case ERROR_PIPE_NOT_CONNECTED:
+      text = "the agent closed the connection";
+      break;
+    case ERROR_MORE_DATA:
+      text = "the reply is too long";
+      break;
+    default:
+      text = "failed";
+      break;
   }
   return text + " (error " + std::to_string(error) + ")";
 }
@@ -52,7 +66,8 @@ class Session {
   // Connects; prints why it cannot.
   [[nodiscard]] bool Connect() {
     const DWORD error = client_.Connect(pipe_);
-    if (error != ERROR_SUCCESS) PrintError("qfupdatectl: cannot connect to " + line_.pipe + ": " + DescribeError(error) + "\n");
+    if (error != ERROR_SUCCESS)
+      PrintError("qfupdatectl: cannot connect to " + line_.pipe + ": " + DescribeError(error) + "\n");
     return error == ERROR_SUCCESS;
   }
 

@@ -9,7 +9,8 @@ DWORD PipeClient::Connect(const std::wstring& pipe_name, DWORD busy_wait_ms) {
   for (;;) {
     // Identification only: the server may learn who we are but never act as us.
     pipe_.reset(::CreateFileW(pipe_name.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+                              FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                              nullptr));
     if (pipe_) break;
     const DWORD error = ::GetLastError();
     if (error != ERROR_PIPE_BUSY) return error;
@@ -35,8 +36,10 @@ DWORD PipeClient::Exchange(std::span<const std::uint8_t> message, std::vector<st
   overlapped.hEvent = io_done_.get();
   ::ResetEvent(overlapped.hEvent);
   DWORD bytes = 0;
-  BOOL started = ::WriteFile(pipe_.get(), message.data(), static_cast<DWORD>(message.size()), nullptr, &overlapped);
-  if (const DWORD error = FinishOverlappedIo(pipe_.get(), overlapped, started, timeout_ms, bytes); error != ERROR_SUCCESS) {
+  BOOL started =
+      ::WriteFile(pipe_.get(), message.data(), static_cast<DWORD>(message.size()), nullptr, &overlapped);
+  if (const DWORD error = FinishOverlappedIo(pipe_.get(), overlapped, started, timeout_ms, bytes);
+      error != ERROR_SUCCESS) {
     return error;
   }
   if (bytes != message.size()) return ERROR_WRITE_FAULT;

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "common/bytes.h"
-#include "common/utf.h"
 #include "common/local_time.h"
+#include "common/utf.h"
 #include "wire/message.h"
 #include "wire/message_writer.h"
 #include "wire/pipes.h"
@@ -68,10 +68,14 @@ struct CommandName {
   std::size_t operands;  // positional arguments after the subcommand
 };
 constexpr CommandName kCommands[] = {
-    {"submit", Command::kSubmit, 1},       {"query", Command::kQuery, 1},
-    {"list", Command::kList, 0},           {"cancel", Command::kCancel, 1},
-    {"postponed", Command::kPostponed, 0}, {"install-now", Command::kInstallNow, 0},
-    {"user-agent", Command::kUserAgent, 1}, {"watch", Command::kWatch, 0},
+    {"submit", Command::kSubmit, 1},
+    {"query", Command::kQuery, 1},
+    {"list", Command::kList, 0},
+    {"cancel", Command::kCancel, 1},
+    {"postponed", Command::kPostponed, 0},
+    {"install-now", Command::kInstallNow, 0},
+    {"user-agent", Command::kUserAgent, 1},
+    {"watch", Command::kWatch, 0},
     {"help", Command::kHelp, 0},
 };
 
@@ -163,7 +167,8 @@ bool IsDottedVersion(std::string_view text) {
   for (;;) {
     const std::size_t dot = text.find('.', begin);
     const std::string_view part = text.substr(begin, dot == std::string_view::npos ? text.npos : dot - begin);
-    if (part.empty() || part.size() > 10 || !ParseNumber(part) || part.find_first_not_of("0123456789") != part.npos) {
+    if (part.empty() || part.size() > 10 || !ParseNumber(part) ||
+        part.find_first_not_of("0123456789") != part.npos) {
       return false;
     }
     ++parts;
@@ -194,11 +199,13 @@ bool PutRequestName(wire::MessageWriter& message, std::string_view name, std::st
   return PutField(message, wire::kRequestNameAt, wire::kRequestNameSize, "the request name", name, error);
 }
 
-std::optional<std::uint32_t> NumberOption(const GivenOptions& given, std::string_view name, std::string& error) {
+std::optional<std::uint32_t> NumberOption(const GivenOptions& given, std::string_view name,
+                                          std::string& error) {
   const std::string* text = given.Find(name);
   if (!text) return std::nullopt;
   const auto value = ParseNumber(*text);
-  if (!value) error = std::string(name) + " takes a number (decimal or 0x hexadecimal), not \"" + *text + "\"";
+  if (!value)
+    error = std::string(name) + " takes a number (decimal or 0x hexadecimal), not \"" + *text + "\"";
   return value;
 }
 
@@ -244,14 +251,16 @@ bool BuildSubmit(const GivenOptions& given, wire::MessageWriter& message, std::s
     message.Instance(*instance);
   }
   if (const std::string* text = given.Find("--display-name")) {
-    if (!PutField(message, wire::kUiNameAt, wire::kUiNameSize, "the display name", *text, error)) return false;
+    if (!PutField(message, wire::kUiNameAt, wire::kUiNameSize, "the display name", *text, error))
+      return false;
   }
   if (const std::string* text = given.Find("--version")) {
     if (!IsDottedVersion(*text)) {
       error = "--version takes four decimal numbers A.B.C.D, not \"" + *text + "\"";
       return false;
     }
-    if (!PutField(message, wire::kSoftwareVersionAt, wire::kSoftwareVersionSize, "the version", *text, error)) {
+    if (!PutField(message, wire::kSoftwareVersionAt, wire::kSoftwareVersionSize, "the version", *text,
+                  error)) {
       return false;
     }
   }
@@ -259,9 +268,9 @@ bool BuildSubmit(const GivenOptions& given, wire::MessageWriter& message, std::s
     std::string_view option;
     std::size_t at;
   };
-  for (const NumberField field : {NumberField{"--product-kind", wire::kProductKindAt},
-                                  NumberField{"--postpone", wire::kPostponeIntervalAt},
-                                  NumberField{"--deadline", wire::kDeadlineAt}}) {
+  for (const NumberField field :
+       {NumberField{"--product-kind", wire::kProductKindAt},
+        NumberField{"--postpone", wire::kPostponeIntervalAt}, NumberField{"--deadline", wire::kDeadlineAt}}) {
     if (!given.Has(field.option)) continue;
     const auto value = NumberOption(given, field.option, error);
     if (!value) return false;
@@ -269,8 +278,10 @@ bool BuildSubmit(const GivenOptions& given, wire::MessageWriter& message, std::s
   }
   if (const std::string* text = given.Find("--random-delay")) {
     const std::size_t dash = text->find('-');
-    const auto low = dash == std::string::npos ? std::nullopt : ParseNumber(std::string_view(*text).substr(0, dash));
-    const auto high = dash == std::string::npos ? std::nullopt : ParseNumber(std::string_view(*text).substr(dash + 1));
+    const auto low =
+        dash == std::string::npos ? std::nullopt : ParseNumber(std::string_view(*text).substr(0, dash));
+    const auto high =
+        dash == std::string::npos ? std::nullopt : ParseNumber(std::string_view(*text).substr(dash + 1));
     if (!low || !high || *low > *high) {
       error = "--random-delay takes MIN-MAX in minutes with MIN <= MAX, not \"" + *text + "\"";
       return false;
@@ -315,7 +326,8 @@ bool BuildSubmit(const GivenOptions& given, wire::MessageWriter& message, std::s
   message.TextItem(wire::kInstallerArgumentsItem, args ? *args : std::string_view());
   if (const std::string* prompt = given.Find("--prompt")) {
     if (Utf16Length(*prompt) > kMaxPromptUnits) {
-      error = "the prompt text is longer than the " + std::to_string(kMaxPromptUnits) + " characters a prompt shows";
+      error = "the prompt text is longer than the " + std::to_string(kMaxPromptUnits) +
+              " characters a prompt shows";
       return false;
     }
     message.TextItem(wire::kPromptTextItem, *prompt);
@@ -335,7 +347,8 @@ bool BuildSubmit(const GivenOptions& given, wire::MessageWriter& message, std::s
   return true;
 }
 
-bool BuildMessage(Command command, const GivenOptions& given, wire::MessageWriter& message, std::string& error) {
+bool BuildMessage(Command command, const GivenOptions& given, wire::MessageWriter& message,
+                  std::string& error) {
   switch (command) {
     case Command::kSubmit:
       return BuildSubmit(given, message, error);
@@ -349,7 +362,8 @@ bool BuildMessage(Command command, const GivenOptions& given, wire::MessageWrite
           error = "cancel * takes no instance number";
           return false;
         }
-        return PutField(message, wire::kRequestNameAt, wire::kRequestNameSize, "the request name", "*", error);
+        return PutField(message, wire::kRequestNameAt, wire::kRequestNameSize, "the request name", "*",
+                        error);
       }
       return PutIdentity(message, given, error);
     case Command::kList:
@@ -368,7 +382,8 @@ bool BuildMessage(Command command, const GivenOptions& given, wire::MessageWrite
         return false;
       }
       if (Utf16Length(text) > kMaxUserAgentUnits) {
-        error = "the user agent is longer than the " + std::to_string(kMaxUserAgentUnits) + " characters the agent keeps";
+        error = "the user agent is longer than the " + std::to_string(kMaxUserAgentUnits) +
+                " characters the agent keeps";
         return false;
       }
       message = wire::MessageWriter(wire::kSetUserAgent);
@@ -401,7 +416,8 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text) {
 }
 
 std::string FullPipeName(std::string_view name) {
-  if (name.size() >= kPipePrefix.size() && name.substr(0, kPipePrefix.size()) == kPipePrefix) return std::string(name);
+  if (name.size() >= kPipePrefix.size() && name.substr(0, kPipePrefix.size()) == kPipePrefix)
+    return std::string(name);
   return std::string(kPipePrefix) + std::string(name);
 }
 
@@ -426,7 +442,7 @@ ParseOutcome ParseCommandLine(std::span<const std::string> arguments) {
       const std::size_t equals = argument.find('=');
       const std::string_view name = std::string_view(argument).substr(0, equals);
       const auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
-                                     [&](const OptionDefinition& option) { return option.name == name; });
+                                       [&](const OptionDefinition& option) { return option.name == name; });
       if (option == std::end(kOptions)) return Refuse("unknown option " + std::string(name));
       if (given.Has(name)) return Refuse(std::string(name) + " is given twice");
       std::string value;
@@ -472,7 +488,8 @@ ParseOutcome ParseCommandLine(std::span<const std::string> arguments) {
   std::string error;
   if (given.Has("--timeout")) {
     const auto seconds = NumberOption(given, "--timeout", error);
-    if (!seconds || *seconds == 0) return Refuse(error.empty() ? "--timeout must be at least 1 second" : error);
+    if (!seconds || *seconds == 0)
+      return Refuse(error.empty() ? "--timeout must be at least 1 second" : error);
     line.timeout_seconds = *seconds;
   } else if (line.command != Command::kWatch) {
     line.timeout_seconds = kDefaultReplyTimeoutSeconds;

@@ -46,11 +46,11 @@ std::string Rewrite(std::string_view utf8, Escape escape) {
 std::string TimeText(const LocalTime& time, char separator, bool milliseconds) {
   char text[64];
   if (milliseconds) {
-    std::snprintf(text, sizeof(text), "%04u-%02u-%02u%c%02u:%02u:%02u.%03u", time.year, time.month, time.day, separator,
-                  time.hour, time.minute, time.second, time.milliseconds);
+    std::snprintf(text, sizeof(text), "%04u-%02u-%02u%c%02u:%02u:%02u.%03u", time.year, time.month, time.day,
+                  separator, time.hour, time.minute, time.second, time.milliseconds);
   } else {
-    std::snprintf(text, sizeof(text), "%04u-%02u-%02u%c%02u:%02u:%02u", time.year, time.month, time.day, separator,
-                  time.hour, time.minute, time.second);
+    std::snprintf(text, sizeof(text), "%04u-%02u-%02u%c%02u:%02u:%02u", time.year, time.month, time.day,
+                  separator, time.hour, time.minute, time.second);
   }
   return text;
 }
@@ -69,11 +69,12 @@ ReceivedRecord ReadRecord(std::span<const std::uint8_t> bytes) {
 
 // The JSON members every record has, without braces.
 std::string RecordMembers(const ReceivedRecord& record) {
-  return "\"result\":" + std::to_string(record.result) + ",\"result_name\":" +
-         JsonName(wire::ResultCodeName(record.result)) + ",\"status\":" + std::to_string(record.status) +
-         ",\"status_name\":" + JsonName(wire::UpdateStatusName(record.status)) + ",\"name\":" +
-         JsonString(record.name) + ",\"instance\":" + std::to_string(record.instance) + ",\"ui_name\":" +
-         JsonString(record.ui_name) + ",\"version\":" + JsonString(record.version) +
+  return "\"result\":" + std::to_string(record.result) +
+         ",\"result_name\":" + JsonName(wire::ResultCodeName(record.result)) +
+         ",\"status\":" + std::to_string(record.status) +
+         ",\"status_name\":" + JsonName(wire::UpdateStatusName(record.status)) +
+         ",\"name\":" + JsonString(record.name) + ",\"instance\":" + std::to_string(record.instance) +
+         ",\"ui_name\":" + JsonString(record.ui_name) + ",\"version\":" + JsonString(record.version) +
          ",\"system_error_code\":" + std::to_string(record.system_error);
 }
 
@@ -87,8 +88,8 @@ std::optional<ReceivedRecord> ParseReply(std::span<const std::uint8_t> bytes, st
   const std::uint32_t record_size = ReadU32(bytes, wire::kRecordSizeAt);
   const std::uint32_t length = ReadU32(bytes, wire::kLengthAt);
   if (record_size != wire::kStatusRecordSize || length != bytes.size()) {
-    error = "the reply's record size " + std::to_string(record_size) + " and length " + std::to_string(length) +
-            " do not match the " + std::to_string(bytes.size()) + " bytes received";
+    error = "the reply's record size " + std::to_string(record_size) + " and length " +
+            std::to_string(length) + " do not match the " + std::to_string(bytes.size()) + " bytes received";
     return std::nullopt;
   }
   ReceivedRecord record = ReadRecord(bytes);
@@ -107,7 +108,8 @@ std::optional<ReceivedRecord> ParseReply(std::span<const std::uint8_t> bytes, st
 }
 
 std::optional<ReceivedRecord> ParseNotification(std::span<const std::uint8_t> bytes, std::string& error) {
-  if (bytes.size() != wire::kStatusRecordSize || ReadU32(bytes, wire::kRecordSizeAt) != wire::kStatusRecordSize ||
+  if (bytes.size() != wire::kStatusRecordSize ||
+      ReadU32(bytes, wire::kRecordSizeAt) != wire::kStatusRecordSize ||
       ReadU32(bytes, wire::kLengthAt) != wire::kStatusRecordSize) {
     error = "a status notification of " + std::to_string(bytes.size()) + " bytes is not a status record";
     return std::nullopt;
@@ -129,14 +131,29 @@ std::string JsonString(std::string_view utf8) {
          Rewrite(utf8,
                  [](char16_t c, std::string& replacement) {
                    switch (c) {
-                     case u'"': replacement = "\\\""; return true;
-                     case u'\\': replacement = "\\\\"; return true;
-                     case u'\n': replacement = "\\n"; return true;
-                     case u'\r': replacement = "\\r"; return true;
-                     case u'\t': replacement = "\\t"; return true;
-                     case u'\b': replacement = "\\b"; return true;
-                     case u'\f': replacement = "\\f"; return true;
-                     default: break;
+                     case u'"':
+                       replacement = "\\\"";
+                       return true;
+                     case u'\\':
+                       replacement = "\\\\";
+                       return true;
+                     case u'\n':
+                       replacement = "\\n";
+                       return true;
+                     case u'\r':
+                       replacement = "\\r";
+                       return true;
+                     case u'\t':
+                       replacement = "\\t";
+                       return true;
+                     case u'\b':
+                       replacement = "\\b";
+                       return true;
+                     case u'\f':
+                       replacement = "\\f";
+                       return true;
+                     default:
+                       break;
                    }
                    // Line and paragraph separators end lines for some JSON readers.
                    if (!IsControl(c) && c != 0x2028 && c != 0x2029) return false;
@@ -175,7 +192,8 @@ std::string FormatReplyText(const ReceivedRecord& reply, std::optional<std::uint
 std::string FormatReplyJson(const ReceivedRecord& reply, std::optional<std::uint32_t> index) {
   std::string json = "{";
   if (index) json += "\"index\":" + std::to_string(*index) + ",";
-  json += RecordMembers(reply) + ",\"time_stamp\":" + (reply.time_stamp ? JsonString(*reply.time_stamp) : "null");
+  json +=
+      RecordMembers(reply) + ",\"time_stamp\":" + (reply.time_stamp ? JsonString(*reply.time_stamp) : "null");
   return json + "}\n";
 }
 

@@ -28,11 +28,13 @@ struct LocalTime {
 
 // Returns the reply (a status record, optionally followed by one item) or nothing, with the
 // reason in error, when its sizes do not agree with the bytes received.
-[[nodiscard]] std::optional<ReceivedRecord> ParseReply(std::span<const std::uint8_t> bytes, std::string& error);
+[[nodiscard]] std::optional<ReceivedRecord> ParseReply(std::span<const std::uint8_t> bytes,
+                                                       std::string& error);
 
 // Returns the notification (exactly one 159-byte status record) or nothing, with the reason in
 // error, when it is anything else.
-[[nodiscard]] std::optional<ReceivedRecord> ParseNotification(std::span<const std::uint8_t> bytes, std::string& error);
+[[nodiscard]] std::optional<ReceivedRecord> ParseNotification(std::span<const std::uint8_t> bytes,
+                                                              std::string& error);
 
 // "Queued (2)", "DownloadRetry (0x80000004)", or the bare code when it has no name.
 [[nodiscard]] std::string DescribeStatus(std::uint32_t status);
@@ -51,9 +53,11 @@ struct LocalTime {
 
 // A reply as labelled lines, each ending with a newline; index is the enumeration index
 // of a list reply, shown first when given.
-[[nodiscard]] std::string FormatReplyText(const ReceivedRecord& reply, std::optional<std::uint32_t> index = {});
+[[nodiscard]] std::string FormatReplyText(const ReceivedRecord& reply,
+                                          std::optional<std::uint32_t> index = {});
 // A reply as one JSON object and a newline; index as above.
-[[nodiscard]] std::string FormatReplyJson(const ReceivedRecord& reply, std::optional<std::uint32_t> index = {});
+[[nodiscard]] std::string FormatReplyJson(const ReceivedRecord& reply,
+                                          std::optional<std::uint32_t> index = {});
 
 // A status notification as one line: time, request, status, system error code.
 [[nodiscard]] std::string FormatStatusLine(const ReceivedRecord& record, const LocalTime& time);

@@ -11,9 +11,9 @@
 
 #include "common/handle.h"
 #include "common/utf.h"
-#include "wire/message.h"
 #include "console_output.h"
 #include "status_format.h"
+#include "wire/message.h"
 
 namespace qfu::ctl {
 namespace {
@@ -76,8 +76,8 @@ void ServeInstance(ListenerState& state, UniqueFile pipe) {
         continue;
       }
       if (::GetLastError() == ERROR_MORE_DATA) {
-        PrintError("qfupdatectl: ignored a status notification longer than " + std::to_string(kReadBufferSize) +
-                   " bytes and dropped its sender\n");
+        PrintError("qfupdatectl: ignored a status notification longer than " +
+                   std::to_string(kReadBufferSize) + " bytes and dropped its sender\n");
       }
       break;  // the client closed its end (ERROR_BROKEN_PIPE) or sent something unusable
     }
@@ -104,16 +104,18 @@ int RunStatusListener(const CommandLine& line) {
     // The first instance claims the name: if another program serves the status pipe already,
     // the agent's notifications would go to either of us, so refuse to start instead.
     const DWORD open_mode = PIPE_ACCESS_INBOUND | (i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-    UniqueFile pipe(::CreateNamedPipeW(pipe_name.c_str(), open_mode,
-                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                       kStatusPipeInstances, 0, kReadBufferSize, 0, nullptr));
+    UniqueFile pipe(
+        ::CreateNamedPipeW(pipe_name.c_str(), open_mode,
+                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                           kStatusPipeInstances, 0, kReadBufferSize, 0, nullptr));
     if (!pipe) {
       const DWORD error = ::GetLastError();
       // Windows refuses a first instance of a name in use with ERROR_ACCESS_DENIED; Wine
       // answers ERROR_PIPE_BUSY when the other server's instances are all there.
       const bool taken = i == 0 && (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY);
       PrintError("qfupdatectl: cannot serve " + line.pipe + ": " +
-                 (taken ? "another program serves it already (" + ErrorText(error) + ")" : ErrorText(error)) + "\n");
+                 (taken ? "another program serves it already (" + ErrorText(error) + ")" : ErrorText(error)) +
+                 "\n");
       return 1;
     }
     instances.push_back(std::move(pipe));
@@ -129,8 +131,9 @@ int RunStatusListener(const CommandLine& line) {
   PrintError("qfupdatectl: listening on " + line.pipe + "\n");
 
   constexpr DWORD kLongestWaitSeconds = (INFINITE - 1) / 1000;
-  const DWORD timeout_ms =
-      line.timeout_seconds == 0 ? INFINITE : std::min<DWORD>(line.timeout_seconds, kLongestWaitSeconds) * 1000;
+  const DWORD timeout_ms = line.timeout_seconds == 0
+                               ? INFINITE
+                               : std::min<DWORD>(line.timeout_seconds, kLongestWaitSeconds) * 1000;
   const DWORD wait = ::WaitForSingleObject(stop.get(), timeout_ms);
   if (state.failure != ERROR_SUCCESS) {
     PrintError("qfupdatectl: the status pipe failed: " + ErrorText(state.failure) + "\n");

@@ -1,14 +1,15 @@
 #include "common/utf.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
+#include <gtest/gtest.h>
 
 namespace qfu {
 namespace {
 
 TEST(Utf, RoundTripsTextOutsideTheBasicPlaneAndReplacesInvalidInput) {
-  const std::string text = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x98\x80";
+  const std::string text =
+      "Gr\xC3\xBC\xC3\x9F"
+      "e \xE2\x82\xAC \xF0\x9F\x98\x80";
   EXPECT_EQ(Utf8ToWide(text).size(), 10u);  // the emoji is a surrogate pair
   EXPECT_EQ(WideToUtf8(Utf8ToWide(text)), text);
   EXPECT_EQ(Utf8ToWide("a\xC3"), (WideString{'a', 0xFFFD}));        // truncated sequence

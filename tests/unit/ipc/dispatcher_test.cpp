@@ -1,9 +1,8 @@
 #include "ipc/dispatcher.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cwchar>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "common/bytes.h"
@@ -23,13 +22,16 @@ constexpr auto ResultOf = test::DispatchedResult;
 
 TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
   test::TestStore store(L"DispatchResults");
-  const std::pair<MessageWriter, std::uint32_t> script[] = {  // in order, on one store
+  const std::pair<MessageWriter, std::uint32_t> script[] = {
+      // in order, on one store
       {NamedMessage(kCancelRequest, "*"), result::kNothingToReport},  // nothing to cancel
       {SubmitMessage("App").Instance(7), result::kDone},
-      {MessageWriter().Name("NoArgs").TextItem(kPackageUrlItem, "u"), result::kBadMessage},  // no arguments item
+      {MessageWriter().Name("NoArgs").TextItem(kPackageUrlItem, "u"),
+       result::kBadMessage},                        // no arguments item
       {SubmitMessage("a_b"), result::kBadMessage},  // storable, but "_" splits its key name
       {SubmitMessage("Late").AddFlags(flags::kInstallWindow).U16(kWindowEndHourAt, 24), result::kBadMessage},
-      {SubmitMessage("Pinned").TextItem(kPackageDigestItem, "0123"), result::kBadMessage},  // a digest cut short
+      {SubmitMessage("Pinned").TextItem(kPackageDigestItem, "0123"),
+       result::kBadMessage},                                         // a digest cut short
       {NamedMessage(kQueryRequest, "App"), result::kNoSuchRequest},  // App alone is another request
       {NamedMessage(kCancelRequest, "Nobody"), result::kNoSuchRequest},
       {MessageWriter(kSetUserAgent), result::kBadMessage},  // no user agent item
@@ -61,8 +63,9 @@ TEST(Dispatcher, SubmitIsRefusedWhileActiveOrCompletedAndQueuedAgainAfterAFailur
   auto again = Send(store, submit);
   EXPECT_EQ(again.record().result_code(), result::kAlreadyExists);
   EXPECT_EQ(again.record().update_status(), kQueued);  // the existing request as stored
-  const std::pair<std::uint32_t, std::uint32_t> stored[] = {
-      {kDownloadRetry, result::kAlreadyExists}, {kCompleted, result::kAlreadyExists}, {kInstallFailed, result::kDone}};
+  const std::pair<std::uint32_t, std::uint32_t> stored[] = {{kDownloadRetry, result::kAlreadyExists},
+                                                            {kCompleted, result::kAlreadyExists},
+                                                            {kInstallFailed, result::kDone}};
   for (const auto& [status, expected] : stored) {
     store.key().SetDword(L"UpdateStatus", status, L"App");
     EXPECT_EQ(ResultOf(store, submit), expected) << std::hex << status;
@@ -78,8 +81,9 @@ TEST(Dispatcher, QueryAndEnumerationAnswerAsStoredWithATimeStampItem) {
   ASSERT_EQ(ResultOf(store, SubmitMessage("Beta").Instance(0x1A)), result::kDone);
   store.key().SetDword(L"Unrelated", 1, L"_foreign");
   std::vector<std::string> seen;
-  for (const auto& message : {NamedMessage(kQueryRequest, "Beta").Instance(0x1A),
-                              MessageWriter(kEnumerateRequests).Flags(0), MessageWriter(kEnumerateRequests).Flags(1)}) {
+  for (const auto& message :
+       {NamedMessage(kQueryRequest, "Beta").Instance(0x1A), MessageWriter(kEnumerateRequests).Flags(0),
+        MessageWriter(kEnumerateRequests).Flags(1)}) {
     auto reply = Send(store, message);
     seen.push_back(std::to_string(reply.record().result_code()) + " " + std::string(reply.name()) + ":" +
                    std::to_string(reply.record().instance_number()));
@@ -91,7 +95,8 @@ TEST(Dispatcher, QueryAndEnumerationAnswerAsStoredWithATimeStampItem) {
     EXPECT_EQ(reply.record().length(), kStatusRecordSize + 8 + item_length);
   }
   std::sort(seen.begin(), seen.end());
-  EXPECT_EQ(seen, (std::vector<std::string>{"0 Beta:26", "0 Beta:26", std::to_string(result::kCannotCarryOut) + " :0"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"0 Beta:26", "0 Beta:26",
+                                            std::to_string(result::kCannotCarryOut) + " :0"}));
   EXPECT_EQ(ResultOf(store, MessageWriter(kEnumerateRequests).Flags(2)), result::kNothingToReport);
 }
 
@@ -102,7 +107,7 @@ TEST(Dispatcher, CancelOfOneInstanceAndOfEveryActiveRequest) {
   }
   EXPECT_EQ(ResultOf(store, NamedMessage(kCancelRequest, "Gone")), result::kDone);
   EXPECT_EQ(ResultOf(store, NamedMessage(kCancelRequest, "Two").Instance(3)), result::kDone);
-  EXPECT_EQ(store.Dword(L"Two", L"UpdateStatus"), kQueued);  // another instance, still waiting
+  EXPECT_EQ(store.Dword(L"Two", L"UpdateStatus"), kQueued);   // another instance, still waiting
   auto all = Send(store, NamedMessage(kCancelRequest, "*"));  // skips the final ones
   EXPECT_EQ(all.record().result_code(), result::kDone);
   EXPECT_EQ(all.record().update_status(), kCancelled);
@@ -117,7 +122,8 @@ TEST(Dispatcher, SetUserAgentReplacesTheBufferOnlyWithATextThatFits) {
   const std::string longest(kUserAgentCapacity - 1, 'x');
   EXPECT_EQ(ResultOf(store, MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, longest)), result::kDone);
   EXPECT_EQ(std::wcslen(user_agent), kUserAgentCapacity - 1);
-  EXPECT_EQ(ResultOf(store, MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, "Agent/2.0")), result::kDone);
+  EXPECT_EQ(ResultOf(store, MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, "Agent/2.0")),
+            result::kDone);
   const auto too_long = MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, longest + "y");
   EXPECT_EQ(ResultOf(store, too_long), result::kBadMessage);
   EXPECT_STREQ(user_agent, L"Agent/2.0");

@@ -1,7 +1,6 @@
 #include "ipc/status_notification.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <utility>
 
@@ -47,8 +46,9 @@ TEST(StatusNotification, ListenerReceivesOneRecordPerChangeAndNoneForQueued) {
 
 TEST(StatusNotification, WithoutListenerNothingWaits) {
   const std::wstring pipe = UniqueStatusPipeName(L"Nobody");
-  EXPECT_LT(MillisecondsTaken([&] { NotifyStatus(pipe.c_str(), test::SubmitMessage("Unheard").span(), 3, 0); }),
-            2000u);
+  EXPECT_LT(
+      MillisecondsTaken([&] { NotifyStatus(pipe.c_str(), test::SubmitMessage("Unheard").span(), 3, 0); }),
+      2000u);
 }
 
 TEST(StatusNotification, ListenerThatNeverReadsCostsNoMoreThanTheWriteTimeOut) {
@@ -90,8 +90,7 @@ TEST(StatusNotification, BusyWaitEndsAfterItsBudgetHoweverOftenTheInstanceFreesU
     DWORD retake_ms;
     std::size_t min_frees;  // during the notification
   } cases[] = {
-      {L"NeverFree", kMisbehaviourMs, 0},
-      {L"TakenAgain", 600, 1},  // one free per attempt: one race to lose
+      {L"NeverFree", kMisbehaviourMs, 0}, {L"TakenAgain", 600, 1},  // one free per attempt: one race to lose
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.name);

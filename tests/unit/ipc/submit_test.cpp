@@ -1,7 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <array>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "support/dispatch.h"
@@ -27,7 +26,8 @@ TEST(Submit, SameNameFromManyClientsAtOnceIsQueuedOnce) {
     const auto message = test::SubmitMessage(name);
     std::array<std::uint32_t, kClients> results{};
     ASSERT_TRUE(test::RunTogether(
-        kClients, [&](std::size_t client) { results[client] = test::DispatchedResult(store, message); }, 30000));
+        kClients, [&](std::size_t client) { results[client] = test::DispatchedResult(store, message); },
+        30000));
     EXPECT_EQ(std::count(results.begin(), results.end(), result::kDone), 1) << name;
     EXPECT_EQ(std::count(results.begin(), results.end(), result::kAlreadyExists), kClients - 1) << name;
 

@@ -1,7 +1,6 @@
 #include "locale/resource_paths.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "common/utf.h"
@@ -18,7 +17,8 @@ TEST(SplitProgramPath, GivesTheFolderAndTheResourceFileName) {
     std::string directory;  // "(none)": no parts
     std::string file_name;
   } cases[] = {
-      {QFU_WIDE("C:\\Program Files\\Agent\\qfupdate.exe"), "C:\\Program Files\\Agent\\", "qfupdate.resources.dll"},
+      {QFU_WIDE("C:\\Program Files\\Agent\\qfupdate.exe"), "C:\\Program Files\\Agent\\",
+       "qfupdate.resources.dll"},
       {QFU_WIDE("C:\\a.b\\agent.v2.exe"), "C:\\a.b\\", "agent.v2.resources.dll"},  // only the last extension
       {QFU_WIDE("C:\\a.b\\agent"), "C:\\a.b\\", "agent.resources.dll"},
       {QFU_WIDE("C:\\") + long_stem + QFU_WIDE(".exe"), "C:\\", WideToUtf8(long_stem) + ".resources.dll"},

@@ -21,15 +21,21 @@ TEST(PackageFileName, IsTheLastPathSegmentAsItStandsInTheUrl) {
 // Device names: request_name_test.
 TEST(PackageFileName, RefusesWhatIsNotOnePlainFileInThePackageDirectory) {
   const WideStringView refused[] = {
-      QFU_WIDE("/pub/"),                                              // the directory itself
-      QFU_WIDE("/pub/.."),                                            // its parent
-      QFU_WIDE("/client.msi."), QFU_WIDE("/client.msi "),             // Windows would drop the end
-      QFU_WIDE("/..\\..\\Windows\\evil.dll"), QFU_WIDE("/client.msi:stream"),
-      QFU_WIDE("/..%2F..%2Fevil.msi"), QFU_WIDE("/a%5cb.msi"), QFU_WIDE("/client.msi%3Astream"),
+      QFU_WIDE("/pub/"),    // the directory itself
+      QFU_WIDE("/pub/.."),  // its parent
+      QFU_WIDE("/client.msi."),
+      QFU_WIDE("/client.msi "),  // Windows would drop the end
+      QFU_WIDE("/..\\..\\Windows\\evil.dll"),
+      QFU_WIDE("/client.msi:stream"),
+      QFU_WIDE("/..%2F..%2Fevil.msi"),
+      QFU_WIDE("/a%5cb.msi"),
+      QFU_WIDE("/client.msi%3Astream"),
       QFU_WIDE("/con.msi"),
-      WideStringView(QFU_WIDE("/a\0b.msi"), 8), QFU_WIDE("/a\x1F.msi"),  // control characters
+      WideStringView(QFU_WIDE("/a\0b.msi"), 8),
+      QFU_WIDE("/a\x1F.msi"),  // control characters
   };
-  for (const WideStringView path : refused) EXPECT_FALSE(PackageFileName(path).has_value()) << WideToUtf8(path);
+  for (const WideStringView path : refused)
+    EXPECT_FALSE(PackageFileName(path).has_value()) << WideToUtf8(path);
 }
 
 TEST(ParseContentLength, ReadsDecimalLengthsAndNothingElse) {
@@ -49,9 +55,10 @@ TEST(ParseContentRange, ReadsOnlyWellFormedRanges) {
   EXPECT_EQ(ParseContentRange(QFU_WIDE("bytes 10-19/20")).value_or(R{}).total, 20u);
   EXPECT_EQ(ParseContentRange(QFU_WIDE("bytes 10-19/*")).value_or(R{9, 9, 9}).total, std::nullopt);
   EXPECT_EQ(ParseContentRange(QFU_WIDE("bytes 10-19/*")).value_or(R{}).last, 19u);
-  for (const WideStringView refused : {QFU_WIDE("bytes 19-10/20"), QFU_WIDE("bytes 10-19/19"), QFU_WIDE("bytes */20"),
-                                       QFU_WIDE("bytes 10-/20"), QFU_WIDE("items 10-19/20"), QFU_WIDE("bytes 1 0-19/20"),
-                                       QFU_WIDE("bytes 10-18446744073709551615/*")}) {
+  for (const WideStringView refused :
+       {QFU_WIDE("bytes 19-10/20"), QFU_WIDE("bytes 10-19/19"), QFU_WIDE("bytes */20"),
+        QFU_WIDE("bytes 10-/20"), QFU_WIDE("items 10-19/20"), QFU_WIDE("bytes 1 0-19/20"),
+        QFU_WIDE("bytes 10-18446744073709551615/*")}) {
     EXPECT_FALSE(ParseContentRange(refused).has_value()) << WideToUtf8(refused);
   }
   EXPECT_EQ(ParseUnsatisfiedRange(QFU_WIDE("bytes */300000")), 300000u);

@@ -1,10 +1,10 @@
 #include "package/downloader.h"
 
-#include <gtest/gtest.h>
 #include <strsafe.h>
 #include <winhttp.h>
 
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
 
@@ -49,20 +49,25 @@ TEST(DownloadPackage, WritesResumesOrRefusesByTheFileAndTheServersAnswer) {
       {"fresh download", std::nullopt, true, "serve", 0, std::nullopt, kPackage},
       {"own partial file resumed and appended", stranger, true, "serve", 0, "bytes=1000-", resumed},
       {"someone else's file is not resumed", stranger, false, "serve", 0, std::nullopt, kPackage},
-      {"someone else's larger file is no 416", kPackage + stranger, false, "serve", 0, std::nullopt, kPackage},
-      {"ranged request answered whole: rewritten", stranger, true, "ignore-range", 0, "bytes=1000-", kPackage},
+      {"someone else's larger file is no 416", kPackage + stranger, false, "serve", 0, std::nullopt,
+       kPackage},
+      {"ranged request answered whole: rewritten", stranger, true, "ignore-range", 0, "bytes=1000-",
+       kPackage},
       {"complete file: 416 of its size", kPackage, true, "serve", 0, "bytes=300000-", kPackage},
       {"416 of another size: emptied", kPackage + stranger, true, "serve", kDoesNotFit, "bytes=301000-", ""},
       {"206 from another start: emptied", stranger, true, "range-late", kDoesNotFit, "bytes=1000-", ""},
       {"206 of another total: emptied", stranger, true, "range-total", kDoesNotFit, "bytes=1000-", ""},
-      {"body longer than announced: cut there", std::nullopt, true, "long-body", 0, std::nullopt, kPackage.substr(0, 1000)},
+      {"body longer than announced: cut there", std::nullopt, true, "long-body", 0, std::nullopt,
+       kPackage.substr(0, 1000)},
       {"no length announced: up to the end", std::nullopt, true, "no-length", 0, std::nullopt, kPackage},
       {"416 with no Range asked for", std::string(), true, "status:416", kDoesNotFit, std::nullopt, ""},
-      {"404 leaves the partial file alone", stranger, true, "status:404", ERROR_FILE_NOT_FOUND, "bytes=1000-", stranger},
+      {"404 leaves the partial file alone", stranger, true, "status:404", ERROR_FILE_NOT_FOUND, "bytes=1000-",
+       stranger},
       {"403 refused", stranger, true, "status:403", ERROR_FILE_NOT_FOUND, "bytes=1000-", stranger},
       {"410 gone", stranger, true, "status:410", ERROR_FILE_NOT_FOUND, "bytes=1000-", stranger},
       {"500 is worth another attempt", stranger, true, "status:500", kDoesNotFit, "bytes=1000-", stranger},
-      {"a hard link is refused, untouched", stranger, false, "serve", kPackageFileRefused, std::nullopt, stranger, true},
+      {"a hard link is refused, untouched", stranger, false, "serve", kPackageFileRefused, std::nullopt,
+       stranger, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -71,7 +76,8 @@ TEST(DownloadPackage, WritesResumesOrRefusesByTheFileAndTheServersAnswer) {
     if (c.linked) {
       elsewhere.Leave(L"target.msi", *c.partial);
       std::filesystem::create_directories(downloads.Path(L""));
-      ASSERT_TRUE(::CreateHardLinkW(downloads.Path(L"client.msi").c_str(), elsewhere.Path(L"target.msi").c_str(), nullptr));
+      ASSERT_TRUE(::CreateHardLinkW(downloads.Path(L"client.msi").c_str(),
+                                    elsewhere.Path(L"target.msi").c_str(), nullptr));
     }
     server.SetRule("/client.msi", c.rule);
     server.ClearRequests();
@@ -105,12 +111,14 @@ TEST(DownloadPackage, ABodyCutHalfwayOrStoppedKeepsItsPrefixForTheNextAttempt) {
     const bool stall = std::string(rule) == "stall";
     HANDLE raw = nullptr;
     if (stall) {
-      ASSERT_TRUE(::CreateTimerQueueTimer(&raw, nullptr, [](PVOID event, BOOLEAN) { ::SetEvent(event); },
-                                          downloads.stop_event.get(), kStopAfterMs, 0, WT_EXECUTEONLYONCE));
+      ASSERT_TRUE(::CreateTimerQueueTimer(
+          &raw, nullptr, [](PVOID event, BOOLEAN) { ::SetEvent(event); }, downloads.stop_event.get(),
+          kStopAfterMs, 0, WT_EXECUTEONLYONCE));
     }
     const ULONGLONG started = ::GetTickCount64();
     EXPECT_EQ(downloads.Download(server.Url(L"/client.msi")),
-              stall ? static_cast<DWORD>(ERROR_OPERATION_ABORTED) : static_cast<DWORD>(ERROR_WINHTTP_CONNECTION_ERROR));
+              stall ? static_cast<DWORD>(ERROR_OPERATION_ABORTED)
+                    : static_cast<DWORD>(ERROR_WINHTTP_CONNECTION_ERROR));
     EXPECT_LT(::GetTickCount64() - started, kPromptlyMs);
     if (raw != nullptr) (void)::DeleteTimerQueueTimer(nullptr, raw, INVALID_HANDLE_VALUE);
     const auto half = FileBytes(downloads.Path(L"client.msi"));
@@ -139,7 +147,8 @@ TEST(DownloadPackage, SendsPathQueryAndUserAgentToThePortOfEitherScheme) {
     ASSERT_EQ(server.failure(), "");
     server.AddFile(L"client.msi", kPackage);
     Downloads downloads(L"DownloadSchemes");
-    ASSERT_EQ(::StringCchCopyW(downloads.objects.user_agent, kUserAgentCapacity, L"Client/7.1 (set through the pipe)"),
+    ASSERT_EQ(::StringCchCopyW(downloads.objects.user_agent, kUserAgentCapacity,
+                               L"Client/7.1 (set through the pipe)"),
               S_OK);
     if (!c.mutex) downloads.objects.user_agent_mutex.reset();
     downloads.objects.newer_windows = c.newer_windows;
@@ -161,7 +170,8 @@ TEST(DownloadPackage, SendsPathQueryAndUserAgentToThePortOfEitherScheme) {
 TEST(DownloadPackage, RefusesUrlsThatNameNoPlainPackageFile) {
   TestHttpServer server(L"DownloadRefused", HttpScheme::kHttp);
   ASSERT_EQ(server.failure(), "");
-  const std::wstring long_name(Downloads::kTargetPathUnits - Downloads(L"DownloadRefused").Path(L"").size(), L'n');
+  const std::wstring long_name(Downloads::kTargetPathUnits - Downloads(L"DownloadRefused").Path(L"").size(),
+                               L'n');
   const std::pair<std::wstring, DWORD> refused[] = {
       {server.Url(L""), ERROR_INVALID_PARAMETER},  // no path
       {server.Url(L"/..%2F..%2Fevil.dll"), ERROR_INVALID_PARAMETER},
@@ -172,7 +182,8 @@ TEST(DownloadPackage, RefusesUrlsThatNameNoPlainPackageFile) {
     Downloads downloads(L"DownloadRefused");
     EXPECT_EQ(downloads.Download(url), result);
     EXPECT_EQ(downloads.Reported(), L"");
-    EXPECT_EQ(downloads.DirectoryExists(), result == ERROR_FILENAME_EXCED_RANGE);  // made before the length is known
+    EXPECT_EQ(downloads.DirectoryExists(),
+              result == ERROR_FILENAME_EXCED_RANGE);  // made before the length is known
     EXPECT_FALSE(std::filesystem::exists(downloads.Path(long_name)));
   }
   EXPECT_TRUE(server.Requests().empty());

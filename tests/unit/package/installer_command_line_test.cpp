@@ -1,7 +1,6 @@
 #include "package/installer_command_line.h"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
 #include "common/utf.h"
@@ -17,7 +16,8 @@ TEST(InstallerCommandLine, QuotesThePathAndAppendsArgumentsAfterASpaceInAnExactB
       {QFU_WIDE("C:\\Program Data\\my client.msi"), QFU_WIDE(""),
        QFU_WIDE("msiexec.exe /l* msi.log /qn /norestart /i \"C:\\Program Data\\my client.msi\"")},
       {QFU_WIDE("p.msi"), QFU_WIDE("REBOOT=ReallySuppress TARGETDIR=\"C:\\a b\""),
-       QFU_WIDE("msiexec.exe /l* msi.log /qn /norestart /i \"p.msi\" REBOOT=ReallySuppress TARGETDIR=\"C:\\a b\"")},
+       QFU_WIDE("msiexec.exe /l* msi.log /qn /norestart /i \"p.msi\" REBOOT=ReallySuppress TARGETDIR=\"C:\\a "
+                "b\"")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(WideToUtf8(c.expected));

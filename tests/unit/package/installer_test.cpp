@@ -1,11 +1,9 @@
 #include "package/installer.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "common/utf.h"
-
 #include "package/package_files.h"
 #include "support/process.h"
 #include "support/run_together.h"
@@ -24,8 +22,8 @@ constexpr DWORD kInstallTimeoutMs = 40000;
 // RunInstaller, bounded: a run that does not end in time fails the test.
 DWORD RunInstallerWithin(const std::wstring& package) {
   DWORD result = 0xFFFFFFFF;
-  EXPECT_TRUE(test::RunTogether(1, [&](std::size_t) { result = RunInstaller(package.c_str(), nullptr); },
-                                kInstallTimeoutMs));
+  EXPECT_TRUE(test::RunTogether(
+      1, [&](std::size_t) { result = RunInstaller(package.c_str(), nullptr); }, kInstallTimeoutMs));
   return result;
 }
 
@@ -34,7 +32,8 @@ DWORD RunInstallerWithin(const std::wstring& package) {
 TEST(RunInstaller, RunsTheInstallerInThePackageFolderAndReportsItsExitCode) {
   ScratchDirectory scratch(L"Installer Runner");
   ASSERT_TRUE(scratch.Make());
-  const std::wstring payload = test::ProgramDataFolder() + L"\\QFUpdate Installer Fixture\\installer_payload.txt";
+  const std::wstring payload =
+      test::ProgramDataFolder() + L"\\QFUpdate Installer Fixture\\installer_payload.txt";
   const std::pair<const wchar_t*, DWORD> cases[] = {
       {L"installer_plain.msi", ERROR_SUCCESS},
       {L"installer_reboot.msi", kInstallerRebootRequired},  // ScheduleReboot, and no restart
@@ -89,7 +88,8 @@ TEST(RemovePackageFiles, DeletesThePackageAndWithTheFlagItsLogAndTheFolderWhenEm
     SCOPED_TRACE(c.what);
     const std::wstring folder = working + L"\\Request" + std::to_wstring(index++);
     std::wstring path_folder = folder;
-    ASSERT_TRUE(MakeFolderWith(folder, {L"client.msi", L"msi.log", c.other_file ? c.other_file : L"msi.log"}));
+    ASSERT_TRUE(
+        MakeFolderWith(folder, {L"client.msi", L"msi.log", c.other_file ? c.other_file : L"msi.log"}));
     if (c.linked) {
       path_folder = folder + L"Link";
       ASSERT_TRUE(test::MakeDirectoryLink(path_folder, folder));
@@ -115,14 +115,14 @@ TEST(RemovePackageFiles, LeavesEveryPathOutsideAPackageDirectoryOfTheWorkingDire
   ASSERT_TRUE(MakeFolderWith(root + L"\\Work\\App\\Deeper", {L"victim.txt", L"msi.log"}));
   ASSERT_TRUE(MakeFolderWith(root + L"\\Work\\App_1A", {L"victim.txt", L"msi.log"}));
   const std::wstring crafted[] = {
-      root + L"\\Outside\\victim.txt",              // another folder (ProcessObjects' default: \Quillfern)
+      root + L"\\Outside\\victim.txt",  // another folder (ProcessObjects' default: \Quillfern)
       root + L"\\Work\\App\\..\\..\\Outside\\victim.txt",  // out of it again
-      root + L"\\Work\\App\\Deeper\\victim.txt",     // below a package directory
-      root + L"\\Work\\victim.txt",                 // the working directory itself
-      root + L"\\Work\\App_1A\\victim.txt",         // no request's package directory
-      root + L"\\Work\\App\\victim.txt:stream",      // a stream
-      root + L"\\Work\\App\\victim.txt\\",           // a folder
-      root + L"\\WORK\\App\\victim.txt",            // another spelling of the working directory
+      root + L"\\Work\\App\\Deeper\\victim.txt",           // below a package directory
+      root + L"\\Work\\victim.txt",                        // the working directory itself
+      root + L"\\Work\\App_1A\\victim.txt",                // no request's package directory
+      root + L"\\Work\\App\\victim.txt:stream",            // a stream
+      root + L"\\Work\\App\\victim.txt\\",                 // a folder
+      root + L"\\WORK\\App\\victim.txt",                   // another spelling of the working directory
       L"victim.txt",
       L"",
   };
@@ -133,7 +133,8 @@ TEST(RemovePackageFiles, LeavesEveryPathOutsideAPackageDirectoryOfTheWorkingDire
       PackageFiles port(bench.objects);
       static_cast<store::PackageFileRemover&>(port).RemovePackageFiles(path.c_str(), true);
     }
-    for (const wchar_t* folder : {L"\\Outside", L"\\Work\\App\\Deeper", L"\\Work", L"\\Work\\App", L"\\Work\\App_1A"}) {
+    for (const wchar_t* folder :
+         {L"\\Outside", L"\\Work\\App\\Deeper", L"\\Work", L"\\Work\\App", L"\\Work\\App_1A"}) {
       EXPECT_TRUE(Exists(root + folder + L"\\victim.txt")) << WideToUtf8(folder);
       EXPECT_TRUE(Exists(root + folder + L"\\msi.log")) << WideToUtf8(folder);
     }

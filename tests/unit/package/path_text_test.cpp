@@ -1,7 +1,6 @@
 #include "package/path_text.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "common/utf.h"

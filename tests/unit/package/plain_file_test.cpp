@@ -1,7 +1,6 @@
 #include "package/plain_file.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "support/process.h"

@@ -1,8 +1,7 @@
 #include "package/signature.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "support/process.h"
@@ -39,15 +38,17 @@ TEST(VerifyPublisherSignature, AcceptsEitherPublisherAndOtherSignersOnlyWithTheP
 
 // The worker and any number of pipe connections check files at the same time.
 TEST(VerifyPublisherSignature, ConcurrentCallersGetTheirOwnVerdicts) {
-  const std::pair<std::wstring, HRESULT> files[] = {{Fixture(L"publisher_signed.exe"), S_OK},
-                                                    {Fixture(L"other_signed.exe"), TRUST_E_SUBJECT_NOT_TRUSTED},
-                                                    {Fixture(L"unsigned.exe"), TRUST_E_NOSIGNATURE}};
+  const std::pair<std::wstring, HRESULT> files[] = {
+      {Fixture(L"publisher_signed.exe"), S_OK},
+      {Fixture(L"other_signed.exe"), TRUST_E_SUBJECT_NOT_TRUSTED},
+      {Fixture(L"unsigned.exe"), TRUST_E_NOSIGNATURE}};
   std::atomic<int> wrong{0};
   ASSERT_TRUE(test::RunTogether(
       4,
       [&](std::size_t) {
         for (int round = 0; round < 3; ++round) {
-          for (const auto& [path, verdict] : files) wrong += VerifyPublisherSignature(path.c_str(), false) != verdict;
+          for (const auto& [path, verdict] : files)
+            wrong += VerifyPublisherSignature(path.c_str(), false) != verdict;
         }
       },
       kVerifyTimeoutMs));

@@ -1,7 +1,6 @@
 #include "package/working_directory.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 #include "package/safe_directory.h"
@@ -103,7 +102,8 @@ TEST(PreparePackageDirectory, MakesTheRequestsFolderInsideTheWorkingDirectoryFor
   EXPECT_EQ(CheckPlainDirectory(directory.c_str()), ERROR_SUCCESS);
   ASSERT_EQ(PreparePackageDirectory(bench.objects, L"Client", directory), ERROR_SUCCESS);  // already there
 
-  ASSERT_TRUE(test::WriteTextFile(bench.scratch.path() + L"\\Agent\\Blocked", "a file"));  // in the folder's place
+  ASSERT_TRUE(
+      test::WriteTextFile(bench.scratch.path() + L"\\Agent\\Blocked", "a file"));  // in the folder's place
   EXPECT_EQ(PreparePackageDirectory(bench.objects, L"Blocked", directory), ERROR_DIRECTORY);
   EXPECT_TRUE(directory.empty());
 }
@@ -127,7 +127,8 @@ TEST(GetWorkingDirectory, ProtectsTheLevelsItMakesAndAnExistingWorkingDirectory)
   bench.OverrideInScratch(L"\\New\\Agent");
   ASSERT_EQ(PreparePackageDirectory(bench.objects, L"Client", package), ERROR_SUCCESS);
 
-  for (const std::wstring& protected_path : {existing, scratch + L"\\New", scratch + L"\\New\\Agent", package}) {
+  for (const std::wstring& protected_path :
+       {existing, scratch + L"\\New", scratch + L"\\New\\Agent", package}) {
     // Owner, a protected DACL ("P"; Windows may add "AI"), and exactly the agent's entries.
     const std::wstring security = SecurityOf(protected_path);
     const std::size_t entries = security.find(L'(');

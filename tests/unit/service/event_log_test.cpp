@@ -4,7 +4,6 @@
 #include "service/event_log.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -37,8 +36,8 @@ std::wstring Rendered(HMODULE program, DWORD id, const std::vector<std::wstring>
   std::vector<DWORD_PTR> arguments;
   for (const std::wstring& text : strings) arguments.push_back(reinterpret_cast<DWORD_PTR>(text.c_str()));
   wchar_t text[1024] = {};
-  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, program, id, 0,
-                                        text, 1024, reinterpret_cast<va_list*>(arguments.data()));
+  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, program,
+                                        id, 0, text, 1024, reinterpret_cast<va_list*>(arguments.data()));
   return std::wstring(text, length);
 }
 
@@ -58,8 +57,8 @@ TEST(EventLog, WritesOneEntryPerOutcomeWithTextsFromTheProgramsMessageTable) {
       {kCancelled, 0, event_id::kRequestCancelled, EVENTLOG_INFORMATION_TYPE, L"Cancelled", L"0"},
       {kConsentTimedOut, 0, event_id::kConsentTimedOut, EVENTLOG_WARNING_TYPE, L"ConsentTimedOut", L"0"},
       {kDownloadFailed, 2, event_id::kDownloadFailed, EVENTLOG_ERROR_TYPE, L"DownloadFailed", L"2"},
-      {kVerificationFailed, 0x80096010, event_id::kVerificationFailed, EVENTLOG_ERROR_TYPE, L"VerificationFailed",
-       L"0x80096010"},
+      {kVerificationFailed, 0x80096010, event_id::kVerificationFailed, EVENTLOG_ERROR_TYPE,
+       L"VerificationFailed", L"0x80096010"},
       {kInstallFailed, 1603, event_id::kInstallFailed, EVENTLOG_ERROR_TYPE, L"InstallFailed", L"1603"},
   };
   const UniqueModule program(::LoadLibraryExW(test::BuiltProgram(L"qfupdate.exe").c_str(), nullptr,
@@ -88,9 +87,11 @@ TEST(EventLog, WritesOneEntryPerOutcomeWithTextsFromTheProgramsMessageTable) {
     EXPECT_EQ(entry.strings[2], row.code);
     EXPECT_FALSE(entry.strings[3].empty());
     const std::wstring text = Rendered(program.get(), row.id, entry.strings);
-    for (const std::wstring& inserted : entry.strings) EXPECT_NE(text.find(inserted), std::wstring::npos) << text;
+    for (const std::wstring& inserted : entry.strings)
+      EXPECT_NE(text.find(inserted), std::wstring::npos) << text;
   }
-  const std::wstring start_failure = Rendered(program.get(), kServiceErrorEventId, {L"QFUpdate", L"CreateMutex failed with 6"});
+  const std::wstring start_failure =
+      Rendered(program.get(), kServiceErrorEventId, {L"QFUpdate", L"CreateMutex failed with 6"});
   EXPECT_EQ(start_failure.substr(0, start_failure.find_last_not_of(L"\r\n") + 1),
             L"The service QFUpdate could not start: CreateMutex failed with 6.");
 }

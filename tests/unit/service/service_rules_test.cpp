@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "service/service_rules.h"
+
+#include <gtest/gtest.h>
 
 namespace qfu::service {
 namespace {
@@ -18,8 +18,8 @@ TEST(ServiceRules, NewerWindowsFromSixPointThree) {
     std::uint32_t major, minor;
     bool newer;
   };
-  for (const Case& c : {Case{5, 9, false}, Case{6, 0, false}, Case{6, 2, false}, Case{6, 3, true}, Case{6, 4, true},
-                        Case{7, 0, true}, Case{10, 0, true}}) {
+  for (const Case& c : {Case{5, 9, false}, Case{6, 0, false}, Case{6, 2, false}, Case{6, 3, true},
+                        Case{6, 4, true}, Case{7, 0, true}, Case{10, 0, true}}) {
     EXPECT_EQ(IsNewerWindows(c.major, c.minor), c.newer) << c.major << "." << c.minor;
   }
 }

@@ -44,8 +44,10 @@ TEST(DueTime, OnlyRealDatesAndTimesAreValidStartTimes) {
                                    {2024, 4, 0, 31, 12, 0, 0, 0}, {2024, 13, 0, 1, 12, 0, 0, 0},
                                    {2024, 1, 0, 0, 12, 0, 0, 0},  {2024, 1, 0, 1, 24, 0, 0, 0},
                                    {2024, 1, 0, 1, 12, 60, 0, 0}, {}};
-  for (const LocalDateTime& time : valid) EXPECT_TRUE(IsValidLocalDateTime(time)) << time.year << "-" << time.month;
-  for (const LocalDateTime& time : invalid) EXPECT_FALSE(IsValidLocalDateTime(time)) << time.year << "-" << time.month;
+  for (const LocalDateTime& time : valid)
+    EXPECT_TRUE(IsValidLocalDateTime(time)) << time.year << "-" << time.month;
+  for (const LocalDateTime& time : invalid)
+    EXPECT_FALSE(IsValidLocalDateTime(time)) << time.year << "-" << time.month;
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 #include "store/registry_value.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -17,8 +16,8 @@ using Bytes = std::vector<std::uint8_t>;
 using test::WithOddByte;
 constexpr auto Units = test::Utf16Bytes;
 
-constexpr DWORD kUnits = 8;            // the buffer the table reads into
-constexpr std::size_t kGuardUnits = 4; // watched past its end
+constexpr DWORD kUnits = 8;             // the buffer the table reads into
+constexpr std::size_t kGuardUnits = 4;  // watched past its end
 const std::wstring kSeven = L"1234567";
 const std::wstring kEight = L"12345678";
 
@@ -45,7 +44,8 @@ TEST(ReadRegistryValue, TextEndsInsideTheBufferOrTheReadFails) {
       {L"binary one less", REG_BINARY, Units(kSeven), RegistryRead::kText, kSeven},
       {L"binary odd byte count", REG_BINARY, WithOddByte(Units(kSeven)), RegistryRead::kText, kSeven},
       {L"binary embedded NUL", REG_BINARY, Units(std::wstring(L"ab\0cdefg", 8)), RegistryRead::kText, L"ab"},
-      {L"binary larger than the buffer", REG_BINARY, Units(kEight + L"9"), RegistryRead::kValueNotUsable, L""},
+      {L"binary larger than the buffer", REG_BINARY, Units(kEight + L"9"), RegistryRead::kValueNotUsable,
+       L""},
       {L"none one less", REG_NONE, Units(kSeven), RegistryRead::kText, kSeven},
   };
   for (const auto& c : cases) {
@@ -53,8 +53,8 @@ TEST(ReadRegistryValue, TextEndsInsideTheBufferOrTheReadFails) {
     test::SetValueFollowedByText(key, L"Text", c.type, c.stored);
     wchar_t area[kUnits + kGuardUnits];
     std::fill(std::begin(area), std::end(area), L'g');
-    EXPECT_EQ(ReadRegistryValue(HKEY_LOCAL_MACHINE, key.path().c_str(), L"Text", area, kUnits * sizeof(wchar_t),
-                                KEY_WOW64_64KEY),
+    EXPECT_EQ(ReadRegistryValue(HKEY_LOCAL_MACHINE, key.path().c_str(), L"Text", area,
+                                kUnits * sizeof(wchar_t), KEY_WOW64_64KEY),
               c.read);
     EXPECT_EQ(std::wstring(area, wcsnlen(area, kUnits)), c.text);
     EXPECT_LT(wcsnlen(area, kUnits), kUnits);  // terminated inside the buffer, whatever the result
@@ -81,8 +81,9 @@ TEST(ReadRegistryValue, TellsAKeyNotOpenedFromAValueNotUsable) {
   };
   for (const auto& c : cases) {
     wchar_t buffer[32] = L"left over";
-    EXPECT_EQ(ReadRegistryValue(HKEY_LOCAL_MACHINE, c.key->path().c_str(), c.value, buffer, sizeof(buffer), c.view),
-              c.read);
+    EXPECT_EQ(
+        ReadRegistryValue(HKEY_LOCAL_MACHINE, c.key->path().c_str(), c.value, buffer, sizeof(buffer), c.view),
+        c.read);
     EXPECT_STREQ(buffer, c.text);
   }
 }

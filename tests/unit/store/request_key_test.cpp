@@ -16,7 +16,9 @@ TEST(RequestKeyPath, AddsTheInstanceNumberOnlyWhenNotZeroAndReadsTheNameFieldOnl
       {std::string(37, 'n'), 0, QFU_WIDE("Root\\") + WideString(37, 'n')},  // a field without NUL
   };
   for (const auto& [name, instance, path] : cases) {
-    EXPECT_EQ(BuildRequestKeyPath(QFU_WIDE("Root"), test::NameField(wire::MessageWriter().Name(name)), instance), path);
+    EXPECT_EQ(
+        BuildRequestKeyPath(QFU_WIDE("Root"), test::NameField(wire::MessageWriter().Name(name)), instance),
+        path);
   }
 }
 

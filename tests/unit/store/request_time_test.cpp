@@ -2,10 +2,9 @@
 
 #include <strsafe.h>
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cwchar>
+#include <gtest/gtest.h>
 #include <thread>
 
 #include "store/date_format.h"
@@ -36,7 +35,9 @@ TEST(EnqueueRequest, NewRequestGetsItsDeadlineAndItsRequestTimeAndTimeStamp) {
   ASSERT_EQ(FormatLocalDateTime(&local, expected, kDateTimeTextCapacity), S_OK);
   std::uint64_t read_time = 0;
   wchar_t read_text[kTimeStampUnits] = {};
-  ASSERT_EQ(ReadRequestTime(store.objects(), test::NameField(message), 0, &read_time, read_text, kTimeStampBytes), 0u);
+  ASSERT_EQ(
+      ReadRequestTime(store.objects(), test::NameField(message), 0, &read_time, read_text, kTimeStampBytes),
+      0u);
   EXPECT_EQ(read_time, clock.utc);
   EXPECT_STREQ(read_text, expected);
 }
@@ -57,7 +58,8 @@ TEST(EnqueueRequest, StartTimeAheadIsDueThenAndOtherStartTimesAtOnce) {
   test::TestStore store(L"EnqueueStart");
   auto& clock = store.clock();
   clock.utc -= clock.utc % kFileTimeUnitsPerMinute;  // on a whole minute
-  RequestRecord* ahead = store.EnqueueAlone(StartingAt(SubmitMessage("Ahead"), clock.ToLocal(clock.utc + kHour)));
+  RequestRecord* ahead =
+      store.EnqueueAlone(StartingAt(SubmitMessage("Ahead"), clock.ToLocal(clock.utc + kHour)));
   ASSERT_NE(ahead, nullptr);
   EXPECT_EQ(ahead->due_tick, clock.tick + 3'600'000);
   EXPECT_EQ(ahead->timer_due, clock.utc + kHour);
@@ -103,7 +105,8 @@ TEST(FormatLocalDateTime, GivesDateSpaceTimeAndReportsACutText) {
   ASSERT_EQ(FormatLocalDateTime(&time, text, kDateTimeTextCapacity), S_OK);
   const std::wstring formatted(text);
   const auto space = formatted.find(L' ');
-  EXPECT_TRUE(space > 0 && space + 1 < formatted.size() && formatted.find(L"2024") < space) << formatted.c_str();
+  EXPECT_TRUE(space > 0 && space + 1 < formatted.size() && formatted.find(L"2024") < space)
+      << formatted.c_str();
   wchar_t small[5] = {};
   EXPECT_EQ(FormatLocalDateTime(&time, small, 5), STRSAFE_E_INSUFFICIENT_BUFFER);
   EXPECT_EQ(std::wcslen(small), 4u);

@@ -1,9 +1,10 @@
 // The store when the registry mutex cannot be waited on: every operation on a request key
 // returns the wait's Win32 error and writes nothing.
-#include <gtest/gtest.h>
+#include "support/store_faults.h"
 
 #include <array>
 #include <functional>
+#include <gtest/gtest.h>
 #include <utility>
 
 #include "common/bytes.h"
@@ -11,7 +12,6 @@
 #include "store/enqueue.h"
 #include "store/request_time.h"
 #include "store/store_operations.h"
-#include "support/store_faults.h"
 #include "support/test_messages.h"
 #include "support/test_store.h"
 #include "wire/update_status.h"
@@ -38,7 +38,8 @@ TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
     DWORD error;
   } faults[] = {
       {"no handle", nullptr, ERROR_INVALID_HANDLE},
-      {"a handle never issued", reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x0FFFFFFC)), ERROR_INVALID_HANDLE},
+      {"a handle never issued", reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x0FFFFFFC)),
+       ERROR_INVALID_HANDLE},
       {"no right to wait", no_synchronize.get(), ERROR_ACCESS_DENIED},
   };
 
@@ -50,13 +51,18 @@ TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
     wchar_t text[kTargetPathCapacity] = L"left over";
     bool cancel_pending = true;
     const std::pair<const char*, std::function<DWORD()>> operations[] = {
-        {"SetRequestStatus first write", [&] { return SetRequestStatus(objects, fresh.span(), wire::kQueued, 0, true); }},
-        {"SetRequestStatus", [&] { return SetRequestStatus(objects, stored.span(), wire::kInstallFailed, 1603, false); }},
-        {"SetRequestStatus final", [&] { return SetRequestStatus(objects, stored.span(), wire::kCancelled, 0, false); }},
-        {"ReadRequestStatus", [&] { return ReadRequestStatus(objects, name, 0, wire::StatusRecord(record)); }},
+        {"SetRequestStatus first write",
+         [&] { return SetRequestStatus(objects, fresh.span(), wire::kQueued, 0, true); }},
+        {"SetRequestStatus",
+         [&] { return SetRequestStatus(objects, stored.span(), wire::kInstallFailed, 1603, false); }},
+        {"SetRequestStatus final",
+         [&] { return SetRequestStatus(objects, stored.span(), wire::kCancelled, 0, false); }},
+        {"ReadRequestStatus",
+         [&] { return ReadRequestStatus(objects, name, 0, wire::StatusRecord(record)); }},
         {"ReadCancelPending", [&] { return ReadCancelPending(objects, name, 0, cancel_pending); }},
         {"SetCancelPending", [&] { return SetCancelPending(objects, name, 0); }},
-        {"SetTargetPath", [&] { return SetTargetPath(objects, name, 0, L"C:\\other.msi", kTargetPathBytes); }},
+        {"SetTargetPath",
+         [&] { return SetTargetPath(objects, name, 0, L"C:\\other.msi", kTargetPathBytes); }},
         {"GetTargetPath", [&] { return GetTargetPath(objects, name, 0, text, kTargetPathBytes); }},
         {"RecordRequestTime", [&] { return RecordRequestTime(objects, name, 0, store.clock().utc + 1); }},
         {"ReadRequestTime",
@@ -69,7 +75,8 @@ TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
     EXPECT_FALSE(cancel_pending);
 
     // A submit's enqueue lists nothing and reports the wait's error instead of success.
-    EXPECT_EQ(EnqueueRequest(objects, fresh.span(), 0, wire::StatusRecord(record)), wire::result::kCannotCarryOut);
+    EXPECT_EQ(EnqueueRequest(objects, fresh.span(), 0, wire::StatusRecord(record)),
+              wire::result::kCannotCarryOut);
     EXPECT_EQ(ReadU32(record, wire::kUpdateStatusAt), 0u);
     EXPECT_EQ(ReadU32(record, wire::kSystemErrorCodeAt), fault.error);
     EXPECT_EQ(store.RequestCount(), 0u);

@@ -1,8 +1,7 @@
 #include "store/store_operations.h"
 
-#include <gtest/gtest.h>
-
 #include <cwchar>
+#include <gtest/gtest.h>
 #include <set>
 #include <string>
 #include <thread>
@@ -27,17 +26,20 @@ TEST(SetRequestStatus, FirstWriteStoresIdentityAndFinalStatusPrunes) {
   auto& objects = store.objects();
   const auto full = SubmitMessage("Full").Instance(0x1A);
   const wchar_t* key = L"Full_0000001A";
-  ASSERT_EQ(SetRequestStatus(objects, full.span(), wire::kQueued, 0, true), 0u);  // read back: ReadRequestStatus
+  ASSERT_EQ(SetRequestStatus(objects, full.span(), wire::kQueued, 0, true),
+            0u);  // read back: ReadRequestStatus
   const wchar_t path[kTargetPathCapacity] = L"C:\\ProgramData\\pkg\\p.msi";
   ASSERT_EQ(SetTargetPath(objects, NameField(full), 0x1A, path, kTargetPathBytes), 0u);
   ASSERT_EQ(SetCancelPending(objects, NameField(full), 0x1A), 0u);
   ASSERT_EQ(RecordRequestTime(objects, NameField(full), 0x1A, store.clock().utc), 0u);
-  const wchar_t* pruned[] = {value::kInitialRequest, value::kTargetPath, value::kCancelPending, value::kRequestTime};
+  const wchar_t* pruned[] = {value::kInitialRequest, value::kTargetPath, value::kCancelPending,
+                             value::kRequestTime};
   ASSERT_EQ(SetRequestStatus(objects, full.span(), wire::kDownloadRetry, 12029, false), 0u);
   for (const wchar_t* name : pruned) EXPECT_TRUE(store.Value(key, name)) << name;
   ASSERT_EQ(SetRequestStatus(objects, full.span(), wire::kCancelled, 0, false), 0u);
   for (const wchar_t* name : pruned) EXPECT_FALSE(store.Value(key, name)) << name;
-  for (const wchar_t* kept : {value::kUpdateStatus, value::kSystemErrorCode, value::kUiName, value::kTimeStamp}) {
+  for (const wchar_t* kept :
+       {value::kUpdateStatus, value::kSystemErrorCode, value::kUiName, value::kTimeStamp}) {
     EXPECT_TRUE(store.Value(key, kept)) << kept;
   }
   // Some of the four never written: pruning still succeeds.
@@ -60,7 +62,8 @@ TEST(ReadRequestStatus, FillsTheRecordAndRefusesKeysItCannotRead) {
   (void)WriteFieldText(expected.record().ui_name_field(), "Test Software");
   (void)WriteFieldText(expected.record().software_version_field(), "1.2.3.4");
   EXPECT_EQ(reply.Sent(), expected.Sent());
-  EXPECT_TRUE(std::equal(copy.span().begin(), copy.span().end(), message.bytes().begin(), message.bytes().end()));
+  EXPECT_TRUE(
+      std::equal(copy.span().begin(), copy.span().end(), message.bytes().begin(), message.bytes().end()));
 
   EXPECT_EQ(ReadRequestStatus(objects, NameField(message), 8, record), 2u);  // another instance: no key
   EXPECT_EQ(record.update_status(), 0u);
@@ -103,10 +106,12 @@ TEST(RequestKeyValues, StringsEndInsideTheirBuffersAndTheUserAgentReadsBack) {
   ASSERT_EQ(SetUserAgent(HKEY_LOCAL_MACHINE, service_key, std::wstring(260, L'u').c_str()), 0u);
   EXPECT_EQ(GetUserAgent(HKEY_LOCAL_MACHINE, service_key, agent, sizeof(agent)), DWORD{ERROR_MORE_DATA});
   EXPECT_STREQ(agent, L"Agent/2.0");
-  EXPECT_EQ(SetUserAgent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QFUpdateTests\\NoSuchKey", L"x"), 2u);  // never created
+  EXPECT_EQ(SetUserAgent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QFUpdateTests\\NoSuchKey", L"x"),
+            2u);  // never created
 }
 
-// What the caller's buffers hold; what the dispatcher makes of it and the end: Dispatcher.QueryAndEnumeration...
+// What the caller's buffers hold; what the dispatcher makes of it and the end:
+// Dispatcher.QueryAndEnumeration...
 TEST(EnumerateRequestKey, ClearsTheNameAndInstanceForAForeignKey) {
   test::TestStore store(L"Enumerate");
   for (const wchar_t* key : {L"pkg_1A", L"_NotARequest"}) store.key().SetDword(L"UpdateStatus", 2, key);
@@ -152,7 +157,8 @@ TEST(FindPostponedRequests, QueryFindsAndInstallNowReleasesEveryPostponedRecord)
   test::ReplyBuffer reply;
   const auto record = reply.record();
   for (const char* name : {"Later1", "Busy", "Later2"}) {
-    ASSERT_EQ(EnqueueRequest(objects, SubmitMessage(name).U32(wire::kRandomDelayMinAt, 30).span(), 0, record), 0u);
+    ASSERT_EQ(EnqueueRequest(objects, SubmitMessage(name).U32(wire::kRandomDelayMinAt, 30).span(), 0, record),
+              0u);
   }
   EXPECT_EQ(FindPostponedRequests(objects, record, PostponedMode::kQuery), wire::result::kNothingToReport);
   for (const char* name : {"Later1", "Later2"}) {
@@ -177,7 +183,8 @@ TEST(StoreLocks, AnAbandonedRegistryMutexIsTakenAndReleased) {
   test::TestStore store(L"Abandoned");
   // A thread that ends holding the registry mutex.
   std::thread([&] { ::WaitForSingleObject(store.objects().registry_mutex.get(), INFINITE); }).join();
-  ASSERT_EQ(SetRequestStatus(store.objects(), SubmitMessage("Orphan").span(), wire::kDownloading, 5, false), 0u);
+  ASSERT_EQ(SetRequestStatus(store.objects(), SubmitMessage("Orphan").span(), wire::kDownloading, 5, false),
+            0u);
   EXPECT_EQ(store.Dword(L"Orphan", value::kSystemErrorCode), 5u);
   EXPECT_TRUE(store.MutexesAreFree());
 }

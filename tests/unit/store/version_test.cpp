@@ -12,12 +12,12 @@ constexpr std::uint32_t kMax = 0xFFFFFFFFu;
 
 TEST(ParseVersion, ReadsLikeScanfWithMissingPartsZero) {
   const std::pair<WideStringView, VersionParts> cases[] = {
-      {QFU_WIDE(" \t1. 2.\n3"), {1, 2, 3, 0}},    // white space before a number is skipped
-      {QFU_WIDE("1 .2"), {1, 0, 0, 0}},           // ... but a '.' must follow the number directly
-      {QFU_WIDE("1.2a.3"), {1, 2, 0, 0}},         // a number ends at the first non-digit
+      {QFU_WIDE(" \t1. 2.\n3"), {1, 2, 3, 0}},  // white space before a number is skipped
+      {QFU_WIDE("1 .2"), {1, 0, 0, 0}},         // ... but a '.' must follow the number directly
+      {QFU_WIDE("1.2a.3"), {1, 2, 0, 0}},       // a number ends at the first non-digit
       {QFU_WIDE("v1.2"), {0, 0, 0, 0}},
       {QFU_WIDE("1.2.3.4.5"), {1, 2, 3, 4}},
-      {QFU_WIDE("+7.-1.-0"), {7, kMax, 0, 0}},    // signs as "%u" takes them: '-' negates modulo 2^32
+      {QFU_WIDE("+7.-1.-0"), {7, kMax, 0, 0}},  // signs as "%u" takes them: '-' negates modulo 2^32
       // Out of range: saturates instead of wrapping, whatever the sign.
       {QFU_WIDE("4294967295.4294967296.99999999999999999999.7"), {kMax, kMax, kMax, 7}},
       {QFU_WIDE("429496729.42949672950.-4294967296"), {429496729, kMax, kMax, 0}},
@@ -34,7 +34,7 @@ TEST(CompareVersionTexts, EmptyTextsDecideFirstThenTheFirstDifferingPartAsUnsign
       {QFU_WIDE("1.0"), QFU_WIDE(""), Result::kInstalledUnknown},
       {QFU_WIDE(""), QFU_WIDE(""), Result::kInstalledUnknown},
       {QFU_WIDE(""), QFU_WIDE("9.2.0.1"), Result::kNoRequestedVersion},
-      {QFU_WIDE("x"), QFU_WIDE("0.0.0.0"), Result::kSame},  // there but no number: all parts 0
+      {QFU_WIDE("x"), QFU_WIDE("0.0.0.0"), Result::kSame},          // there but no number: all parts 0
       {QFU_WIDE("9.2.0.10"), QFU_WIDE("9.2.0.1"), Result::kNewer},  // numeric, not text, order
       {QFU_WIDE("12.5.345.0"), QFU_WIDE("12.05.345"), Result::kSame},
       {QFU_WIDE("12.4.999.9"), QFU_WIDE("12.05.345"), Result::kOlder},

@@ -1,8 +1,7 @@
 #include "wire/message.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
+#include <gtest/gtest.h>
 
 #include "common/bytes.h"
 #include "support/message_bytes.h"
@@ -19,18 +18,21 @@ TEST(FramingCheck, PassesOnlyItemsThatTileTheirRangeInsideABoundedMessage) {
   const auto url = MessageWriter().TextItem(kPackageUrlItem, "abc").bytes();  // items at 195..207
   const std::string largest(kMaxMessageSize - kHeaderSize - kItemHeaderSize, 'x');
   const std::pair<std::vector<std::uint8_t>, bool> cases[] = {
-      {MessageWriter().bytes(), true},  // no items
+      {MessageWriter().bytes(), true},                                // no items
       {MessageWriter().RawItem(kPackageUrlItem, "").bytes(), false},  // a single empty item
       {MessageWriter().RawItem(kPromptTextItem, "").TextItem(kPackageUrlItem, "u").bytes(), true},
       {Patched(url, kHeaderSize + 4, 0xFFFFFFF8), false},  // must not wrap around to a passing position
       {Patched(url, kItemsOffsetAt, 207 + 8), false},      // items offset beyond items end
-      {Patched(Patched(url, kItemsEndAt, 208), kHeaderSize + 4, 5), false},  // items end and item past the message
-      {std::vector<std::uint8_t>(kHeaderSize - 1, 0), false},  // shorter than a header, whatever its offsets say
+      {Patched(Patched(url, kItemsEndAt, 208), kHeaderSize + 4, 5),
+       false},  // items end and item past the message
+      {std::vector<std::uint8_t>(kHeaderSize - 1, 0),
+       false},  // shorter than a header, whatever its offsets say
       {MessageWriter().RawItem(kPromptTextItem, largest).bytes(), true},  // exactly the largest size
       {MessageWriter().RawItem(kPromptTextItem, largest + "x").bytes(), false},
       {Patched(test::Resized(url, 207 + 7), kItemsEndAt, 207 + 7), false},  // items end inside an item header
   };
-  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(PassesFramingCheck(cases[i].first), cases[i].second) << i;
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(PassesFramingCheck(cases[i].first), cases[i].second) << i;
 }
 
 TEST(FindItem, ReturnsTheFirstOfItsTypeAndNothingThatOverrunsItemsEndOrTheMessage) {
@@ -58,7 +60,7 @@ TEST(PackageDigest, IsWellFormedOnlyAs64HexCharactersAndANul) {
   } rows[] = {
       {MessageWriter(), false, false},
       {MessageWriter().TextItem(kPackageDigestItem, hex), true, true},
-      {MessageWriter().RawItem(kPackageDigestItem, hex), true, false},           // no NUL
+      {MessageWriter().RawItem(kPackageDigestItem, hex), true, false},             // no NUL
       {MessageWriter().TextItem(kPackageDigestItem, hex.substr(1)), true, false},  // 63 characters
       {MessageWriter().TextItem(kPackageDigestItem, hex + "0"), true, false},      // 65 characters
       {MessageWriter().RawItem(kPackageDigestItem, hex + "x"), true, false},       // 65 bytes, no NUL
@@ -80,7 +82,8 @@ TEST(RequestMessage, InstanceNumberCountsOnlyWithFlag8AndFieldsStayInsideTheByte
   auto message = MessageWriter().Name(std::string(kRequestNameSize, 'n')).U32(kInstanceNumberAt, 26);
   EXPECT_EQ(RequestMessage(message.span()).instance_number(), 0u);
   EXPECT_EQ(RequestMessage(message.AddFlags(flags::kDryRun).span()).instance_number(), 26u);
-  EXPECT_EQ(RequestMessage(message.span()).request_name().size(), kRequestNameSize);  // no NUL: the whole field
+  EXPECT_EQ(RequestMessage(message.span()).request_name().size(),
+            kRequestNameSize);  // no NUL: the whole field
   EXPECT_TRUE(RequestMessage(std::span(message.bytes()).first(10)).request_name().empty());
 }
 
@@ -91,9 +94,12 @@ TEST(RequestMessage, InstallWindowIsAcceptableWithoutFlag40OrWithEveryFieldATime
     bool acceptable;
   };
   const Case cases[] = {
-      {flags::kInstallWindow, 23, 59, 0, 0, true},  {flags::kInstallWindow, 0, 0, 23, 59, true},
-      {flags::kInstallWindow, 24, 0, 6, 0, false},  {flags::kInstallWindow, 22, 60, 6, 0, false},
-      {flags::kInstallWindow, 22, 0, 24, 0, false}, {flags::kInstallWindow, 22, 0, 6, 60, false},
+      {flags::kInstallWindow, 23, 59, 0, 0, true},
+      {flags::kInstallWindow, 0, 0, 23, 59, true},
+      {flags::kInstallWindow, 24, 0, 6, 0, false},
+      {flags::kInstallWindow, 22, 60, 6, 0, false},
+      {flags::kInstallWindow, 22, 0, 24, 0, false},
+      {flags::kInstallWindow, 22, 0, 6, 60, false},
       {0, 99, 99, 99, 99, true},  // the fields count only with the flag
   };
   for (const Case& c : cases) {
@@ -107,8 +113,8 @@ TEST(AppendTextItem, AppendsTextThatFitsAnEmptyItemForTextThatDoesNotAndNothingW
   ReplyBuffer reply;
   StatusRecord record = reply.record();
   // Characters, then the reply's length and the item's length after the append; room is 64.
-  const std::array<std::size_t, 3> cases[] = {{16, kStatusRecordSize + 8 + 17, 17}, {64, kStatusRecordSize + 8, 0},
-                                              {63, kReplyCapacity, 64}};
+  const std::array<std::size_t, 3> cases[] = {
+      {16, kStatusRecordSize + 8 + 17, 17}, {64, kStatusRecordSize + 8, 0}, {63, kReplyCapacity, 64}};
   for (const auto& [characters, length, item_length] : cases) {
     record.Clear();
     AppendTextItem(reply.bytes, kTimeStampItem, WideString(characters, 'x'));

@@ -1,7 +1,6 @@
 #include "wire/ui_prompt.h"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
 #include "common/bytes.h"

@@ -1,7 +1,6 @@
 #include "worker/install_window.h"
 
 #include <gtest/gtest.h>
-
 #include <optional>
 
 #include "support/civil_time.h"
@@ -52,7 +51,7 @@ TEST(InstallWindow, LocalWallClockWindowsWithBothBoundariesInside) {
       {kWindow, 9, 0, 17, 0, Local(6, 12, 16, 59, 59, 999), false, true, 1 * kMinute, {}},  // a minute left
       {kWindow, 9, 0, 17, 0, Local(6, 12, 17, 1), false, false, {}, 15 * kHour + 59 * kMinute},
       {kWindow, 9, 0, 17, 0, Local(6, 12, 8, 59, 30), false, false, {}, 1 * kMinute},  // opens at 09:00:30
-      {0, 22, 0, 6, 0, Local(6, 12, 12, 0), false, true, {}, {}},  // no flag: no window
+      {0, 22, 0, 6, 0, Local(6, 12, 12, 0), false, true, {}, {}},                      // no flag: no window
       {kWindow, 24, 0, 6, 0, Local(6, 12, 12, 0), false, true, {}, {}},  // no time of day: no window
       {kWindow, 22, 0, 6, 60, Local(6, 12, 12, 0), false, true, {}, {}},
       // Not evaluable: outside, with no next start to wait for.
@@ -75,8 +74,8 @@ TEST(InstallWindow, LocalWallClockWindowsWithBothBoundariesInside) {
     const auto message = test::WindowMessage(c.flags, c.start_hour, c.start_minute, c.end_hour, c.end_minute);
     const InstallWindow window = EvaluateInstallWindow(RequestMessage(message.span()), clock);
     SCOPED_TRACE(testing::Message() << c.start_hour << ":" << c.start_minute << "-" << c.end_hour << ":"
-                                    << c.end_minute << " at " << c.now.month << "-" << c.now.day << " " << c.now.hour
-                                    << ":" << c.now.minute);
+                                    << c.end_minute << " at " << c.now.month << "-" << c.now.day << " "
+                                    << c.now.hour << ":" << c.now.minute);
     EXPECT_EQ(window.in_window, c.inside);
     EXPECT_EQ(window.window_end_tick, c.ends_in_ms ? clock.tick + *c.ends_in_ms : 0);
     EXPECT_EQ(window.next_start_tick, c.starts_in_ms ? clock.tick + *c.starts_in_ms : 0);

@@ -1,7 +1,6 @@
 #include "worker/installed_version.h"
 
 #include <gtest/gtest.h>
-
 #include <optional>
 #include <string>
 
@@ -42,9 +41,11 @@ TEST(CompareInstalledVersion, ProductKindChoosesWhereTheInstalledVersionIsRead) 
   key.SetString(kProductVersionValue, L"9.2.0.1");
   test::FakeClientApi api;
   api.version = L"1.0";
-  const std::pair<std::uint32_t, Result> cases[] = {
-      {1, Result::kNewer}, {2, Result::kSame}, {0, Result::kInstalledUnknown}, {3, Result::kInstalledUnknown},
-      {9999, Result::kInstalledUnknown}};
+  const std::pair<std::uint32_t, Result> cases[] = {{1, Result::kNewer},
+                                                    {2, Result::kSame},
+                                                    {0, Result::kInstalledUnknown},
+                                                    {3, Result::kInstalledUnknown},
+                                                    {9999, Result::kInstalledUnknown}};
   for (const auto& [kind, expected] : cases) {
     EXPECT_EQ(Compare(Request(kind, "9.2.0.1"), api, key.path()), expected) << "kind " << kind;
   }

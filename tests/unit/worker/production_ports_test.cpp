@@ -1,7 +1,6 @@
 #include "worker/production_ports.h"
 
 #include <gtest/gtest.h>
-
 #include <thread>
 
 #include "common/handle.h"

@@ -1,7 +1,6 @@
 #include "worker/queue_worker.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -33,9 +32,14 @@ TEST(QueueWorker, EachStoredStatusLeadsToItsStage) {
   };
   const Statuses downloaded = {wire::kDownloading, wire::kDownloaded};
   const Row rows[] = {
-      {wire::kQueued, downloaded, {}}, {wire::kDownloadRetry, downloaded, {}}, {wire::kDownloaded, {}, {}},
-      {wire::kReadyToInstall, {wire::kDownloaded}, {}}, {wire::kPrompting, {}, {}}, {0, {}, {}},
-      {wire::kCompleted, {}, {{kKnownPackagePath, true}}}, {wire::kCancelled, {}, {{kKnownPackagePath, false}}},
+      {wire::kQueued, downloaded, {}},
+      {wire::kDownloadRetry, downloaded, {}},
+      {wire::kDownloaded, {}, {}},
+      {wire::kReadyToInstall, {wire::kDownloaded}, {}},
+      {wire::kPrompting, {}, {}},
+      {0, {}, {}},
+      {wire::kCompleted, {}, {{kKnownPackagePath, true}}},
+      {wire::kCancelled, {}, {{kKnownPackagePath, false}}},
   };
   WorkerBench bench(L"WorkerDispatch");
   bench.CloseWindow();
@@ -67,11 +71,15 @@ TEST(QueueWorker, VersionGateAndDownloadOutcomes) {
       {"1.2.3.4", 0, {{"Fetched", wire::kInstallFailed, 1638}}, {{kKnownPackagePath, false}}},
       {"", 0, {{"Fetched", wire::kInstallFailed, 1638}}, {{kKnownPackagePath, false}}},
       {"2.0.0.0", ERROR_SUCCESS, {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloaded, 0}}, {}},
-      {"2.0.0.1", ERROR_FILE_NOT_FOUND,
-       {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloadFailed, 2}}, {{fetched, false}}},
+      {"2.0.0.1",
+       ERROR_FILE_NOT_FOUND,
+       {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloadFailed, 2}},
+       {{fetched, false}}},
       // No length announced and more than a resumable file holds: no later attempt does better.
-      {"2.0.0.1", ERROR_FILE_TOO_LARGE,
-       {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloadFailed, ERROR_FILE_TOO_LARGE}}, {{fetched, false}}},
+      {"2.0.0.1",
+       ERROR_FILE_TOO_LARGE,
+       {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloadFailed, ERROR_FILE_TOO_LARGE}},
+       {{fetched, false}}},
       {"2.0.0.1", 12029, {{"Fetched", wire::kDownloading, 0}, {"Fetched", wire::kDownloadRetry, 12029}}, {}},
   };
   for (const Row& row : rows) {
@@ -155,13 +163,15 @@ TEST(QueueWorker, DownloadsOnlyWhenConnectedOrFlag4AndOnAnAllowedNetwork) {
 TEST(QueueWorker, DryRunWritesEveryStatusButNeverDownloadsNorDeletes) {
   WorkerBench bench(L"WorkerDryRun");
   bench.client_api.connected = false;
-  const auto message = SubmitMessage("Rehearsal").Instance(0x1A).AddFlags(wire::flags::kDownloadWhenDisconnected);
+  const auto message =
+      SubmitMessage("Rehearsal").Instance(0x1A).AddFlags(wire::flags::kDownloadWhenDisconnected);
   ASSERT_NE(bench.Submit(message), nullptr);
   ASSERT_TRUE(bench.worker().RunOnce());
   EXPECT_EQ(bench.statuses.Statuses(),
-            (Statuses{wire::kDownloading, wire::kDownloaded, wire::kPrompting, wire::kReadyToInstall, wire::kVerifying,
-                      wire::kInstalling, wire::kCompleted}));
-  EXPECT_EQ(bench.downloader.calls + bench.installer.calls + bench.signature.calls + bench.package_lock.calls, 0);
+            (Statuses{wire::kDownloading, wire::kDownloaded, wire::kPrompting, wire::kReadyToInstall,
+                      wire::kVerifying, wire::kInstalling, wire::kCompleted}));
+  EXPECT_EQ(bench.downloader.calls + bench.installer.calls + bench.signature.calls + bench.package_lock.calls,
+            0);
   EXPECT_EQ(bench.client_api.trigger_true_calls + bench.client_api.trigger_false_calls, 0);
   EXPECT_TRUE(bench.ui.prompts.empty());
   EXPECT_EQ(bench.restart.calls, 0);
@@ -177,15 +187,16 @@ TEST(QueueWorker, StopLeavesTheRequestAsStored) {
     std::uint32_t stored;
     bool before_record;  // else during the pause before the download, the download or the prompt
     std::uint32_t flags;
-    std::uint32_t left;           // the status stored afterwards
-    bool in_download = false;     // the transfer ended by the stop
+    std::uint32_t left;        // the status stored afterwards
+    bool in_download = false;  // the transfer ended by the stop
   };
-  const Row rows[] = {{wire::kDownloadRetry, true, 0, wire::kDownloadRetry},
-                      {wire::kDownloadRetry, false, 0, wire::kDownloadRetry},
-                      {wire::kDownloadRetry, false, wire::flags::kDownloadWhenDisconnected, wire::kDownloadRetry},
-                      {wire::kDownloadRetry, false, wire::flags::kDownloadWhenDisconnected, wire::kDownloading, true},
-                      // Whatever the UI answers once the stop has cut the wait short.
-                      {wire::kDownloaded, false, 0, wire::kPrompting}};
+  const Row rows[] = {
+      {wire::kDownloadRetry, true, 0, wire::kDownloadRetry},
+      {wire::kDownloadRetry, false, 0, wire::kDownloadRetry},
+      {wire::kDownloadRetry, false, wire::flags::kDownloadWhenDisconnected, wire::kDownloadRetry},
+      {wire::kDownloadRetry, false, wire::flags::kDownloadWhenDisconnected, wire::kDownloading, true},
+      // Whatever the UI answers once the stop has cut the wait short.
+      {wire::kDownloaded, false, 0, wire::kPrompting}};
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << row.stored << " " << row.before_record << " " << row.flags << " "
                                     << row.in_download);
@@ -214,7 +225,8 @@ TEST(QueueWorker, TakesOnlyDueRecordsAndArmsTheTimersOfTheOthers) {
   // Later1 waits for its random delay (30 minutes), Now is due at once, Later2 waits for a
   // timer that fired early: its moment has passed but its due tick has not come.
   for (const char* name : {"Later1", "Now", "Later2"}) {
-    const auto delayed = SubmitMessage(name).U32(wire::kRandomDelayMinAt, std::string_view(name) == "Now" ? 0 : 30);
+    const auto delayed =
+        SubmitMessage(name).U32(wire::kRandomDelayMinAt, std::string_view(name) == "Now" ? 0 : 30);
     ASSERT_EQ(store::EnqueueRequest(bench.objects(), delayed.span(), 0, reply.record()), 0u);
   }
   const auto records = bench.Listed();

@@ -7,12 +7,11 @@
 // waiting for a restart; no package left by a finished request; only the changes the tables
 // allow; every wake ends and the update event comes to rest.
 // QFU_RANDOM_SEED and QFU_RANDOM_STEPS choose the run (long mode by hand); the seed is printed.
-#include <gtest/gtest.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <random>
@@ -70,7 +69,7 @@ bool Allowed(std::uint32_t from, std::uint32_t to) {
 
 // A request as the steps know it, under its key (the registry's letter case does not count).
 struct Tracked {
-  std::string name;  // as last submitted
+  std::string name;            // as last submitted
   std::uint32_t instance = 0;  // not 0: a dry run
   std::uint32_t last = 0;      // the status last seen
   bool cancel_answered = false;
@@ -91,7 +90,9 @@ std::wstring PackagePath(std::string_view name) {
   return L"C:\\pkg\\" + Utf8ToWide(Key(name, 0)) + L"\\p.msi";
 }
 
-class RandomWorker final : public store::StatusReporter, public store::PackageFileRemover, public Downloader,
+class RandomWorker final : public store::StatusReporter,
+                           public store::PackageFileRemover,
+                           public Downloader,
                            public SystemState {
  public:
   explicit RandomWorker(std::uint64_t seed) : random_(seed) {
@@ -116,14 +117,36 @@ class RandomWorker final : public store::StatusReporter, public store::PackageFi
   // One random step, then the invariants; returns what broke (empty: nothing).
   std::vector<std::string> Step() {
     switch (Draw(20)) {
-      case 0: case 1: case 2: case 3: Submit(); break;
-      case 4: { const std::string name = kNames[Draw(5)]; Cancel(name, Draw(2)); break; }
-      case 5: if (Draw(4) == 0) CancelAll(); break;
-      case 6: (void)test::DispatchedResult(bench_->store, test::NamedMessage(kInstallPostponedNow, "")); break;
-      case 7: case 8: Advance(Pick<std::uint64_t>({1000, 600000, 3600000, 86400000})); break;
-      case 9: LeaveStaleCancelFlag(); break;
-      case 10: Restart(); break;  // a stop between wakes
-      default: Wake(); break;
+      case 0:
+      case 1:
+      case 2:
+      case 3:
+        Submit();
+        break;
+      case 4: {
+        const std::string name = kNames[Draw(5)];
+        Cancel(name, Draw(2));
+        break;
+      }
+      case 5:
+        if (Draw(4) == 0) CancelAll();
+        break;
+      case 6:
+        (void)test::DispatchedResult(bench_->store, test::NamedMessage(kInstallPostponedNow, ""));
+        break;
+      case 7:
+      case 8:
+        Advance(Pick<std::uint64_t>({1000, 600000, 3600000, 86400000}));
+        break;
+      case 9:
+        LeaveStaleCancelFlag();
+        break;
+      case 10:
+        Restart();
+        break;  // a stop between wakes
+      default:
+        Wake();
+        break;
     }
     Check();
     return std::exchange(broken_, {});
@@ -133,11 +156,12 @@ class RandomWorker final : public store::StatusReporter, public store::PackageFi
   void StatusChanged(Bytes message, std::uint32_t status, std::uint32_t) noexcept override {
     const RequestMessage request(message);
     Tracked& request_seen = tracked_[Key(request.request_name(), request.instance_number())];
-    const std::string what = std::string(request.request_name()) + ": " + StatusText(request_seen.last) + " -> " +
-                             StatusText(status);
+    const std::string what = std::string(request.request_name()) + ": " + StatusText(request_seen.last) +
+                             " -> " + StatusText(status);
     if (++changes_ == kMaxChangesPerWake) Broken("a wake that does not end, at " + what);
     if (changes_ >= kMaxChangesPerWake) bench_->pause.stop = true;
-    if (status == kInstalling && request_seen.cancel_answered) Broken("installs after an answered cancel: " + what);
+    if (status == kInstalling && request_seen.cancel_answered)
+      Broken("installs after an answered cancel: " + what);
     if (status == kCancelled && !request_seen.cancel_answered) Broken("cancelled without a cancel: " + what);
     if (!Allowed(request_seen.last, status)) Broken("a change the tables do not allow: " + what);
     request_seen.last = status;
@@ -164,16 +188,20 @@ class RandomWorker final : public store::StatusReporter, public store::PackageFi
  private:
   std::uint32_t Draw(std::uint32_t bound) { return static_cast<std::uint32_t>(random_() % bound); }
   template <typename T>
-  T Pick(std::initializer_list<T> values) { return values.begin()[Draw(static_cast<std::uint32_t>(values.size()))]; }
+  T Pick(std::initializer_list<T> values) {
+    return values.begin()[Draw(static_cast<std::uint32_t>(values.size()))];
+  }
   void Broken(const std::string& what) { broken_.push_back(what); }
   ProcessObjects& objects() { return bench_->objects(); }
 
   void Submit() {
     const std::string name = kNames[Draw(5)];
     auto message = test::SubmitMessage(name, "http://127.0.0.1/p.msi", "A=1");
-    message.Flags(Pick<std::uint32_t>({0, 0, flags::kNoPrompts, flags::kForceInstall, flags::kNoInstallWhileLoggedOn}));
+    message.Flags(
+        Pick<std::uint32_t>({0, 0, flags::kNoPrompts, flags::kForceInstall, flags::kNoInstallWhileLoggedOn}));
     message.U32(kProductKindAt, Pick<std::uint32_t>({product_kind::kCurrentClient, 5}));
-    message.U32(kDeadlineAt, Pick<std::uint32_t>({0, 30, 1440})).U32(kPostponeIntervalAt, Pick<std::uint32_t>({0, 10}));
+    message.U32(kDeadlineAt, Pick<std::uint32_t>({0, 30, 1440}))
+        .U32(kPostponeIntervalAt, Pick<std::uint32_t>({0, 10}));
     const std::uint32_t instance = Draw(3) == 0 ? 1 : 0;
     if (instance != 0) message.Instance(instance);
     if (test::DispatchedResult(bench_->store, message) == result::kDone) {
@@ -198,7 +226,8 @@ class RandomWorker final : public store::StatusReporter, public store::PackageFi
       if (!IsFinalStatus(Stored(request))) active.push_back(&request);
     }
     for (Tracked* request : active) request->cancel_answered = true;
-    const bool done = test::DispatchedResult(bench_->store, test::NamedMessage(kCancelRequest, "*")) == result::kDone;
+    const bool done =
+        test::DispatchedResult(bench_->store, test::NamedMessage(kCancelRequest, "*")) == result::kDone;
     for (Tracked* request : active) request->cancel_answered = done;
   }
 
@@ -211,7 +240,8 @@ class RandomWorker final : public store::StatusReporter, public store::PackageFi
     std::vector<const Tracked*> held;
     for (const auto& [key, request] : tracked_) {
       const std::uint32_t status = Stored(request);
-      if (!IsFinalStatus(status) && status != kRestartPending && Listed(request) == nullptr) held.push_back(&request);
+      if (!IsFinalStatus(status) && status != kRestartPending && Listed(request) == nullptr)
+        held.push_back(&request);
     }
     if (!held.empty()) {
       const Tracked& request = *held[Draw(static_cast<std::uint32_t>(held.size()))];
@@ -229,7 +259,8 @@ class RandomWorker final : public store::StatusReporter, public store::PackageFi
   void LeaveStaleCancelFlag() {
     for (const auto& [key, request] : tracked_) {
       if (IsFinalStatus(Stored(request))) {
-        (void)store::SetCancelPending(objects(), test::NameField(test::SubmitMessage(request.name)), request.instance);
+        (void)store::SetCancelPending(objects(), test::NameField(test::SubmitMessage(request.name)),
+                                      request.instance);
         return;
       }
     }
@@ -238,7 +269,8 @@ class RandomWorker final : public store::StatusReporter, public store::PackageFi
   // Wakes the worker until its update event rests; a stop is followed by a start: the lists
   // in memory are gone and start-up recovery reads the store.
   void Wake() {
-    bench_->window = Draw(6) == 0 ? InstallWindow{false, 0, bench_->store.clock().tick + 3600000, 0} : InstallWindow{};
+    bench_->window =
+        Draw(6) == 0 ? InstallWindow{false, 0, bench_->store.clock().tick + 3600000, 0} : InstallWindow{};
     bench_->restart.result = Pick<DWORD>({0, 1115});
     bench_->package_lock.result = Pick<DWORD>({0, 0, 0, ERROR_SHARING_VIOLATION});
     for (int wake = 0; wake < kMaxWakesInARow; ++wake) {
@@ -271,7 +303,8 @@ class RandomWorker final : public store::StatusReporter, public store::PackageFi
     store::RequestRecord* found = nullptr;
     objects().requests.ForEach([&](store::RequestRecord& record) {
       const RequestMessage listed(record.message());
-      if (Key(listed.request_name(), listed.instance_number()) == Key(request.name, request.instance)) found = &record;
+      if (Key(listed.request_name(), listed.instance_number()) == Key(request.name, request.instance))
+        found = &record;
       return found == nullptr;
     });
     return found;

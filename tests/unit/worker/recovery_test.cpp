@@ -1,8 +1,7 @@
 #include "worker/recovery.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -28,37 +27,44 @@ constexpr std::uint64_t kHourMs = 3'600'000;
 constexpr std::uint64_t kNoTime = ~0ULL;
 
 struct Row {
-  const wchar_t* key;           // the subkey the values are stored under
-  const char* name;             // the stored message's request name
-  std::uint32_t instance;       // not 0: a dry run with this instance number
-  std::uint32_t status;         // stored
-  const char* version;          // requested
-  bool initial_request;         // "InitialRequest" stored
-  bool package;                 // package, msi.log and package directory on disk, named by "TargetPath"
-  std::uint64_t age_hours;      // "RequestTime" this long ago (kNoTime: none)
+  const wchar_t* key;       // the subkey the values are stored under
+  const char* name;         // the stored message's request name
+  std::uint32_t instance;   // not 0: a dry run with this instance number
+  std::uint32_t status;     // stored
+  const char* version;      // requested
+  bool initial_request;     // "InitialRequest" stored
+  bool package;             // package, msi.log and package directory on disk, named by "TargetPath"
+  std::uint64_t age_hours;  // "RequestTime" this long ago (kNoTime: none)
   // What recovery leaves.
   std::uint32_t expected_status;
-  std::uint64_t deadline_ms;    // listed: deadline tick minus now (kNoTime: not listed)
+  std::uint64_t deadline_ms;  // listed: deadline tick minus now (kNoTime: not listed)
   bool package_remains;
 };
 
 const Row kRows[] = {
     // Installations the restart finished, and ones it did not.
-    {L"Restarted", "Restarted", 0, wire::kRestartPending, kInstalled, true, true, 1, wire::kCompleted, kNoTime, false},
-    {L"Pending", "Pending", 0, wire::kRestartPending, kNewer, true, true, 1, wire::kRestartPending, kNoTime, true},
+    {L"Restarted", "Restarted", 0, wire::kRestartPending, kInstalled, true, true, 1, wire::kCompleted,
+     kNoTime, false},
+    {L"Pending", "Pending", 0, wire::kRestartPending, kNewer, true, true, 1, wire::kRestartPending, kNoTime,
+     true},
     {L"Cut", "Cut", 0, wire::kInstalling, kNewer, true, true, 1, wire::kQueued, 23 * kHourMs, true},
-    {L"Trial_00000003", "Trial", 3, wire::kInstalling, kInstalled, true, true, 1, wire::kCompleted, kNoTime, true},
+    {L"Trial_00000003", "Trial", 3, wire::kInstalling, kInstalled, true, true, 1, wire::kCompleted, kNoTime,
+     true},
     // In progress: the deadline from the stored acceptance, or from now without one.
     {L"Overdue", "Overdue", 0, wire::kDownloaded, kNewer, true, false, 48, wire::kQueued, 0, false},
-    {L"Retry", "Retry", 0, wire::kDownloadRetry, kNewer, true, false, kNoTime, wire::kQueued, 24 * kHourMs, false},
+    {L"Retry", "Retry", 0, wire::kDownloadRetry, kNewer, true, false, kNoTime, wire::kQueued, 24 * kHourMs,
+     false},
     // Left alone: final, unreadable, or not a key the agent makes for this message.
-    {L"Failed", "Failed", 0, wire::kInstallFailed, kNewer, true, false, 1, wire::kInstallFailed, kNoTime, false},
+    {L"Failed", "Failed", 0, wire::kInstallFailed, kNewer, true, false, 1, wire::kInstallFailed, kNoTime,
+     false},
     {L"Bare", "Bare", 0, wire::kDownloaded, kNewer, false, false, 1, wire::kDownloaded, kNoTime, false},
     {L"CON", "CON", 0, wire::kDownloaded, kNewer, true, false, 1, wire::kDownloaded, kNoTime, false},
     {L"a..b", "a..b", 0, wire::kDownloaded, kNewer, true, false, 1, wire::kDownloaded, kNoTime, false},
-    {L"Twin_0000001A", "Twin", 0x1A, wire::kDownloaded, kNewer, true, false, 1, wire::kQueued, 23 * kHourMs, false},
+    {L"Twin_0000001A", "Twin", 0x1A, wire::kDownloaded, kNewer, true, false, 1, wire::kQueued, 23 * kHourMs,
+     false},
     {L"Twin_1A", "Twin_1A", 0, wire::kDownloaded, kNewer, true, false, 1, wire::kDownloaded, kNoTime, false},
-    {L"Other_00000005", "Other", 6, wire::kDownloaded, kNewer, true, false, 1, wire::kDownloaded, kNoTime, false},
+    {L"Other_00000005", "Other", 6, wire::kDownloaded, kNewer, true, false, 1, wire::kDownloaded, kNoTime,
+     false},
     {L"Mixed", "MIXED", 0, wire::kDownloaded, kNewer, true, false, 1, wire::kQueued, 23 * kHourMs, false},
     {L"Named", "Renamed", 0, wire::kDownloaded, kNewer, true, false, 1, wire::kDownloaded, kNoTime, false},
 };
@@ -98,8 +104,10 @@ TEST(RecoverStoredRequests, DecidesEachStoredRequestByItsStatusAndInstalledVersi
     const auto row = std::find_if(std::begin(kRows), std::end(kRows),
                                   [&](const Row& r) { return _wcsicmp(r.key, key.c_str()) == 0; });
     listed.push_back(row != std::end(kRows) ? row->key : key);
-    EXPECT_TRUE(row != std::end(kRows) && record.deadline_tick == store.clock().tick + row->deadline_ms) << key;
-    EXPECT_EQ(ReadU32(record.message(), wire::kRandomDelayMinAt) | ReadU32(record.message(), wire::kRandomDelayMaxAt),
+    EXPECT_TRUE(row != std::end(kRows) && record.deadline_tick == store.clock().tick + row->deadline_ms)
+        << key;
+    EXPECT_EQ(ReadU32(record.message(), wire::kRandomDelayMinAt) |
+                  ReadU32(record.message(), wire::kRandomDelayMaxAt),
               0u)
         << key;
     return true;

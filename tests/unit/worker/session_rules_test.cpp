@@ -19,14 +19,21 @@ TEST(SessionRules, OnlyActiveOrDisconnectedSessionsWithANameCount) {
       {0, kEmpty, false},  // active without a user (the console before a logon)
       {4, kEmpty, false},
       // Connected, connect query, shadow, idle, listen, reset, down, init: never, even named.
-      {1, kNamed, false}, {2, kNamed, false}, {3, kNamed, false}, {5, kNamed, false},
-      {6, kNamed, false}, {7, kNamed, false}, {8, kNamed, false}, {9, kNamed, false},
+      {1, kNamed, false},
+      {2, kNamed, false},
+      {3, kNamed, false},
+      {5, kNamed, false},
+      {6, kNamed, false},
+      {7, kNamed, false},
+      {8, kNamed, false},
+      {9, kNamed, false},
       // States no Windows reports: only the disconnected bit may be set.
-      {0x14, kNamed, false}, {0x80000000, kNamed, false},
+      {0x14, kNamed, false},
+      {0x80000000, kNamed, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(SessionHasLoggedOnUser(c.state, c.first_unit), c.counts) << "state " << c.state << " name unit "
-                                                                       << c.first_unit;
+    EXPECT_EQ(SessionHasLoggedOnUser(c.state, c.first_unit), c.counts)
+        << "state " << c.state << " name unit " << c.first_unit;
   }
 }
 

@@ -1,8 +1,7 @@
 // The installation stage with the real signature check, package lock and Windows Installer on
 // signed fixtures; the UI and the restart stay fakes.
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "package/signature.h"
@@ -41,12 +40,14 @@ TEST(InstallationStage, VerifiesAndInstallsRealPackages) {
     const std::string* pinned = nullptr;
   } rows[] = {
       {"its pinned digest", L"publisher_signed.msi", 0, 1, wire::kCompleted, 0, 0, &digest},
-      {"another pinned digest", L"publisher_signed.msi", 0, 1, wire::kVerificationFailed, kBadDigest, 0, &other_digest},
-      {"altered after signing", L"publisher_signed_altered.exe", 0, 1, wire::kVerificationFailed, kBadDigest, 0},
-      {"another publisher", L"other_signed.msi", wire::flags::kSkipPublisherCheck, 1, wire::kVerificationFailed,
-       kNoPublisher, 0},
-      {"another publisher, waived", L"other_signed.msi", wire::flags::kSkipPublisherCheck, wire::product_kind::kAnyPublisher,
-       wire::kCompleted, 0, 0},
+      {"another pinned digest", L"publisher_signed.msi", 0, 1, wire::kVerificationFailed, kBadDigest, 0,
+       &other_digest},
+      {"altered after signing", L"publisher_signed_altered.exe", 0, 1, wire::kVerificationFailed, kBadDigest,
+       0},
+      {"another publisher", L"other_signed.msi", wire::flags::kSkipPublisherCheck, 1,
+       wire::kVerificationFailed, kNoPublisher, 0},
+      {"another publisher, waived", L"other_signed.msi", wire::flags::kSkipPublisherCheck,
+       wire::product_kind::kAnyPublisher, wire::kCompleted, 0, 0},
       {"a restart asked for", L"publisher_signed_reboot.msi", 0, 1, wire::kRestartPending, 0, 1},
   };
   test::ScratchDirectory scratch(L"RealInstallationStage");
@@ -60,7 +61,8 @@ TEST(InstallationStage, VerifiesAndInstallsRealPackages) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     const std::wstring folder = scratch.path() + L"\\Request " + std::to_wstring(index++);
-    const std::wstring package = folder + L"\\package" + std::wstring(row.fixture).substr(std::wstring(row.fixture).rfind(L'.'));
+    const std::wstring package =
+        folder + L"\\package" + std::wstring(row.fixture).substr(std::wstring(row.fixture).rfind(L'.'));
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(::CopyFileW(test::Fixture(row.fixture).c_str(), package.c_str(), FALSE));
     ASSERT_TRUE(test::UninstallPackage(package, kInstallTimeoutMs));
@@ -72,15 +74,20 @@ TEST(InstallationStage, VerifiesAndInstallsRealPackages) {
     real.package_hasher = &package_hasher;
     test::WorkerBench bench(L"RealInstallationStage", nullptr, real);
     // Flag 0x1: no prompts; the restart goes to the fake.
-    auto message = test::SubmitMessage("Real").AddFlags(row.flags | wire::flags::kNoPrompts).U32(wire::kProductKindAt, row.kind);
+    auto message = test::SubmitMessage("Real")
+                       .AddFlags(row.flags | wire::flags::kNoPrompts)
+                       .U32(wire::kProductKindAt, row.kind);
     if (row.pinned != nullptr) message.TextItem(wire::kPackageDigestItem, *row.pinned);
     store::RequestRecord* record = bench.Waiting(message, wire::kReadyToInstall);
     ASSERT_NE(record, nullptr);
-    ASSERT_EQ(store::SetTargetPath(bench.objects(), test::NameField(message), 0, package.c_str(), store::kTargetPathBytes), 0u);
+    ASSERT_EQ(store::SetTargetPath(bench.objects(), test::NameField(message), 0, package.c_str(),
+                                   store::kTargetPathBytes),
+              0u);
     for (int wake = 0; wake < kWakes && bench.StoredStatus(L"Real") == wire::kReadyToInstall; ++wake) {
       if (wake > 0) ::Sleep(kBetweenWakesMs);
       bool went_on = false;
-      ASSERT_TRUE(test::RunTogether(1, [&](std::size_t) { went_on = bench.worker().RunOnce(); }, kInstallTimeoutMs));
+      ASSERT_TRUE(test::RunTogether(
+          1, [&](std::size_t) { went_on = bench.worker().RunOnce(); }, kInstallTimeoutMs));
       EXPECT_TRUE(went_on);
     }
     ASSERT_FALSE(bench.statuses.changes.empty());
@@ -89,9 +96,11 @@ TEST(InstallationStage, VerifiesAndInstallsRealPackages) {
     EXPECT_EQ(bench.restart.calls, row.restarts);
     EXPECT_TRUE(bench.ui.prompts.empty());
     // The package was released: it can be written again.
-    const UniqueFile writable(::CreateFileW(package.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    const UniqueFile writable(
+        ::CreateFileW(package.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(writable.valid());
-    EXPECT_TRUE(row.status == wire::kVerificationFailed || test::UninstallPackage(package, kInstallTimeoutMs));
+    EXPECT_TRUE(row.status == wire::kVerificationFailed ||
+                test::UninstallPackage(package, kInstallTimeoutMs));
   }
 }
 

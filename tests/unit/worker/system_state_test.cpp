@@ -1,8 +1,8 @@
 #include "worker/system_state.h"
 
-#include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <gtest/gtest.h>
 #include <optional>
 
 #include "support/system_state_thread.h"

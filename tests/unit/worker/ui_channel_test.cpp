@@ -3,11 +3,10 @@
 // qfupdate-ui itself lets in.
 #include "worker/ui_channel.h"
 
-#include <gtest/gtest.h>
-
 #include <sddl.h>
 
 #include <functional>
+#include <gtest/gtest.h>
 #include <string>
 #include <thread>
 
@@ -28,10 +27,12 @@ namespace {
 // The built-in texts (src/res/strings.rc, linked into the tests).
 constexpr const char* kCaption = "Tessaran Harborline Software";
 constexpr const char* kInstallText =
-    "This software is ready to be installed, which may cause your computer to restart. Click Yes to install it "
+    "This software is ready to be installed, which may cause your computer to restart. Click Yes to install "
+    "it "
     "now, or No to be prompted again later.";
 constexpr const char* kRestartFailedText =
-    "Your computer was unable to be restarted automatically.  Please manually restart your computer in order to "
+    "Your computer was unable to be restarted automatically.  Please manually restart your computer in order "
+    "to "
     "complete installation.";
 constexpr std::uint32_t kPromptTimeoutMs = 120000;
 // Far longer than a failed connection takes, far shorter than any wait for a free instance.
@@ -73,15 +74,18 @@ TEST(UiChannel, PromptsArriveAsTheUiRecordsThem) {
   };
   const std::string built_in = std::string(kInstallText) + "\r\n\r\nTest Software";
   const Case cases[] = {
-      {"600-character prompt text", install(WithPromptText(long_text)), InstallPromptText(long_text.substr(0, 511))},
+      {"600-character prompt text", install(WithPromptText(long_text)),
+       InstallPromptText(long_text.substr(0, 511))},
       {"empty prompt text", install(WithPromptText("")), InstallPromptText(built_in)},
       {"no prompt text", install(test::SubmitMessage("App")), InstallPromptText(built_in)},
       // Quotes, line ends, a tab, a control character and non-ASCII text, as JSON escapes them.
       {"text that needs escaping", install(WithPromptText("Say \"yes\"\r\n\t\x01 caf\xC3\xA9 \xE2\x9C\x93")),
-       "{\"text\":\"Say \\\"yes\\\"\\r\\n\\t\\u0001 caf\xC3\xA9 \xE2\x9C\x93\",\"caption\":\"" + std::string(kCaption) +
-           "\",\"style\":327940,\"timeout\":120000,\"answer\":6}"},
+       "{\"text\":\"Say \\\"yes\\\"\\r\\n\\t\\u0001 caf\xC3\xA9 \xE2\x9C\x93\",\"caption\":\"" +
+           std::string(kCaption) + "\",\"style\":327940,\"timeout\":120000,\"answer\":6}"},
       {"restart-failed notice",
-       [](UiChannel& ui) { return SendStringPrompt(TestResources(), text_id::kRestartFailed, kNoticeStyle, ui); },
+       [](UiChannel& ui) {
+         return SendStringPrompt(TestResources(), text_id::kRestartFailed, kNoticeStyle, ui);
+       },
        LogLine(kRestartFailedText, 0, 0)},
   };
   test::UiProcess ui_process(L"records", L"--answer yes");
@@ -116,7 +120,8 @@ TEST(UiChannel, EachAnswerOfTheUi) {
     test::UiProcess ui_process(L"answers", arguments + L" --count 1");
     ASSERT_TRUE(ui_process.serving());
     PipeUiChannel channel(NoStop(), ui_process.pipe_name().c_str());
-    EXPECT_EQ(channel.SendUiPrompt(L"Install?", L"Caption", kInstallPromptStyle, c.prompt_timeout_ms), c.reply);
+    EXPECT_EQ(channel.SendUiPrompt(L"Install?", L"Caption", kInstallPromptStyle, c.prompt_timeout_ms),
+              c.reply);
     // The count reached, the UI process ends by itself.
     const test::ProcessResult run = ui_process.Finish(10000);
     EXPECT_TRUE(run.finished) << run.output;
@@ -207,16 +212,18 @@ TEST(QfupdateUi, AdmitsOnlyTheAgentAndItsUserDropsSilentClientsAndExplainsItself
   ASSERT_TRUE(ui_process.serving());
   std::vector<test::AccessEntry> dacl;
   ASSERT_EQ(test::ReadPipeDacl(ui_process.pipe_name().c_str(), dacl), 0u);
-  EXPECT_EQ(dacl, (std::vector<test::AccessEntry>{{L"S-1-5-18", kAgentAccess}, {OwnUserSid(), FILE_ALL_ACCESS}}));
+  EXPECT_EQ(dacl,
+            (std::vector<test::AccessEntry>{{L"S-1-5-18", kAgentAccess}, {OwnUserSid(), FILE_ALL_ACCESS}}));
   // Everything the agent asks for when it opens the pipe is granted to LocalSystem: a client
   // asking for more (GENERIC_WRITE) is refused on Windows, whatever Wine does.
-  GENERIC_MAPPING file_mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  GENERIC_MAPPING file_mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                                  FILE_ALL_ACCESS};
   DWORD asked = kPipeClientAccess;
   ::MapGenericMask(&asked, &file_mapping);
   EXPECT_EQ(asked & ~kAgentAccess, 0u);
 
-  const UniqueFile silent(::CreateFileW(ui_process.pipe_name().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
+  const UniqueFile silent(::CreateFileW(ui_process.pipe_name().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(silent);
   const ULONGLONG connected = ::GetTickCount64();
   DWORD available = 0;
@@ -235,8 +242,8 @@ TEST(QfupdateUi, AdmitsOnlyTheAgentAndItsUserDropsSilentClientsAndExplainsItself
   }
 
   // Mapped as a data file, the image's headers read as they lie in the file.
-  const HMODULE image = ::LoadLibraryExW(test::BuiltProgram(L"qfupdate-ui.exe").c_str(), nullptr,
-                                         LOAD_LIBRARY_AS_DATAFILE);
+  const HMODULE image =
+      ::LoadLibraryExW(test::BuiltProgram(L"qfupdate-ui.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(image, nullptr);
   const auto* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(image) & ~ULONG_PTR{3});
   const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS64*>(

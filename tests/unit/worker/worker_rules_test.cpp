@@ -28,18 +28,19 @@ TEST(WorkerRules, NetworkTypeAgainstTheRequestFlags) {
   };
   for (const Case& c : cases) {
     for (std::uint32_t type = 0; type < 5; ++type) {
-      EXPECT_EQ(IsNetworkAllowed(c.flags, type), c.allowed[type]) << "flags 0x" << std::hex << c.flags << " type "
-                                                                  << type;
+      EXPECT_EQ(IsNetworkAllowed(c.flags, type), c.allowed[type])
+          << "flags 0x" << std::hex << c.flags << " type " << type;
     }
   }
   EXPECT_TRUE(IsNetworkAllowed(kAllowPopType1, 0xFFFFFFFF));
 }
 
 TEST(WorkerRules, RetryableInstallerExitCodes) {
-  for (std::uint32_t code : {1259u, 1601u, 1618u, 1631u, 1632u, 1652u}) EXPECT_TRUE(IsRetryableInstallerExit(code)) << code;
+  for (std::uint32_t code : {1259u, 1601u, 1618u, 1631u, 1632u, 1652u})
+    EXPECT_TRUE(IsRetryableInstallerExit(code)) << code;
   // Neighbours of each, the mask's ends, and codes whose bit would lie past the mask.
-  for (std::uint32_t code : {0u, 1258u, 1260u, 1600u, 1602u, 1603u, 1617u, 1619u, 1630u, 1633u, 1651u, 1653u, 1665u,
-                             1601u + 64u, 3010u, 0xFFFFFFFFu}) {
+  for (std::uint32_t code : {0u, 1258u, 1260u, 1600u, 1602u, 1603u, 1617u, 1619u, 1630u, 1633u, 1651u, 1653u,
+                             1665u, 1601u + 64u, 3010u, 0xFFFFFFFFu}) {
     EXPECT_FALSE(IsRetryableInstallerExit(code)) << code;
   }
 }
@@ -52,9 +53,9 @@ TEST(WorkerRules, PromptTimeoutAndPostponement) {
     std::uint32_t expected;
   };
   const Timeout timeouts[] = {
-      {0, 0, 900000},                                  // no window, no deadline
-      {0, kStep, 900000},                              // a deadline passed at the step
-      {0, kStep + 20 * kMinute, 20 * 60000},           // the deadline bounds it
+      {0, 0, 900000},                                            // no window, no deadline
+      {0, kStep, 900000},                                        // a deadline passed at the step
+      {0, kStep + 20 * kMinute, 20 * 60000},                     // the deadline bounds it
       {kStep + 5 * kMinute, kStep + 20 * kMinute, 5 * 60000},    // the window closes first
       {kStep + 30 * kMinute, kStep + 20 * kMinute, 20 * 60000},  // the deadline comes first
       {kStep + 5 * kMinute, kStep - 1, 900000},                  // a window end without a deadline
@@ -62,22 +63,24 @@ TEST(WorkerRules, PromptTimeoutAndPostponement) {
       {0, kStep + (1ull << 40), 0xFFFFFFFFu},
   };
   for (const Timeout& t : timeouts) {
-    EXPECT_EQ(PromptTimeoutMs(kStep, t.window_end, t.deadline), t.expected) << t.window_end << " " << t.deadline;
+    EXPECT_EQ(PromptTimeoutMs(kStep, t.window_end, t.deadline), t.expected)
+        << t.window_end << " " << t.deadline;
   }
   struct Postponed {
     std::uint32_t interval_minutes;
     std::uint64_t deadline, due;
   };
   const Postponed postponed[] = {
-      {30, kStep + 20 * kMinute, kStep + 5 * kMinute},   // capped 15 minutes before the deadline
-      {0, kStep + 60 * kMinute, kStep + 15 * kMinute},   // the default interval
+      {30, kStep + 20 * kMinute, kStep + 5 * kMinute},  // capped 15 minutes before the deadline
+      {0, kStep + 60 * kMinute, kStep + 15 * kMinute},  // the default interval
       {10, kStep + 60 * kMinute, kStep + 10 * kMinute},
       {10, kStep + 10 * kMinute, kStep + 10 * kMinute},  // past the margin: at the deadline
       {0, kStep + 15 * kMinute, kStep + 15 * kMinute},   // the margin ends now: at the deadline
       {0xFFFFFFFFu, kStep + 60 * kMinute, kStep + 45 * kMinute},
   };
   for (const Postponed& p : postponed) {
-    EXPECT_EQ(PostponedDueTick(kStep, p.interval_minutes, p.deadline), p.due) << p.interval_minutes << " " << p.deadline;
+    EXPECT_EQ(PostponedDueTick(kStep, p.interval_minutes, p.deadline), p.due)
+        << p.interval_minutes << " " << p.deadline;
   }
 }
 
