@@ -4,7 +4,7 @@
 QFU_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 QFU_PACKAGES=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 osslsigncode wixl msitools cmake ninja-build
-              python3 openssl googletest clang libclang-rt-14-dev libgtest-dev)
+              python3 openssl googletest clang clang-format libclang-rt-14-dev libgtest-dev)
 
 # Installs what the build and the tests need (Debian 12), unless it is all there already.
 qfu_install_packages() {

@@ -13,6 +13,9 @@ qfu_install_packages
 echo "== layer check"
 scripts/layer_check.sh
 
+echo "== layout and test budget"
+scripts/source_check.sh
+
 echo "== native build and tests (ASan, UBSan)"
 qfu_build native
 ctest --preset native --output-on-failure
