@@ -10,6 +10,7 @@
 #include "common/bytes.h"
 #include "common/dacl_security.h"
 #include "common/handle.h"
+#include "common/last_error.h"
 #include "ipc/dispatcher.h"
 #include "package/signature.h"
 
@@ -52,7 +53,7 @@ struct InfoPipeSecurity : DaclSecurity {
     for (std::size_t i = 0; i < kCount; ++i) {
       DWORD sid_size = SECURITY_MAX_SID_SIZE;
       if (!::CreateWellKnownSid(kTrustees[i], nullptr, sids[i], &sid_size)) {
-        return {::GetLastError(), L"CreateWellKnownSid"};
+        return {LastError(), L"CreateWellKnownSid"};
       }
       entries[i] = {sids[i], kRights[i]};
     }
@@ -238,10 +239,10 @@ FailedCall CreateFirstInstance(Listener& listener) {
   if (::WaitNamedPipeW(listener.pipe_name.c_str(), kServedNameProbeMs))
     return {ERROR_ACCESS_DENIED, kCreatePipeCall};
   UniqueFile instance = CreateInstance(listener, FILE_FLAG_FIRST_PIPE_INSTANCE);
-  if (!instance) return {::GetLastError(), kCreatePipeCall};
+  if (!instance) return {LastError(), kCreatePipeCall};
   DWORD instances = 0;
   if (!::GetNamedPipeHandleState(instance.get(), nullptr, &instances, nullptr, nullptr, nullptr, 0)) {
-    return {::GetLastError(), L"GetNamedPipeHandleState"};
+    return {LastError(), L"GetNamedPipeHandleState"};
   }
   if (instances > 1) return {ERROR_ACCESS_DENIED, kCreatePipeCall};
   listener.first_instance = std::move(instance);
@@ -297,7 +298,7 @@ FailedCall StartPipeListener(PreparedListener prepared) {
   if (!prepared) return {ERROR_INVALID_PARAMETER, L"CreateThread"};
   // The error is taken before the listener and its first instance are closed.
   UniqueHandle thread(::CreateThread(nullptr, 0, ListenerThread, prepared.get(), 0, nullptr));
-  if (!thread) return {::GetLastError(), L"CreateThread"};
+  if (!thread) return {LastError(), L"CreateThread"};
   (void)prepared.release();  // the listener thread owns it now
   return {};
 }

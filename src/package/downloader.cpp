@@ -13,6 +13,7 @@
 #include <string>
 
 #include "common/handle.h"
+#include "common/last_error.h"
 #include "common/mutex_guard.h"
 #include "package/download_rules.h"
 #include "package/plain_file.h"
@@ -70,7 +71,7 @@ struct CrackedUrl {
   parts.dwUrlPathLength = kUrlPathCapacity;
   parts.lpszExtraInfo = cracked.extra_info;
   parts.dwExtraInfoLength = kExtraInfoCapacity;
-  if (!::WinHttpCrackUrl(url, static_cast<DWORD>(std::wcslen(url)), 0, &parts)) return ::GetLastError();
+  if (!::WinHttpCrackUrl(url, static_cast<DWORD>(std::wcslen(url)), 0, &parts)) return LastError();
   if (parts.dwHostNameLength == 0 || parts.dwUrlPathLength == 0) return ERROR_INVALID_PARAMETER;
   cracked.port = parts.nPort;
   cracked.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
@@ -95,7 +96,7 @@ void CopyUserAgent(ProcessObjects& objects, wchar_t (&user_agent)[kUserAgentCapa
 // Empties the open file and leaves its pointer at the start.
 [[nodiscard]] DWORD EmptyFile(HANDLE file) {
   if (!::SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)) {
-    return ::GetLastError();
+    return LastError();
   }
   return ERROR_SUCCESS;
 }
@@ -204,13 +205,13 @@ VOID CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID
 [[nodiscard]] DWORD WatchRequest(HINTERNET request, Transfer& transfer) {
   auto context = reinterpret_cast<DWORD_PTR>(&transfer);
   if (!::WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
-    return ::GetLastError();
+    return LastError();
   }
   transfer.AddReference();
   if (::WinHttpSetStatusCallback(request, OnRequestStatus,
                                  WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
                                  0) == WINHTTP_INVALID_STATUS_CALLBACK) {
-    const DWORD error = ::GetLastError();
+    const DWORD error = LastError();
     transfer.Release();  // no notification will come
     return error;
   }
@@ -266,18 +267,18 @@ struct BodyPlace {
   const BackgroundMode background;
   while (size < limit || !place.end) {
     DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(request, nullptr)) return ::GetLastError();
+    if (!::WinHttpQueryDataAvailable(request, nullptr)) return LastError();
     if (const DWORD error = transfer.Await(stop_event, available); error != ERROR_SUCCESS) return error;
     if (available == 0) break;
     if (size >= limit) return ERROR_FILE_TOO_LARGE;  // no length announced, and more is coming
     const auto wanted = static_cast<DWORD>(std::min<std::uint64_t>({available, kChunkBytes, limit - size}));
     DWORD read = 0;
-    if (!::WinHttpReadData(request, transfer.buffer.get(), wanted, nullptr)) return ::GetLastError();
+    if (!::WinHttpReadData(request, transfer.buffer.get(), wanted, nullptr)) return LastError();
     if (const DWORD error = transfer.Await(stop_event, read); error != ERROR_SUCCESS) return error;
     if (read == 0) break;
     read = std::min(read, wanted);
     DWORD written = 0;
-    if (!::WriteFile(file, transfer.buffer.get(), read, &written, nullptr)) return ::GetLastError();
+    if (!::WriteFile(file, transfer.buffer.get(), read, &written, nullptr)) return LastError();
     size += read;
   }
   // WinHTTP may report the end of a connection closed early as the end of the body.
@@ -326,7 +327,7 @@ DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t
   // file of a size that a Range can continue.
   if (const DWORD error = OpenPackageFile(package_path, file); error != ERROR_SUCCESS) return error;
   LARGE_INTEGER end = {};
-  if (!::SetFilePointerEx(file.get(), LARGE_INTEGER{}, &end, FILE_END)) return ::GetLastError();
+  if (!::SetFilePointerEx(file.get(), LARGE_INTEGER{}, &end, FILE_END)) return LastError();
   std::uint64_t resume_position = resume ? static_cast<std::uint64_t>(end.QuadPart) : 0;
   if (resume_position > kLargestResumableSize) resume_position = 0;
   if (resume_position == 0) {
@@ -339,9 +340,9 @@ DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t
       user_agent,
       objects.newer_windows ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
-  if (!session) return ::GetLastError();
+  if (!session) return LastError();
   connection.reset(::WinHttpConnect(session.get(), cracked.host, cracked.port, 0));
-  if (!connection) return ::GetLastError();
+  if (!connection) return LastError();
 
   // The query travels with the path, so that the server sees the whole URL.
   wchar_t request_target[kRequestTargetCapacity] = {};
@@ -350,7 +351,7 @@ DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t
   const wchar_t* accept_types[] = {kAcceptedType, nullptr};
   request.reset(::WinHttpOpenRequest(connection.get(), L"GET", request_target, nullptr, WINHTTP_NO_REFERER,
                                      accept_types, cracked.secure ? WINHTTP_FLAG_SECURE : 0));
-  if (!request) return ::GetLastError();
+  if (!request) return LastError();
   if (const DWORD error = WatchRequest(request.get(), *transfer); error != ERROR_SUCCESS) return error;
 
   bool ranged = false;
@@ -370,17 +371,17 @@ DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t
   DWORD ignored = 0;
   if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
                             reinterpret_cast<DWORD_PTR>(transfer.get()))) {
-    return ::GetLastError();
+    return LastError();
   }
   if (const DWORD error = transfer->Await(stop_event, ignored); error != ERROR_SUCCESS) return error;
-  if (!::WinHttpReceiveResponse(request.get(), nullptr)) return ::GetLastError();
+  if (!::WinHttpReceiveResponse(request.get(), nullptr)) return LastError();
   if (const DWORD error = transfer->Await(stop_event, ignored); error != ERROR_SUCCESS) return error;
 
   DWORD status = 0;
   DWORD status_size = sizeof(status);
   if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX)) {
-    return ::GetLastError();
+    return LastError();
   }
   std::optional<BodyPlace> place;
   switch (status) {

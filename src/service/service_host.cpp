@@ -1,5 +1,6 @@
 #include "service/service_host.h"
 
+#include "common/last_error.h"
 #include "common/srw_guard.h"
 #include "common/system_clock.h"
 #include "ipc/pipe_server.h"
@@ -118,7 +119,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   UniqueHandle worker_thread;
   s.stop_event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));  // manual-reset, not signalled
   if (!s.stop_event) {
-    failure = {::GetLastError(), L"CreateEvent"};
+    failure = {LastError(), L"CreateEvent"};
   } else {
     s.objects.status_reporter = &s.status_reporter;
     s.objects.package_files = &s.package_files;
@@ -197,7 +198,7 @@ ipc::FailedCall RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerA
   worker_args.objects = &objects;
   worker_thread.reset(
       ::CreateThread(nullptr, 0, worker::ProductionQueueWorkerThread, &worker_args, 0, nullptr));
-  if (!worker_thread) return {::GetLastError(), L"CreateThread"};
+  if (!worker_thread) return {LastError(), L"CreateThread"};
   if (const ipc::FailedCall failure = ipc::StartPipeListener(std::move(request_pipe)); failure.failed()) {
     return failure;
   }

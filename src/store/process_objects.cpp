@@ -5,6 +5,8 @@
 
 #include <utility>
 
+#include "common/last_error.h"
+
 namespace qfu {
 namespace {
 
@@ -35,7 +37,7 @@ DWORD CreateNamedObjects(ProcessObjects& objects) {
   PSECURITY_DESCRIPTOR raw = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kNamedObjectSddl, SDDL_REVISION_1, &raw,
                                                               nullptr)) {
-    return ::GetLastError();
+    return LastError();
   }
   const UniqueLocalMemory descriptor(raw);
   SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
@@ -43,7 +45,7 @@ DWORD CreateNamedObjects(ProcessObjects& objects) {
     // The update event is auto-reset and starts not signalled; mutexes start not owned.
     UniqueHandle object(step.is_event ? ::CreateEventW(&attributes, FALSE, FALSE, step.name)
                                       : ::CreateMutexW(&attributes, FALSE, step.name));
-    if (!object) return ::GetLastError();
+    if (!object) return LastError();
     // Someone made it before us and chose its security: it is theirs, not ours to use.
     if (::GetLastError() == ERROR_ALREADY_EXISTS) return ERROR_ALREADY_EXISTS;
     *step.target = std::move(object);
