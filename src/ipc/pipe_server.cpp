@@ -77,6 +77,7 @@ struct InfoPipeSecurity : DaclSecurity {
 // disconnects and closes the instance.
 struct Connection {
   ProcessObjects* objects;
+  AgentConfig* config;
   PipeKind kind;
   UniqueFile pipe;
 
@@ -195,7 +196,7 @@ void ServeConnection(Connection& connection) {
       SendErrorReply(pipe, reply, result::kBadMessage, ERROR_ACCESS_DENIED);
       return;
     }
-    Dispatch(*connection.objects, bytes, reply);
+    Dispatch(*connection.objects, *connection.config, bytes, reply);
     longer.reset();
 
     if (!WriteReply(pipe, reply)) {
@@ -219,6 +220,7 @@ DWORD WINAPI ConnectionThread(LPVOID argument) {
 // start.
 struct Listener {
   ProcessObjects* objects;
+  AgentConfig* config;
   PipeKind kind;
   std::wstring pipe_name;
   InfoPipeSecurity security;                  // built for the info pipe only
@@ -260,7 +262,8 @@ FailedCall CreateFirstInstance(Listener& listener) {
 // Hands the connected instance to a connection thread of its own; closes it when the
 // thread cannot be started.
 void StartConnection(const Listener& listener, UniqueFile instance) {
-  auto* connection = new (std::nothrow) Connection{listener.objects, listener.kind, UniqueFile()};
+  auto* connection =
+      new (std::nothrow) Connection{listener.objects, listener.config, listener.kind, UniqueFile()};
   if (connection == nullptr) return;
   connection->pipe = std::move(instance);
   // STACK_SIZE_PARAM_IS_A_RESERVATION: the size is what the thread reserves; only what it
@@ -291,10 +294,10 @@ DWORD WINAPI ListenerThread(LPVOID argument) {
 
 }  // namespace
 
-FailedCall PreparePipeListener(ProcessObjects& objects, PipeKind kind, const std::wstring& pipe_name,
-                               PreparedListener& prepared) {
+FailedCall PreparePipeListener(ProcessObjects& objects, AgentConfig& config, PipeKind kind,
+                               const std::wstring& pipe_name, PreparedListener& prepared) {
   prepared.reset();
-  PreparedListener listener(new (std::nothrow) Listener{&objects, kind, pipe_name, {}, nullptr, {}});
+  PreparedListener listener(new (std::nothrow) Listener{&objects, &config, kind, pipe_name, {}, nullptr, {}});
   if (!listener) return {ERROR_OUTOFMEMORY, L"operator new"};
   if (kind == PipeKind::kInfo) {
     if (const FailedCall failure = listener->security.Build(); failure.failed()) return failure;

@@ -78,12 +78,12 @@ struct CrackedUrl {
   return ERROR_SUCCESS;
 }
 
-// The user agent to send: objects.user_agent, or the built-in default when the mutex that
+// The user agent to send: config.user_agent, or the built-in default when the mutex that
 // guards it cannot be taken. A text too long for the buffer is cut, still terminated.
-void CopyUserAgent(ProcessObjects& objects, wchar_t (&user_agent)[kUserAgentCapacity]) {
+void CopyUserAgent(const AgentConfig& config, wchar_t (&user_agent)[kUserAgentCapacity]) {
   (void)::StringCchCopyW(user_agent, kUserAgentCapacity, kDefaultUserAgent);
-  const MutexGuard guard(objects.user_agent_mutex.get());
-  if (guard.acquired()) (void)::StringCchCopyW(user_agent, kUserAgentCapacity, objects.user_agent);
+  const MutexGuard guard(config.user_agent_mutex.get());
+  if (guard.acquired()) (void)::StringCchCopyW(user_agent, kUserAgentCapacity, config.user_agent);
 }
 
 // Opens the package file for writing, without sharing, creating it when missing but never
@@ -287,8 +287,7 @@ struct BodyPlace {
 
 }  // namespace
 
-DWORD ChoosePackagePath(ProcessObjects& objects, const wchar_t* request_name, const wchar_t* url,
-                        std::span<wchar_t> package_path) {
+DWORD ChoosePackagePath(const wchar_t* request_name, const wchar_t* url, std::span<wchar_t> package_path) {
   if (package_path.empty()) return ERROR_INVALID_PARAMETER;
   package_path[0] = L'\0';
   if (request_name == nullptr || url == nullptr) return ERROR_INVALID_PARAMETER;
@@ -298,8 +297,7 @@ DWORD ChoosePackagePath(ProcessObjects& objects, const wchar_t* request_name, co
   if (!file_name) return ERROR_INVALID_PARAMETER;
 
   std::wstring path;
-  if (const DWORD error = PreparePackageDirectory(objects, request_name, path); error != ERROR_SUCCESS)
-    return error;
+  if (const DWORD error = PreparePackageDirectory(request_name, path); error != ERROR_SUCCESS) return error;
   path.append(file_name->data(), file_name->size());
   // A cut path would name another file to verify, install and remove later.
   if (path.size() >= package_path.size()) return ERROR_FILENAME_EXCED_RANGE;
@@ -307,11 +305,11 @@ DWORD ChoosePackagePath(ProcessObjects& objects, const wchar_t* request_name, co
   return ERROR_SUCCESS;
 }
 
-DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t* package_path, bool resume,
+DWORD DownloadPackage(const AgentConfig& config, const wchar_t* url, const wchar_t* package_path, bool resume,
                       HANDLE stop_event) {
   if (url == nullptr || package_path == nullptr || package_path[0] == L'\0') return ERROR_INVALID_PARAMETER;
   wchar_t user_agent[kUserAgentCapacity];
-  CopyUserAgent(objects, user_agent);
+  CopyUserAgent(config, user_agent);
   CrackedUrl cracked;
   if (const DWORD error = CrackUrl(url, cracked); error != ERROR_SUCCESS) return error;
 
@@ -338,7 +336,7 @@ DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t
   // offers it (6.3 and later).
   session.reset(::WinHttpOpen(
       user_agent,
-      objects.newer_windows ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+      config.newer_windows ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   if (!session) return LastError();
   connection.reset(::WinHttpConnect(session.get(), cracked.host, cracked.port, 0));

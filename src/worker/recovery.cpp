@@ -104,7 +104,7 @@ void RecoverStoredRequests(ProcessObjects& objects, ClientApi& client_api) {
   // is opened anew for each index and closed before the request's own key is touched.
   for (DWORD index = 0;; ++index) {
     std::wstring key_name;
-    if (store::ReadServiceSubkeyName(objects, index, key_name) != ERROR_SUCCESS) return;  // 259 at the end
+    if (store::ReadServiceSubkeyName(index, key_name) != ERROR_SUCCESS) return;  // 259 at the end
     RecoverRequest(objects, client_api, key_name);
   }
 }
