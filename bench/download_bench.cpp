@@ -104,9 +104,9 @@ DWORD BareDownload(unsigned port, const wchar_t* path, const std::wstring& targe
 DWORD AgentDownload(test::TestDownloads& downloads, const std::wstring& url, bool resume = false) {
   if (!resume) ::DeleteFileW(downloads.Path(kFileName).c_str());
   std::array<wchar_t, test::TestDownloads::kTargetPathUnits> target_path{};
-  const DWORD chosen = package::ChoosePackagePath(downloads.objects, kRequestName, url.c_str(), target_path);
+  const DWORD chosen = package::ChoosePackagePath(kRequestName, url.c_str(), target_path);
   if (chosen != ERROR_SUCCESS) return chosen;
-  return package::DownloadPackage(downloads.objects, url.c_str(), target_path.data(), resume,
+  return package::DownloadPackage(downloads.config, url.c_str(), target_path.data(), resume,
                                   downloads.stop_event.get());
 }
 

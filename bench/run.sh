@@ -31,6 +31,7 @@ started=$SECONDS
 wine "$bin/qfupdate.exe" install </dev/null >/dev/null
 wine "$bin/service_bench.exe" startup $keys $starts </dev/null
 wine "$bin/service_bench.exe" memory $queued $messages </dev/null
+wine "$bin/service_bench.exe" idle-clients 100 </dev/null
 # `net start` reports success even when the start fails: the benchmark waits for the info
 # pipe itself and says when it never came.
 wine net start QFUpdate </dev/null >/dev/null 2>&1

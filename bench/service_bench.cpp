@@ -6,6 +6,9 @@
 //   service_bench.exe memory <queued requests> <messages>
 //       private bytes with no request, with that many queued requests, and before and after
 //       that many queries on the info pipe (each on a connection of its own);
+//   service_bench.exe idle-clients <clients>
+//       private bytes and threads of the service before and after that many clients connect
+//       to the info pipe and stay idle, per connection;
 //
 // The idle figure is bench/run.sh's: Wine 8 answers GetProcessTimes for another process with
 // zeros, so it reads the service's processor time from its Unix process instead.
@@ -14,6 +17,8 @@
 // request), and deletes them and stops the service when it is done. In-progress requests wait
 // for a start time in 2099, so that none of them starts a download during the measure.
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -46,7 +51,8 @@ constexpr DWORD kSettleMs = 2000;
 constexpr std::uint16_t kFarStartYear = 2099;
 constexpr std::size_t kMessageClients = 4;
 constexpr std::size_t kWarmUpMessages = 1000;
-constexpr double kPerRequestAllowance = 2048;  // bytes beyond each message copy
+constexpr double kPerRequestAllowance = 2048;               // bytes beyond each message copy
+constexpr double kPerIdleConnectionAllowance = 256 * 1024;  // bytes the service may spend on one
 // The baseline's buffer for a value: as large as a stored message commonly is, grown when one
 // is longer.
 constexpr DWORD kValueBufferSize = 1024;
@@ -341,6 +347,49 @@ int Memory(test::ServiceControl& service, std::size_t queued, std::size_t messag
   return 0;
 }
 
+// The number of threads of the process; 0 when it cannot be found.
+DWORD ThreadCount(DWORD process_id) {
+  const UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return 0;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID == process_id) return entry.cntThreads;
+  }
+  return 0;
+}
+
+int IdleClients(test::ServiceControl& service, std::size_t count) {
+  const DWORD pid = StartAndSettle(service);
+  const std::uint64_t before = bench::PrivateBytes(pid);
+  const DWORD threads_before = ThreadCount(pid);
+  if (pid == 0 || before == 0 || count == 0) {
+    std::fprintf(stderr, "the service could not be measured (process %lu)\n", pid);
+    return 1;
+  }
+  // Connected and silent: each holds a connection thread of the service waiting for a message.
+  std::vector<ctl::PipeClient> clients(count);
+  for (ctl::PipeClient& client : clients) {
+    if (const DWORD error = client.Connect(wire::kInfoPipeName); error != ERROR_SUCCESS) {
+      std::fprintf(stderr, "an idle client could not connect: error %lu\n", error);
+      return 1;
+    }
+  }
+  ::Sleep(kSettleMs);
+  const std::uint64_t after = bench::PrivateBytes(pid);
+  const DWORD threads_after = ThreadCount(pid);
+  const double per_connection = (static_cast<double>(after) - static_cast<double>(before)) / count;
+  bench::PrintFigure(bench::Ratio(per_connection, kPerIdleConnectionAllowance),
+                     "idle info-pipe clients: %zu connected, private bytes %.0f KiB before, %.0f KiB after, "
+                     "threads %lu before, %lu after; per connection %.1f KiB and %.2f threads, against the "
+                     "256 KiB allowed",
+                     count, Kib(before), Kib(after), threads_before, threads_after, Kib(per_connection),
+                     (static_cast<double>(threads_after) - threads_before) / count);
+  clients.clear();
+  return service.Stop() ? 0 : 1;
+}
+
 std::size_t Argument(int argc, wchar_t** argv, int index, std::size_t fallback) {
   return argc > index ? std::wcstoul(argv[index], nullptr, 10) : fallback;
 }
@@ -361,8 +410,10 @@ int wmain(int argc, wchar_t** argv) {
     result = Startup(service, Argument(argc, argv, 2, 10000), Argument(argc, argv, 3, 3));
   } else if (mode == L"memory") {
     result = Memory(service, Argument(argc, argv, 2, 10000), Argument(argc, argv, 3, 100000));
+  } else if (mode == L"idle-clients") {
+    result = IdleClients(service, Argument(argc, argv, 2, 100));
   } else {
-    std::fprintf(stderr, "usage: service_bench.exe startup|memory [count] [count]\n");
+    std::fprintf(stderr, "usage: service_bench.exe startup|memory|idle-clients [count] [count]\n");
   }
   service.StopIfRunning();
   DeleteRequestKeys();

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "common/handle.h"
+#include "common/last_error.h"
 
 namespace qfu {
 
@@ -47,13 +48,12 @@ struct DaclSecurity {
     acl.reset(new_acl);
     failed_call = L"LocalAlloc";
     descriptor.reset(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
-    if (!descriptor) return ::GetLastError();
+    if (!descriptor) return LastError();
     failed_call = L"InitializeSecurityDescriptor";
-    if (!::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION))
-      return ::GetLastError();
+    if (!::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION)) return LastError();
     failed_call = L"SetSecurityDescriptorDacl";
     if (!::SetSecurityDescriptorDacl(descriptor.get(), TRUE, static_cast<PACL>(acl.get()), FALSE)) {
-      return ::GetLastError();
+      return LastError();
     }
     failed_call = nullptr;
     attributes.lpSecurityDescriptor = descriptor.get();

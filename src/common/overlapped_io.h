@@ -4,6 +4,8 @@
 // is in use after the call.
 #include <windows.h>
 
+#include "common/last_error.h"
+
 namespace qfu {
 
 // Finishes the overlapped operation that ReadFile, WriteFile or TransactNamedPipe started on
@@ -16,7 +18,7 @@ namespace qfu {
                                               DWORD timeout_ms, DWORD& bytes,
                                               HANDLE stop_event = nullptr) noexcept {
   bytes = 0;
-  if (!started && ::GetLastError() != ERROR_IO_PENDING) return ::GetLastError();
+  if (!started && ::GetLastError() != ERROR_IO_PENDING) return LastError();
   const HANDLE waits[2] = {overlapped.hEvent, stop_event};
   const DWORD wait = ::WaitForMultipleObjects(stop_event != nullptr ? 2 : 1, waits, FALSE, timeout_ms);
   if (wait != WAIT_OBJECT_0) {
@@ -27,7 +29,7 @@ namespace qfu {
     (void)::GetOverlappedResult(handle, &overlapped, &bytes, TRUE);
     return error;
   }
-  if (!::GetOverlappedResult(handle, &overlapped, &bytes, FALSE)) return ::GetLastError();
+  if (!::GetOverlappedResult(handle, &overlapped, &bytes, FALSE)) return LastError();
   return ERROR_SUCCESS;
 }
 

@@ -31,18 +31,18 @@ std::uint32_t ReadFailureResult(DWORD error) {
 }
 
 // Type 1: replaces the download user agent and stores it as "UserAgent".
-std::uint32_t SetUserAgentMessage(ProcessObjects& objects, Bytes message) {
-  MutexGuard guard(objects.user_agent_mutex.get());
+std::uint32_t SetUserAgentMessage(AgentConfig& config, Bytes message) {
+  MutexGuard guard(config.user_agent_mutex.get());
   if (!guard.acquired()) return result::kCannotCarryOut;
   const auto text = ItemText(message, kUserAgentItem);
   if (!text) return result::kBadMessage;
   // A text that does not fit the buffer with its terminator is refused, and the buffer keeps
   // the user agent it had: a cut user agent would be sent to package servers unnoticed.
   if (text->size() >= kUserAgentCapacity) return result::kBadMessage;
-  std::copy(text->begin(), text->end(), objects.user_agent);
-  objects.user_agent[text->size()] = L'\0';
+  std::copy(text->begin(), text->end(), config.user_agent);
+  config.user_agent[text->size()] = L'\0';
   // The buffer in memory has changed whatever the write gives; its outcome is not reported.
-  (void)store::SetUserAgent(objects.registry_root, objects.service_key_path.c_str(), objects.user_agent);
+  (void)store::SetUserAgent(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, config.user_agent);
   return result::kDone;
 }
 
@@ -106,7 +106,7 @@ std::uint32_t QueryRequestMessage(ProcessObjects& objects, Bytes message, Mutabl
 std::uint32_t EnumerateRequestsMessage(ProcessObjects& objects, Bytes message, MutableBytes reply) {
   store::RequestNameField name{};
   std::uint32_t instance_number = 0;
-  DWORD error = store::EnumerateRequestKey(objects, RequestMessage(message).flags(), name, instance_number);
+  DWORD error = store::EnumerateRequestKey(RequestMessage(message).flags(), name, instance_number);
   if (error == ERROR_SUCCESS) error = ReadStoredRequest(objects, name, instance_number, reply);
   if (error == ERROR_SUCCESS) return result::kDone;
   return error == ERROR_NO_MORE_ITEMS ? result::kNothingToReport : result::kCannotCarryOut;
@@ -121,7 +121,7 @@ std::uint32_t CancelAll(ProcessObjects& objects, Bytes message, StatusRecord rec
   for (DWORD index = 0;; ++index) {
     store::RequestNameField name{};
     std::uint32_t instance_number = 0;
-    if (store::EnumerateRequestKey(objects, index, name, instance_number) != ERROR_SUCCESS) break;
+    if (store::EnumerateRequestKey(index, name, instance_number) != ERROR_SUCCESS) break;
     std::array<std::uint8_t, kStatusRecordSize> scratch{};
     const StatusRecord stored(scratch);
     if (store::ReadRequestStatus(objects, name, instance_number, stored) != ERROR_SUCCESS ||
@@ -151,13 +151,13 @@ std::uint32_t CancelRequestMessage(ProcessObjects& objects, Bytes message, Statu
 
 }  // namespace
 
-void Dispatch(ProcessObjects& objects, Bytes message, MutableBytes reply) {
+void Dispatch(ProcessObjects& objects, AgentConfig& config, Bytes message, MutableBytes reply) {
   StatusRecord record(reply);
   wire::PrepareStatusRecord(message, record);
   std::uint32_t outcome = result::kBadMessage;
   switch (RequestMessage(message).type()) {
     case kSetUserAgent:
-      outcome = SetUserAgentMessage(objects, message);
+      outcome = SetUserAgentMessage(config, message);
       break;
     case kSubmitRequest:
       outcome = SubmitRequestMessage(objects, message, record);

@@ -10,6 +10,7 @@
 #include "common/bytes.h"
 #include "common/dacl_security.h"
 #include "common/handle.h"
+#include "common/last_error.h"
 #include "ipc/dispatcher.h"
 #include "package/signature.h"
 
@@ -36,6 +37,14 @@ constexpr DWORD kServedNameProbeMs = 1;
 // Each message is first read into a buffer of this size on the connection's stack: every
 // message of the product's clients fits, and only a longer one is measured and allocated.
 constexpr DWORD kFirstReadSize = 4096;
+// The stack each connection thread reserves, instead of the program's default: an idle client
+// then holds little more than the pages its thread touched. The deepest call on it is the
+// request pipe's caller check: WinVerifyTrust on a signed program went 15.5 KiB deep under
+// Wine, the first loading of its DLLs included; the connection's own frames (the first read
+// buffer, the reply, the dispatch) add about 6 KiB. The rest is margin for Windows' own
+// verification, which may go deeper. (Wine gives every thread at least 1 MiB of stack and
+// about 1 MiB of its own, whatever is asked.)
+constexpr SIZE_T kConnectionStackReservation = 128 * 1024;
 
 const wchar_t* const kCreatePipeCall = L"CreateNamedPipe";
 
@@ -52,7 +61,7 @@ struct InfoPipeSecurity : DaclSecurity {
     for (std::size_t i = 0; i < kCount; ++i) {
       DWORD sid_size = SECURITY_MAX_SID_SIZE;
       if (!::CreateWellKnownSid(kTrustees[i], nullptr, sids[i], &sid_size)) {
-        return {::GetLastError(), L"CreateWellKnownSid"};
+        return {LastError(), L"CreateWellKnownSid"};
       }
       entries[i] = {sids[i], kRights[i]};
     }
@@ -68,6 +77,7 @@ struct InfoPipeSecurity : DaclSecurity {
 // disconnects and closes the instance.
 struct Connection {
   ProcessObjects* objects;
+  AgentConfig* config;
   PipeKind kind;
   UniqueFile pipe;
 
@@ -186,7 +196,7 @@ void ServeConnection(Connection& connection) {
       SendErrorReply(pipe, reply, result::kBadMessage, ERROR_ACCESS_DENIED);
       return;
     }
-    Dispatch(*connection.objects, bytes, reply);
+    Dispatch(*connection.objects, *connection.config, bytes, reply);
     longer.reset();
 
     if (!WriteReply(pipe, reply)) {
@@ -210,6 +220,7 @@ DWORD WINAPI ConnectionThread(LPVOID argument) {
 // start.
 struct Listener {
   ProcessObjects* objects;
+  AgentConfig* config;
   PipeKind kind;
   std::wstring pipe_name;
   InfoPipeSecurity security;                  // built for the info pipe only
@@ -238,10 +249,10 @@ FailedCall CreateFirstInstance(Listener& listener) {
   if (::WaitNamedPipeW(listener.pipe_name.c_str(), kServedNameProbeMs))
     return {ERROR_ACCESS_DENIED, kCreatePipeCall};
   UniqueFile instance = CreateInstance(listener, FILE_FLAG_FIRST_PIPE_INSTANCE);
-  if (!instance) return {::GetLastError(), kCreatePipeCall};
+  if (!instance) return {LastError(), kCreatePipeCall};
   DWORD instances = 0;
   if (!::GetNamedPipeHandleState(instance.get(), nullptr, &instances, nullptr, nullptr, nullptr, 0)) {
-    return {::GetLastError(), L"GetNamedPipeHandleState"};
+    return {LastError(), L"GetNamedPipeHandleState"};
   }
   if (instances > 1) return {ERROR_ACCESS_DENIED, kCreatePipeCall};
   listener.first_instance = std::move(instance);
@@ -251,10 +262,14 @@ FailedCall CreateFirstInstance(Listener& listener) {
 // Hands the connected instance to a connection thread of its own; closes it when the
 // thread cannot be started.
 void StartConnection(const Listener& listener, UniqueFile instance) {
-  auto* connection = new (std::nothrow) Connection{listener.objects, listener.kind, UniqueFile()};
+  auto* connection =
+      new (std::nothrow) Connection{listener.objects, listener.config, listener.kind, UniqueFile()};
   if (connection == nullptr) return;
   connection->pipe = std::move(instance);
-  UniqueHandle thread(::CreateThread(nullptr, 0, ConnectionThread, connection, 0, nullptr));
+  // STACK_SIZE_PARAM_IS_A_RESERVATION: the size is what the thread reserves; only what it
+  // touches is committed.
+  UniqueHandle thread(::CreateThread(nullptr, kConnectionStackReservation, ConnectionThread, connection,
+                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
   if (!thread) {
     connection->pipe.reset();  // close the instance without the disconnect dance
     delete connection;
@@ -279,10 +294,10 @@ DWORD WINAPI ListenerThread(LPVOID argument) {
 
 }  // namespace
 
-FailedCall PreparePipeListener(ProcessObjects& objects, PipeKind kind, const std::wstring& pipe_name,
-                               PreparedListener& prepared) {
+FailedCall PreparePipeListener(ProcessObjects& objects, AgentConfig& config, PipeKind kind,
+                               const std::wstring& pipe_name, PreparedListener& prepared) {
   prepared.reset();
-  PreparedListener listener(new (std::nothrow) Listener{&objects, kind, pipe_name, {}, nullptr, {}});
+  PreparedListener listener(new (std::nothrow) Listener{&objects, &config, kind, pipe_name, {}, nullptr, {}});
   if (!listener) return {ERROR_OUTOFMEMORY, L"operator new"};
   if (kind == PipeKind::kInfo) {
     if (const FailedCall failure = listener->security.Build(); failure.failed()) return failure;
@@ -297,7 +312,7 @@ FailedCall StartPipeListener(PreparedListener prepared) {
   if (!prepared) return {ERROR_INVALID_PARAMETER, L"CreateThread"};
   // The error is taken before the listener and its first instance are closed.
   UniqueHandle thread(::CreateThread(nullptr, 0, ListenerThread, prepared.get(), 0, nullptr));
-  if (!thread) return {::GetLastError(), L"CreateThread"};
+  if (!thread) return {LastError(), L"CreateThread"};
   (void)prepared.release();  // the listener thread owns it now
   return {};
 }

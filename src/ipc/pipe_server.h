@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "store/agent_config.h"
 #include "store/process_objects.h"
 #include "wire/pipes.h"
 
@@ -31,7 +32,7 @@ using PreparedListener = std::unique_ptr<Listener, ListenerDeleter>;
 // wire/pipes.h; tests pass names of their own), into prepared. A name that another process
 // serves already is refused with ERROR_ACCESS_DENIED and nothing stays open. Returns nothing
 // failed, or the call that failed ("CreateNamedPipe", ...) with its error.
-[[nodiscard]] FailedCall PreparePipeListener(ProcessObjects& objects, PipeKind kind,
+[[nodiscard]] FailedCall PreparePipeListener(ProcessObjects& objects, AgentConfig& config, PipeKind kind,
                                              const std::wstring& pipe_name, PreparedListener& prepared);
 
 // Starts the listener's thread, detached: it takes the first instance and creates every

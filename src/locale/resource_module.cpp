@@ -105,19 +105,19 @@ ResourceSelection SelectResourceDll(const wchar_t* program_path, const LanguageK
   return selection;
 }
 
-void SelectResourceModule(ProcessObjects& objects, HMODULE own_module) {
-  objects.resource_module = own_module;
-  objects.loaded_resource_module.reset();
-  objects.language_name.clear();
+void SelectResourceModule(AgentConfig& config, HMODULE own_module) {
+  config.resource_module = own_module;
+  config.loaded_resource_module.reset();
+  config.language_name.clear();
   wchar_t program_path[kPathUnits] = {};
   const DWORD length = ::GetModuleFileNameW(own_module, program_path, kPathUnits);
   if (length == 0 || length >= kPathUnits) return;  // failed, or cut short
-  ResourceSelection selection = SelectResourceDll(
-      program_path, LanguageKeys{objects.language_key_path.c_str(), objects.setup_key_path.c_str()});
-  objects.language_name = std::move(selection.language);
+  ResourceSelection selection =
+      SelectResourceDll(program_path, LanguageKeys{kProductKeyPath, kProductSetupKeyPath});
+  config.language_name = std::move(selection.language);
   if (selection.dll) {
-    objects.loaded_resource_module = std::move(selection.dll);
-    objects.resource_module = objects.loaded_resource_module.get();
+    config.loaded_resource_module = std::move(selection.dll);
+    config.resource_module = config.loaded_resource_module.get();
   }
 }
 

@@ -14,9 +14,15 @@
 #include <string>
 
 #include "common/handle.h"
-#include "store/process_objects.h"
+#include "store/agent_config.h"
 
 namespace qfu::locale {
+
+// The product's key under HKEY_LOCAL_MACHINE, which may name the language of the prompt texts
+// ("Language", 64-bit view), and its setup key, which names where the product was installed
+// ("LastInstallLocation"), where translated resource DLLs may lie (both read only).
+inline constexpr const wchar_t* kProductKeyPath = L"SOFTWARE\\Quillfern";
+inline constexpr const wchar_t* kProductSetupKeyPath = L"SOFTWARE\\Quillfern\\Setup";
 
 // Language names fit 85 units with their terminator (LOCALE_NAME_MAX_LENGTH).
 inline constexpr std::size_t kLanguageNameUnits = 85;
@@ -50,8 +56,8 @@ struct ResourceSelection {
 // (a full path).
 [[nodiscard]] ResourceSelection SelectResourceDll(const wchar_t* program_path, const LanguageKeys& keys);
 
-// Sets objects.resource_module (and loaded_resource_module, language_name) for the program's
-// own module own_module, with the key paths of objects. Every failure leaves own_module.
-void SelectResourceModule(ProcessObjects& objects, HMODULE own_module);
+// Sets config.resource_module (and loaded_resource_module, language_name) for the program's
+// own module own_module, from the product's keys. Every failure leaves own_module.
+void SelectResourceModule(AgentConfig& config, HMODULE own_module);
 
 }  // namespace qfu::locale

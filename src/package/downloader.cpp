@@ -13,6 +13,7 @@
 #include <string>
 
 #include "common/handle.h"
+#include "common/last_error.h"
 #include "common/mutex_guard.h"
 #include "package/download_rules.h"
 #include "package/plain_file.h"
@@ -70,19 +71,19 @@ struct CrackedUrl {
   parts.dwUrlPathLength = kUrlPathCapacity;
   parts.lpszExtraInfo = cracked.extra_info;
   parts.dwExtraInfoLength = kExtraInfoCapacity;
-  if (!::WinHttpCrackUrl(url, static_cast<DWORD>(std::wcslen(url)), 0, &parts)) return ::GetLastError();
+  if (!::WinHttpCrackUrl(url, static_cast<DWORD>(std::wcslen(url)), 0, &parts)) return LastError();
   if (parts.dwHostNameLength == 0 || parts.dwUrlPathLength == 0) return ERROR_INVALID_PARAMETER;
   cracked.port = parts.nPort;
   cracked.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
   return ERROR_SUCCESS;
 }
 
-// The user agent to send: objects.user_agent, or the built-in default when the mutex that
+// The user agent to send: config.user_agent, or the built-in default when the mutex that
 // guards it cannot be taken. A text too long for the buffer is cut, still terminated.
-void CopyUserAgent(ProcessObjects& objects, wchar_t (&user_agent)[kUserAgentCapacity]) {
+void CopyUserAgent(const AgentConfig& config, wchar_t (&user_agent)[kUserAgentCapacity]) {
   (void)::StringCchCopyW(user_agent, kUserAgentCapacity, kDefaultUserAgent);
-  const MutexGuard guard(objects.user_agent_mutex.get());
-  if (guard.acquired()) (void)::StringCchCopyW(user_agent, kUserAgentCapacity, objects.user_agent);
+  const MutexGuard guard(config.user_agent_mutex.get());
+  if (guard.acquired()) (void)::StringCchCopyW(user_agent, kUserAgentCapacity, config.user_agent);
 }
 
 // Opens the package file for writing, without sharing, creating it when missing but never
@@ -95,7 +96,7 @@ void CopyUserAgent(ProcessObjects& objects, wchar_t (&user_agent)[kUserAgentCapa
 // Empties the open file and leaves its pointer at the start.
 [[nodiscard]] DWORD EmptyFile(HANDLE file) {
   if (!::SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)) {
-    return ::GetLastError();
+    return LastError();
   }
   return ERROR_SUCCESS;
 }
@@ -204,13 +205,13 @@ VOID CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID
 [[nodiscard]] DWORD WatchRequest(HINTERNET request, Transfer& transfer) {
   auto context = reinterpret_cast<DWORD_PTR>(&transfer);
   if (!::WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
-    return ::GetLastError();
+    return LastError();
   }
   transfer.AddReference();
   if (::WinHttpSetStatusCallback(request, OnRequestStatus,
                                  WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
                                  0) == WINHTTP_INVALID_STATUS_CALLBACK) {
-    const DWORD error = ::GetLastError();
+    const DWORD error = LastError();
     transfer.Release();  // no notification will come
     return error;
   }
@@ -266,18 +267,18 @@ struct BodyPlace {
   const BackgroundMode background;
   while (size < limit || !place.end) {
     DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(request, nullptr)) return ::GetLastError();
+    if (!::WinHttpQueryDataAvailable(request, nullptr)) return LastError();
     if (const DWORD error = transfer.Await(stop_event, available); error != ERROR_SUCCESS) return error;
     if (available == 0) break;
     if (size >= limit) return ERROR_FILE_TOO_LARGE;  // no length announced, and more is coming
     const auto wanted = static_cast<DWORD>(std::min<std::uint64_t>({available, kChunkBytes, limit - size}));
     DWORD read = 0;
-    if (!::WinHttpReadData(request, transfer.buffer.get(), wanted, nullptr)) return ::GetLastError();
+    if (!::WinHttpReadData(request, transfer.buffer.get(), wanted, nullptr)) return LastError();
     if (const DWORD error = transfer.Await(stop_event, read); error != ERROR_SUCCESS) return error;
     if (read == 0) break;
     read = std::min(read, wanted);
     DWORD written = 0;
-    if (!::WriteFile(file, transfer.buffer.get(), read, &written, nullptr)) return ::GetLastError();
+    if (!::WriteFile(file, transfer.buffer.get(), read, &written, nullptr)) return LastError();
     size += read;
   }
   // WinHTTP may report the end of a connection closed early as the end of the body.
@@ -286,8 +287,7 @@ struct BodyPlace {
 
 }  // namespace
 
-DWORD ChoosePackagePath(ProcessObjects& objects, const wchar_t* request_name, const wchar_t* url,
-                        std::span<wchar_t> package_path) {
+DWORD ChoosePackagePath(const wchar_t* request_name, const wchar_t* url, std::span<wchar_t> package_path) {
   if (package_path.empty()) return ERROR_INVALID_PARAMETER;
   package_path[0] = L'\0';
   if (request_name == nullptr || url == nullptr) return ERROR_INVALID_PARAMETER;
@@ -297,8 +297,7 @@ DWORD ChoosePackagePath(ProcessObjects& objects, const wchar_t* request_name, co
   if (!file_name) return ERROR_INVALID_PARAMETER;
 
   std::wstring path;
-  if (const DWORD error = PreparePackageDirectory(objects, request_name, path); error != ERROR_SUCCESS)
-    return error;
+  if (const DWORD error = PreparePackageDirectory(request_name, path); error != ERROR_SUCCESS) return error;
   path.append(file_name->data(), file_name->size());
   // A cut path would name another file to verify, install and remove later.
   if (path.size() >= package_path.size()) return ERROR_FILENAME_EXCED_RANGE;
@@ -306,11 +305,11 @@ DWORD ChoosePackagePath(ProcessObjects& objects, const wchar_t* request_name, co
   return ERROR_SUCCESS;
 }
 
-DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t* package_path, bool resume,
+DWORD DownloadPackage(const AgentConfig& config, const wchar_t* url, const wchar_t* package_path, bool resume,
                       HANDLE stop_event) {
   if (url == nullptr || package_path == nullptr || package_path[0] == L'\0') return ERROR_INVALID_PARAMETER;
   wchar_t user_agent[kUserAgentCapacity];
-  CopyUserAgent(objects, user_agent);
+  CopyUserAgent(config, user_agent);
   CrackedUrl cracked;
   if (const DWORD error = CrackUrl(url, cracked); error != ERROR_SUCCESS) return error;
 
@@ -326,7 +325,7 @@ DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t
   // file of a size that a Range can continue.
   if (const DWORD error = OpenPackageFile(package_path, file); error != ERROR_SUCCESS) return error;
   LARGE_INTEGER end = {};
-  if (!::SetFilePointerEx(file.get(), LARGE_INTEGER{}, &end, FILE_END)) return ::GetLastError();
+  if (!::SetFilePointerEx(file.get(), LARGE_INTEGER{}, &end, FILE_END)) return LastError();
   std::uint64_t resume_position = resume ? static_cast<std::uint64_t>(end.QuadPart) : 0;
   if (resume_position > kLargestResumableSize) resume_position = 0;
   if (resume_position == 0) {
@@ -337,11 +336,11 @@ DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t
   // offers it (6.3 and later).
   session.reset(::WinHttpOpen(
       user_agent,
-      objects.newer_windows ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+      config.newer_windows ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
-  if (!session) return ::GetLastError();
+  if (!session) return LastError();
   connection.reset(::WinHttpConnect(session.get(), cracked.host, cracked.port, 0));
-  if (!connection) return ::GetLastError();
+  if (!connection) return LastError();
 
   // The query travels with the path, so that the server sees the whole URL.
   wchar_t request_target[kRequestTargetCapacity] = {};
@@ -350,7 +349,7 @@ DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t
   const wchar_t* accept_types[] = {kAcceptedType, nullptr};
   request.reset(::WinHttpOpenRequest(connection.get(), L"GET", request_target, nullptr, WINHTTP_NO_REFERER,
                                      accept_types, cracked.secure ? WINHTTP_FLAG_SECURE : 0));
-  if (!request) return ::GetLastError();
+  if (!request) return LastError();
   if (const DWORD error = WatchRequest(request.get(), *transfer); error != ERROR_SUCCESS) return error;
 
   bool ranged = false;
@@ -370,17 +369,17 @@ DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t
   DWORD ignored = 0;
   if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
                             reinterpret_cast<DWORD_PTR>(transfer.get()))) {
-    return ::GetLastError();
+    return LastError();
   }
   if (const DWORD error = transfer->Await(stop_event, ignored); error != ERROR_SUCCESS) return error;
-  if (!::WinHttpReceiveResponse(request.get(), nullptr)) return ::GetLastError();
+  if (!::WinHttpReceiveResponse(request.get(), nullptr)) return LastError();
   if (const DWORD error = transfer->Await(stop_event, ignored); error != ERROR_SUCCESS) return error;
 
   DWORD status = 0;
   DWORD status_size = sizeof(status);
   if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX)) {
-    return ::GetLastError();
+    return LastError();
   }
   std::optional<BodyPlace> place;
   switch (status) {

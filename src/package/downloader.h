@@ -6,7 +6,7 @@
 
 #include <span>
 
-#include "store/process_objects.h"
+#include "store/agent_config.h"
 
 namespace qfu::package {
 
@@ -16,8 +16,8 @@ namespace qfu::package {
 // Returns 0; 87 for a URL without host or path, or whose file name is not a plain file name
 // (ERROR_INVALID_PARAMETER; nothing is created then); 206 when the path does not fit
 // package_path (ERROR_FILENAME_EXCED_RANGE); or the error of the directory's creation.
-[[nodiscard]] DWORD ChoosePackagePath(ProcessObjects& objects, const wchar_t* request_name,
-                                      const wchar_t* url, std::span<wchar_t> package_path);
+[[nodiscard]] DWORD ChoosePackagePath(const wchar_t* request_name, const wchar_t* url,
+                                      std::span<wchar_t> package_path);
 
 // Fetches url (http or https, with an optional port and query) into package_path, the path
 // ChoosePackagePath gave for it.
@@ -32,8 +32,8 @@ namespace qfu::package {
 //   file never grows past 4 GiB - 1.
 // - The file is held without sharing while the body is written, and refused when it is a
 //   reparse point or has more than one link.
-// - The user agent is objects.user_agent, copied under objects.user_agent_mutex (the built-in
-//   default when the wait fails); objects.newer_windows selects the automatic proxy.
+// - The user agent is config.user_agent, copied under config.user_agent_mutex (the built-in
+//   default when the wait fails); config.newer_windows selects the automatic proxy.
 // - stop_event (manual-reset) ends every wait of the transfer: its request is closed, and the
 //   file keeps what came for the next start.
 // Returns:
@@ -48,7 +48,7 @@ namespace qfu::package {
 //   12030  the body ended before its announced length (ERROR_WINHTTP_CONNECTION_ERROR);
 //   otherwise the Win32 or WinHTTP error of the step that failed.
 // Otherwise whatever was written stays for the next attempt.
-[[nodiscard]] DWORD DownloadPackage(ProcessObjects& objects, const wchar_t* url, const wchar_t* package_path,
-                                    bool resume, HANDLE stop_event);
+[[nodiscard]] DWORD DownloadPackage(const AgentConfig& config, const wchar_t* url,
+                                    const wchar_t* package_path, bool resume, HANDLE stop_event);
 
 }  // namespace qfu::package

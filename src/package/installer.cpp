@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/handle.h"
+#include "common/last_error.h"
 #include "package/installer_command_line.h"
 
 namespace qfu::package {
@@ -55,15 +56,15 @@ DWORD RunInstaller(const wchar_t* package_path, const wchar_t* arguments) {
   // than the service's (which has none); the agent's own environment.
   if (!::CreateProcessW(application, command_line.get(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
                         working_directory, &startup, &started)) {
-    return ::GetLastError();
+    return LastError();
   }
   const UniqueHandle process(started.hProcess);
   const UniqueHandle thread(started.hThread);
   // Without a time limit: an installation takes as long as it takes, and the worker holds
   // the cancel mutex meanwhile so that nobody deletes the package under it.
-  if (::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) return ::GetLastError();
+  if (::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) return LastError();
   DWORD exit_code = 0;
-  if (!::GetExitCodeProcess(process.get(), &exit_code)) return ::GetLastError();
+  if (!::GetExitCodeProcess(process.get(), &exit_code)) return LastError();
   // The installer started a restart itself: for the agent that is an installation done.
   return exit_code == kInstallerRebootInitiated ? ERROR_SUCCESS : exit_code;
 }

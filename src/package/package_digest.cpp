@@ -6,6 +6,7 @@
 #include <new>
 
 #include "common/handle.h"
+#include "common/last_error.h"
 
 namespace qfu::package {
 namespace {
@@ -53,7 +54,7 @@ DWORD HashOpenFile(HANDLE held, wire::Sha256Digest& digest) {
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD read = 0;
     if (!::ReadFile(held, chunk.get(), kReadChunkBytes, &read, &at)) {
-      const DWORD error = ::GetLastError();
+      const DWORD error = LastError();
       if (error == ERROR_HANDLE_EOF) break;
       return error;
     }

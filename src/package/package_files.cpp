@@ -39,7 +39,7 @@ void RemovePackageFiles(const wchar_t* working_directory, const wchar_t* target_
 
 void PackageFiles::RemovePackageFiles(const wchar_t* target_path, bool remove_log_and_directory) noexcept {
   std::wstring working_directory;
-  if (GetWorkingDirectory(objects_, false, working_directory) != ERROR_SUCCESS) return;
+  if (GetWorkingDirectory(false, working_directory) != ERROR_SUCCESS) return;
   package::RemovePackageFiles(working_directory.c_str(), target_path, remove_log_and_directory);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 // Removal of a request's downloaded package.
-#include "store/process_objects.h"
 #include "store/store_ports.h"
 
 namespace qfu::package {
@@ -14,15 +13,11 @@ namespace qfu::package {
 void RemovePackageFiles(const wchar_t* working_directory, const wchar_t* target_path,
                         bool remove_log_and_directory);
 
-// The store's port onto RemovePackageFiles, within the working directory of objects as it is
-// when the removal is asked for (not created when missing).
+// The store's port onto RemovePackageFiles, within the working directory as it is when the
+// removal is asked for (not created when missing).
 class PackageFiles final : public store::PackageFileRemover {
  public:
-  explicit PackageFiles(const ProcessObjects& objects) : objects_(objects) {}
   void RemovePackageFiles(const wchar_t* target_path, bool remove_log_and_directory) noexcept override;
-
- private:
-  const ProcessObjects& objects_;
 };
 
 }  // namespace qfu::package

@@ -1,5 +1,7 @@
 #include "package/plain_file.h"
 
+#include "common/last_error.h"
+
 namespace qfu::package {
 
 DWORD OpenPlainFile(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
@@ -7,12 +9,12 @@ DWORD OpenPlainFile(const wchar_t* path, DWORD access, DWORD share, DWORD dispos
   // FILE_READ_ATTRIBUTES: for the reparse check below.
   file.reset(::CreateFileW(path, access | FILE_READ_ATTRIBUTES, share, nullptr, disposition,
                            flags_and_attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) return ::GetLastError();
+  if (!file) return LastError();
   FILE_ATTRIBUTE_TAG_INFO attributes = {};
   BY_HANDLE_FILE_INFORMATION information = {};  // its link count
   if (!::GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &attributes, sizeof(attributes)) ||
       !::GetFileInformationByHandle(file.get(), &information)) {
-    const DWORD error = ::GetLastError();
+    const DWORD error = LastError();
     file.reset();
     return error;
   }

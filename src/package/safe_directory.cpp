@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include "common/handle.h"
+#include "common/last_error.h"
 
 namespace qfu::package {
 namespace {
@@ -26,10 +27,10 @@ DWORD OpenPlainDirectory(const wchar_t* path, DWORD access, UniqueFile& director
   directory.reset(::CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                 nullptr));
-  if (!directory) return ::GetLastError();
+  if (!directory) return LastError();
   FILE_ATTRIBUTE_TAG_INFO tag = {};
   if (!::GetFileInformationByHandleEx(directory.get(), FileAttributeTagInfo, &tag, sizeof(tag))) {
-    return ::GetLastError();
+    return LastError();
   }
   return PlainDirectoryVerdict(tag.FileAttributes);
 }
@@ -39,7 +40,7 @@ DWORD ProtectedSecurity(UniqueLocalMemory& descriptor) {
   PSECURITY_DESCRIPTOR raw = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtectedDirectorySddl, SDDL_REVISION_1, &raw,
                                                               nullptr)) {
-    return ::GetLastError();
+    return LastError();
   }
   descriptor.reset(raw);
   return ERROR_SUCCESS;
@@ -61,7 +62,7 @@ DWORD Protect(const wchar_t* path, PSECURITY_DESCRIPTOR security) {
   PSID owner = nullptr;
   if (!::GetSecurityDescriptorDacl(security, &present, &dacl, &defaulted) ||
       !::GetSecurityDescriptorOwner(security, &owner, &defaulted)) {
-    return ::GetLastError();
+    return LastError();
   }
   // PROTECTED_DACL_SECURITY_INFORMATION: the entries inherited from the folder above are
   // dropped and no longer flow in.
@@ -77,7 +78,7 @@ DWORD CheckPlainDirectory(const wchar_t* path) {
   // The attributes of the name itself: a junction or a symbolic link reports
   // FILE_ATTRIBUTE_REPARSE_POINT here, whatever it points at.
   const DWORD attributes = ::GetFileAttributesW(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
   return PlainDirectoryVerdict(attributes);
 }
 

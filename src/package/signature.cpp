@@ -12,6 +12,7 @@
 #include <new>
 
 #include "common/handle.h"
+#include "common/last_error.h"
 
 namespace qfu::package {
 namespace {
@@ -121,7 +122,7 @@ DWORD VerifyProcessPublisher(DWORD process_id) {
     // The error is taken before the process handle is closed.
     UniqueHandle process(::OpenProcess(kPeerProcessAccess, FALSE, process_id));
     if (!process || ::K32GetModuleFileNameExW(process.get(), nullptr, image_path, MAX_PATH) == 0) {
-      return ::GetLastError();
+      return LastError();
     }
   }
   // The verification's own calls leave no useful last error behind: its verdict is the answer.

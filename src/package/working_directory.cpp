@@ -59,24 +59,23 @@ DWORD BuildProgramDataPath(bool create, const wchar_t* subdirectory, std::wstrin
   return ERROR_SUCCESS;
 }
 
-DWORD GetWorkingDirectory(const ProcessObjects& objects, bool create, std::wstring& path) {
+DWORD GetWorkingDirectory(bool create, std::wstring& path) {
   wchar_t subdirectory[kSubdirectoryCapacity] = {};
   // 64-bit view: the driver's configuration key, whatever the agent's own bitness.
-  const store::RegistryRead read = store::ReadRegistryValue(
-      HKEY_LOCAL_MACHINE, objects.working_directory_key_path.c_str(), kProgramDataSubdirectoryValue,
-      subdirectory, sizeof(subdirectory), KEY_WOW64_64KEY);
+  const store::RegistryRead read =
+      store::ReadRegistryValue(HKEY_LOCAL_MACHINE, kWorkingDirectoryKeyPath, kProgramDataSubdirectoryValue,
+                               subdirectory, sizeof(subdirectory), KEY_WOW64_64KEY);
   if (read != store::RegistryRead::kText || !NormalizeProgramDataSubdirectory(subdirectory)) {
     (void)::StringCchCopyW(subdirectory, kSubdirectoryCapacity, kDefaultProgramDataSubdirectory);
   }
   return BuildProgramDataPath(create, subdirectory, path);
 }
 
-DWORD PreparePackageDirectory(const ProcessObjects& objects, const wchar_t* request_name,
-                              std::wstring& package_directory) {
+DWORD PreparePackageDirectory(const wchar_t* request_name, std::wstring& package_directory) {
   package_directory.clear();
   if (request_name == nullptr || !IsAcceptableRequestName(request_name)) return ERROR_INVALID_PARAMETER;
   std::wstring directory;
-  if (const DWORD found = GetWorkingDirectory(objects, true, directory); found != ERROR_SUCCESS) return found;
+  if (const DWORD found = GetWorkingDirectory(true, directory); found != ERROR_SUCCESS) return found;
   directory += request_name;
   if (const DWORD made = MakeProtectedDirectory(directory.c_str(), ExistingDirectory::kReplaceSecurity);
       made != ERROR_SUCCESS) {

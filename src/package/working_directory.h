@@ -6,11 +6,14 @@
 
 #include <string>
 
-#include "store/process_objects.h"
-
 namespace qfu::package {
 
-// Under HKEY_LOCAL_MACHINE\<ProcessObjects::working_directory_key_path>, 64-bit view: the
+// The driver's configuration key under HKEY_LOCAL_MACHINE, which may move the working
+// directory to another folder below ProgramData (read only).
+inline constexpr const wchar_t* kWorkingDirectoryKeyPath =
+    L"SYSTEM\\CurrentControlSet\\Services\\VIVAD\\Params\\Carraway Config";
+
+// Under HKEY_LOCAL_MACHINE\<kWorkingDirectoryKeyPath>, 64-bit view: the
 // working directory's path below ProgramData ("\Vendor\Agent"), read as text of at most 259
 // units whatever its type.
 inline constexpr const wchar_t* kProgramDataSubdirectoryValue = L"ProgramDataSubdirectory";
@@ -25,10 +28,10 @@ inline constexpr const wchar_t* kProgramDataSubdirectoryValue = L"ProgramDataSub
 // error of the folder query or of a level that could not be made. path is empty unless 0.
 [[nodiscard]] DWORD BuildProgramDataPath(bool create, const wchar_t* subdirectory, std::wstring& path);
 
-// BuildProgramDataPath for the subdirectory the registry names (objects' key path, value
+// BuildProgramDataPath for the subdirectory the registry names (kWorkingDirectoryKeyPath, value
 // kProgramDataSubdirectoryValue) or, when it is missing, unreadable or refused by the rule of
 // NormalizeProgramDataSubdirectory, for "\Quillfern". Every call reads the registry anew.
-[[nodiscard]] DWORD GetWorkingDirectory(const ProcessObjects& objects, bool create, std::wstring& path);
+[[nodiscard]] DWORD GetWorkingDirectory(bool create, std::wstring& path);
 
 // Makes the package directory of request_name: the working directory (created and protected),
 // then <working directory><request_name> with the same protection, refusing reparse points.
@@ -37,7 +40,6 @@ inline constexpr const wchar_t* kProgramDataSubdirectoryValue = L"ProgramDataSub
 // fails the rule submit applies to request names (nothing is created then); or the error of
 // GetWorkingDirectory or of the package directory's creation. package_directory is empty
 // unless 0.
-[[nodiscard]] DWORD PreparePackageDirectory(const ProcessObjects& objects, const wchar_t* request_name,
-                                            std::wstring& package_directory);
+[[nodiscard]] DWORD PreparePackageDirectory(const wchar_t* request_name, std::wstring& package_directory);
 
 }  // namespace qfu::package

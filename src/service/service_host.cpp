@@ -1,5 +1,6 @@
 #include "service/service_host.h"
 
+#include "common/last_error.h"
 #include "common/srw_guard.h"
 #include "common/system_clock.h"
 #include "ipc/pipe_server.h"
@@ -24,10 +25,11 @@ struct ServiceState {
   DWORD checkpoint = 1;
   UniqueHandle stop_event;
   ProcessObjects objects;
+  AgentConfig config;
   ipc::StatusPipeReporter status_pipe;
   ApplicationLogSink event_log;
   OutcomeEventReporter status_reporter{status_pipe, event_log};  // the status pipe, then the event log
-  package::PackageFiles package_files{objects};
+  package::PackageFiles package_files;
   worker::QueueWorkerArgs worker_args;
 };
 
@@ -75,11 +77,27 @@ bool ReadNewerWindowsFlag() {
 }
 
 // The call that failed in CreateNamedObjects, which creates the three mutexes, then the
-// update event, then the user-agent mutex, and stops at the first failure.
+// update event, and stops at the first failure.
 const wchar_t* FailedNamedObjectCall(const ProcessObjects& objects) {
   const bool event_failed =
       objects.queue_mutex && objects.cancel_mutex && objects.registry_mutex && !objects.update_event;
   return event_failed ? L"CreateEvent" : L"CreateMutex";
+}
+
+// Creates the store's named objects, then the user-agent mutex: the first failure ends the
+// start, and everything made so far is closed again.
+ipc::FailedCall CreateAgentObjects(ProcessObjects& objects, AgentConfig& config) {
+  ipc::FailedCall failure;
+  if (const DWORD error = CreateNamedObjects(objects); error != ERROR_SUCCESS) {
+    failure = {error, FailedNamedObjectCall(objects)};
+  } else if (const DWORD mutex_error = CreateUserAgentMutex(config); mutex_error != ERROR_SUCCESS) {
+    failure = {mutex_error, L"CreateMutex"};
+  }
+  if (failure.failed()) {
+    ReleaseGlobalObjects(objects);
+    ReleaseAgentObjects(config);
+  }
+  return failure;
 }
 
 // Waits for the queue worker to end once the stop event is set, reporting STOP_PENDING with a
@@ -118,12 +136,12 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   UniqueHandle worker_thread;
   s.stop_event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));  // manual-reset, not signalled
   if (!s.stop_event) {
-    failure = {::GetLastError(), L"CreateEvent"};
+    failure = {LastError(), L"CreateEvent"};
   } else {
     s.objects.status_reporter = &s.status_reporter;
     s.objects.package_files = &s.package_files;
     s.worker_args.stop_event = s.stop_event.get();
-    failure = RunStartupSequence(s.objects, s.worker_args, worker_thread);
+    failure = RunStartupSequence(s.objects, s.config, s.worker_args, worker_thread);
   }
   if (!failure.failed()) {
     ReportStatus(SERVICE_RUNNING, kControlsAccepted, 0);
@@ -141,7 +159,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   // process, which follows the STOPPED report).
   if (failure.failed() &&
       (!worker_thread || ::WaitForSingleObject(worker_thread.get(), 0) == WAIT_OBJECT_0)) {
-    ReleaseResourceModule(s.objects);
+    ReleaseResourceModule(s.config);
   }
   // A failed start stops with its error as the exit code, so that the Service Control
   // Manager counts it as a failure and runs the service's failure actions.
@@ -150,37 +168,33 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 
 }  // namespace
 
-ipc::FailedCall RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerArgs& worker_args,
-                                   UniqueHandle& worker_thread) {
+ipc::FailedCall RunStartupSequence(ProcessObjects& objects, AgentConfig& config,
+                                   worker::QueueWorkerArgs& worker_args, UniqueHandle& worker_thread) {
   worker_thread.reset();
-  locale::SelectResourceModule(objects, ::GetModuleHandleW(nullptr));
-  objects.newer_windows = ReadNewerWindowsFlag();
+  locale::SelectResourceModule(config, ::GetModuleHandleW(nullptr));
+  config.newer_windows = ReadNewerWindowsFlag();
   SystemClock::Seed(::GetTickCount());  // random delays are drawn from the clock's generator
   objects.requests.Clear();
 
-  if (const DWORD error = CreateNamedObjects(objects); error != ERROR_SUCCESS) {
-    const ipc::FailedCall failure{error, FailedNamedObjectCall(objects)};
-    ReleaseGlobalObjects(objects);
-    return failure;
-  }
+  if (const ipc::FailedCall failure = CreateAgentObjects(objects, config); failure.failed()) return failure;
 
   // The first instance of each pipe, before any request is touched: a pipe name that another
   // process serves already fails the start, and a failed start leaves no pipe served.
   ipc::PreparedListener request_pipe;
   ipc::PreparedListener info_pipe;
-  if (const ipc::FailedCall failure =
-          ipc::PreparePipeListener(objects, ipc::PipeKind::kRequest, wire::kRequestPipeName, request_pipe);
+  if (const ipc::FailedCall failure = ipc::PreparePipeListener(objects, config, ipc::PipeKind::kRequest,
+                                                               wire::kRequestPipeName, request_pipe);
       failure.failed()) {
     return failure;
   }
   if (const ipc::FailedCall failure =
-          ipc::PreparePipeListener(objects, ipc::PipeKind::kInfo, wire::kInfoPipeName, info_pipe);
+          ipc::PreparePipeListener(objects, config, ipc::PipeKind::kInfo, wire::kInfoPipeName, info_pipe);
       failure.failed()) {
     return failure;
   }
 
   // A missing or unreadable value keeps the built-in user agent; this never fails the start.
-  (void)store::GetUserAgent(objects.registry_root, objects.service_key_path.c_str(), objects.user_agent,
+  (void)store::GetUserAgent(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, config.user_agent,
                             kUserAgentReadBytes);
 
   // The installed client's version through the same library port as the worker's.
@@ -195,9 +209,10 @@ ipc::FailedCall RunStartupSequence(ProcessObjects& objects, worker::QueueWorkerA
   }
 
   worker_args.objects = &objects;
+  worker_args.config = &config;
   worker_thread.reset(
       ::CreateThread(nullptr, 0, worker::ProductionQueueWorkerThread, &worker_args, 0, nullptr));
-  if (!worker_thread) return {::GetLastError(), L"CreateThread"};
+  if (!worker_thread) return {LastError(), L"CreateThread"};
   if (const ipc::FailedCall failure = ipc::StartPipeListener(std::move(request_pipe)); failure.failed()) {
     return failure;
   }

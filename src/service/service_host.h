@@ -4,6 +4,7 @@
 #include "common/handle.h"
 #include "ipc/pipe_server.h"
 #include "service/service_rules.h"
+#include "store/agent_config.h"
 #include "store/process_objects.h"
 #include "worker/queue_worker.h"
 
@@ -32,10 +33,11 @@ void RunServiceDispatcher();
 // The start-up sequence: resource module, Windows version, random seed, named objects, the
 // first instance of each pipe, user agent, start-up recovery, periodic wake timer, the queue
 // worker (handed back in worker_thread, with worker_args as its argument) and the two pipe
-// listeners. Returns nothing failed, or the call that ended the start
+// listeners. objects are the store's, config the agent's configuration, which this fills and
+// hands down. Returns nothing failed, or the call that ended the start
 // ("CreateMutex", "CreateEvent", "CreateThread", "CreateNamedPipe", ...) with its Win32 error;
 // the queue worker may be running then.
-[[nodiscard]] ipc::FailedCall RunStartupSequence(ProcessObjects& objects,
+[[nodiscard]] ipc::FailedCall RunStartupSequence(ProcessObjects& objects, AgentConfig& config,
                                                  worker::QueueWorkerArgs& worker_args,
                                                  UniqueHandle& worker_thread);
 

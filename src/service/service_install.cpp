@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/handle.h"
+#include "common/last_error.h"
 #include "service/event_log.h"
 
 namespace qfu::service {
@@ -15,13 +16,13 @@ DWORD ConfigureFailureActions(SC_HANDLE service) {
   failure.dwResetPeriod = kFailureResetSeconds;
   failure.cActions = static_cast<DWORD>(std::size(actions));
   failure.lpsaActions = actions;  // no reboot message, no command
-  if (!::ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) return ::GetLastError();
+  if (!::ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) return LastError();
   // A failed start ends in SERVICE_STOPPED with its error as the exit code: without this flag
   // only a crash counts as a failure. A manager that does not know the flag at all
   // (ERROR_INVALID_LEVEL: Wine's) keeps the actions for crashes, which is no reason to fail.
   SERVICE_FAILURE_ACTIONS_FLAG on_non_crash = {TRUE};
   if (!::ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &on_non_crash)) {
-    const DWORD error = ::GetLastError();
+    const DWORD error = LastError();
     if (error != ERROR_INVALID_LEVEL) return error;
   }
   return ERROR_SUCCESS;
@@ -29,11 +30,11 @@ DWORD ConfigureFailureActions(SC_HANDLE service) {
 
 DWORD ConfigureOwnFailureActions() {
   const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (!manager) return ::GetLastError();
+  if (!manager) return LastError();
   // SERVICE_START: the manager asks for it of whoever sets a restart action.
   const UniqueServiceHandle self(
       ::OpenServiceW(manager.get(), kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START));
-  if (!self) return ::GetLastError();
+  if (!self) return LastError();
   return ConfigureFailureActions(self.get());
 }
 
@@ -47,7 +48,7 @@ DWORD InstallService() {
   }
   UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
-    const DWORD error = ::GetLastError();
+    const DWORD error = LastError();
     std::printf("OpenSCManager failed (%d)\n", static_cast<int>(error));
     return error;
   }
@@ -59,7 +60,7 @@ DWORD InstallService() {
                                                SERVICE_ERROR_NORMAL, command_line.c_str(), nullptr, nullptr,
                                                nullptr, nullptr, nullptr));
   if (!created) {
-    const DWORD error = ::GetLastError();
+    const DWORD error = LastError();
     std::printf("CreateService failed (%d)\n", static_cast<int>(error));
     return error;
   }

@@ -2,8 +2,11 @@
 
 #include <optional>
 
+#include "common/handle.h"
 #include "common/mutex_guard.h"
 #include "store/due_time.h"
+#include "store/registry_value.h"
+#include "store/request_key.h"
 #include "store/request_record.h"
 #include "store/request_time.h"
 #include "store/store_operations.h"
@@ -26,20 +29,18 @@ std::optional<std::uint64_t> StartTimeUtc(Clock& clock, const wire::RequestMessa
   return clock.LocalToUtc(start);
 }
 
-}  // namespace
-
-std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::uint64_t stored_acceptance,
-                             wire::StatusRecord record) {
-  wire::PrepareStatusRecord(message, record);
+// A new record for the message with its deadline tick (from stored_acceptance, or from now
+// when that is 0), its due tick and the moment of its request timer; null when the name cannot
+// key a request (it would be listed with nothing stored for it) or the record cannot be made.
+// utc_now receives the moment taken as now.
+RequestRecordPtr MakeRecord(Clock& clock, wire::Bytes message, std::uint64_t stored_acceptance,
+                            std::uint64_t& utc_now) {
   const wire::RequestMessage request(message);
-  // A name that cannot key a request would be listed with nothing stored for it.
-  if (!IsStorableRequestName(request.request_name_field())) return wire::result::kCannotCarryOut;
+  if (!IsStorableRequestName(request.request_name_field())) return nullptr;
   RequestRecordPtr entry = RequestRecord::Create(message);
-  if (!entry) return wire::result::kCannotCarryOut;
-
-  Clock& clock = *objects.clock;
+  if (!entry) return nullptr;
   const std::uint64_t tick_now = clock.TickCount();
-  const std::uint64_t utc_now = clock.UtcNow();
+  utc_now = clock.UtcNow();
   entry->deadline_tick = DeadlineTick(tick_now, utc_now, stored_acceptance, request.U32(wire::kDeadlineAt));
 
   std::optional<std::uint64_t> start_utc;
@@ -55,6 +56,18 @@ std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::
   // Only the moment: the queue worker arms the timer on its own thread, where its completion
   // routine can run. This thread (a pipe connection, or start-up) never waits alertably.
   entry->timer_due = due.timer_due;
+  return entry;
+}
+
+}  // namespace
+
+std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::uint64_t stored_acceptance,
+                             wire::StatusRecord record) {
+  wire::PrepareStatusRecord(message, record);
+  const wire::RequestMessage request(message);
+  std::uint64_t utc_now = 0;
+  RequestRecordPtr entry = MakeRecord(*objects.clock, message, stored_acceptance, utc_now);
+  if (!entry) return wire::result::kCannotCarryOut;
 
   MutexGuard queue(objects.queue_mutex.get());
   if (!queue.acquired()) {
@@ -83,6 +96,41 @@ std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::
   queue.Release();
   ::SetEvent(objects.update_event.get());
   return wire::result::kDone;
+}
+
+std::size_t EnqueueStoredRequests(ProcessObjects& objects, std::span<StoredMessage> requests) {
+  MutexGuard queue(objects.queue_mutex.get());
+  if (!queue.acquired()) return 0;
+  MutexGuard registry(objects.registry_mutex.get());
+  if (!registry.acquired()) return 0;
+  std::size_t listed = 0;
+  for (StoredMessage& stored : requests) {
+    std::uint64_t utc_now = 0;
+    RequestRecordPtr entry = MakeRecord(*objects.clock, stored.message.span(), stored.request_time, utc_now);
+    if (!entry) continue;
+    const wire::RequestMessage request(entry->message());
+    const std::wstring path =
+        BuildRequestKeyPath(kServiceKeyPath, request.request_name_field(), request.instance_number());
+    UniqueHkey key;
+    // As SetRequestStatus writes Queued (no first write, no final status: nothing pruned), with
+    // the registry mutex already held; a failed write leaves the request listed, as there.
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                          nullptr) == ERROR_SUCCESS) {
+      const DWORD queued = wire::kQueued;
+      const DWORD no_error = 0;
+      (void)SetValue(key.get(), value::kUpdateStatus, REG_DWORD, &queued, sizeof(queued));
+      (void)SetValue(key.get(), value::kSystemErrorCode, REG_DWORD, &no_error, sizeof(no_error));
+      key.reset();
+    }
+    if (objects.status_reporter != nullptr)
+      objects.status_reporter->StatusChanged(request.bytes(), wire::kQueued, 0);
+    objects.requests.PushBack(std::move(entry));
+    ++listed;
+  }
+  registry.Release();
+  queue.Release();
+  if (listed != 0) ::SetEvent(objects.update_event.get());
+  return listed;
 }
 
 }  // namespace qfu::store

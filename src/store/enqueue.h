@@ -1,9 +1,12 @@
 #pragma once
 // How an accepted request joins the request list with its due tick, deadline tick and the
 // moment of its request timer.
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "store/process_objects.h"
+#include "store/store_operations.h"
 #include "wire/message.h"
 
 namespace qfu::store {
@@ -19,5 +22,18 @@ namespace qfu::store {
 // Win32 error).
 [[nodiscard]] std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message,
                                            std::uint64_t stored_acceptance, wire::StatusRecord record);
+
+// A request kept in the registry, as start-up recovery puts it back.
+struct StoredMessage {
+  MessageCopy message;             // its "InitialRequest"
+  std::uint64_t request_time = 0;  // its "RequestTime"; 0: counted as accepted now
+};
+
+// Puts stored requests back into the request list, in their order, as EnqueueRequest does with
+// each message and its request time, under one hold of the queue and registry mutexes: a record
+// each, status Queued with SystemErrorCode 0 written (the status reporter told), and the update
+// event set once at the end. A message whose record cannot be made is skipped. Returns how
+// many were listed; 0 when a mutex wait fails (nothing is then listed or written).
+std::size_t EnqueueStoredRequests(ProcessObjects& objects, std::span<StoredMessage> requests);
 
 }  // namespace qfu::store

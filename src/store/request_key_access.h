@@ -25,15 +25,14 @@ template <typename Body>
 [[nodiscard]] DWORD AccessRequestKey(ProcessObjects& objects, wire::Bytes request_name_field,
                                      std::uint32_t instance_number, KeyAccess access, Body&& body) {
   if (!IsStorableRequestName(request_name_field)) return ERROR_INVALID_NAME;
-  const std::wstring path =
-      BuildRequestKeyPath(objects.service_key_path, request_name_field, instance_number);
+  const std::wstring path = BuildRequestKeyPath(kServiceKeyPath, request_name_field, instance_number);
   MutexGuard registry(objects.registry_mutex.get());
   if (!registry.acquired()) return registry.error();
   UniqueHkey key;
   // Reads use KEY_READ; writes create a missing request key (KEY_ALL_ACCESS, default security).
   const LSTATUS open = access == KeyAccess::kRead
-                           ? ::RegOpenKeyExW(objects.registry_root, path.c_str(), 0, KEY_READ, key.put())
-                           : ::RegCreateKeyExW(objects.registry_root, path.c_str(), 0, nullptr, 0,
+                           ? ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put())
+                           : ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
                                                KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
   if (open != ERROR_SUCCESS) return static_cast<DWORD>(open);
   return body(key.get());

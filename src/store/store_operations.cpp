@@ -209,11 +209,10 @@ DWORD GetTargetPath(ProcessObjects& objects, wire::Bytes request_name_field, std
                           [&](HKEY key) { return QueryStringValue(key, value::kTargetPath, buffer, size); });
 }
 
-DWORD ReadServiceSubkeyName(ProcessObjects& objects, DWORD index, std::wstring& key_name) {
+DWORD ReadServiceSubkeyName(DWORD index, std::wstring& key_name) {
   key_name.clear();
   UniqueHkey service_key;
-  LSTATUS status = ::RegOpenKeyExW(objects.registry_root, objects.service_key_path.c_str(), 0, KEY_READ,
-                                   service_key.put());
+  LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_READ, service_key.put());
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
   wchar_t name[kKeyNameCapacity] = {};
   DWORD units = kKeyNameCapacity;
@@ -223,13 +222,11 @@ DWORD ReadServiceSubkeyName(ProcessObjects& objects, DWORD index, std::wstring& 
   return ERROR_SUCCESS;
 }
 
-DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, wire::MutableBytes name,
-                          std::uint32_t& instance_number) {
+DWORD EnumerateRequestKey(DWORD index, wire::MutableBytes name, std::uint32_t& instance_number) {
   std::fill(name.begin(), name.end(), std::uint8_t{0});
   instance_number = 0;
   std::wstring key_name;
-  if (const DWORD status = ReadServiceSubkeyName(objects, index, key_name); status != ERROR_SUCCESS)
-    return status;
+  if (const DWORD status = ReadServiceSubkeyName(index, key_name); status != ERROR_SUCCESS) return status;
   // A subkey that no request can have (an empty or too long name) enumerates as an empty
   // name, which every operation on one request refuses.
   const auto parsed = ParseRequestKeyName(key_name);

@@ -1,8 +1,8 @@
 #pragma once
 // The operations through which the agent reads and changes Update Requests: single values of
 // a request key, enumeration of the request keys, cancel, and the postponed-request query.
-// Each takes the process-wide objects for its mutexes, the request list, the update event,
-// the registry root and service key path, and the status reporter. Operations on one
+// Each works on the service key under HKEY_LOCAL_MACHINE and takes the process-wide objects
+// for its mutexes, the request list, the update event and the status reporter. Operations on one
 // request key take the registry mutex around their own key access only; callers never hold
 // it when they call them, except EnqueueRequest, which holds it (the mutex lets its owner take
 // it again) across a new record's writes. Lock order: cancel, queue, registry.
@@ -89,14 +89,13 @@ struct MessageCopy {
 // Reads the name of the service key's subkey at index into key_name, as stored (at most 259
 // units): opens the service key for reading, enumerates, closes it again. Returns the Win32
 // error: 259 (ERROR_NO_MORE_ITEMS) past the last subkey. Takes no mutex.
-[[nodiscard]] DWORD ReadServiceSubkeyName(ProcessObjects& objects, DWORD index, std::wstring& key_name);
+[[nodiscard]] DWORD ReadServiceSubkeyName(DWORD index, std::wstring& key_name);
 
 // Reads the name of the service key's subkey at index and splits it into the UTF-8 request
 // name (written NUL-padded into name, 37 bytes from the dispatcher) and the instance number.
 // A subkey whose name no request can have leaves name empty and instance 0. Returns the Win32
 // error: 259 (ERROR_NO_MORE_ITEMS) past the last subkey. Takes no mutex.
-[[nodiscard]] DWORD EnumerateRequestKey(ProcessObjects& objects, DWORD index, wire::MutableBytes name,
-                                        std::uint32_t& instance_number);
+[[nodiscard]] DWORD EnumerateRequestKey(DWORD index, wire::MutableBytes name, std::uint32_t& instance_number);
 
 // True when the two 37-byte request name fields name the same request key: their texts agree
 // without regard to letter case, as the registry compares key names.

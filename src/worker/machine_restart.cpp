@@ -1,6 +1,7 @@
 #include "worker/machine_restart.h"
 
 #include "common/handle.h"
+#include "common/last_error.h"
 
 namespace qfu::worker {
 namespace {
@@ -26,7 +27,7 @@ DWORD SystemMachineRestart::RestartMachine() {
   EnableShutdownPrivilege();
   // This machine, no message, at once; applications are asked to close, never forced.
   if (!::InitiateSystemShutdownExW(nullptr, nullptr, 0, FALSE, TRUE, kInstallationRestartReason)) {
-    return ::GetLastError();
+    return LastError();
   }
   return ERROR_SUCCESS;
 }

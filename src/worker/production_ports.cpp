@@ -14,11 +14,11 @@ namespace qfu::worker {
 
 DWORD PackageDownloader::ChoosePackagePath(const wchar_t* request_name, const wchar_t* url,
                                            std::span<wchar_t> package_path) {
-  return package::ChoosePackagePath(objects_, request_name, url, package_path);
+  return package::ChoosePackagePath(request_name, url, package_path);
 }
 
 DWORD PackageDownloader::DownloadPackage(const wchar_t* url, const wchar_t* package_path, bool resume) {
-  return package::DownloadPackage(objects_, url, package_path, resume, stop_event_);
+  return package::DownloadPackage(config_, url, package_path, resume, stop_event_);
 }
 
 DWORD PackageInstaller::RunInstaller(const wchar_t* package_path, const wchar_t* arguments) {
@@ -41,7 +41,7 @@ DWORD WINAPI ProductionQueueWorkerThread(LPVOID argument) {
   ProcessObjects& objects = *args->objects;
   LibraryClientApi client_api;
   SystemPause pause(args->stop_event);
-  PackageDownloader downloader(objects, args->stop_event);
+  PackageDownloader downloader(*args->config, args->stop_event);
   PackageInstaller installer(args->installer_running);
   WindowsSystemState system_state;
   PipeUiChannel ui(args->stop_event);
@@ -51,7 +51,7 @@ DWORD WINAPI ProductionQueueWorkerThread(LPVOID argument) {
   SystemPackageHasher package_hasher;
   const WorkerPorts ports{objects.clock, &client_api, &downloader, &installer,    &pause, &system_state,
                           &ui,           &restart,    &signature,  &package_lock, {},     &package_hasher};
-  QueueWorker worker(objects, args->stop_event, ports);
+  QueueWorker worker(objects, *args->config, args->stop_event, ports);
   return worker.Run();
 }
 

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <span>
 
-#include "store/process_objects.h"
+#include "store/agent_config.h"
 #include "worker/queue_worker.h"
 #include "worker/worker_ports.h"
 
@@ -27,20 +27,20 @@ class SystemPause final : public Pause {
   HANDLE stop_event_;
 };
 
-// package::ChoosePackagePath and package::DownloadPackage with the process-wide objects (user
-// agent, proxy choice, working directory), ended by the service's stop event.
+// package::ChoosePackagePath and package::DownloadPackage with the agent's configuration (user
+// agent, proxy choice), ended by the service's stop event.
 class PackageDownloader final : public Downloader {
  public:
   // stop_event: manual-reset; must outlive the object.
-  PackageDownloader(ProcessObjects& objects, HANDLE stop_event) noexcept
-      : objects_(objects), stop_event_(stop_event) {}
+  PackageDownloader(const AgentConfig& config, HANDLE stop_event) noexcept
+      : config_(config), stop_event_(stop_event) {}
 
   [[nodiscard]] DWORD ChoosePackagePath(const wchar_t* request_name, const wchar_t* url,
                                         std::span<wchar_t> package_path) override;
   [[nodiscard]] DWORD DownloadPackage(const wchar_t* url, const wchar_t* package_path, bool resume) override;
 
  private:
-  ProcessObjects& objects_;
+  const AgentConfig& config_;
   HANDLE stop_event_;
 };
 

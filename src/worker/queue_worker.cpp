@@ -74,8 +74,9 @@ struct QueueWorker::Step {
   InstallWindow window;
 };
 
-QueueWorker::QueueWorker(ProcessObjects& objects, HANDLE stop_event, const WorkerPorts& ports) noexcept
-    : objects_(objects), stop_event_(stop_event), ports_(ports) {}
+QueueWorker::QueueWorker(ProcessObjects& objects, const AgentConfig& config, HANDLE stop_event,
+                         const WorkerPorts& ports) noexcept
+    : objects_(objects), config_(config), stop_event_(stop_event), ports_(ports) {}
 
 DWORD QueueWorker::Run() {
   const HANDLE wake[2] = {objects_.update_event.get(), stop_event_};
@@ -310,7 +311,7 @@ QueueWorker::Outcome QueueWorker::ApprovalStage(Request& request, const Step& st
   // the stop cuts short.
   const std::uint32_t timeout_ms = PromptTimeoutMs(step.tick, window.window_end_tick, record.deadline_tick);
   const std::uint32_t reply =
-      SendInstallPrompt(objects_.resource_module, request.message, timeout_ms, *ports_.ui);
+      SendInstallPrompt(config_.resource_module, request.message, timeout_ms, *ports_.ui);
   // Stopping: whatever came back, the request stays in Prompting, and the start-up recovery
   // takes it up again.
   if (ports_.pause->StopRequested()) return Outcome::kStopped;
@@ -458,7 +459,7 @@ QueueWorker::Outcome QueueWorker::VerifyAndInstall(Request& request) {
 void QueueWorker::DecideRestart(Request& request) {
   if (ports_.pause->StopRequested()) return;  // no prompt and no restart while stopping
   UiChannel& ui = *ports_.ui;
-  const HMODULE texts = objects_.resource_module;  // none: nothing is shown (the prompts answer 2)
+  const HMODULE texts = config_.resource_module;  // none: nothing is shown (the prompts answer 2)
   if (!request.message.HasFlag(wire::flags::kSilentMask)) {
     // The user's answer has no time limit but the stop; the cancel mutex stays held meanwhile.
     const std::uint32_t reply = SendStringPrompt(texts, text_id::kRestartPrompt, kRestartPromptStyle, ui);

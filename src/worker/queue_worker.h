@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "common/wide.h"
+#include "store/agent_config.h"
 #include "store/process_objects.h"
 #include "store/request_record.h"
 #include "wire/message.h"
@@ -42,8 +43,9 @@ class QueueWorker {
  public:
   // stop_event: manual-reset, set by the control handler; Run's wait ends on it, while the
   // checks inside a wake ask ports.pause. The objects, the event and every port must outlive
-  // the worker.
-  QueueWorker(ProcessObjects& objects, HANDLE stop_event, const WorkerPorts& ports) noexcept;
+  // the worker. config: the source of the prompt texts.
+  QueueWorker(ProcessObjects& objects, const AgentConfig& config, HANDLE stop_event,
+              const WorkerPorts& ports) noexcept;
 
   // The thread's loop: arms the request timers of listed records, waits alertably on {update
   // event, stop event} (so that the timers' completion routines run here), and runs one wake
@@ -88,6 +90,7 @@ class QueueWorker {
   [[nodiscard]] bool Finish(Request& request);
 
   ProcessObjects& objects_;
+  const AgentConfig& config_;
   HANDLE stop_event_;
   WorkerPorts ports_;
 };
@@ -96,6 +99,7 @@ class QueueWorker {
 // worker/production_ports.h); it must outlive the thread.
 struct QueueWorkerArgs {
   ProcessObjects* objects = nullptr;
+  AgentConfig* config = nullptr;
   HANDLE stop_event = nullptr;  // manual-reset; set by the control handler
   // True while the worker waits for an installer, which a stop waits for without limit.
   std::atomic<bool> installer_running{false};

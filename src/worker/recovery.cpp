@@ -3,6 +3,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/bytes.h"
 #include "common/mutex_guard.h"
@@ -11,6 +12,7 @@
 #include "store/request_key.h"
 #include "store/request_name.h"
 #include "store/request_time.h"
+#include "store/request_walk.h"
 #include "store/store_operations.h"
 #include "wire/update_status.h"
 #include "worker/installed_version.h"
@@ -43,17 +45,11 @@ bool MessageNamesKey(wire::Bytes message, const store::ParsedKeyName& key) {
          request.instance_number() == key.instance_number;
 }
 
-// Puts the stored request back into the request list: no random delay again, and the deadline
-// from its first acceptance (a missing "RequestTime" counts it as accepted now).
-void Resume(ProcessObjects& objects, const store::ParsedKeyName& key, store::MessageCopy& message) {
+// Clears the random delay of the stored message, so that it is not added again.
+void ClearRandomDelay(store::MessageCopy& message) {
   const wire::MutableBytes bytes(message.bytes.get(), message.length);
   (void)WriteU32(bytes, wire::kRandomDelayMinAt, 0);
   (void)WriteU32(bytes, wire::kRandomDelayMaxAt, 0);
-  std::uint64_t request_time = 0;
-  (void)store::ReadRequestTime(objects, key.name, key.instance_number, &request_time, nullptr, 0);
-  std::array<std::uint8_t, wire::kStatusRecordSize> scratch{};
-  // A failure leaves the request stored with its old status, for the next start.
-  (void)store::EnqueueRequest(objects, message.span(), request_time, wire::StatusRecord(scratch));
 }
 
 // Installing or RestartPending: the restart may have finished the installation. Returns true
@@ -73,25 +69,16 @@ bool CompleteFinishedInstallation(ProcessObjects& objects, ClientApi& client_api
   return true;
 }
 
-void RecoverRequest(ProcessObjects& objects, ClientApi& client_api, const std::wstring& key_name) {
-  const auto key = OwnRequestKey(key_name);
-  if (!key) return;
-  std::array<std::uint8_t, wire::kStatusRecordSize> record_bytes{};
-  const wire::StatusRecord record(record_bytes);
-  store::MessageCopy message;
-  // Fails for every key without "InitialRequest": a request already final, or no request.
-  if (store::ReadRequestStatus(objects, key->name, key->instance_number, record, &message) != ERROR_SUCCESS)
-    return;
-  if (!MessageNamesKey(message.span(), *key)) return;
-
-  const std::uint32_t status = record.update_status();
-  if (status == wire::kInstalling || status == wire::kRestartPending) {
-    if (CompleteFinishedInstallation(objects, client_api, *key, message)) return;
+// Decides the stored request in progress; true when it is to be resumed.
+bool ShouldResume(ProcessObjects& objects, ClientApi& client_api, store::StoredRequest& request) {
+  const auto key = OwnRequestKey(request.key_name);
+  if (!key || !MessageNamesKey(request.stored.message.span(), *key)) return false;
+  if (request.status == wire::kInstalling || request.status == wire::kRestartPending) {
+    if (CompleteFinishedInstallation(objects, client_api, *key, request.stored.message)) return false;
     // An installation cut short runs again; a restart still pending waits for the machine.
-    if (status == wire::kInstalling) Resume(objects, *key, message);
-    return;
+    return request.status == wire::kInstalling;
   }
-  if (!wire::IsFinalStatus(status)) Resume(objects, *key, message);  // DownloadRetry included
+  return true;  // DownloadRetry included
 }
 
 }  // namespace
@@ -100,13 +87,19 @@ void RecoverStoredRequests(ProcessObjects& objects, ClientApi& client_api) {
   // Exclusive of cancel and of the worker's install stage, whoever else holds it.
   MutexGuard cancel(objects.cancel_mutex.get());
   if (!cancel.acquired()) return;
-  // By index: the walk creates and deletes no keys, so the indexes stay valid. The service key
-  // is opened anew for each index and closed before the request's own key is touched.
-  for (DWORD index = 0;; ++index) {
-    std::wstring key_name;
-    if (store::ReadServiceSubkeyName(objects, index, key_name) != ERROR_SUCCESS) return;  // 259 at the end
-    RecoverRequest(objects, client_api, key_name);
+  // Read first, in one walk that reads a final request's status only, then decided and put
+  // back together: the decisions take the other mutexes, which come before the registry mutex.
+  std::vector<store::StoredRequest> in_progress;
+  (void)store::ReadRequestsInProgress(
+      objects, [](const std::wstring& key_name) { return OwnRequestKey(key_name).has_value(); }, in_progress);
+  std::vector<store::StoredMessage> resumed;
+  for (store::StoredRequest& request : in_progress) {
+    if (!ShouldResume(objects, client_api, request)) continue;
+    ClearRandomDelay(request.stored.message);
+    resumed.push_back(std::move(request.stored));
   }
+  // A failure leaves the requests stored with their old status, for the next start.
+  (void)store::EnqueueStoredRequests(objects, resumed);
 }
 
 }  // namespace qfu::worker

@@ -8,6 +8,7 @@
 
 #include "common/handle.h"
 #include "common/utf.h"
+#include "store/agent_config.h"
 #include "store/process_objects.h"
 #include "support/pipe_harness.h"
 #include "support/process.h"

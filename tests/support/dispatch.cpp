@@ -7,7 +7,7 @@ namespace qfu::test {
 ReplyBuffer Dispatched(TestStore& store, const wire::MessageWriter& message) {
   ReplyBuffer reply;
   reply.bytes.fill(0xCC);
-  ipc::Dispatch(store.objects(), message.span(), reply.bytes);
+  ipc::Dispatch(store.objects(), store.config(), message.span(), reply.bytes);
   return reply;
 }
 

@@ -27,7 +27,7 @@ std::wstring ProgramData() {
 
 TestDownloads::TestDownloads(const std::wstring& request_name)
     : request_name_(request_name), directory_(ProgramData() + L"\\Quillfern\\" + request_name + L"\\") {
-  objects.user_agent_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
+  config.user_agent_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
   stop_event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   Clear();
 }
@@ -55,10 +55,10 @@ DWORD TestDownloads::Download(const std::wstring& url, bool resume) {
   const bool returned = RunTogether(
       1,
       [&](std::size_t) {
-        result = package::ChoosePackagePath(objects, request_name_.c_str(), url.c_str(), target_path_);
+        result = package::ChoosePackagePath(request_name_.c_str(), url.c_str(), target_path_);
         if (result == ERROR_SUCCESS) {
           result =
-              package::DownloadPackage(objects, url.c_str(), target_path_.c_str(), resume, stop_event.get());
+              package::DownloadPackage(config, url.c_str(), target_path_.c_str(), resume, stop_event.get());
         }
       },
       kDownloadTimeoutMs);

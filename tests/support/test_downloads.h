@@ -1,18 +1,18 @@
 #pragma once
 // What a test of DownloadPackage works with: a request's package directory of its own, the
-// process-wide objects the downloader reads, a bounded call, and the files it leaves.
+// agent's configuration the downloader reads, a bounded call, and the files it leaves.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
 
-#include "store/process_objects.h"
+#include "store/agent_config.h"
 
 namespace qfu::test {
 
 // A package directory (<ProgramData>\Quillfern\<request_name>\) removed when the object is made
-// and when it goes, with ProcessObjects holding an unnamed user-agent mutex of its own.
+// and when it goes, with a configuration holding an unnamed user-agent mutex of its own.
 class TestDownloads {
  public:
   static constexpr DWORD kDownloadTimeoutMs = 30000;
@@ -36,7 +36,7 @@ class TestDownloads {
   [[nodiscard]] DWORD Download(const std::wstring& url, bool resume = false);
   [[nodiscard]] std::wstring Reported() const { return target_path_.data(); }
 
-  ProcessObjects objects;
+  AgentConfig config;
   UniqueHandle stop_event;  // manual-reset, not set
 
  private:

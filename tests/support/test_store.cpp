@@ -7,17 +7,17 @@
 #include "common/bytes.h"
 #include "common/handle.h"
 #include "store/enqueue.h"
+#include "store/request_key.h"
 #include "wire/update_status.h"
 
 namespace qfu::test {
 
 // The process id keeps the same test run by several processes at once apart.
 TestStore::TestStore(const std::wstring& name)
-    : key_(L"Store" + name + L"_" + std::to_wstring(::GetCurrentProcessId())),
+    : redirect_(L"Store" + name),
+      key_(store::kServiceKeyPath, KEY_WOW64_64KEY, ScratchKey::Place::kRedirectedMachine),
       status_pipe_(L"\\\\.\\pipe\\qfupdatetest_status_" + name + L"_" +
                    std::to_wstring(::GetCurrentProcessId())) {
-  objects_.registry_root = HKEY_LOCAL_MACHINE;
-  objects_.service_key_path = key_.path();
   objects_.status_reporter = &status_pipe_;
   objects_.package_files = &package_files_;
   objects_.clock = &clock_;
@@ -25,9 +25,9 @@ TestStore::TestStore(const std::wstring& name)
   objects_.cancel_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
   objects_.registry_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
   objects_.update_event.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));  // auto-reset, as in service
-  objects_.user_agent_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
+  config_.user_agent_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
   EXPECT_TRUE(objects_.queue_mutex && objects_.cancel_mutex && objects_.registry_mutex &&
-              objects_.update_event && objects_.user_agent_mutex);
+              objects_.update_event && config_.user_agent_mutex);
 }
 
 std::optional<StoredValue> TestStore::Value(const std::wstring& request_key, const wchar_t* name) const {

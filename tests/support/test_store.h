@@ -1,7 +1,8 @@
 #pragma once
-// The process-wide objects for a test of the store: a scratch service key of the test's own,
-// unnamed mutexes and update event (so parallel test processes never share them), a status
-// pipe name nobody else uses, and a fake clock.
+// The process-wide objects and the agent's configuration for a test of the store: the registry
+// redirected (support/scratch_key.h), so that the service key is the test's own, unnamed
+// mutexes and update event (so parallel test processes never share them), a status pipe name
+// nobody else uses, and a fake clock.
 #include <windows.h>
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "ipc/status_notification.h"
 #include "package/package_files.h"
+#include "store/agent_config.h"
 #include "store/process_objects.h"
 #include "support/fake_clock.h"
 #include "support/scratch_key.h"
@@ -29,13 +31,15 @@ struct StoredValue {
 
 class TestStore {
  public:
-  // name: unique per test; it names the scratch key and the status pipe.
+  // name: unique per test; it names the redirect and the status pipe.
   explicit TestStore(const std::wstring& name);
   TestStore(const TestStore&) = delete;
   TestStore& operator=(const TestStore&) = delete;
 
   [[nodiscard]] ProcessObjects& objects() { return objects_; }
+  [[nodiscard]] AgentConfig& config() { return config_; }
   [[nodiscard]] FakeClock& clock() { return clock_; }
+  // The service key (under the redirected HKEY_LOCAL_MACHINE).
   [[nodiscard]] ScratchKey& key() { return key_; }
   // The status pipe this store's notifications go to.
   [[nodiscard]] const std::wstring& status_pipe_name() const { return status_pipe_.pipe_name(); }
@@ -56,11 +60,13 @@ class TestStore {
   store::RequestRecord* EnqueueAlone(const wire::MessageWriter& message, std::uint64_t stored_acceptance = 0);
 
  private:
+  RegistryRedirect redirect_;
   ScratchKey key_;
   FakeClock clock_;
   ipc::StatusPipeReporter status_pipe_;
   ProcessObjects objects_;
-  package::PackageFiles package_files_{objects_};
+  AgentConfig config_;
+  package::PackageFiles package_files_;
 };
 
 }  // namespace qfu::test

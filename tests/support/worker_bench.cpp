@@ -21,7 +21,7 @@ WorkerBench::WorkerBench(const std::wstring& name, Clock* clock, const worker::W
   if (clock != nullptr) objects.clock = clock;
   objects.status_reporter = &statuses;
   objects.package_files = &removals;
-  objects.resource_module = ::GetModuleHandleW(nullptr);
+  store.config().resource_module = ::GetModuleHandleW(nullptr);
   client_api.connected = true;
   client_api.network_type = 1;
   worker::WorkerPorts used = ports;
@@ -41,7 +41,7 @@ WorkerBench::WorkerBench(const std::wstring& name, Clock* clock, const worker::W
   fill(used.package_hasher, &package_hasher);
   if (!used.evaluate_window)
     used.evaluate_window = [this](const wire::RequestMessage&, Clock&) { return window; };
-  worker_ = std::make_unique<worker::QueueWorker>(objects, stop_event.get(), used);
+  worker_ = std::make_unique<worker::QueueWorker>(objects, store.config(), stop_event.get(), used);
 }
 
 WorkerBench::~WorkerBench() {

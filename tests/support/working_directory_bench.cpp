@@ -8,10 +8,10 @@
 
 namespace qfu::test {
 
-WorkingDirectoryBench::WorkingDirectoryBench(const std::wstring& name, REGSAM view)
-    : key(name, view), scratch(name) {
-  objects.working_directory_key_path = key.path();
-}
+WorkingDirectoryBench::WorkingDirectoryBench(const std::wstring& name)
+    : redirect(name),
+      key(package::kWorkingDirectoryKeyPath, KEY_WOW64_64KEY, ScratchKey::Place::kRedirectedMachine),
+      scratch(name) {}
 
 void WorkingDirectoryBench::Override(const std::wstring& text) {
   key.SetString(package::kProgramDataSubdirectoryValue, text.c_str());

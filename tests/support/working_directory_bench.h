@@ -1,20 +1,19 @@
 #pragma once
-// What a test of the working directory works with: process-wide objects whose working
-// directory override is read from a scratch key of the test's own, a scratch folder under
+// What a test of the working directory works with: the registry redirected, so that the
+// working directory's override is read from a key of the test's own, a scratch folder under
 // ProgramData to point the override at, and the file security a folder reports.
 #include <windows.h>
 
 #include <string>
 
-#include "store/process_objects.h"
 #include "support/scratch_directory.h"
 #include "support/scratch_key.h"
 
 namespace qfu::test {
 
 struct WorkingDirectoryBench {
-  // name: unique per test, for both the key and the folder; view: where the key is written.
-  explicit WorkingDirectoryBench(const std::wstring& name, REGSAM view = KEY_WOW64_64KEY);
+  // name: unique per test, for both the redirect and the folder.
+  explicit WorkingDirectoryBench(const std::wstring& name);
 
   // Sets the override value to text as it stands.
   void Override(const std::wstring& text);
@@ -23,9 +22,9 @@ struct WorkingDirectoryBench {
     Override(scratch.below_program_data() + below_scratch);
   }
 
-  ScratchKey key;
+  RegistryRedirect redirect;
+  ScratchKey key;  // the working directory's key, with no override value at first
   ScratchDirectory scratch;
-  ProcessObjects objects;
 };
 
 // The owner and access list that a file or folder reports, as SDDL (or what stopped the query).

@@ -20,6 +20,7 @@
 
 #include "common/dacl_security.h"
 #include "common/handle.h"
+#include "common/last_error.h"
 #include "common/overlapped_io.h"
 #include "common/utf.h"
 #include "qfupdatectl/status_format.h"
@@ -333,15 +334,15 @@ struct PipeSecurity : DaclSecurity {
   [[nodiscard]] DWORD Build() {
     BYTE system_sid[SECURITY_MAX_SID_SIZE] = {};
     DWORD sid_size = SECURITY_MAX_SID_SIZE;
-    if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, system_sid, &sid_size)) return ::GetLastError();
+    if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, system_sid, &sid_size)) return LastError();
     // The token's user: its SID lies in the buffer, after the TOKEN_USER header.
     alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
     {
       HANDLE raw_token = nullptr;
-      if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw_token)) return ::GetLastError();
+      if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw_token)) return LastError();
       const UniqueHandle token(raw_token);
       DWORD size = 0;
-      if (!::GetTokenInformation(token.get(), TokenUser, user, sizeof(user), &size)) return ::GetLastError();
+      if (!::GetTokenInformation(token.get(), TokenUser, user, sizeof(user), &size)) return LastError();
     }
     const DaclEntry entries[] = {{system_sid, kAgentAccess},
                                  {reinterpret_cast<const TOKEN_USER*>(user)->User.Sid, kOwnUserAccess}};

@@ -1,5 +1,6 @@
 #include "pipe_client.h"
 
+#include "common/last_error.h"
 #include "common/overlapped_io.h"
 
 namespace qfu::ctl {
@@ -23,9 +24,9 @@ DWORD PipeClient::Connect(const std::wstring& pipe_name, DWORD busy_wait_ms) {
     // An instance came free, but another client may take it first: open again.
   }
   DWORD mode = PIPE_READMODE_MESSAGE;
-  if (!::SetNamedPipeHandleState(pipe_.get(), &mode, nullptr, nullptr)) return ::GetLastError();
+  if (!::SetNamedPipeHandleState(pipe_.get(), &mode, nullptr, nullptr)) return LastError();
   io_done_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!io_done_) return ::GetLastError();
+  if (!io_done_) return LastError();
   return ERROR_SUCCESS;
 }
 

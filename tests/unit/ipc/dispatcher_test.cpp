@@ -52,7 +52,7 @@ TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
   EXPECT_FALSE(store.Value(L"a_b", L"UpdateStatus").has_value());
   EXPECT_FALSE(store.Value(L"Late", L"UpdateStatus").has_value());
   EXPECT_FALSE(store.Value(L"Pinned", L"UpdateStatus").has_value());
-  EXPECT_STREQ(store.objects().user_agent, kDefaultUserAgent);
+  EXPECT_STREQ(store.config().user_agent, kDefaultUserAgent);
 }
 
 TEST(Dispatcher, SubmitIsRefusedWhileActiveOrCompletedAndQueuedAgainAfterAFailure) {
@@ -118,7 +118,7 @@ TEST(Dispatcher, CancelOfOneInstanceAndOfEveryActiveRequest) {
 
 TEST(Dispatcher, SetUserAgentReplacesTheBufferOnlyWithATextThatFits) {
   test::TestStore store(L"DispatchUserAgent");
-  const wchar_t* user_agent = store.objects().user_agent;
+  const wchar_t* user_agent = store.config().user_agent;
   const std::string longest(kUserAgentCapacity - 1, 'x');
   EXPECT_EQ(ResultOf(store, MessageWriter(kSetUserAgent).TextItem(kUserAgentItem, longest)), result::kDone);
   EXPECT_EQ(std::wcslen(user_agent), kUserAgentCapacity - 1);

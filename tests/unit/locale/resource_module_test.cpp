@@ -98,17 +98,16 @@ TEST(SelectResourceDll, ChoosesTheLanguageAndUsesOnlyADllOfTheProgramsVersion) {
   }
 }
 
-// The service's call: the program's own path, the key paths of the process-wide objects, and
-// the release of a failed start back to the program's own texts.
+// The service's call: the program's own path, the product's keys (redirected), and the release
+// of a failed start back to the program's own texts.
 TEST(SelectResourceModule, UsesTheOwnModulesPathAndReleasesBackToTheOwnModule) {
   constexpr const wchar_t* kLanguage = L"xx-QFUOwnModule";
-  test::ScratchKey key(L"LocaleOwnModule");
+  const test::RegistryRedirect redirect(L"LocaleOwnModule");
+  test::ScratchKey key(kProductKeyPath, KEY_WOW64_64KEY, test::ScratchKey::Place::kRedirectedMachine);
   key.SetString(L"Language", kLanguage);
   // The test program has no version resource, nor has this DLL.
   const test::OwnResourceDll dll(kLanguage, test::Fixture(L"resource_dll_unversioned.dll"));
-  ProcessObjects objects;
-  objects.language_key_path = key.path();
-  objects.setup_key_path = key.path() + L"\\Setup";
+  AgentConfig objects;
   const HMODULE own = ::GetModuleHandleW(nullptr);
 
   SelectResourceModule(objects, own);

@@ -147,11 +147,11 @@ TEST(DownloadPackage, SendsPathQueryAndUserAgentToThePortOfEitherScheme) {
     ASSERT_EQ(server.failure(), "");
     server.AddFile(L"client.msi", kPackage);
     Downloads downloads(L"DownloadSchemes");
-    ASSERT_EQ(::StringCchCopyW(downloads.objects.user_agent, kUserAgentCapacity,
+    ASSERT_EQ(::StringCchCopyW(downloads.config.user_agent, kUserAgentCapacity,
                                L"Client/7.1 (set through the pipe)"),
               S_OK);
-    if (!c.mutex) downloads.objects.user_agent_mutex.reset();
-    downloads.objects.newer_windows = c.newer_windows;
+    if (!c.mutex) downloads.config.user_agent_mutex.reset();
+    downloads.config.newer_windows = c.newer_windows;
 
     EXPECT_EQ(downloads.Download(server.Url(L"/client.msi?t=1&channel=beta")), 0u);
     EXPECT_EQ(downloads.Reported(), downloads.Path(L"client.msi"));

@@ -94,7 +94,7 @@ TEST(RemovePackageFiles, DeletesThePackageAndWithTheFlagItsLogAndTheFolderWhenEm
       path_folder = folder + L"Link";
       ASSERT_TRUE(test::MakeDirectoryLink(path_folder, folder));
     }
-    PackageFiles port(bench.objects);
+    PackageFiles port;
     static_cast<store::PackageFileRemover&>(port).RemovePackageFiles((path_folder + L"\\client.msi").c_str(),
                                                                      c.remove_log_and_directory);
     EXPECT_EQ(Exists(folder + L"\\client.msi"), c.package_left);
@@ -130,7 +130,7 @@ TEST(RemovePackageFiles, LeavesEveryPathOutsideAPackageDirectoryOfTheWorkingDire
     SCOPED_TRACE(WideToUtf8(path));
     for (const bool override_in_scratch : {false, true}) {
       if (override_in_scratch) bench.OverrideInScratch(L"\\Work");
-      PackageFiles port(bench.objects);
+      PackageFiles port;
       static_cast<store::PackageFileRemover&>(port).RemovePackageFiles(path.c_str(), true);
     }
     for (const wchar_t* folder :
@@ -141,7 +141,7 @@ TEST(RemovePackageFiles, LeavesEveryPathOutsideAPackageDirectoryOfTheWorkingDire
   }
   RemovePackageFiles(nullptr, nullptr, true);
   // The one path that names a package: it goes.
-  PackageFiles(bench.objects).RemovePackageFiles((root + L"\\Work\\App\\victim.txt").c_str(), true);
+  PackageFiles().RemovePackageFiles((root + L"\\Work\\App\\victim.txt").c_str(), true);
   EXPECT_FALSE(Exists(root + L"\\Work\\App\\victim.txt"));
 }
 

@@ -20,10 +20,8 @@ TEST(GetWorkingDirectory, TakesTheOverrideInItsNormalFormOrKeepsTheDefault) {
   Bench bench(L"WorkingDirectoryOverrides");
   const std::wstring program_data = ProgramDataFolder();
   std::wstring path;
-  bench.objects.working_directory_key_path = bench.key.path() + L"\\Missing";  // no key at all
-  ASSERT_EQ(GetWorkingDirectory(bench.objects, false, path), ERROR_SUCCESS);
+  ASSERT_EQ(GetWorkingDirectory(false, path), ERROR_SUCCESS);  // no override value
   EXPECT_EQ(path, program_data + L"\\Quillfern\\");
-  bench.objects.working_directory_key_path = bench.key.path();
 
   // The forms are in NormalizeProgramDataSubdirectory's table; here: the value reaches it.
   // 259 units fill the 520-byte buffer with the terminator; 260 do not fit it.
@@ -38,17 +36,9 @@ TEST(GetWorkingDirectory, TakesTheOverrideInItsNormalFormOrKeepsTheDefault) {
   };
   for (const auto& c : cases) {
     bench.Override(c.value);
-    ASSERT_EQ(GetWorkingDirectory(bench.objects, false, path), ERROR_SUCCESS) << Narrow(c.value);
+    ASSERT_EQ(GetWorkingDirectory(false, path), ERROR_SUCCESS) << Narrow(c.value);
     EXPECT_EQ(path, program_data + c.below_program_data) << Narrow(c.value);
   }
-}
-
-TEST(GetWorkingDirectory, ReadsTheOverrideFromThe64BitViewOnly) {
-  Bench bench(L"WorkingDirectoryView", KEY_WOW64_32KEY);
-  bench.Override(L"\\Vendor32");
-  std::wstring path;
-  ASSERT_EQ(GetWorkingDirectory(bench.objects, false, path), ERROR_SUCCESS);
-  EXPECT_EQ(path, ProgramDataFolder() + L"\\Quillfern\\");
 }
 
 TEST(GetWorkingDirectory, CreatesEachLevelOnlyWhenAskedAndAgainWhenTheyExist) {
@@ -56,11 +46,11 @@ TEST(GetWorkingDirectory, CreatesEachLevelOnlyWhenAskedAndAgainWhenTheyExist) {
   bench.OverrideInScratch(L"\\Vendor\\Agent");
   const std::wstring expected = bench.scratch.path() + L"\\Vendor\\Agent\\";
   std::wstring path;
-  ASSERT_EQ(GetWorkingDirectory(bench.objects, false, path), ERROR_SUCCESS);
+  ASSERT_EQ(GetWorkingDirectory(false, path), ERROR_SUCCESS);
   EXPECT_EQ(path, expected);
   EXPECT_FALSE(Exists(bench.scratch.path()));  // nothing made without creation
   for (int call = 0; call < 2; ++call) {       // the second call finds every level there
-    ASSERT_EQ(GetWorkingDirectory(bench.objects, true, path), ERROR_SUCCESS) << call;
+    ASSERT_EQ(GetWorkingDirectory(true, path), ERROR_SUCCESS) << call;
     EXPECT_EQ(path, expected);
     EXPECT_EQ(CheckPlainDirectory(path.c_str()), ERROR_SUCCESS);
   }
@@ -73,13 +63,13 @@ TEST(GetWorkingDirectory, RefusesALinkAtAnyLevelAndLeavesItsTargetEmpty) {
   const std::wstring elsewhere = bench.scratch.path() + L"\\Elsewhere";
   std::wstring path;
   bench.OverrideInScratch(L"\\Elsewhere");
-  ASSERT_EQ(GetWorkingDirectory(bench.objects, true, path), ERROR_SUCCESS);
+  ASSERT_EQ(GetWorkingDirectory(true, path), ERROR_SUCCESS);
   for (const auto& [link, override_value] : {std::pair{L"\\LinkedAgent", L"\\LinkedAgent"},
                                              std::pair{L"\\LinkedVendor", L"\\LinkedVendor\\Agent"}}) {
     SCOPED_TRACE(Narrow(override_value));
     ASSERT_TRUE(test::MakeDirectoryLink(bench.scratch.path() + link, elsewhere));
     bench.OverrideInScratch(override_value);
-    EXPECT_EQ(GetWorkingDirectory(bench.objects, true, path), kReparsePointRefused);
+    EXPECT_EQ(GetWorkingDirectory(true, path), kReparsePointRefused);
     EXPECT_TRUE(path.empty());
     EXPECT_FALSE(Exists(elsewhere + L"\\Agent"));
   }
@@ -92,19 +82,19 @@ TEST(PreparePackageDirectory, MakesTheRequestsFolderInsideTheWorkingDirectoryFor
   std::wstring directory;
   for (const wchar_t* name : {L"..\\..\\Windows", static_cast<const wchar_t*>(nullptr)}) {
     directory = L"stale";
-    EXPECT_EQ(PreparePackageDirectory(bench.objects, name, directory), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(PreparePackageDirectory(name, directory), ERROR_INVALID_PARAMETER);
     EXPECT_TRUE(directory.empty());
   }
   EXPECT_FALSE(Exists(bench.scratch.path()));
 
-  ASSERT_EQ(PreparePackageDirectory(bench.objects, L"Client", directory), ERROR_SUCCESS);
+  ASSERT_EQ(PreparePackageDirectory(L"Client", directory), ERROR_SUCCESS);
   EXPECT_EQ(directory, bench.scratch.path() + L"\\Agent\\Client\\");
   EXPECT_EQ(CheckPlainDirectory(directory.c_str()), ERROR_SUCCESS);
-  ASSERT_EQ(PreparePackageDirectory(bench.objects, L"Client", directory), ERROR_SUCCESS);  // already there
+  ASSERT_EQ(PreparePackageDirectory(L"Client", directory), ERROR_SUCCESS);  // already there
 
   ASSERT_TRUE(
       test::WriteTextFile(bench.scratch.path() + L"\\Agent\\Blocked", "a file"));  // in the folder's place
-  EXPECT_EQ(PreparePackageDirectory(bench.objects, L"Blocked", directory), ERROR_DIRECTORY);
+  EXPECT_EQ(PreparePackageDirectory(L"Blocked", directory), ERROR_DIRECTORY);
   EXPECT_TRUE(directory.empty());
 }
 
@@ -123,9 +113,9 @@ TEST(GetWorkingDirectory, ProtectsTheLevelsItMakesAndAnExistingWorkingDirectory)
 
   std::wstring path, package;
   bench.OverrideInScratch(L"\\Existing");
-  ASSERT_EQ(GetWorkingDirectory(bench.objects, true, path), ERROR_SUCCESS);
+  ASSERT_EQ(GetWorkingDirectory(true, path), ERROR_SUCCESS);
   bench.OverrideInScratch(L"\\New\\Agent");
-  ASSERT_EQ(PreparePackageDirectory(bench.objects, L"Client", package), ERROR_SUCCESS);
+  ASSERT_EQ(PreparePackageDirectory(L"Client", package), ERROR_SUCCESS);
 
   for (const std::wstring& protected_path :
        {existing, scratch + L"\\New", scratch + L"\\New\\Agent", package}) {

@@ -120,7 +120,7 @@ TEST(EnumerateRequestKey, ClearsTheNameAndInstanceForAForeignKey) {
   std::uint32_t instance = 99;
   for (DWORD index = 0; index < 2; ++index) {
     name.fill(0xEE);
-    ASSERT_EQ(EnumerateRequestKey(store.objects(), index, name, instance), 0u);
+    ASSERT_EQ(EnumerateRequestKey(index, name, instance), 0u);
     EXPECT_EQ(name.back(), 0);
     seen.emplace(std::string(FieldText(name)), instance);
   }

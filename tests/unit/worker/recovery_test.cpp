@@ -80,9 +80,9 @@ TEST(RecoverStoredRequests, DecidesEachStoredRequestByItsStatusAndInstalledVersi
   const test::ScratchDirectory packages(L"Recovery");
   ASSERT_TRUE(packages.Make());
   // The packages lie in the working directory: only there does recovery remove any.
-  test::ScratchKey working_directory(L"RecoveryWorkingDirectory");
+  test::ScratchKey working_directory(package::kWorkingDirectoryKeyPath, KEY_WOW64_64KEY,
+                                     test::ScratchKey::Place::kRedirectedMachine);
   working_directory.SetString(package::kProgramDataSubdirectoryValue, packages.below_program_data().c_str());
-  store.objects().working_directory_key_path = working_directory.path();
   for (const Row& row : kRows) {
     test::StoredValues values;
     values.status = row.status;
