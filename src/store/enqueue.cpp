@@ -15,7 +15,7 @@ namespace {
 
 // The start time of the message as a UTC FILETIME, or nothing when its fields do not form a
 // date and time (the request is then due at once) or do not convert.
-std::optional<std::uint64_t> StartTimeUtc(Clock& clock, const wire::RequestMessage& request) {
+std::optional<FileTimeUnits> StartTimeUtc(Clock& clock, const wire::RequestMessage& request) {
   LocalDateTime start;
   start.year = request.U16(wire::kStartYearAt);
   start.month = request.U16(wire::kStartMonthAt);
@@ -28,7 +28,7 @@ std::optional<std::uint64_t> StartTimeUtc(Clock& clock, const wire::RequestMessa
 
 }  // namespace
 
-std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::uint64_t stored_acceptance,
+std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, FileTimeUnits stored_acceptance,
                              wire::StatusRecord record) {
   wire::PrepareStatusRecord(message, record);
   const wire::RequestMessage request(message);
@@ -38,19 +38,19 @@ std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::
   if (!entry) return wire::result::kCannotCarryOut;
 
   Clock& clock = *objects.clock;
-  const std::uint64_t tick_now = clock.TickCount();
-  const std::uint64_t utc_now = clock.UtcNow();
+  const Milliseconds tick_now = clock.TickCount();
+  const FileTimeUnits utc_now = clock.UtcNow();
   entry->deadline_tick = DeadlineTick(tick_now, utc_now, stored_acceptance, request.U32(wire::kDeadlineAt));
 
-  std::optional<std::uint64_t> start_utc;
+  std::optional<FileTimeUnits> start_utc;
   if (request.HasFlag(wire::flags::kStartTime)) start_utc = StartTimeUtc(clock, request);
-  std::optional<std::uint64_t> delay_minutes;
+  std::optional<Minutes> delay;
   const std::uint32_t delay_min = request.U32(wire::kRandomDelayMinAt);
   const std::uint32_t delay_max = request.U32(wire::kRandomDelayMaxAt);
   if (HasRandomDelay(request.flags(), delay_min, delay_max)) {
-    delay_minutes = RandomDelayMinutes(delay_min, delay_max, clock.NextRandom());
+    delay = RandomDelay(delay_min, delay_max, clock.NextRandom());
   }
-  const DueTime due = ComputeDueTime(tick_now, utc_now, start_utc, delay_minutes);
+  const DueTime due = ComputeDueTime(tick_now, utc_now, start_utc, delay);
   entry->due_tick = due.due_tick;
   // Only the moment: the queue worker arms the timer on its own thread, where its completion
   // routine can run. This thread (a pipe connection, or start-up) never waits alertably.
@@ -75,7 +75,7 @@ std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::
   // Written while the queue mutex is held and the record is listed: the worker, which takes
   // records only under that mutex, never sees one whose key is not written yet. Their results
   // do not change the outcome.
-  const bool is_new = stored_acceptance == 0;
+  const bool is_new = stored_acceptance == FileTimeUnits::zero();
   (void)SetRequestStatus(objects, message, wire::kQueued, 0, is_new);
   if (is_new)
     (void)RecordRequestTime(objects, request.request_name_field(), record.instance_number(), utc_now);

@@ -18,6 +18,6 @@ namespace qfu::store {
 // (nothing is then written, UpdateStatus stays 0, and SystemErrorCode holds a failed wait's
 // Win32 error).
 [[nodiscard]] std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message,
-                                           std::uint64_t stored_acceptance, wire::StatusRecord record);
+                                           FileTimeUnits stored_acceptance, wire::StatusRecord record);
 
 }  // namespace qfu::store

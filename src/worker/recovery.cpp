@@ -46,10 +46,8 @@ bool MessageNamesKey(wire::Bytes message, const store::ParsedKeyName& key) {
 // Puts the stored request back into the request list: no random delay again, and the deadline
 // from its first acceptance (a missing "RequestTime" counts it as accepted now).
 void Resume(ProcessObjects& objects, const store::ParsedKeyName& key, store::MessageCopy& message) {
-  const wire::MutableBytes bytes(message.bytes.get(), message.length);
-  (void)WriteU32(bytes, wire::kRandomDelayMinAt, 0);
-  (void)WriteU32(bytes, wire::kRandomDelayMaxAt, 0);
-  std::uint64_t request_time = 0;
+  wire::ClearRandomDelay(wire::MutableBytes(message.bytes.get(), message.length));
+  FileTimeUnits request_time{};
   (void)store::ReadRequestTime(objects, key.name, key.instance_number, &request_time, nullptr, 0);
   std::array<std::uint8_t, wire::kStatusRecordSize> scratch{};
   // A failure leaves the request stored with its old status, for the next start.
