@@ -24,13 +24,12 @@ DWORD FakeWorld::ChoosePackagePath(const wchar_t* request_name, const wchar_t*, 
   return ::StringCchCopyW(path.data(), path.size(), chosen.c_str()) == S_OK ? 0 : ERROR_FILENAME_EXCED_RANGE;
 }
 
-DWORD FakeWorld::DownloadPackage(const wchar_t*, const wchar_t* package_path, bool resume) {
+DWORD FakeWorld::DownloadPackage(const wchar_t*, const wchar_t* package_path, bool) {
   if (first_download_tick == 0) {
     first_download_tick = ::GetTickCount64();
     ::SetEvent(download_started.get());
   }
   Call("download");
-  last_resume = resume;
   if (download_result != ERROR_FILE_NOT_FOUND) disk.insert(package_path);
   if (download_result == worker::kDownloadStopped) stop = true;
   return download_result;

@@ -63,14 +63,11 @@ class FakeWorld final : public worker::ClientApi,
   std::vector<bool> triggers;  // each trigger condition set, in order
   // Every download but a refused one leaves a file at PackagePathOf(name); a stopped one stops.
   DWORD download_result = 0;
-  bool last_resume = false;
   std::atomic<ULONGLONG> first_download_tick{0};  // GetTickCount64 at the first download
   UniqueHandle download_started{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};  // set then
   DWORD install_result = 0;
   std::wstring last_arguments;
-  bool stop = false;           // the stop event as the worker's checks see it
-  bool stop_in_sleep = false;  // the next pause sets it
-  Milliseconds last_sleep{};
+  bool stop = false;  // the stop event as the worker's checks see it
   bool restart_pending = false;
   bool installer_busy = false;
   DWORD users = 0;
@@ -78,10 +75,8 @@ class FakeWorld final : public worker::ClientApi,
   std::vector<std::uint32_t> timeouts;  // each prompt's time limit
   DWORD restart_result = 0;
   HRESULT verdict = S_OK;
-  bool last_waive = false;
   DWORD lock_result = 0;
-  wire::Sha256Digest digest{};
-  DWORD hash_result = 0;
+  wire::Sha256Digest digest{};  // of every package
 
   [[nodiscard]] int Calls(std::string_view port) const {
     const auto found = calls.find(port);
@@ -104,11 +99,7 @@ class FakeWorld final : public worker::ClientApi,
     last_arguments = arguments != nullptr ? arguments : L"";
     return install_result;
   }
-  bool Sleep(Milliseconds interval) override {
-    Call("sleep");
-    last_sleep = interval;
-    return !(stop = stop || stop_in_sleep);
-  }
+  bool Sleep(Milliseconds) override { return Call("sleep"), !stop; }
   bool StopRequested() override { return stop; }
   bool RestartPending() override { return Call("system"), restart_pending; }
   bool InstallerBusy() override { return Call("system"), installer_busy; }
@@ -122,12 +113,10 @@ class FakeWorld final : public worker::ClientApi,
   DWORD RestartMachine() override { return Call("restart"), restart_result; }
   DWORD Lock(const wchar_t* path, UniqueFile& held) override;
   DWORD HashPackage(HANDLE, wire::Sha256Digest& out) override {
-    return Call("hash"), out = digest, hash_result;
+    return Call("hash"), out = digest, ERROR_SUCCESS;
   }
-  HRESULT Verify(const wchar_t*, bool skip_publisher_check) const override {
-    auto& self = const_cast<FakeWorld&>(*this);  // the port's call is const; the fake counts it
-    self.Call("verify");
-    self.last_waive = skip_publisher_check;
+  HRESULT Verify(const wchar_t*, bool) const override {
+    const_cast<FakeWorld&>(*this).Call("verify");  // the port's call is const; the fake counts it
     return verdict;
   }
   void RemovePackageFiles(const wchar_t* target_path, bool) noexcept override { disk.erase(target_path); }

@@ -1,7 +1,6 @@
 #include "support/ui_process.h"
 
 #include "common/handle.h"
-#include "common/pipe_access.h"
 
 namespace qfu::test {
 namespace {
@@ -10,20 +9,12 @@ constexpr DWORD kStartTimeoutMs = 10000;
 
 }  // namespace
 
-std::wstring TestUiPipeName(const std::wstring& name) {
-  return L"\\\\.\\pipe\\qfupdate_ui_test_" + name + L"_" + std::to_wstring(::GetCurrentProcessId());
-}
-
-UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments)
-    : UiProcess(name, arguments, TestUiPipeName(name)) {}
-
-UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name,
-                     const wchar_t* program)
+UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name)
     : pipe_name_(pipe_name), directory_(L"ui_" + name) {
   if (!directory_.Make()) return;
   log_path_ = directory_.path() + L"\\prompts.log";
   process_ = std::make_unique<BackgroundProcess>(
-      BuiltCommand(program, L"--pipe " + pipe_name_ + L" --log \"" + log_path_ + L"\" " + arguments));
+      BuiltCommand(kSignedUi, L"--pipe " + pipe_name_ + L" --log \"" + log_path_ + L"\" " + arguments));
   serving_ = process_->WaitForOutput("qfupdate-ui: serving", kStartTimeoutMs);
 }
 
@@ -42,19 +33,6 @@ std::vector<std::string> UiProcess::LogLines() const {
     start = end + 1;
   }
   return lines;
-}
-
-PipeOccupier::PipeOccupier(const std::wstring& pipe_name, std::size_t max_clients) {
-  for (std::size_t i = 0; i < max_clients; ++i) {
-    UniqueFile client(
-        ::CreateFileW(pipe_name.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!client) break;
-    clients_.push_back(std::move(client));
-  }
-}
-
-bool CanShowMessageBoxes() {
-  return !RunningUnderWine() || ::GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) > 0;
 }
 
 }  // namespace qfu::test

@@ -27,171 +27,81 @@ struct Change {
 };
 
 struct Row {
-  const char* what;
-  UpdateStatus stored = kDownloaded;  // stored with detail 77
-  std::uint32_t flags = 0;
-  std::uint32_t kind = product_kind::kCurrentClient;
-  const wchar_t* installed = L"";  // the client's installed version
-  bool connected = true, busy = false;
+  UpdateStatus from = kDownloaded;  // stored with detail 77
+  std::uint32_t flags = 0, kind = product_kind::kCurrentClient;
+  bool newer_installed = false, offline = false, busy = false;
   DWORD download = 0, lock = 0, install = 0, restart = 0;
   HRESULT verdict = S_OK;
-  const char* digest = nullptr;  // the package digest item
-  InstallWindow window = {};     // ticks relative to the step
+  std::string digest = {};    // the package digest item's text; empty: none
+  InstallWindow window = {};  // ticks relative to the step
   std::vector<std::uint32_t> replies = {};
-  Milliseconds deadline_in = {};
+  Milliseconds deadline = {};  // after the step
   std::uint32_t interval = 0;
-  std::vector<Change> reported;
-  std::optional<Milliseconds> due_in = std::nullopt;  // put back, due then (0: at once); none: finished
-  std::vector<std::uint32_t> timeouts = {};           // of the prompts
+  std::vector<Change> then;
+  std::optional<Milliseconds> due = std::nullopt;  // put back, due then after the step (0: at once)
+  std::vector<std::uint32_t> limits = {};          // of the prompts
   std::vector<bool> triggers = {};
 };
 
-const Change kPrompted = {kPrompting}, kReady = {kReadyToInstall}, kVerified = {kVerifying},
-             kInstall = {kInstalling}, kDone = {kCompleted};
+constexpr Change kAsk = {kPrompting}, kReady = {kReadyToInstall}, kCheck = {kVerifying}, kRun = {kInstalling},
+                 kDone = {kCompleted}, kFetch = {kDownloading};
 constexpr InstallWindow kNeverOpens = {.in_window = false};
 constexpr std::uint32_t kRestartFails = 1115;  // ERROR_SHUTDOWN_IN_PROGRESS
-constexpr const char* kZeroDigest = "0000000000000000000000000000000000000000000000000000000000000000";
-constexpr const char* kOtherDigest = "1000000000000000000000000000000000000000000000000000000000000000";
+constexpr std::uint32_t kBadDigest = 0x80096010;
+constexpr UpdateStatus kToInstall = kReadyToInstall, kUnverified = kVerificationFailed;
+constexpr std::uint32_t kNo = ui_reply::kNo, kTimedOut = ui_reply::kTimedOut;
 
 TEST(Stages, WriteTheExactCodeDueTimeAndPromptLimit) {
+  // clang-format off
   const Row rows[] = {
-      {.what = "installed newer",
-       .stored = kQueued,
-       .installed = L"2.0.0.0",
-       .reported = {{kInstallFailed, 1638}}},
-      {.what = "disconnected", .stored = kDownloadRetry, .connected = false, .reported = {}, .due_in = 0ms},
-      {.what = "downloaded",
-       .stored = kQueued,
-       .window = kNeverOpens,
-       .reported = {{kDownloading}, {kDownloaded}},
-       .due_in = kUnknownWindowRetry,
+      {.from = kQueued, .newer_installed = true, .then = {{kInstallFailed, 1638}}},
+      {.from = kDownloadRetry, .offline = true, .then = {}, .due = 0ms},
+      {.from = kQueued, .window = kNeverOpens, .then = {kFetch, {kDownloaded}}, .due = 5min,
        .triggers = {false}},
-      {.what = "flag 4 while disconnected",
-       .stored = kQueued,
-       .flags = flags::kDownloadWhenDisconnected,
-       .connected = false,
-       .download = 12029,
-       .reported = {{kDownloading}, {kDownloadRetry, 12029}},
-       .due_in = 10min,
-       .triggers = {true, false}},
-      {.what = "refused",
-       .stored = kQueued,
-       .download = 2,
-       .reported = {{kDownloading}, {kDownloadFailed, 2}},
-       .triggers = {false}},
-      {.what = "too large",
-       .stored = kQueued,
-       .download = 223,
-       .reported = {{kDownloading}, {kDownloadFailed, 223}},
-       .triggers = {false}},
-      {.what = "restart pending", .busy = true, .reported = {{kDeferred, 77}}, .due_in = kWindowsUpdateWait},
-      {.what = "window opens later",
-       .window = {.in_window = false, .next_start_tick = 90min},
-       .reported = {},
-       .due_in = 90min},
-      {.what = "yes",
-       .replies = {ui_reply::kYes},
-       .reported = {kPrompted, kReady, kVerified, kInstall, kDone},
-       .timeouts = {900000}},
-      {.what = "no before the deadline",
-       .replies = {ui_reply::kNo},
-       .deadline_in = 2h,
-       .interval = 10,
-       .reported = {kPrompted, {kPostponed}},
-       .due_in = 10min,
-       .timeouts = {7200000}},
-      {.what = "no as the window closes",
-       .window = {.window_end_tick = 20min},
-       .replies = {ui_reply::kNo},
-       .deadline_in = 2h,
-       .reported = {kPrompted, {kPostponed}},
-       .due_in = 15min,
-       .timeouts = {1200000}},
-      {.what = "no in the last margin",
-       .replies = {ui_reply::kNo},
-       .deadline_in = 10min,
-       .reported = {kPrompted, {kPostponed}},
-       .due_in = 10min,
-       .timeouts = {600000}},
-      {.what = "timed out",
-       .replies = {ui_reply::kTimedOut},
-       .deadline_in = 2h,
-       .reported = {kPrompted, {kConsentTimedOut}},
-       .timeouts = {7200000}},
-      {.what = "timed out, forced",
-       .flags = flags::kForceInstall,
-       .replies = {ui_reply::kTimedOut},
-       .reported = {kPrompted, kReady, kVerified, kInstall, kDone},
-       .timeouts = {900000}},
-      {.what = "package held by another",
-       .stored = kReadyToInstall,
-       .lock = 32,
-       .reported = {kVerified, {kReadyToInstall, 32}},
-       .due_in = 10min},
-      {.what = "package not held",
-       .stored = kReadyToInstall,
-       .lock = 5,
-       .reported = {kVerified, {kVerificationFailed, 5}}},
-      {.what = "unsigned",
-       .stored = kReadyToInstall,
-       .verdict = TRUST_E_NOSIGNATURE,
-       .reported = {kVerified, {kVerificationFailed, 0x800B0100}}},
-      {.what = "digest of another file",
-       .stored = kReadyToInstall,
-       .digest = kOtherDigest,
-       .reported = {kVerified, {kVerificationFailed, 0x80096010}}},
-      {.what = "digest ill-formed",
-       .stored = kReadyToInstall,
-       .digest = "00",
-       .reported = {kVerified, {kVerificationFailed, 0x80096010}}},
-      {.what = "digest matches",
-       .stored = kReadyToInstall,
-       .digest = kZeroDigest,
-       .reported = {kVerified, kInstall, kDone}},
-      {.what = "installer fails",
-       .stored = kReadyToInstall,
-       .install = 1603,
-       .reported = {kVerified, kInstall, {kInstallFailed, 1603}}},
-      {.what = "installer busy elsewhere",
-       .stored = kReadyToInstall,
-       .install = 1618,
-       .reported = {kVerified, kInstall, kReady},
-       .due_in = 0ms},
-      {.what = "restart declined",
-       .stored = kReadyToInstall,
-       .install = 3010,
-       .replies = {ui_reply::kNo, ui_reply::kNo},
-       .reported = {kVerified, kInstall, {kRestartPending}},
-       .timeouts = {0, 0}},
-      {.what = "restart fails",
-       .stored = kReadyToInstall,
-       .flags = flags::kNoPrompts,
-       .install = 3010,
-       .restart = kRestartFails,
-       .reported = {kVerified, kInstall, {kRestartPending}, {kRestartPending, kRestartFails}},
-       .timeouts = {0}},
-      {.what = "restart of another product fails",
-       .stored = kReadyToInstall,
-       .flags = flags::kNoPrompts,
-       .kind = 5,
-       .install = 3010,
-       .restart = kRestartFails,
-       .reported = {kVerified, kInstall, kDone, {kRestartPending, kRestartFails}},
-       .timeouts = {0}},
+      {.from = kQueued, .flags = flags::kDownloadWhenDisconnected, .offline = true, .download = 12029,
+       .then = {kFetch, {kDownloadRetry, 12029}}, .due = 10min, .triggers = {true, false}},
+      {.from = kQueued, .download = 2, .then = {kFetch, {kDownloadFailed, 2}}, .triggers = {false}},
+      {.from = kQueued, .download = 223, .then = {kFetch, {kDownloadFailed, 223}}, .triggers = {false}},
+      {.busy = true, .then = {{kDeferred, 77}}, .due = 10min},
+      {.window = {.in_window = false, .next_start_tick = 90min}, .then = {}, .due = 90min},
+      {.replies = {ui_reply::kYes}, .then = {kAsk, kReady, kCheck, kRun, kDone}, .limits = {900000}},
+      {.replies = {kNo}, .deadline = 2h, .interval = 10, .then = {kAsk, {kPostponed}}, .due = 10min,
+       .limits = {7200000}},
+      {.window = {.window_end_tick = 20min}, .replies = {kNo}, .deadline = 2h, .then = {kAsk, {kPostponed}},
+       .due = 15min, .limits = {1200000}},
+      {.replies = {kNo}, .deadline = 10min, .then = {kAsk, {kPostponed}}, .due = 10min, .limits = {600000}},
+      {.replies = {kTimedOut}, .deadline = 2h, .then = {kAsk, {kConsentTimedOut}}, .limits = {7200000}},
+      {.flags = flags::kForceInstall, .replies = {kTimedOut}, .then = {kAsk, kReady, kCheck, kRun, kDone},
+       .limits = {900000}},
+      {.from = kToInstall, .lock = 32, .then = {kCheck, {kReadyToInstall, 32}}, .due = 10min},
+      {.from = kToInstall, .lock = 5, .then = {kCheck, {kUnverified, 5}}},
+      {.from = kToInstall, .verdict = TRUST_E_NOSIGNATURE, .then = {kCheck, {kUnverified, 0x800B0100}}},
+      {.from = kToInstall, .digest = std::string(64, '1'), .then = {kCheck, {kUnverified, kBadDigest}}},
+      {.from = kToInstall, .digest = std::string(63, '0'), .then = {kCheck, {kUnverified, kBadDigest}}},
+      {.from = kToInstall, .digest = std::string(64, '0'), .then = {kCheck, kRun, kDone}},
+      {.from = kToInstall, .install = 1603, .then = {kCheck, kRun, {kInstallFailed, 1603}}},
+      {.from = kToInstall, .install = 1618, .then = {kCheck, kRun, kReady}, .due = 0ms},
+      {.from = kToInstall, .install = 3010, .replies = {kNo, kNo}, .then = {kCheck, kRun, {kRestartPending}},
+       .limits = {0, 0}},
+      {.from = kToInstall, .flags = flags::kNoPrompts, .install = 3010, .restart = kRestartFails,
+       .then = {kCheck, kRun, {kRestartPending}, {kRestartPending, kRestartFails}}, .limits = {0}},
+      {.from = kToInstall, .flags = flags::kNoPrompts, .kind = 5, .install = 3010, .restart = kRestartFails,
+       .then = {kCheck, kRun, kDone, {kRestartPending, kRestartFails}}, .limits = {0}},
   };
+  // clang-format on
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
+    SCOPED_TRACE(&row - rows);
     test::WorkerBench bench(L"Stages");
     auto message = test::SubmitMessage("Staged", "http://127.0.0.1/p.msi", "A=1").Flags(row.flags);
     message.U32(kProductKindAt, row.kind).U32(kPostponeIntervalAt, row.interval);
-    if (row.digest != nullptr) message.TextItem(kPackageDigestItem, row.digest);
-    store::RequestRecord* record = bench.Put(message, row.stored, 77);
+    if (!row.digest.empty()) message.TextItem(kPackageDigestItem, row.digest);
+    store::RequestRecord* record = bench.Put(message, row.from, 77);
     ASSERT_NE(record, nullptr);
     const Milliseconds step = bench.store.clock().tick;
-    record->deadline_tick = step + row.deadline_in;
+    record->deadline_tick = step + row.deadline;
     test::FakeWorld& world = bench.world;
-    world.version = row.installed;
-    world.connected = row.connected;
+    world.version = row.newer_installed ? L"2.0.0.0" : L"";
+    world.connected = !row.offline;
     world.restart_pending = row.busy;
     world.download_result = row.download;
     world.lock_result = row.lock;
@@ -213,13 +123,13 @@ TEST(Stages, WriteTheExactCodeDueTimeAndPromptLimit) {
     ASSERT_TRUE(bench.worker().RunOnce());
     std::vector<Change> reported;
     for (const auto& change : bench.statuses.changes) reported.push_back({change.status, change.detail});
-    EXPECT_EQ(reported, row.reported);
-    EXPECT_EQ(world.timeouts, row.timeouts);
+    EXPECT_EQ(reported, row.then);
+    EXPECT_EQ(world.timeouts, row.limits);
     EXPECT_EQ(world.triggers, row.triggers);
     const bool listed = !bench.objects().requests.empty();
-    EXPECT_EQ(listed, row.due_in.has_value());
-    if (listed && row.due_in.has_value()) {
-      EXPECT_EQ(record->due_tick, *row.due_in == 0ms ? Milliseconds{} : step + *row.due_in);
+    EXPECT_EQ(listed, row.due.has_value());
+    if (listed && row.due.has_value()) {
+      EXPECT_EQ(record->due_tick, *row.due == 0ms ? Milliseconds{} : step + *row.due);
     }
     if (world.Calls("install") > 0) {
       EXPECT_EQ(world.last_arguments, L"A=1");
