@@ -10,10 +10,6 @@
 
 namespace qfu::test {
 
-std::wstring PackagePathOf(std::string_view request_name) {
-  return L"C:\\pkg\\" + Utf8ToWide(request_name) + L"\\p.msi";
-}
-
 bool FakeWorld::InstalledVersion(std::span<wchar_t> buffer) {
   Call("version");
   return !version.empty() && ::StringCchCopyW(buffer.data(), buffer.size(), version.c_str()) == S_OK;

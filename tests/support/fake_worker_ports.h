@@ -1,14 +1,13 @@
 #pragma once
 // The queue worker on fakes: FakeWorld answers every port of the worker (and the store's
-// package file port) from fields the test sets, counts the calls by port, keeps the package
-// files on a pretend disk, and runs `during` inside each call, where a test injects a cancel,
-// a stop or its next answers. WorkerBench puts it together with a test store and the worker.
+// package file port) from fields the test sets, keeps the package files on a pretend disk, and
+// runs `during` inside each call, where a test injects a cancel, a stop or its next answers. WorkerBench puts
+// it together with a test store and the worker.
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "common/handle.h"
+#include "common/utf.h"
 #include "support/test_store.h"
 #include "wire/ui_prompt.h"
 #include "wire/update_status.h"
@@ -40,7 +40,9 @@ class StatusRecorder final : public store::StatusReporter {
 };
 
 // Where FakeWorld puts a request's package.
-[[nodiscard]] std::wstring PackagePathOf(std::string_view request_name);
+[[nodiscard]] inline std::wstring PackagePathOf(std::string_view request_name) {
+  return L"C:\\pkg\\" + Utf8ToWide(request_name) + L"\\p.msi";
+}
 
 class FakeWorld final : public worker::ClientApi,
                         public worker::Downloader,
@@ -55,7 +57,6 @@ class FakeWorld final : public worker::ClientApi,
                         public store::PackageFileRemover {
  public:
   std::function<void(std::string_view port)> during;  // inside each call, before it answers
-  std::map<std::string, int, std::less<>> calls;      // by port: "download", "install", "prompt", ...
   std::set<std::wstring> disk;                        // package files that exist
   DWORD network_type = 1;                             // the client API: connected on type 1
   bool connected = true;
@@ -78,10 +79,6 @@ class FakeWorld final : public worker::ClientApi,
   DWORD lock_result = 0;
   wire::Sha256Digest digest{};  // of every package
 
-  [[nodiscard]] int Calls(std::string_view port) const {
-    const auto found = calls.find(port);
-    return found == calls.end() ? 0 : found->second;
-  }
   // True while the handle the last lock handed out is open (peeking fails once it is closed).
   [[nodiscard]] bool PackageHeld() const {
     DWORD available = 0;
@@ -123,7 +120,6 @@ class FakeWorld final : public worker::ClientApi,
 
  private:
   void Call(std::string_view port) {
-    ++calls[std::string(port)];
     if (during) during(port);
   }
   UniqueHandle read_end_;  // of the pipe whose write end the last lock handed out

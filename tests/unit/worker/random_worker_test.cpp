@@ -117,35 +117,21 @@ class RandomWorker final : public store::StatusReporter {
 
   // One random step, then the invariants; returns what broke (empty: nothing).
   std::vector<std::string> Step() {
-    switch (Draw(20)) {
-      case 0:
-      case 1:
-      case 2:
-      case 3:
-        Submit();
-        break;
-      case 4:
-        Cancel(kNames[Draw(5)], Draw(2));
-        break;
-      case 5:
-        if (Draw(4) == 0) CancelAll();
-        break;
-      case 6:
-        (void)test::DispatchedResult(bench_.store, test::NamedMessage(kInstallPostponedNow, ""));
-        break;
-      case 7:
-      case 8:
-        Advance(Pick<Milliseconds>({1s, 10min, 1h, 24h}));
-        break;
-      case 9:
-        LeaveStaleCancelFlag();
-        break;
-      case 10:
-        Restart();
-        break;  // a stop between wakes
-      default:
-        Wake();
-        break;
+    const std::uint32_t draw = Draw(20);
+    if (draw < 4) {
+      Submit();
+    } else if (draw < 6) {
+      if (draw == 4 || Draw(4) == 0) Cancel(draw == 4 ? kNames[Draw(5)] : "*", draw == 4 ? Draw(2) : 0);
+    } else if (draw == 6) {
+      (void)test::DispatchedResult(bench_.store, test::NamedMessage(kInstallPostponedNow, ""));
+    } else if (draw < 9) {
+      Advance(Pick<Milliseconds>({1s, 10min, 1h, 24h}));
+    } else if (draw == 9) {
+      LeaveStaleCancelFlag();
+    } else if (draw == 10) {
+      Restart();  // a stop between wakes
+    } else {
+      Wake();
     }
     Check();
     return std::exchange(broken_, {});
@@ -191,25 +177,19 @@ class RandomWorker final : public store::StatusReporter {
     }
   }
 
-  // A cancel counts as answered from its start: a waiting record is cancelled inside it.
+  // A cancel (of one request, or "*": of every active one) counts as answered from its start:
+  // a waiting record is cancelled inside it.
   void Cancel(const std::string& name, std::uint32_t instance) {
     auto message = test::NamedMessage(kCancelRequest, name);
     if (instance != 0) message.Instance(instance);
-    const auto found = tracked_.find(Key(name, instance));
-    const bool active = found != tracked_.end() && !IsFinalStatus(Stored(found->second));
-    if (active) found->second.cancel_answered = true;
-    const bool done = test::DispatchedResult(bench_.store, message) == result::kDone;
-    if (active) found->second.cancel_answered = done;
-  }
-
-  void CancelAll() {
     std::vector<Tracked*> active;
     for (auto& [key, request] : tracked_) {
-      if (!IsFinalStatus(Stored(request))) active.push_back(&request);
+      if ((name == "*" || key == Key(name, instance)) && !IsFinalStatus(Stored(request))) {
+        active.push_back(&request);
+      }
     }
     for (Tracked* request : active) request->cancel_answered = true;
-    const bool done =
-        test::DispatchedResult(bench_.store, test::NamedMessage(kCancelRequest, "*")) == result::kDone;
+    const bool done = test::DispatchedResult(bench_.store, message) == result::kDone;
     for (Tracked* request : active) request->cancel_answered = done;
   }
 
