@@ -9,12 +9,13 @@ constexpr DWORD kStartTimeoutMs = 10000;
 
 }  // namespace
 
-UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name)
+UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name,
+                     const wchar_t* program)
     : pipe_name_(pipe_name), directory_(L"ui_" + name) {
   if (!directory_.Make()) return;
   log_path_ = directory_.path() + L"\\prompts.log";
   process_ = std::make_unique<BackgroundProcess>(
-      BuiltCommand(kSignedUi, L"--pipe " + pipe_name_ + L" --log \"" + log_path_ + L"\" " + arguments));
+      BuiltCommand(program, L"--pipe " + pipe_name_ + L" --log \"" + log_path_ + L"\" " + arguments));
   serving_ = process_->WaitForOutput("qfupdate-ui: serving", kStartTimeoutMs);
 }
 

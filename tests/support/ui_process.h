@@ -17,9 +17,10 @@ inline constexpr const wchar_t* kSignedUi = L"signed\\qfupdate-ui.exe";
 
 class UiProcess {
  public:
-  // Starts qfupdate-ui signed by the product's publisher with --pipe pipe_name, --log and the
-  // arguments, and waits at most 10 s until it serves; serving() says whether it does.
-  UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name);
+  // Starts the built copy program of qfupdate-ui with --pipe pipe_name, --log and the arguments,
+  // and waits at most 10 s until it serves; serving() says whether it does.
+  UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name,
+            const wchar_t* program = kSignedUi);
 
   [[nodiscard]] bool serving() const { return serving_; }
   [[nodiscard]] const std::wstring& pipe_name() const { return pipe_name_; }
