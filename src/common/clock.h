@@ -12,9 +12,10 @@
 
 namespace qfu {
 
-// The agent's units of time, apart so that the compiler refuses to mix them: a millisecond count
-// turns into 100-ns units by itself, while the way back is a std::chrono::duration_cast, which
-// truncates. All three are unsigned 64-bit counts and wrap as such.
+// The agent's units of time, each its own type so that the compiler does the converting: a
+// millisecond count turns into 100-ns units by itself (exactly), while the way back is an
+// explicit std::chrono::duration_cast, which truncates. All three are unsigned 64-bit counts
+// and wrap as such.
 //
 // Milliseconds: moments on the GetTickCount64 clock (ticks) and intervals between them.
 using Milliseconds = std::chrono::duration<std::uint64_t, std::milli>;
