@@ -76,6 +76,7 @@ class FakeWorld final : public worker::ClientApi,
   std::vector<std::uint32_t> timeouts;  // each prompt's time limit
   DWORD restart_result = 0;
   HRESULT verdict = S_OK;
+  bool waived = false;  // the last verification waived the publisher check
   DWORD lock_result = 0;
   wire::Sha256Digest digest{};  // of every package
 
@@ -112,8 +113,10 @@ class FakeWorld final : public worker::ClientApi,
   DWORD HashPackage(HANDLE, wire::Sha256Digest& out) override {
     return Call("hash"), out = digest, ERROR_SUCCESS;
   }
-  HRESULT Verify(const wchar_t*, bool) const override {
-    const_cast<FakeWorld&>(*this).Call("verify");  // the port's call is const; the fake counts it
+  HRESULT Verify(const wchar_t*, bool skip_publisher_check) const override {
+    auto& self = const_cast<FakeWorld&>(*this);  // the port's call is const; the fake records it
+    self.waived = skip_publisher_check;
+    self.Call("verify");
     return verdict;
   }
   void RemovePackageFiles(const wchar_t* target_path, bool) noexcept override { disk.erase(target_path); }

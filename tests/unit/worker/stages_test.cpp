@@ -42,6 +42,7 @@ struct Row {
   std::optional<Milliseconds> due = std::nullopt;  // put back, due then after the step (0: at once)
   std::vector<std::uint32_t> limits = {};          // of the prompts
   std::vector<bool> triggers = {};
+  bool waived = false;  // the publisher check
 };
 
 constexpr Change kAsk = {kPrompting}, kReady = {kReadyToInstall}, kCheck = {kVerifying}, kRun = {kInstalling},
@@ -80,6 +81,9 @@ TEST(Stages, WriteTheExactCodeDueTimeAndPromptLimit) {
       {.from = kToInstall, .digest = std::string(64, '1'), .then = {kCheck, {kUnverified, kBadDigest}}},
       {.from = kToInstall, .digest = std::string(63, '0'), .then = {kCheck, {kUnverified, kBadDigest}}},
       {.from = kToInstall, .digest = std::string(64, '0'), .then = {kCheck, kRun, kDone}},
+      {.from = kToInstall, .flags = flags::kSkipPublisherCheck, .then = {kCheck, kRun, kDone}},
+      {.from = kToInstall, .flags = flags::kSkipPublisherCheck, .kind = product_kind::kAnyPublisher,
+       .then = {kCheck, kRun, kDone}, .waived = true},
       {.from = kToInstall, .install = 1603, .then = {kCheck, kRun, {kInstallFailed, 1603}}},
       {.from = kToInstall, .install = 1618, .then = {kCheck, kRun, kReady}, .due = 0ms},
       {.from = kToInstall, .install = 3010, .replies = {kNo, kNo}, .then = {kCheck, kRun, {kRestartPending}},
@@ -127,6 +131,7 @@ TEST(Stages, WriteTheExactCodeDueTimeAndPromptLimit) {
     EXPECT_EQ(reported, row.then);
     EXPECT_EQ(world.timeouts, row.limits);
     EXPECT_EQ(world.triggers, row.triggers);
+    EXPECT_EQ(world.waived, row.waived);
     const bool listed = !bench.objects().requests.empty();
     EXPECT_EQ(listed, row.due.has_value());
     if (listed && row.due.has_value()) {
