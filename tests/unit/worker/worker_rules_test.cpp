@@ -92,6 +92,16 @@ TEST(DueTime, DeadlineDelayAndStartTimeIn64Bits) {
   EXPECT_EQ(store::RandomDelay(30, 30, 12345), Minutes{30});
   EXPECT_EQ(store::RandomDelay(0xFFFFFFFF, 0, 5), Minutes{0xFFFFFFFFull + 5});
   EXPECT_FALSE(store::HasRandomDelay(kDownloadWhenDisconnected, 0, 5));
+  // Only real local dates and times are start times: 29 February of leap years, days in their month.
+  for (const LocalDateTime& t : {LocalDateTime{2024, 2, 0, 29, 23, 59}, LocalDateTime{2000, 2, 0, 29}}) {
+    EXPECT_TRUE(IsValidLocalDateTime(t)) << t.year;
+  }
+  for (const LocalDateTime& t :
+       {LocalDateTime{2023, 2, 0, 29}, LocalDateTime{1900, 2, 0, 29}, LocalDateTime{2024, 4, 0, 31},
+        LocalDateTime{2024, 13, 0, 1}, LocalDateTime{2024, 1, 0, 0}, LocalDateTime{2024, 1, 0, 1, 24},
+        LocalDateTime{2024, 1, 0, 1, 12, 60}, LocalDateTime{}}) {
+    EXPECT_FALSE(IsValidLocalDateTime(t)) << t.year << "-" << t.month << "-" << t.day;
+  }
   struct Row {
     std::optional<FileTimeUnits> start;
     std::optional<Minutes> delay;
