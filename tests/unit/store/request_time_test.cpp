@@ -2,9 +2,12 @@
 // the acceptance, its start time and random delay; and the acceptance written for a new one.
 #include "store/request_time.h"
 
+#include <array>
 #include <gtest/gtest.h>
 #include <optional>
+#include <thread>
 
+#include "common/system_clock.h"
 #include "store/date_format.h"
 #include "store/enqueue.h"
 #include "support/test_messages.h"
@@ -65,6 +68,18 @@ TEST(EnqueueRequest, DeadlineStartTimeAndDelayFromTheMessage) {
   wchar_t expected[kDateTimeTextCapacity] = {};
   ASSERT_EQ(FormatLocalDateTime(&local, expected, kDateTimeTextCapacity), S_OK);
   EXPECT_STREQ(text, expected);
+}
+
+// One generator for the process: a connection thread does not start again from the same seed.
+TEST(SystemClock, FreshThreadsDrawDifferentValues) {
+  auto draws = [] {
+    std::array<std::uint32_t, 4> values{};
+    std::thread([&] {
+      for (auto& v : values) v = SystemClockInstance().NextRandom();
+    }).join();
+    return values;
+  };
+  EXPECT_NE(draws(), draws());
 }
 
 }  // namespace
