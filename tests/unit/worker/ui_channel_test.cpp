@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "common/pipe_access.h"
+#include "support/pipe_harness.h"
 #include "support/ui_process.h"
 #include "wire/ui_prompt.h"
 #include "worker/user_prompts.h"
@@ -44,6 +47,25 @@ TEST(UiChannel, BelievesOnlyTheProductsUiAndAnswersCancelAtOnceWithoutIt) {
     }
   }
   ::CloseHandle(no_stop);
+}
+
+// qfupdate-ui lets in LocalSystem with no more than the agent asks for, and its own user.
+TEST(QfupdateUi, AdmitsOnlyTheAgentAndItsUser) {
+  constexpr DWORD kAgentAccess = FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
+  const std::wstring pipe = L"\\\\.\\pipe\\qfupdate_ui_test_dacl_" + std::to_wstring(::GetCurrentProcessId());
+  test::UiProcess ui(L"dacl", L"--answer yes", pipe);
+  ASSERT_TRUE(ui.serving());
+  std::vector<test::AccessEntry> dacl;
+  ASSERT_EQ(test::ReadPipeDacl(pipe.c_str(), dacl), 0u);
+  ASSERT_EQ(dacl.size(), 2u);
+  EXPECT_EQ(dacl[0], (test::AccessEntry{.sid = L"S-1-5-18", .mask = kAgentAccess}));
+  EXPECT_TRUE(dacl[1].sid.starts_with(L"S-1-5-21-")) << dacl[1].sid;  // a user's, not a group's
+  EXPECT_EQ(dacl[1].mask, static_cast<DWORD>(FILE_ALL_ACCESS));
+  // What the agent asks for when it opens the pipe is all granted (Windows refuses more).
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  DWORD asked = kPipeClientAccess;
+  ::MapGenericMask(&asked, &mapping);
+  EXPECT_EQ(asked & ~kAgentAccess, 0u);
 }
 
 }  // namespace
