@@ -110,11 +110,9 @@ TEST(DueTime, DeadlineDelayAndStartTimeIn64Bits) {
   };
   const Row rows[] = {
       {.start = kNow + 1h, .delay = Minutes{30}, .due = kTick + 90min, .timer = kNow + 90min},
-      {.start = kNow,
-       .delay = Minutes{30},
-       .due = kTick + 30min,
-       .timer = kNow + 30min},                                               // not later: from now
-      {.start = kNow - 1h, .delay = Minutes{0}, .due = kTick, .timer = {}},  // drew 0: no timer
+      // A start time not later than now counts from now; a delay drawn as 0 sets no timer.
+      {.start = kNow, .delay = Minutes{30}, .due = kTick + 30min, .timer = kNow + 30min},
+      {.start = kNow - 1h, .delay = Minutes{0}, .due = kTick, .timer = {}},
       {.start = kNow + 1h + 1ms, .delay = {}, .due = kTick + 1h + 1ms, .timer = kNow + 1h + 1ms},
       {.start = {}, .delay = kLargestDelay, .due = kTick + kLargestDelay, .timer = kNow + kLargestDelay},
   };
