@@ -56,28 +56,23 @@ class FakeWorld final : public worker::ClientApi,
                         public package::SignatureVerifier,
                         public store::PackageFileRemover {
  public:
-  std::function<void(std::string_view port)> during;  // inside each call, before it answers
-  std::set<std::wstring> disk;                        // package files that exist
-  DWORD network_type = 1;                             // the client API: connected on type 1
-  bool connected = true;
-  std::wstring version;        // the client's installed version; empty: none
-  std::vector<bool> triggers;  // each trigger condition set, in order
+  std::function<void(std::string_view port)> during;     // inside each call, before it answers
+  std::set<std::wstring> disk;                           // package files that exist
+  DWORD network_type = 1, users = 0;                     // the client's network; logged-on users
+  bool connected = true, stop = false;                   // stop: the stop event, as the worker sees it
+  bool restart_pending = false, installer_busy = false;  // Windows Update
+  std::wstring version;                                  // the client's installed version; empty: none
+  std::vector<bool> triggers;                            // each trigger condition set, in order
   // Every download but a refused one leaves a file at PackagePathOf(name); a stopped one stops.
   DWORD download_result = 0;
   std::atomic<ULONGLONG> first_download_tick{0};  // GetTickCount64 at the first download
   UniqueHandle download_started{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};  // set then
-  DWORD install_result = 0;
-  std::wstring last_arguments;
-  bool stop = false;  // the stop event as the worker's checks see it
-  bool restart_pending = false;
-  bool installer_busy = false;
-  DWORD users = 0;
+  DWORD install_result = 0, restart_result = 0, lock_result = 0;
+  std::wstring last_arguments;          // of the last installer run
   std::vector<std::uint32_t> replies;   // each prompt's answer (2, as with no UI, once used up)
   std::vector<std::uint32_t> timeouts;  // each prompt's time limit
-  DWORD restart_result = 0;
   HRESULT verdict = S_OK;
-  bool waived = false;  // the last verification waived the publisher check
-  DWORD lock_result = 0;
+  bool waived = false;          // the last verification waived the publisher check
   wire::Sha256Digest digest{};  // of every package
 
   // True while the handle the last lock handed out is open (peeking fails once it is closed).
