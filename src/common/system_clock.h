@@ -19,15 +19,15 @@ namespace qfu {
   return LocalDateTime{t.wYear, t.wMonth,  t.wDayOfWeek, t.wDay,
                        t.wHour, t.wMinute, t.wSecond,    t.wMilliseconds};
 }
-[[nodiscard]] inline std::uint64_t FileTimeValue(const FILETIME& t) noexcept {
-  return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+[[nodiscard]] inline FileTimeUnits FileTimeValue(const FILETIME& t) noexcept {
+  return FileTimeUnits{(static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime};
 }
 
 class SystemClock final : public Clock {
  public:
-  std::uint64_t TickCount() override { return ::GetTickCount64(); }
+  Milliseconds TickCount() override { return Milliseconds{::GetTickCount64()}; }
 
-  std::uint64_t UtcNow() override {
+  FileTimeUnits UtcNow() override {
     SYSTEMTIME now;
     ::GetSystemTime(&now);
     FILETIME utc = {};
@@ -41,7 +41,7 @@ class SystemClock final : public Clock {
     return FromSystemTime(now);
   }
 
-  std::optional<std::uint64_t> LocalToUtc(const LocalDateTime& local) override {
+  std::optional<FileTimeUnits> LocalToUtc(const LocalDateTime& local) override {
     TIME_ZONE_INFORMATION zone = {};
     if (::GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) return std::nullopt;
     const SYSTEMTIME local_time = ToSystemTime(local);

@@ -77,7 +77,7 @@ std::uint32_t SubmitRequestMessage(ProcessObjects& objects, Bytes message, Statu
       return result::kCannotCarryOut;
     }
   }
-  return store::EnqueueRequest(objects, message, 0, record);
+  return store::EnqueueRequest(objects, message, {}, record);
 }
 
 // Types 3 and 4 after the request is known: its stored status and its time stamp item.

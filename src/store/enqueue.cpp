@@ -18,7 +18,7 @@ namespace {
 
 // The start time of the message as a UTC FILETIME, or nothing when its fields do not form a
 // date and time (the request is then due at once) or do not convert.
-std::optional<std::uint64_t> StartTimeUtc(Clock& clock, const wire::RequestMessage& request) {
+std::optional<FileTimeUnits> StartTimeUtc(Clock& clock, const wire::RequestMessage& request) {
   LocalDateTime start;
   start.year = request.U16(wire::kStartYearAt);
   start.month = request.U16(wire::kStartMonthAt);
@@ -33,25 +33,25 @@ std::optional<std::uint64_t> StartTimeUtc(Clock& clock, const wire::RequestMessa
 // when that is 0), its due tick and the moment of its request timer; null when the name cannot
 // key a request (it would be listed with nothing stored for it) or the record cannot be made.
 // utc_now receives the moment taken as now.
-RequestRecordPtr MakeRecord(Clock& clock, wire::Bytes message, std::uint64_t stored_acceptance,
-                            std::uint64_t& utc_now) {
+RequestRecordPtr MakeRecord(Clock& clock, wire::Bytes message, FileTimeUnits stored_acceptance,
+                            FileTimeUnits& utc_now) {
   const wire::RequestMessage request(message);
   if (!IsStorableRequestName(request.request_name_field())) return nullptr;
   RequestRecordPtr entry = RequestRecord::Create(message);
   if (!entry) return nullptr;
-  const std::uint64_t tick_now = clock.TickCount();
+  const Milliseconds tick_now = clock.TickCount();
   utc_now = clock.UtcNow();
   entry->deadline_tick = DeadlineTick(tick_now, utc_now, stored_acceptance, request.U32(wire::kDeadlineAt));
 
-  std::optional<std::uint64_t> start_utc;
+  std::optional<FileTimeUnits> start_utc;
   if (request.HasFlag(wire::flags::kStartTime)) start_utc = StartTimeUtc(clock, request);
-  std::optional<std::uint64_t> delay_minutes;
+  std::optional<Minutes> delay;
   const std::uint32_t delay_min = request.U32(wire::kRandomDelayMinAt);
   const std::uint32_t delay_max = request.U32(wire::kRandomDelayMaxAt);
   if (HasRandomDelay(request.flags(), delay_min, delay_max)) {
-    delay_minutes = RandomDelayMinutes(delay_min, delay_max, clock.NextRandom());
+    delay = RandomDelay(delay_min, delay_max, clock.NextRandom());
   }
-  const DueTime due = ComputeDueTime(tick_now, utc_now, start_utc, delay_minutes);
+  const DueTime due = ComputeDueTime(tick_now, utc_now, start_utc, delay);
   entry->due_tick = due.due_tick;
   // Only the moment: the queue worker arms the timer on its own thread, where its completion
   // routine can run. This thread (a pipe connection, or start-up) never waits alertably.
@@ -61,11 +61,11 @@ RequestRecordPtr MakeRecord(Clock& clock, wire::Bytes message, std::uint64_t sto
 
 }  // namespace
 
-std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::uint64_t stored_acceptance,
+std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, FileTimeUnits stored_acceptance,
                              wire::StatusRecord record) {
   wire::PrepareStatusRecord(message, record);
   const wire::RequestMessage request(message);
-  std::uint64_t utc_now = 0;
+  FileTimeUnits utc_now{};
   RequestRecordPtr entry = MakeRecord(*objects.clock, message, stored_acceptance, utc_now);
   if (!entry) return wire::result::kCannotCarryOut;
 
@@ -88,7 +88,7 @@ std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::
   // Written while the queue mutex is held and the record is listed: the worker, which takes
   // records only under that mutex, never sees one whose key is not written yet. Their results
   // do not change the outcome.
-  const bool is_new = stored_acceptance == 0;
+  const bool is_new = stored_acceptance == FileTimeUnits::zero();
   (void)SetRequestStatus(objects, message, wire::kQueued, 0, is_new);
   if (is_new)
     (void)RecordRequestTime(objects, request.request_name_field(), record.instance_number(), utc_now);
@@ -105,7 +105,7 @@ std::size_t EnqueueStoredRequests(ProcessObjects& objects, std::span<StoredMessa
   if (!registry.acquired()) return 0;
   std::size_t listed = 0;
   for (StoredMessage& stored : requests) {
-    std::uint64_t utc_now = 0;
+    FileTimeUnits utc_now{};
     RequestRecordPtr entry = MakeRecord(*objects.clock, stored.message.span(), stored.request_time, utc_now);
     if (!entry) continue;
     const wire::RequestMessage request(entry->message());

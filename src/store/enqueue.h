@@ -21,12 +21,12 @@ namespace qfu::store {
 // (nothing is then written, UpdateStatus stays 0, and SystemErrorCode holds a failed wait's
 // Win32 error).
 [[nodiscard]] std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message,
-                                           std::uint64_t stored_acceptance, wire::StatusRecord record);
+                                           FileTimeUnits stored_acceptance, wire::StatusRecord record);
 
 // A request kept in the registry, as start-up recovery puts it back.
 struct StoredMessage {
   MessageCopy message;             // its "InitialRequest"
-  std::uint64_t request_time = 0;  // its "RequestTime"; 0: counted as accepted now
+  FileTimeUnits request_time{};  // its "RequestTime"; 0: counted as accepted now
 };
 
 // Puts stored requests back into the request list, in their order, as EnqueueRequest does with

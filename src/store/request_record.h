@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 
+#include "common/clock.h"
 #include "common/handle.h"
 
 namespace qfu::store {
@@ -38,15 +39,15 @@ class RequestRecord : public ListLinks {
   }
 
   UniqueHandle request_timer;  // unnamed auto-reset waitable timer, null until needed
-  std::uint64_t due_tick = 0;  // GetTickCount64 ms; 0 = due at once
+  Milliseconds due_tick{};     // on the GetTickCount64 clock; 0 = due at once
   // UTC FILETIME at which the request timer is to wake the worker (0: none given), and whether
   // the timer is armed for it. Only the queue worker arms timers, on its own thread, so that
   // their completion routines run in its alertable wait; whoever sets timer_due clears
   // timer_armed.
-  std::uint64_t timer_due = 0;
+  FileTimeUnits timer_due{};
   bool timer_armed = false;
-  std::uint64_t deadline_tick = 0;  // after this the user can no longer postpone
-  std::uint32_t install_now = 0;    // 1: next evaluation skips the window and the prompt
+  Milliseconds deadline_tick{};   // after this the user can no longer postpone
+  std::uint32_t install_now = 0;  // 1: next evaluation skips the window and the prompt
   wchar_t target_path[kTargetPathCapacity] = {};
   std::uint32_t message_length = 0;
 

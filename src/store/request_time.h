@@ -19,14 +19,14 @@ inline constexpr DWORD kTimeStampBytes = kTimeStampUnits * sizeof(wchar_t);
 // needed. Returns the OR of the two write results, or the Win32 error of a failed registry
 // mutex wait (nothing is then written).
 [[nodiscard]] DWORD RecordRequestTime(ProcessObjects& objects, wire::Bytes request_name_field,
-                                      std::uint32_t instance_number, std::uint64_t request_time);
+                                      std::uint32_t instance_number, FileTimeUnits request_time);
 
 // Reads "RequestTime" into request_time (when given; 0 unless read) and "TimeStamp" into text
 // of text_size bytes (when given; the dispatcher gives 128; always terminated, empty unless
 // read). Returns the OR of the read results, or the Win32 error of a failed registry mutex
 // wait.
 [[nodiscard]] DWORD ReadRequestTime(ProcessObjects& objects, wire::Bytes request_name_field,
-                                    std::uint32_t instance_number, std::uint64_t* request_time, wchar_t* text,
+                                    std::uint32_t instance_number, FileTimeUnits* request_time, wchar_t* text,
                                     DWORD text_size);
 
 }  // namespace qfu::store

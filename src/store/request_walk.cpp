@@ -48,7 +48,7 @@ bool ReadInProgress(HKEY key, StoredRequest& request) {
   request.stored.message.length = size;
   std::uint64_t request_time = 0;
   if (QueryValue(key, value::kRequestTime, &request_time, sizeof(request_time)) == ERROR_SUCCESS)
-    request.stored.request_time = request_time;
+    request.stored.request_time = FileTimeUnits(request_time);
   return true;
 }
 

@@ -312,7 +312,7 @@ std::uint32_t FindPostponedRequests(ProcessObjects& objects, wire::StatusRecord 
     }
     found = true;
     if (mode != PostponedMode::kInstallNow) return false;
-    waiting.due_tick = 0;
+    waiting.due_tick = {};
     waiting.install_now = 1;
     return true;
   });

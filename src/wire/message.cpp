@@ -179,4 +179,25 @@ void AppendTextItem(MutableBytes reply, std::uint32_t type, WideStringView text)
   WriteU32(reply, kLengthAt, static_cast<std::uint32_t>(length + kItemHeaderSize + item_length));
 }
 
+// ---- The request fields the queue worker reads ----
+
+std::uint32_t RequestMessage::postpone_interval_minutes() const noexcept { return U32(kPostponeIntervalAt); }
+
+WideString RequestMessage::package_url() const {
+  return ItemText(bytes_, kPackageUrlItem).value_or(WideString{});
+}
+
+WideString RequestMessage::installer_arguments() const {
+  return ItemText(bytes_, kInstallerArgumentsItem).value_or(WideString{});
+}
+
+WideString RequestMessage::prompt_text() const {
+  return ItemText(bytes_, kPromptTextItem).value_or(WideString{});
+}
+
+void ClearRandomDelay(MutableBytes message) noexcept {
+  (void)WriteU32(message, kRandomDelayMinAt, 0);
+  (void)WriteU32(message, kRandomDelayMaxAt, 0);
+}
+
 }  // namespace qfu::wire

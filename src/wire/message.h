@@ -169,9 +169,22 @@ class RequestMessage {
   [[nodiscard]] std::string_view ui_name() const noexcept;
   [[nodiscard]] std::string_view software_version() const noexcept;
 
+  // ---- The request fields the queue worker reads ----
+  // The postpone interval in minutes (0: the default interval).
+  [[nodiscard]] std::uint32_t postpone_interval_minutes() const noexcept;
+  // The texts of the package URL, installer arguments and prompt text items, up to their NUL;
+  // empty when the item is absent.
+  [[nodiscard]] WideString package_url() const;
+  [[nodiscard]] WideString installer_arguments() const;
+  [[nodiscard]] WideString prompt_text() const;
+
  private:
   Bytes bytes_;
 };
+
+// Clears the random delay bounds of a stored request message, so that a request resumed at
+// start-up is not delayed again. A message too short for them is left as it is.
+void ClearRandomDelay(MutableBytes message) noexcept;
 
 // True when the message may be dispatched: at least its header, at most kMaxMessageSize
 // bytes, item offsets inside it, and items that tile [items offset, items end) exactly.

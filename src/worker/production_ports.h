@@ -20,7 +20,7 @@ class SystemPause final : public Pause {
   // stop_event: manual-reset; must outlive the object.
   explicit SystemPause(HANDLE stop_event) noexcept : stop_event_(stop_event) {}
 
-  [[nodiscard]] bool Sleep(DWORD milliseconds) override;
+  [[nodiscard]] bool Sleep(Milliseconds interval) override;
   [[nodiscard]] bool StopRequested() override;
 
  private:

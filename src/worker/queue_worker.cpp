@@ -36,7 +36,8 @@ void ArmRequestTimer(store::RequestRecord& record, HANDLE update_event) {
   }
   constexpr auto kLatest = static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max());
   LARGE_INTEGER due = {};
-  due.QuadPart = static_cast<LONGLONG>(std::min(record.timer_due, kLatest));  // positive: a UTC moment
+  due.QuadPart =
+      static_cast<LONGLONG>(std::min(record.timer_due.count(), kLatest));  // positive: a UTC moment
   // Once, no period; resume-from-suspend so that a moment passed during sleep still wakes us.
   (void)::SetWaitableTimer(record.request_timer.get(), &due, 0, SignalUpdateEvent, update_event, TRUE);
 }
@@ -49,8 +50,8 @@ struct QueueWorker::Request {
       : record(&taken),
         message(taken.message()),
         name(Utf8ToWide(message.request_name())),
-        url(wire::ItemText(message.bytes(), wire::kPackageUrlItem).value_or(WideString{})),
-        arguments(wire::ItemText(message.bytes(), wire::kInstallerArgumentsItem).value_or(WideString{})),
+        url(message.package_url()),
+        arguments(message.installer_arguments()),
         dry_run(message.HasFlag(wire::flags::kDryRun)),
         instance(message.instance_number()) {}
 
@@ -69,7 +70,7 @@ struct QueueWorker::Request {
 // What one evaluation pass found, as the approval and installation stages take it.
 struct QueueWorker::Step {
   std::uint32_t detail = 0;  // the stored SystemErrorCode, kept when a stage defers
-  std::uint64_t tick = 0;    // the step time: delays count from it
+  Milliseconds tick{};       // the step time: delays count from it
   bool install_now = false;  // the install-now flag as it was before the pass cleared it
   InstallWindow window;
 };
@@ -92,7 +93,7 @@ DWORD QueueWorker::Run() {
 }
 
 bool QueueWorker::RunOnce() {
-  const std::uint64_t now = ports_.clock->TickCount();
+  const Milliseconds now = ports_.clock->TickCount();
   {
     MutexGuard queue(objects_.queue_mutex.get());
     if (!queue.acquired()) return true;  // this wake is skipped
@@ -129,8 +130,8 @@ void QueueWorker::ArmRequestTimers() {
   Clock& clock = *ports_.clock;
   MutexGuard queue(objects_.queue_mutex.get());
   if (!queue.acquired()) return;
-  const std::uint64_t tick_now = clock.TickCount();
-  const std::uint64_t utc_now = clock.UtcNow();
+  const Milliseconds tick_now = clock.TickCount();
+  const FileTimeUnits utc_now = clock.UtcNow();
   objects_.requests.ForEach([&](store::RequestRecord& record) {
     // A due record is taken at the next wake, timer or not.
     if (record.due_tick <= tick_now) return true;
@@ -138,7 +139,7 @@ void QueueWorker::ArmRequestTimers() {
     // No moment, or one already passed while the due tick has not come (the two clocks tick
     // apart, or the wall clock was set back): the moment is what remains of the due tick.
     if (record.timer_due <= utc_now) {
-      record.timer_due = utc_now + (record.due_tick - tick_now) * store::kFileTimeUnitsPerMs;
+      record.timer_due = utc_now + (record.due_tick - tick_now);
     }
     ArmRequestTimer(record, objects_.update_event.get());
     return true;
@@ -168,7 +169,7 @@ QueueWorker::Outcome QueueWorker::Pass(Request& request) {
   (void)store::ReadRequestStatus(objects_, name_field, request.instance, stored);
   bool cancel = false;  // a failed read is no cancel
   (void)store::ReadCancelPending(objects_, name_field, request.instance, cancel);
-  const std::uint64_t step_tick = ports_.clock->TickCount();
+  const Milliseconds step_tick = ports_.clock->TickCount();
 
   if (cancel) {
     SetStatus(request, wire::kCancelled);
@@ -210,7 +211,7 @@ QueueWorker::Outcome QueueWorker::Pass(Request& request) {
   }
 }
 
-QueueWorker::Outcome QueueWorker::DownloadStage(Request& request, std::uint64_t step_tick) {
+QueueWorker::Outcome QueueWorker::DownloadStage(Request& request, Milliseconds step_tick) {
   ClientApi& client_api = *ports_.client_api;
   if (!VersionAllowsDownload(CompareInstalledVersion(request.message, client_api))) {
     SetStatus(request, wire::kInstallFailed, kProductVersionConflict);
@@ -229,7 +230,7 @@ QueueWorker::Outcome QueueWorker::DownloadStage(Request& request, std::uint64_t 
   }
 
   (void)client_api.SetTriggerCondition(even_disconnected);
-  if (!ports_.pause->Sleep(kDownloadPauseMs)) {
+  if (!ports_.pause->Sleep(kDownloadPause)) {
     // Stopping: the request keeps its status for the next start, and the client is not left
     // believing that a download is going on.
     if (even_disconnected) (void)client_api.SetTriggerCondition(false);
@@ -267,7 +268,7 @@ QueueWorker::Outcome QueueWorker::DownloadStage(Request& request, std::uint64_t 
     outcome = Outcome::kFinish;
   } else {
     SetStatus(request, wire::kDownloadRetry, result);
-    ScheduleWake(record, step_tick + kDownloadRetryDelayMs);
+    ScheduleWake(record, step_tick + kDownloadRetryDelay);
   }
   if (even_disconnected) (void)client_api.SetTriggerCondition(false);
   return outcome;
@@ -282,19 +283,19 @@ QueueWorker::Outcome QueueWorker::ApprovalStage(Request& request, const Step& st
   store::RequestRecord& record = *request.record;
   if (WindowsUpdateBusy()) {
     SetStatus(request, wire::kDeferred, step.detail);
-    ScheduleWake(record, step.tick + kWindowsUpdateWaitMs);
+    ScheduleWake(record, step.tick + kWindowsUpdateWait);
     return Outcome::kRequeue;
   }
   const InstallWindow& window = step.window;
   if (!window.in_window) {
-    if (window.next_start_tick == 0) {
+    if (window.next_start_tick == Milliseconds::zero()) {
       // The next opening is unknown: looked at again at a later wake, never at once (which
       // would evaluate it again and again while nothing changes).
-      ScheduleWake(record, step.tick + kUnknownWindowRetryMs);
+      ScheduleWake(record, step.tick + kUnknownWindowRetry);
     } else {
       ScheduleWake(record, window.next_start_tick);
       // The timer wakes the worker at the window's opening, by the wall clock.
-      if (window.next_start_utc != 0) record.timer_due = window.next_start_utc;
+      if (window.next_start_utc != FileTimeUnits::zero()) record.timer_due = window.next_start_utc;
     }
     return Outcome::kRequeue;  // the status stays as it is
   }
@@ -315,7 +316,7 @@ QueueWorker::Outcome QueueWorker::ApprovalStage(Request& request, const Step& st
   // Stopping: whatever came back, the request stays in Prompting, and the start-up recovery
   // takes it up again.
   if (ports_.pause->StopRequested()) return Outcome::kStopped;
-  const std::uint64_t reply_tick = ports_.clock->TickCount();
+  const Milliseconds reply_tick = ports_.clock->TickCount();
 
   switch (reply) {
     case wire::ui_reply::kYes:
@@ -328,8 +329,8 @@ QueueWorker::Outcome QueueWorker::ApprovalStage(Request& request, const Step& st
       // gives, which counts as cancel: postponed until the deadline comes.
       if (reply_tick < record.deadline_tick) {
         SetStatus(request, wire::kPostponed);
-        const std::uint32_t interval = request.message.U32(wire::kPostponeIntervalAt);
-        ScheduleWake(record, PostponedDueTick(reply_tick, interval, record.deadline_tick));
+        ScheduleWake(record, PostponedDueTick(reply_tick, request.message.postpone_interval_minutes(),
+                                              record.deadline_tick));
         return Outcome::kRequeue;
       }
       break;
@@ -390,7 +391,7 @@ QueueWorker::Outcome QueueWorker::VerifyAndInstall(Request& request) {
         locked != ERROR_SUCCESS) {
       if (locked == ERROR_SHARING_VIOLATION) {
         SetStatus(request, wire::kReadyToInstall, locked);
-        ScheduleWake(record, ports_.clock->TickCount() + kPackageInUseRetryMs);
+        ScheduleWake(record, ports_.clock->TickCount() + kPackageInUseRetry);
         return Outcome::kRequeue;
       }
       SetStatus(request, wire::kVerificationFailed, locked);
@@ -419,7 +420,7 @@ QueueWorker::Outcome QueueWorker::VerifyAndInstall(Request& request) {
   }
   SetStatus(request, wire::kInstalling);
   if (request.dry_run) {
-    if (!ports_.pause->Sleep(kDryRunInstallMs)) {
+    if (!ports_.pause->Sleep(kDryRunInstall)) {
       // Stopping: as a retryable failure, so that the next start installs it again.
       SetStatus(request, wire::kReadyToInstall);
       return Outcome::kRequeue;
@@ -483,9 +484,9 @@ void QueueWorker::SetStatus(const Request& request, std::uint32_t status, std::u
   (void)store::SetRequestStatus(objects_, request.record->message(), status, detail, false);
 }
 
-void QueueWorker::ScheduleWake(store::RequestRecord& record, std::uint64_t due_tick) {
+void QueueWorker::ScheduleWake(store::RequestRecord& record, Milliseconds due_tick) {
   record.due_tick = due_tick;
-  record.timer_due = 0;  // ArmRequestTimers takes the moment from the due tick
+  record.timer_due = {};  // ArmRequestTimers takes the moment from the due tick
   record.timer_armed = false;
 }
 
@@ -497,7 +498,7 @@ bool QueueWorker::Requeue(Request& request) {
   // the next wake, not at the record's due time, which may be a day away.
   bool cancel = false;
   (void)store::ReadCancelPending(objects_, request.message.request_name_field(), request.instance, cancel);
-  if (cancel) ScheduleWake(record, 0);
+  if (cancel) ScheduleWake(record, {});
   objects_.requests.PushBack(objects_.held.Unlink(&record));
   queue.Release();
   if (cancel) ::SetEvent(objects_.update_event.get());

@@ -21,23 +21,23 @@
 namespace qfu::worker {
 
 // The pause before every download attempt.
-inline constexpr DWORD kDownloadPauseMs = 10000;
+inline constexpr Milliseconds kDownloadPause{10000};
 // A failed download (other than file-not-found) is tried again this long after its pass.
-inline constexpr std::uint64_t kDownloadRetryDelayMs = 600000;
+inline constexpr Milliseconds kDownloadRetryDelay{600000};
 // A package that another process holds open at verification is looked at again this long
 // after (ReadyToInstall).
-inline constexpr std::uint64_t kPackageInUseRetryMs = 600000;
+inline constexpr Milliseconds kPackageInUseRetry{600000};
 // Detail of InstallFailed when the package's version conflicts with the installed one
 // (the Windows Installer's ERROR_PRODUCT_VERSION).
 inline constexpr std::uint32_t kProductVersionConflict = 1638;
 // While Windows Update waits for a restart or installs, a request waiting for approval is
 // looked at again this long after its pass.
-inline constexpr std::uint64_t kWindowsUpdateWaitMs = 600000;
+inline constexpr Milliseconds kWindowsUpdateWait{600000};
 // A request outside its install window whose next opening is unknown is looked at again this
 // long after its pass (the service's periodic wake period).
-inline constexpr std::uint64_t kUnknownWindowRetryMs = 300000;
+inline constexpr Milliseconds kUnknownWindowRetry{300000};
 // The pause that stands for the installation of a dry-run request.
-inline constexpr DWORD kDryRunInstallMs = 250;
+inline constexpr Milliseconds kDryRunInstall{250};
 
 class QueueWorker {
  public:
@@ -71,7 +71,7 @@ class QueueWorker {
 
   [[nodiscard]] Outcome Evaluate(Request& request);
   [[nodiscard]] Outcome Pass(Request& request);
-  [[nodiscard]] Outcome DownloadStage(Request& request, std::uint64_t step_tick);
+  [[nodiscard]] Outcome DownloadStage(Request& request, Milliseconds step_tick);
   [[nodiscard]] Outcome ApprovalStage(Request& request, const Step& step);
   [[nodiscard]] Outcome InstallationStage(Request& request, const Step& step);
   // Verification, installation and the restart decision, with the cancel mutex held.
@@ -80,7 +80,7 @@ class QueueWorker {
   [[nodiscard]] bool WindowsUpdateBusy();
   void SetStatus(const Request& request, std::uint32_t status, std::uint32_t detail = 0);
   // Makes the record due at due_tick; ArmRequestTimers arms its timer for that moment.
-  void ScheduleWake(store::RequestRecord& record, std::uint64_t due_tick);
+  void ScheduleWake(store::RequestRecord& record, Milliseconds due_tick);
   // Puts the held record back into the request list; due at once when a cancel came while the
   // worker held it. False when the queue mutex cannot be taken (the record stays held).
   [[nodiscard]] bool Requeue(Request& request);

@@ -45,13 +45,6 @@ bool MessageNamesKey(wire::Bytes message, const store::ParsedKeyName& key) {
          request.instance_number() == key.instance_number;
 }
 
-// Clears the random delay of the stored message, so that it is not added again.
-void ClearRandomDelay(store::MessageCopy& message) {
-  const wire::MutableBytes bytes(message.bytes.get(), message.length);
-  (void)WriteU32(bytes, wire::kRandomDelayMinAt, 0);
-  (void)WriteU32(bytes, wire::kRandomDelayMaxAt, 0);
-}
-
 // Installing or RestartPending: the restart may have finished the installation. Returns true
 // when the request is over (marked Completed here).
 bool CompleteFinishedInstallation(ProcessObjects& objects, ClientApi& client_api,
@@ -95,7 +88,8 @@ void RecoverStoredRequests(ProcessObjects& objects, ClientApi& client_api) {
   std::vector<store::StoredMessage> resumed;
   for (store::StoredRequest& request : in_progress) {
     if (!ShouldResume(objects, client_api, request)) continue;
-    ClearRandomDelay(request.stored.message);
+    // No random delay again: it was added at the first acceptance.
+    wire::ClearRandomDelay(wire::MutableBytes(request.stored.message.bytes.get(), request.stored.message.length));
     resumed.push_back(std::move(request.stored));
   }
   // A failure leaves the requests stored with their old status, for the next start.

@@ -2,8 +2,8 @@
 
 namespace qfu::worker {
 
-bool SystemPause::Sleep(DWORD milliseconds) {
-  const ULONGLONG end = ::GetTickCount64() + milliseconds;
+bool SystemPause::Sleep(Milliseconds interval) {
+  const ULONGLONG end = ::GetTickCount64() + interval.count();
   for (;;) {
     const ULONGLONG now = ::GetTickCount64();
     const DWORD left = now >= end ? 0 : static_cast<DWORD>(end - now);

@@ -25,7 +25,7 @@ std::uint32_t SendInstallPrompt(HMODULE resource_module, const wire::RequestMess
                                 std::uint32_t timeout_ms, UiChannel& ui) {
   if (resource_module == nullptr) return wire::ui_reply::kCancel;
   const WideString caption = LoadText<kCaptionUnits>(resource_module, text_id::kCaption);
-  WideString text = wire::ItemText(message.bytes(), wire::kPromptTextItem).value_or(WideString{});
+  WideString text = message.prompt_text();
   if (text.empty()) {
     text = LoadText<kTextUnits>(resource_module, text_id::kInstallPrompt);
     text += kParagraphBreak;

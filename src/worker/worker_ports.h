@@ -52,9 +52,9 @@ class Installer {
 class Pause {
  public:
   virtual ~Pause() = default;
-  // Waits milliseconds, alertably; returns false, at once, when the stop event is set before
-  // or during the wait.
-  [[nodiscard]] virtual bool Sleep(DWORD milliseconds) = 0;
+  // Waits for the interval, alertably; returns false, at once, when the stop event is set
+  // before or during the wait.
+  [[nodiscard]] virtual bool Sleep(Milliseconds interval) = 0;
   // True when the stop event is set (a zero-time alertable check).
   [[nodiscard]] virtual bool StopRequested() = 0;
 };

@@ -53,23 +53,25 @@ bool IsNetworkAllowed(std::uint32_t request_flags, std::uint32_t network_type) n
 
 namespace qfu::worker {
 
-std::uint32_t PromptTimeoutMs(std::uint64_t step_tick, std::uint64_t window_end_tick,
-                              std::uint64_t deadline_tick) noexcept {
-  std::uint64_t timeout = kPromptIntervalMs;
-  if (window_end_tick != 0 && deadline_tick > window_end_tick) {
-    timeout = window_end_tick > step_tick ? window_end_tick - step_tick : 0;
+std::uint32_t PromptTimeoutMs(Milliseconds step_tick, Milliseconds window_end_tick,
+                              Milliseconds deadline_tick) noexcept {
+  Milliseconds timeout = kPromptInterval;
+  if (window_end_tick != Milliseconds::zero() && deadline_tick > window_end_tick) {
+    timeout = window_end_tick > step_tick ? window_end_tick - step_tick : Milliseconds::zero();
   } else if (deadline_tick > step_tick) {
     timeout = deadline_tick - step_tick;
   }
   // A window closing this very moment still gets a limit: 0 would let the prompt wait forever.
   constexpr std::uint64_t kLongest = std::numeric_limits<std::uint32_t>::max();
-  return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(timeout, 1, kLongest));
+  return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(timeout.count(), 1, kLongest));
 }
 
-std::uint64_t PostponedDueTick(std::uint64_t reply_tick, std::uint32_t interval_minutes,
-                               std::uint64_t deadline_tick) noexcept {
-  const std::uint64_t interval = interval_minutes != 0 ? interval_minutes * kMsPerMinute : kPromptIntervalMs;
-  const std::uint64_t last_prompt = deadline_tick > kPromptIntervalMs ? deadline_tick - kPromptIntervalMs : 0;
+Milliseconds PostponedDueTick(Milliseconds reply_tick, std::uint32_t interval_minutes,
+                              Milliseconds deadline_tick) noexcept {
+  const Milliseconds interval =
+      interval_minutes != 0 ? Milliseconds{Minutes{interval_minutes}} : kPromptInterval;
+  const Milliseconds last_prompt =
+      deadline_tick > kPromptInterval ? deadline_tick - kPromptInterval : Milliseconds::zero();
   // Past the last prompt's margin, the next prompt waits for the deadline itself: capping at a
   // moment already passed would ask the user again at once, over and over.
   if (last_prompt <= reply_tick) return deadline_tick;

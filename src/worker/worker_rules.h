@@ -5,6 +5,7 @@
 // that they are tested natively.
 #include <cstdint>
 
+#include "common/clock.h"
 #include "store/version.h"
 
 namespace qfu::worker {
@@ -33,20 +34,20 @@ enum class Stage {
 
 // The install prompt's default time limit, the default postpone interval, and the margin the
 // last postponement keeps before the deadline.
-inline constexpr std::uint64_t kPromptIntervalMs = 900000;
-inline constexpr std::uint64_t kMsPerMinute = 60000;
+inline constexpr Milliseconds kPromptInterval{900000};
 
-// The install prompt's time limit in milliseconds at step_tick: up to the window's end when the
-// window closes before the deadline, else up to the deadline when it is still to come, else
-// kPromptIntervalMs. Never 0 (which the UI reads as no limit) and never more than 32 bits hold.
-[[nodiscard]] std::uint32_t PromptTimeoutMs(std::uint64_t step_tick, std::uint64_t window_end_tick,
-                                            std::uint64_t deadline_tick) noexcept;
+// The install prompt's time limit in milliseconds (the UI prompt's 32-bit field) at step_tick:
+// up to the window's end (window_end_tick, 0: none) when the window closes before the
+// deadline, else up to the deadline when it is still to come, else kPromptInterval. Never 0
+// (which the UI reads as no limit) and never more than 32 bits hold.
+[[nodiscard]] std::uint32_t PromptTimeoutMs(Milliseconds step_tick, Milliseconds window_end_tick,
+                                            Milliseconds deadline_tick) noexcept;
 
 // The due tick of a request the user postponed at reply_tick (before deadline_tick): after the
-// postpone interval (minutes; 0: kPromptIntervalMs), but no later than kPromptIntervalMs before
-// the deadline, and never earlier than the deadline once that margin has passed.
-[[nodiscard]] std::uint64_t PostponedDueTick(std::uint64_t reply_tick, std::uint32_t interval_minutes,
-                                             std::uint64_t deadline_tick) noexcept;
+// postpone interval (interval_minutes; 0: kPromptInterval), but no later than kPromptInterval
+// before the deadline, and never earlier than the deadline once that margin has passed.
+[[nodiscard]] Milliseconds PostponedDueTick(Milliseconds reply_tick, std::uint32_t interval_minutes,
+                                            Milliseconds deadline_tick) noexcept;
 
 // True for the Windows Installer exit codes worth another run at the next wake: 1601, 1618,
 // 1631, 1632, 1652 (service failure, another installation running, create failed, temporary

@@ -2,107 +2,112 @@
 
 #include <strsafe.h>
 
-#include "wire/message.h"
-#include "wire/ui_prompt.h"
+#include <gtest/gtest.h>
+
+#include "common/last_error.h"
+#include "common/utf.h"
+#include "store/request_key.h"
+#include "store/store_operations.h"
 
 namespace qfu::test {
 
-FakeDownloader::FakeDownloader() : called_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-
-DWORD FakeDownloader::ChoosePackagePath(const wchar_t* request_name, const wchar_t*,
-                                        std::span<wchar_t> target_path) {
-  last_name = request_name;
-  return ::StringCchCopyW(target_path.data(), target_path.size(), package_path.c_str()) == S_OK
-             ? ERROR_SUCCESS
-             : ERROR_FILENAME_EXCED_RANGE;
+bool FakeWorld::InstalledVersion(std::span<wchar_t> buffer) {
+  Call("version");
+  return !version.empty() && ::StringCchCopyW(buffer.data(), buffer.size(), version.c_str()) == S_OK;
 }
 
-DWORD FakeDownloader::DownloadPackage(const wchar_t* url, const wchar_t*, bool resume) {
-  const int call = calls++;
-  if (call == 0) {
-    first_call_tick = ::GetTickCount64();
-    ::SetEvent(called_.get());
+DWORD FakeWorld::ChoosePackagePath(const wchar_t* request_name, const wchar_t*, std::span<wchar_t> path) {
+  const std::wstring chosen = PackagePathOf(WideToUtf8(request_name));
+  return ::StringCchCopyW(path.data(), path.size(), chosen.c_str()) == S_OK ? 0 : ERROR_FILENAME_EXCED_RANGE;
+}
+
+DWORD FakeWorld::DownloadPackage(const wchar_t*, const wchar_t* package_path, bool) {
+  if (first_download_tick == 0) {
+    first_download_tick = ::GetTickCount64();
+    ::SetEvent(download_started.get());
   }
-  last_url = url;
-  last_resume = resume;
-  if (during) during();
-  return static_cast<std::size_t>(call) < results.size() ? results[static_cast<std::size_t>(call)]
-                                                         : ERROR_SUCCESS;
+  Call("download");
+  if (download_result != ERROR_FILE_NOT_FOUND) disk.insert(package_path);
+  if (download_result == worker::kDownloadStopped) stop = true;
+  return download_result;
 }
 
-bool FakeDownloader::WaitForCall(DWORD timeout_ms) const {
-  return ::WaitForSingleObject(called_.get(), timeout_ms) == WAIT_OBJECT_0;
-}
-
-DWORD FakeInstaller::RunInstaller(const wchar_t* package_path, const wchar_t* arguments) {
-  ++calls;
-  last_path = package_path;
-  last_arguments = arguments != nullptr ? arguments : L"";
-  if (during) during();
-  return result;
-}
-
-bool FakePause::Sleep(DWORD milliseconds) {
-  ++sleeps;
-  last_sleep_ms = milliseconds;
-  if (stop_in_sleep) stop = true;
-  return !stop;
-}
-
-std::uint32_t FakeUiChannel::SendUiPrompt(WideStringView text, WideStringView caption, std::uint32_t style,
-                                          std::uint32_t timeout_ms) {
-  const std::size_t index = prompts.size();
-  prompts.push_back({std::wstring(text), std::wstring(caption), style, timeout_ms});
-  if (during) during();
-  return index < replies.size() ? replies[index] : wire::ui_reply::kCancel;
-}
-
-DWORD FakeMachineRestart::RestartMachine() {
-  ++calls;
-  if (during) during();
-  return result;
-}
-
-HRESULT FakeSignatureVerifier::Verify(const wchar_t* path, bool skip_publisher_check) const {
-  ++calls;
-  last_path = path;
-  last_skip = skip_publisher_check;
-  if (during) during();
-  return result;
-}
-
-DWORD FakePackageLock::Lock(const wchar_t* path, UniqueFile& held) {
-  ++calls;
-  last_path = path;
-  if (result != ERROR_SUCCESS) return result;
+DWORD FakeWorld::Lock(const wchar_t*, UniqueFile& held) {
+  Call("lock");
+  if (lock_result != ERROR_SUCCESS) return lock_result;
+  // The write end of a fresh pipe stands for the held package.
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
-  if (!::CreatePipe(&read_end, &write_end, nullptr, 0)) return ::GetLastError();
+  if (!::CreatePipe(&read_end, &write_end, nullptr, 0)) return LastError();
   read_end_.reset(read_end);
   held.reset(write_end);
   return ERROR_SUCCESS;
 }
 
-bool FakePackageLock::IsHeld() const {
-  // Peeking at the read end fails (broken pipe) once the write end is closed.
-  DWORD available = 0;
-  return read_end_ && ::PeekNamedPipe(read_end_.get(), nullptr, 0, nullptr, &available, nullptr);
+WorkerBench::WorkerBench(const std::wstring& name, Clock* clock)
+    : store(name), stop_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  ProcessObjects& objects = store.objects();
+  if (clock != nullptr) objects.clock = clock;
+  objects.status_reporter = &statuses;
+  objects.package_files = &world;
+  store.config().resource_module = ::GetModuleHandleW(nullptr);
+  worker::WorkerPorts ports{.clock = objects.clock,
+                            .client_api = &world,
+                            .downloader = &world,
+                            .installer = &world,
+                            .pause = &world,
+                            .system_state = &world,
+                            .ui = &world,
+                            .restart = &world,
+                            .signature = &world,
+                            .package_lock = &world,
+                            .evaluate_window = [this](const wire::RequestMessage&, Clock&) { return window; },
+                            .package_hasher = &world};
+  worker_ = std::make_unique<worker::QueueWorker>(objects, store.config(), stop_event.get(), ports);
 }
 
-DWORD FakePackageHasher::HashPackage(HANDLE, wire::Sha256Digest& out) {
-  ++calls;
-  out = digest;
-  return result;
+WorkerBench::~WorkerBench() {
+  if (thread_) {
+    EXPECT_TRUE(StopThread(10000));
+  }
 }
 
-void StatusRecorder::StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept {
-  changes.push_back({std::string(wire::RequestMessage(message).request_name()), status, detail});
+store::RequestRecord* WorkerBench::Put(const wire::MessageWriter& message, wire::UpdateStatus status,
+                                       std::uint32_t detail) {
+  store::RequestRecord* record = store.EnqueueAlone(message);
+  if (record == nullptr) return nullptr;
+  (void)store.TakeUpdateEvent();
+  const std::wstring path = PackagePathOf(wire::RequestMessage(message.span()).request_name());
+  (void)::StringCchCopyW(record->target_path, store::kTargetPathCapacity, path.c_str());
+  if (status != wire::kQueued) {
+    EXPECT_EQ(store::SetRequestStatus(objects(), message.span(), status, detail, false), 0u);
+  }
+  record->due_tick = {};
+  statuses.changes.clear();
+  return record;
 }
 
-std::vector<std::uint32_t> StatusRecorder::Statuses() const {
-  std::vector<std::uint32_t> statuses;
-  for (const Change& change : changes) statuses.push_back(change.status);
-  return statuses;
+std::uint32_t WorkerBench::Stored(std::string_view name, std::uint32_t instance) const {
+  return store.Dword(store::FormatRequestKeyName(Utf8ToWide(name), instance), store::value::kUpdateStatus);
+}
+
+void WorkerBench::RunThread() {
+  thread_.reset(::CreateThread(
+      nullptr, 0, [](LPVOID worker) -> DWORD { return static_cast<worker::QueueWorker*>(worker)->Run(); },
+      worker_.get(), 0, nullptr));
+  ASSERT_TRUE(thread_);
+}
+
+bool WorkerBench::StopThread(DWORD timeout_ms) {
+  ::SetEvent(stop_event.get());
+  DWORD exit_code = 1;
+  const bool ended = ::WaitForSingleObject(thread_.get(), timeout_ms) == WAIT_OBJECT_0 &&
+                     ::GetExitCodeThread(thread_.get(), &exit_code) && exit_code == 0;
+  // A thread that never returned would go on using the bench: a failed test may not outlive it.
+  if (!ended && ::WaitForSingleObject(thread_.get(), 0) != WAIT_OBJECT_0)
+    ::TerminateProcess(::GetCurrentProcess(), 3);
+  thread_.reset();
+  return ended;
 }
 
 }  // namespace qfu::test

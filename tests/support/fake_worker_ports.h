@@ -1,174 +1,158 @@
 #pragma once
-// Fakes of the queue worker's ports and of the store's ports it reaches: each counts its
-// calls, remembers their arguments and answers what the test scripted.
+// The queue worker on fakes: FakeWorld answers every port of the worker (and the store's
+// package file port) from fields the test sets, keeps the package files on a pretend disk, and
+// runs `during` inside each call, where a test injects a cancel, a stop or its next answers. WorkerBench puts
+// it together with a test store and the worker.
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/handle.h"
-#include "store/store_ports.h"
-#include "worker/worker_ports.h"
+#include "common/utf.h"
+#include "support/test_store.h"
+#include "wire/ui_prompt.h"
+#include "wire/update_status.h"
+#include "worker/queue_worker.h"
 
 namespace qfu::test {
-
-// Answers each download with the next scripted result (0 once the script is used up), after
-// writing package_path into the target path as the real downloader does. Its calls may come
-// from the worker's thread while a test waits for them.
-class FakeDownloader final : public worker::Downloader {
- public:
-  FakeDownloader();
-
-  std::vector<DWORD> results;
-  std::wstring package_path = L"C:\\ProgramData\\QFUpdate\\pkg\\p.msi";
-  std::function<void()> during;  // called inside each download
-  std::wstring last_name;
-  std::wstring last_url;
-  bool last_resume = false;
-  std::atomic<int> calls{0};
-  std::atomic<ULONGLONG> first_call_tick{0};  // GetTickCount64 at the first call
-
-  [[nodiscard]] DWORD ChoosePackagePath(const wchar_t* request_name, const wchar_t* url,
-                                        std::span<wchar_t> target_path) override;
-  [[nodiscard]] DWORD DownloadPackage(const wchar_t* url, const wchar_t* package_path, bool resume) override;
-  // Waits at most timeout_ms for a first call; true when it came.
-  [[nodiscard]] bool WaitForCall(DWORD timeout_ms) const;
-
- private:
-  UniqueHandle called_;  // manual-reset, set at the first call
-};
-
-class FakeInstaller final : public worker::Installer {
- public:
-  DWORD result = 0;
-  int calls = 0;
-  std::wstring last_path;
-  std::wstring last_arguments;
-  std::function<void()> during;  // called inside each run
-
-  [[nodiscard]] DWORD RunInstaller(const wchar_t* package_path, const wchar_t* arguments) override;
-};
-
-// A pause that returns at once. stop is the stop event as the worker's checks see it;
-// stop_in_sleep sets it during the next pause, as a stop control arriving then would.
-class FakePause final : public worker::Pause {
- public:
-  bool stop = false;
-  bool stop_in_sleep = false;
-  int sleeps = 0;
-  DWORD last_sleep_ms = 0;
-
-  [[nodiscard]] bool Sleep(DWORD milliseconds) override;
-  [[nodiscard]] bool StopRequested() override { return stop; }
-};
-
-class FakeSystemState final : public worker::SystemState {
- public:
-  bool restart_pending = false;
-  bool installer_busy = false;
-  DWORD users = 0;
-
-  [[nodiscard]] bool RestartPending() override { return restart_pending; }
-  [[nodiscard]] bool InstallerBusy() override { return installer_busy; }
-  [[nodiscard]] DWORD LoggedOnUserCount() override { return users; }
-};
-
-// Answers each prompt with the next scripted reply (2, as with no UI process, once the script
-// is used up) and remembers every prompt.
-class FakeUiChannel final : public worker::UiChannel {
- public:
-  struct Prompt {
-    std::wstring text;
-    std::wstring caption;
-    std::uint32_t style = 0;
-    std::uint32_t timeout_ms = 0;
-  };
-  std::vector<std::uint32_t> replies;
-  std::vector<Prompt> prompts;
-  std::function<void()> during;  // called inside each prompt, before it is answered
-
-  [[nodiscard]] std::uint32_t SendUiPrompt(WideStringView text, WideStringView caption, std::uint32_t style,
-                                           std::uint32_t timeout_ms) override;
-};
-
-class FakeMachineRestart final : public worker::MachineRestart {
- public:
-  DWORD result = 0;
-  int calls = 0;
-  std::function<void()> during;
-
-  [[nodiscard]] DWORD RestartMachine() override;
-};
-
-class FakeSignatureVerifier final : public package::SignatureVerifier {
- public:
-  HRESULT result = S_OK;
-  mutable int calls = 0;
-  mutable std::wstring last_path;
-  mutable bool last_skip = false;
-  std::function<void()> during;
-
-  [[nodiscard]] HRESULT Verify(const wchar_t* path, bool skip_publisher_check) const override;
-};
-
-// Hands out, for each lock, the write end of a fresh anonymous pipe as the held handle, so a
-// test sees whether the worker still holds it (IsHeld) without a file on disk.
-class FakePackageLock final : public worker::PackageLock {
- public:
-  DWORD result = 0;  // non-zero: the lock fails with it
-  int calls = 0;
-  std::wstring last_path;
-
-  [[nodiscard]] DWORD Lock(const wchar_t* path, UniqueFile& held) override;
-  // True while the handle of the last lock is open.
-  [[nodiscard]] bool IsHeld() const;
-
- private:
-  UniqueHandle read_end_;
-};
-
-// Answers every hash with digest, or fails with result.
-class FakePackageHasher final : public worker::PackageHasher {
- public:
-  wire::Sha256Digest digest{};
-  DWORD result = 0;
-  int calls = 0;
-
-  [[nodiscard]] DWORD HashPackage(HANDLE held, wire::Sha256Digest& out) override;
-};
 
 // Remembers every status change the store reports, in order.
 class StatusRecorder final : public store::StatusReporter {
  public:
   struct Change {
     std::string name;
-    std::uint32_t status = 0;
+    std::uint32_t status = 0;  // as the store's port reports it
     std::uint32_t detail = 0;
     bool operator==(const Change&) const = default;
   };
   std::vector<Change> changes;
 
-  void StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept override;
-  // The statuses alone, in order.
-  [[nodiscard]] std::vector<std::uint32_t> Statuses() const;
+  void StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept override {
+    changes.push_back({std::string(wire::RequestMessage(message).request_name()), status, detail});
+  }
 };
 
-// Remembers every removal the store or the worker asks for.
-class PackageRemovalRecorder final : public store::PackageFileRemover {
- public:
-  struct Removal {
-    std::wstring path;
-    bool log_and_directory = false;
-    bool operator==(const Removal&) const = default;
-  };
-  std::vector<Removal> removals;
+// Where FakeWorld puts a request's package.
+[[nodiscard]] inline std::wstring PackagePathOf(std::string_view request_name) {
+  return L"C:\\pkg\\" + Utf8ToWide(request_name) + L"\\p.msi";
+}
 
-  void RemovePackageFiles(const wchar_t* target_path, bool remove_log_and_directory) noexcept override {
-    removals.push_back({target_path, remove_log_and_directory});
+class FakeWorld final : public worker::ClientApi,
+                        public worker::Downloader,
+                        public worker::Installer,
+                        public worker::Pause,
+                        public worker::SystemState,
+                        public worker::UiChannel,
+                        public worker::MachineRestart,
+                        public worker::PackageLock,
+                        public worker::PackageHasher,
+                        public package::SignatureVerifier,
+                        public store::PackageFileRemover {
+ public:
+  std::function<void(std::string_view port)> during;     // inside each call, before it answers
+  std::set<std::wstring> disk;                           // package files that exist
+  DWORD network_type = 1, users = 0;                     // the client's network; logged-on users
+  bool connected = true, stop = false;                   // stop: the stop event, as the worker sees it
+  bool restart_pending = false, installer_busy = false;  // Windows Update
+  std::wstring version;                                  // the client's installed version; empty: none
+  std::vector<bool> triggers;                            // each trigger condition set, in order
+  // Every download but a refused one leaves a file at PackagePathOf(name); a stopped one stops.
+  DWORD download_result = 0;
+  std::atomic<ULONGLONG> first_download_tick{0};  // GetTickCount64 at the first download
+  UniqueHandle download_started{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};  // set then
+  DWORD install_result = 0, restart_result = 0, lock_result = 0;
+  std::wstring last_arguments;          // of the last installer run
+  std::vector<std::uint32_t> replies;   // each prompt's answer (2, as with no UI, once used up)
+  std::vector<std::uint32_t> timeouts;  // each prompt's time limit
+  HRESULT verdict = S_OK;
+  bool waived = false;          // the last verification waived the publisher check
+  wire::Sha256Digest digest{};  // of every package
+
+  // True while the handle the last lock handed out is open (peeking fails once it is closed).
+  [[nodiscard]] bool PackageHeld() const {
+    DWORD available = 0;
+    return read_end_ && ::PeekNamedPipe(read_end_.get(), nullptr, 0, nullptr, &available, nullptr);
   }
+
+  DWORD NetworkType() override { return Call("network"), network_type; }
+  bool IsConnected() override { return Call("connected"), connected; }
+  DWORD SetTriggerCondition(bool downloading) override { return triggers.push_back(downloading), 0; }
+  bool InstalledVersion(std::span<wchar_t> buffer) override;
+  DWORD ChoosePackagePath(const wchar_t* request_name, const wchar_t* url, std::span<wchar_t> path) override;
+  DWORD DownloadPackage(const wchar_t* url, const wchar_t* package_path, bool resume) override;
+  DWORD RunInstaller(const wchar_t*, const wchar_t* arguments) override {
+    Call("install");
+    last_arguments = arguments != nullptr ? arguments : L"";
+    return install_result;
+  }
+  bool Sleep(Milliseconds) override { return Call("sleep"), !stop; }
+  bool StopRequested() override { return stop; }
+  bool RestartPending() override { return Call("system"), restart_pending; }
+  bool InstallerBusy() override { return Call("system"), installer_busy; }
+  DWORD LoggedOnUserCount() override { return Call("users"), users; }
+  std::uint32_t SendUiPrompt(WideStringView, WideStringView, std::uint32_t,
+                             std::uint32_t timeout_ms) override {
+    timeouts.push_back(timeout_ms);
+    Call("prompt");
+    return timeouts.size() <= replies.size() ? replies[timeouts.size() - 1] : wire::ui_reply::kCancel;
+  }
+  DWORD RestartMachine() override { return Call("restart"), restart_result; }
+  DWORD Lock(const wchar_t* path, UniqueFile& held) override;
+  DWORD HashPackage(HANDLE, wire::Sha256Digest& out) override {
+    return Call("hash"), out = digest, ERROR_SUCCESS;
+  }
+  HRESULT Verify(const wchar_t*, bool skip_publisher_check) const override {
+    auto& self = const_cast<FakeWorld&>(*this);  // the port's call is const; the fake records it
+    self.waived = skip_publisher_check;
+    self.Call("verify");
+    return verdict;
+  }
+  void RemovePackageFiles(const wchar_t* target_path, bool) noexcept override { disk.erase(target_path); }
+
+ private:
+  void Call(std::string_view port) {
+    if (during) during(port);
+  }
+  UniqueHandle read_end_;  // of the pipe whose write end the last lock handed out
+};
+
+class WorkerBench {
+ public:
+  // name: unique per test. clock: what the worker and the store read (null: the store's fake
+  // clock). The prompt texts come from the test program's own resources; the window is open.
+  explicit WorkerBench(const std::wstring& name, Clock* clock = nullptr);
+  ~WorkerBench();  // stops a running thread
+
+  TestStore store;
+  FakeWorld world;
+  StatusRecorder statuses;
+  worker::InstallWindow window;  // what the worker finds for every request
+  UniqueHandle stop_event;       // manual-reset, for the thread's wait
+
+  [[nodiscard]] worker::QueueWorker& worker() { return *worker_; }
+  [[nodiscard]] ProcessObjects& objects() { return store.objects(); }
+  // Submits the request as a client would and stores status with detail (as a stage would,
+  // when not Queued), forgetting the reports; the record, alone in the list, is due now and
+  // knows its package at PackagePathOf(name). Null when it could not be submitted.
+  store::RequestRecord* Put(const wire::MessageWriter& message, wire::UpdateStatus status,
+                            std::uint32_t detail = 0);
+  // The stored UpdateStatus of a request (0xDEAD when absent).
+  [[nodiscard]] std::uint32_t Stored(std::string_view name, std::uint32_t instance = 0) const;
+  // Runs worker().Run() on a thread of its own; StopThread sets the stop event and waits at
+  // most timeout_ms for it, true when it returned 0.
+  void RunThread();
+  [[nodiscard]] bool StopThread(DWORD timeout_ms);
+
+ private:
+  std::unique_ptr<worker::QueueWorker> worker_;
+  UniqueHandle thread_;
 };
 
 }  // namespace qfu::test

@@ -80,7 +80,7 @@ bool TestStore::MutexesAreFree() {
 }
 
 store::RequestRecord* TestStore::EnqueueAlone(const wire::MessageWriter& message,
-                                              std::uint64_t stored_acceptance) {
+                                              FileTimeUnits stored_acceptance) {
   objects_.requests.Clear();
   std::array<std::uint8_t, wire::kStatusRecordSize> bytes{};
   const wire::StatusRecord record(bytes);

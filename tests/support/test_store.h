@@ -57,7 +57,8 @@ class TestStore {
   [[nodiscard]] bool MutexesAreFree();
   // Empties the request list, enqueues the message (as accepted at stored_acceptance, 0: new),
   // expects it queued and returns its record, the only one in the list (null when none).
-  store::RequestRecord* EnqueueAlone(const wire::MessageWriter& message, std::uint64_t stored_acceptance = 0);
+  store::RequestRecord* EnqueueAlone(const wire::MessageWriter& message,
+                                     FileTimeUnits stored_acceptance = {});
 
  private:
   RegistryRedirect redirect_;

@@ -1,7 +1,6 @@
 #include "support/ui_process.h"
 
 #include "common/handle.h"
-#include "common/pipe_access.h"
 
 namespace qfu::test {
 namespace {
@@ -9,13 +8,6 @@ namespace {
 constexpr DWORD kStartTimeoutMs = 10000;
 
 }  // namespace
-
-std::wstring TestUiPipeName(const std::wstring& name) {
-  return L"\\\\.\\pipe\\qfupdate_ui_test_" + name + L"_" + std::to_wstring(::GetCurrentProcessId());
-}
-
-UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments)
-    : UiProcess(name, arguments, TestUiPipeName(name)) {}
 
 UiProcess::UiProcess(const std::wstring& name, const std::wstring& arguments, const std::wstring& pipe_name,
                      const wchar_t* program)
@@ -42,19 +34,6 @@ std::vector<std::string> UiProcess::LogLines() const {
     start = end + 1;
   }
   return lines;
-}
-
-PipeOccupier::PipeOccupier(const std::wstring& pipe_name, std::size_t max_clients) {
-  for (std::size_t i = 0; i < max_clients; ++i) {
-    UniqueFile client(
-        ::CreateFileW(pipe_name.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!client) break;
-    clients_.push_back(std::move(client));
-  }
-}
-
-bool CanShowMessageBoxes() {
-  return !RunningUnderWine() || ::GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) > 0;
 }
 
 }  // namespace qfu::test

@@ -1,117 +1,76 @@
+// When an accepted request is due, read from its message on the test clock: its deadline from
+// the acceptance, its start time and random delay; and the acceptance written for a new one.
 #include "store/request_time.h"
 
-#include <strsafe.h>
-
 #include <array>
-#include <cwchar>
 #include <gtest/gtest.h>
+#include <optional>
 #include <thread>
 
+#include "common/system_clock.h"
 #include "store/date_format.h"
-#include "store/due_time.h"
 #include "store/enqueue.h"
-#include "store/store_operations.h"
 #include "support/test_messages.h"
 #include "support/test_store.h"
-#include "wire/update_status.h"
 
 namespace qfu::store {
 namespace {
 
-using test::StartingAt;
-using test::SubmitMessage;
-constexpr std::uint64_t kHour = 60 * kFileTimeUnitsPerMinute;
+using namespace std::chrono_literals;
 
-TEST(EnqueueRequest, NewRequestGetsItsDeadlineAndItsRequestTimeAndTimeStamp) {
-  test::TestStore store(L"EnqueueNew");
-  auto& clock = store.clock();
-  const auto message = SubmitMessage("Fresh").U32(wire::kDeadlineAt, 1440);
-  RequestRecord* entry = store.EnqueueAlone(message);
-  ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(entry->deadline_tick, clock.tick + 86'400'000);
-  EXPECT_TRUE(store.Value(L"Fresh", value::kInitialRequest));
+TEST(EnqueueRequest, DeadlineStartTimeAndDelayFromTheMessage) {
+  test::TestStore store(L"EnqueueTimes");
+  test::FakeClock& clock = store.clock();
+  clock.utc -= clock.utc % Minutes{1};  // start times have whole minutes
+  clock.next_random = 59;
+  struct Row {
+    std::uint32_t deadline = 0, delay_min = 0, delay_max = 0, flags = 0;
+    std::optional<Milliseconds> start_in = {};       // the start time, from now
+    std::optional<FileTimeUnits> accepted_ago = {};  // resumed: accepted then
+    Milliseconds deadline_in = {}, due_in = {};      // 0: at once
+    bool timer = false;                              // at the due moment
+  };
+  const Row rows[] = {
+      {.deadline = 1440, .deadline_in = 24h},
+      {.deadline = 60, .accepted_ago = 30min, .deadline_in = 30min},
+      {.deadline = 60, .accepted_ago = 2h},  // passed: now
+      {.start_in = 1h, .due_in = 1h, .timer = true},
+      {.start_in = -1h},  // a start time passed is no start time
+      {.delay_min = 30,
+       .delay_max = 90,
+       .start_in = 1h,
+       .due_in = 1h + 89min,
+       .timer = true},  // 30 + 59 % 60
+      {.delay_min = 30, .delay_max = 30, .due_in = 30min, .timer = true},
+      {.delay_min = 30, .delay_max = 90, .flags = wire::flags::kDownloadWhenDisconnected},  // no delay
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(&row - rows);
+    auto message = test::SubmitMessage("Timed").Flags(row.flags).U32(wire::kDeadlineAt, row.deadline);
+    message.U32(wire::kRandomDelayMinAt, row.delay_min).U32(wire::kRandomDelayMaxAt, row.delay_max);
+    if (row.start_in) message = test::StartingAt(message, clock.ToLocal(clock.utc + *row.start_in));
+    const RequestRecord* entry =
+        store.EnqueueAlone(message, row.accepted_ago ? clock.utc - *row.accepted_ago : FileTimeUnits{});
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->deadline_tick, clock.tick + row.deadline_in);
+    EXPECT_EQ(entry->due_tick, row.due_in != 0ms ? clock.tick + row.due_in : Milliseconds{});
+    EXPECT_EQ(entry->timer_due, row.timer ? clock.utc + row.due_in : FileTimeUnits{});
+    EXPECT_FALSE(entry->request_timer);  // armed by the worker, on its own thread
+  }
+  // A new request's acceptance: the moment, and the local time as text; a resumed one keeps its.
+  FileTimeUnits accepted{};
+  wchar_t text[kTimeStampUnits] = {};
+  ASSERT_EQ(ReadRequestTime(store.objects(), test::NameField(test::SubmitMessage("Timed")), 0, &accepted,
+                            text, kTimeStampBytes),
+            0u);
+  EXPECT_EQ(accepted, clock.utc);
   const SYSTEMTIME local = ToSystemTime(clock.LocalNow());
   wchar_t expected[kDateTimeTextCapacity] = {};
   ASSERT_EQ(FormatLocalDateTime(&local, expected, kDateTimeTextCapacity), S_OK);
-  std::uint64_t read_time = 0;
-  wchar_t read_text[kTimeStampUnits] = {};
-  ASSERT_EQ(
-      ReadRequestTime(store.objects(), test::NameField(message), 0, &read_time, read_text, kTimeStampBytes),
-      0u);
-  EXPECT_EQ(read_time, clock.utc);
-  EXPECT_STREQ(read_text, expected);
+  EXPECT_STREQ(text, expected);
 }
 
-TEST(EnqueueRequest, ResumedRequestKeepsItsDeadlineAndStoredValues) {
-  test::TestStore store(L"EnqueueResumed");
-  const auto message = SubmitMessage("Resumed").U32(wire::kDeadlineAt, 60);
-  RequestRecord* entry = store.EnqueueAlone(message, store.clock().utc - 2 * kHour);
-  ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(entry->deadline_tick, store.clock().tick);  // passed an hour ago
-  EXPECT_EQ(store.Dword(L"Resumed", value::kUpdateStatus), wire::kQueued);
-  for (const wchar_t* name : {value::kInitialRequest, value::kRequestTime, value::kTimeStamp}) {
-    EXPECT_FALSE(store.Value(L"Resumed", name)) << name;
-  }
-}
-
-TEST(EnqueueRequest, StartTimeAheadIsDueThenAndOtherStartTimesAtOnce) {
-  test::TestStore store(L"EnqueueStart");
-  auto& clock = store.clock();
-  clock.utc -= clock.utc % kFileTimeUnitsPerMinute;  // on a whole minute
-  RequestRecord* ahead =
-      store.EnqueueAlone(StartingAt(SubmitMessage("Ahead"), clock.ToLocal(clock.utc + kHour)));
-  ASSERT_NE(ahead, nullptr);
-  EXPECT_EQ(ahead->due_tick, clock.tick + 3'600'000);
-  EXPECT_EQ(ahead->timer_due, clock.utc + kHour);
-  // Armed later, by the worker on its own thread: this one never waits alertably.
-  EXPECT_FALSE(ahead->request_timer);
-  for (const auto& start : {clock.ToLocal(clock.utc - kHour), LocalDateTime{2030, 2, 0, 30, 12, 0, 0, 0}}) {
-    RequestRecord* entry = store.EnqueueAlone(StartingAt(SubmitMessage("AtOnce"), start));
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->due_tick, 0u);
-    EXPECT_EQ(entry->timer_due, 0u);
-  }
-}
-
-TEST(EnqueueRequest, RandomDelayFromTheDrawEvenWithEqualBoundsUnlessFlag4) {
-  test::TestStore store(L"EnqueueDelay");
-  auto& clock = store.clock();
-  clock.next_random = 59;
-  // Minimum, maximum, flags, minutes of delay.
-  const std::array<std::uint32_t, 4> cases[] = {{30, 90, 0, 89}, {30, 30, 0, 30}, {30, 90, 0x4, 0}};
-  for (const auto& [minimum, maximum, flags, minutes] : cases) {
-    SCOPED_TRACE(testing::Message() << maximum << " " << flags);
-    clock.random_draws = 0;
-    auto message = SubmitMessage("Delayed").Flags(flags).U32(wire::kRandomDelayMinAt, minimum);
-    RequestRecord* entry = store.EnqueueAlone(message.U32(wire::kRandomDelayMaxAt, maximum));
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->due_tick, minutes == 0 ? 0 : clock.tick + minutes * kMsPerMinute);
-    EXPECT_EQ(clock.random_draws, minutes == 0 ? 0 : 1);
-  }
-}
-
-TEST(EnqueueRequest, RefusesANameThatCannotKeyARequest) {
-  test::TestStore store(L"EnqueueBadName");
-  test::ReplyBuffer reply;
-  EXPECT_EQ(EnqueueRequest(store.objects(), SubmitMessage("").span(), 0, reply.record()),
-            wire::result::kCannotCarryOut);
-  EXPECT_EQ(store.RequestCount(), 0u);
-  EXPECT_FALSE(store.TakeUpdateEvent());
-}
-
-TEST(FormatLocalDateTime, GivesDateSpaceTimeAndReportsACutText) {
-  const SYSTEMTIME time = {2024, 3, 0, 5, 14, 7, 0, 0};
-  wchar_t text[kDateTimeTextCapacity] = {};
-  ASSERT_EQ(FormatLocalDateTime(&time, text, kDateTimeTextCapacity), S_OK);
-  const std::wstring formatted(text);
-  const auto space = formatted.find(L' ');
-  EXPECT_TRUE(space > 0 && space + 1 < formatted.size() && formatted.find(L"2024") < space)
-      << formatted.c_str();
-  wchar_t small[5] = {};
-  EXPECT_EQ(FormatLocalDateTime(&time, small, 5), STRSAFE_E_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(std::wcslen(small), 4u);
-}
-
+// One generator for the process: a connection thread does not start again from the same seed.
 TEST(SystemClock, FreshThreadsDrawDifferentValues) {
   auto draws = [] {
     std::array<std::uint32_t, 4> values{};

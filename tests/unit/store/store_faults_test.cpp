@@ -47,7 +47,7 @@ TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
     SCOPED_TRACE(fault.what);
     test::FaultyRegistryMutex faulty(objects, fault.mutex);
     Record record{};
-    std::uint64_t request_time = 1;
+    FileTimeUnits request_time{1};
     wchar_t text[kTargetPathCapacity] = L"left over";
     bool cancel_pending = true;
     const std::pair<const char*, std::function<DWORD()>> operations[] = {
@@ -64,18 +64,19 @@ TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
         {"SetTargetPath",
          [&] { return SetTargetPath(objects, name, 0, L"C:\\other.msi", kTargetPathBytes); }},
         {"GetTargetPath", [&] { return GetTargetPath(objects, name, 0, text, kTargetPathBytes); }},
-        {"RecordRequestTime", [&] { return RecordRequestTime(objects, name, 0, store.clock().utc + 1); }},
+        {"RecordRequestTime",
+         [&] { return RecordRequestTime(objects, name, 0, store.clock().utc + FileTimeUnits{1}); }},
         {"ReadRequestTime",
          [&] { return ReadRequestTime(objects, name, 0, &request_time, text, kTimeStampBytes); }},
     };
     for (const auto& [operation, run] : operations) EXPECT_EQ(run(), fault.error) << operation;
     EXPECT_EQ(ReadU32(record, wire::kUpdateStatusAt), 0u);
-    EXPECT_EQ(request_time, 0u);
+    EXPECT_EQ(request_time.count(), 0u);
     EXPECT_EQ(text[0], L'\0');
     EXPECT_FALSE(cancel_pending);
 
     // A submit's enqueue lists nothing and reports the wait's error instead of success.
-    EXPECT_EQ(EnqueueRequest(objects, fresh.span(), 0, wire::StatusRecord(record)),
+    EXPECT_EQ(EnqueueRequest(objects, fresh.span(), {}, wire::StatusRecord(record)),
               wire::result::kCannotCarryOut);
     EXPECT_EQ(ReadU32(record, wire::kUpdateStatusAt), 0u);
     EXPECT_EQ(ReadU32(record, wire::kSystemErrorCodeAt), fault.error);

@@ -92,9 +92,9 @@ TEST(RequestKeyValues, StringsEndInsideTheirBuffersAndTheUserAgentReadsBack) {
   wchar_t stamp[kTimeStampUnits];
   std::wmemset(stamp, L's', kTimeStampUnits);
   store.key().SetBinary(value::kTimeStamp, stamp, kTimeStampBytes, L"Paths");
-  std::uint64_t time = 1;
+  FileTimeUnits time{1};
   EXPECT_EQ(ReadRequestTime(objects, name, 0, &time, stamp, kTimeStampBytes), 2u);  // no "RequestTime"
-  EXPECT_EQ(time, 0u);
+  EXPECT_EQ(time.count(), 0u);
   EXPECT_EQ(std::wcslen(stamp), kTimeStampUnits - 1);
 
   const wchar_t* service_key = store.key().path().c_str();
@@ -157,8 +157,8 @@ TEST(FindPostponedRequests, QueryFindsAndInstallNowReleasesEveryPostponedRecord)
   test::ReplyBuffer reply;
   const auto record = reply.record();
   for (const char* name : {"Later1", "Busy", "Later2"}) {
-    ASSERT_EQ(EnqueueRequest(objects, SubmitMessage(name).U32(wire::kRandomDelayMinAt, 30).span(), 0, record),
-              0u);
+    ASSERT_EQ(
+        EnqueueRequest(objects, SubmitMessage(name).U32(wire::kRandomDelayMinAt, 30).span(), {}, record), 0u);
   }
   EXPECT_EQ(FindPostponedRequests(objects, record, PostponedMode::kQuery), wire::result::kNothingToReport);
   for (const char* name : {"Later1", "Later2"}) {
@@ -172,7 +172,7 @@ TEST(FindPostponedRequests, QueryFindsAndInstallNowReleasesEveryPostponedRecord)
   EXPECT_TRUE(store.TakeUpdateEvent());
   objects.requests.ForEach([](RequestRecord& waiting) {
     const bool postponed = wire::RequestMessage(waiting.message()).request_name().starts_with("Later");
-    EXPECT_EQ(waiting.due_tick == 0, postponed);
+    EXPECT_EQ(waiting.due_tick.count() == 0, postponed);
     EXPECT_EQ(waiting.install_now, postponed ? 1u : 0u);
     return true;
   });

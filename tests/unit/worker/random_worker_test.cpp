@@ -1,30 +1,29 @@
 // The queue worker driven by seeded random steps on the real store under a scratch key, with
 // fakes for the rest: submits, cancels (by name and "*"), install-now, clock advances, wakes
-// (which draw UI answers, download and installer outcomes, system states, and now and then a
-// cancel or a stop at the moment the worker asks a fake), stops followed by recovery, and a
-// cancel flag left behind on a finished request. After every step it checks the invariants: no
-// installation after an answered cancel, which is carried out; every request final, listed or
-// waiting for a restart; no package left by a finished request; only the changes the tables
-// allow; every wake ends and the update event comes to rest.
+// (which draw UI answers, download and installer outcomes, system states, windows, and now and
+// then a cancel or a stop at the moment the worker asks a fake), stops followed by recovery,
+// and a cancel flag left behind on a finished request. After every step it checks the
+// invariants: no installation after an answered cancel, which is carried out; no download or
+// installation of a dry run; every request final, listed or waiting for a restart; no package
+// left by a finished request; only the changes the tables allow; no mutex left held; every wake
+// ends and the update event comes to rest.
 // QFU_RANDOM_SEED and QFU_RANDOM_STEPS choose the run (long mode by hand); the seed is printed.
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <gtest/gtest.h>
 #include <map>
-#include <memory>
 #include <random>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "common/utf.h"
+#include "store/request_key.h"
 #include "store/store_operations.h"
 #include "support/dispatch.h"
+#include "support/fake_worker_ports.h"
 #include "support/test_messages.h"
-#include "support/worker_bench.h"
 #include "wire/ui_prompt.h"
 #include "wire/update_status.h"
 #include "worker/recovery.h"
@@ -33,6 +32,7 @@ namespace qfu::worker {
 namespace {
 
 using namespace wire;
+using namespace std::chrono_literals;
 
 constexpr std::uint64_t kDefaultSteps = 2000;
 constexpr int kMaxChangesPerWake = 200;  // more means a wake that goes round for ever
@@ -46,8 +46,8 @@ std::uint64_t EnvNumber(const char* name, std::uint64_t otherwise) {
 
 // The status changes the worker's tables allow; any status that is not final may end Cancelled,
 // and only a submit or recovery (which may resume any request) writes Queued.
-bool Allowed(std::uint32_t from, std::uint32_t to) {
-  static const std::map<std::uint32_t, std::set<std::uint32_t>> kNext = {
+bool Allowed(std::uint32_t from, UpdateStatus to) {
+  static const std::map<std::uint32_t, std::set<UpdateStatus>> kNext = {
       {kQueued, {kDownloading, kInstallFailed}},
       {kDownloadRetry, {kDownloading, kInstallFailed}},
       {kDownloading, {kDownloaded, kDownloadRetry, kDownloadFailed}},
@@ -86,67 +86,52 @@ std::string Key(std::string_view name, std::uint32_t instance) {
   return key + "#" + std::to_string(instance);
 }
 
-std::wstring PackagePath(std::string_view name) {
-  return L"C:\\pkg\\" + Utf8ToWide(Key(name, 0)) + L"\\p.msi";
-}
-
-class RandomWorker final : public store::StatusReporter,
-                           public store::PackageFileRemover,
-                           public Downloader,
-                           public SystemState {
+class RandomWorker final : public store::StatusReporter {
  public:
-  explicit RandomWorker(std::uint64_t seed) : random_(seed) {
-    WorkerPorts ports;
-    ports.downloader = this;
-    ports.system_state = this;
-    bench_ = std::make_unique<test::WorkerBench>(L"Random", nullptr, ports);
-    bench_->objects().status_reporter = this;
-    bench_->objects().package_files = this;
-    bench_->installer.during = [this] {
+  explicit RandomWorker(std::uint64_t seed) : random_(seed), bench_(L"Random") {
+    objects().status_reporter = this;
+    test::FakeWorld& world = bench_.world;
+    world.during = [this, &world](std::string_view port) {
+      if (port == "download") {
+        world.download_result = Pick<DWORD>({0, 0, 0, 12029, ERROR_FILE_NOT_FOUND, kDownloadStopped});
+      } else if (port == "install") {
+        world.install_result = Pick<DWORD>({0, 3010, 3010, 1618, 1603});
+      } else if (port == "prompt") {
+        world.replies.resize(world.timeouts.size(),
+                             Pick<std::uint32_t>({ui_reply::kYes, ui_reply::kNo, ui_reply::kCancel,
+                                                  ui_reply::kIgnore, ui_reply::kTimedOut, 99}));
+      } else if (port == "system") {
+        world.restart_pending = Draw(10) == 0;
+        world.installer_busy = Draw(10) == 0;
+      } else if (port == "users") {
+        world.users = Draw(3) == 0 ? 1 : 0;
+      }
+      // The request at hand is the one whose status was written last (Downloading, Verifying,
+      // Installing): a dry run never gets this far.
+      const bool acts = port == "download" || port == "lock" || port == "verify" || port == "install";
+      if (acts && at_hand_.find("#0") == std::string::npos)
+        Broken(std::string(port) + " for the dry run " + at_hand_);
       Inject();
-      bench_->installer.result = Pick<DWORD>({0, 3010, 3010, 1618, 1603});
-    };
-    bench_->ui.during = [this] {
-      Inject();
-      bench_->ui.replies.resize(bench_->ui.prompts.size(),
-                                Pick<std::uint32_t>({ui_reply::kYes, ui_reply::kNo, ui_reply::kCancel,
-                                                     ui_reply::kIgnore, ui_reply::kTimedOut, 99}));
     };
   }
 
   // One random step, then the invariants; returns what broke (empty: nothing).
   std::vector<std::string> Step() {
-    switch (Draw(20)) {
-      case 0:
-      case 1:
-      case 2:
-      case 3:
-        Submit();
-        break;
-      case 4: {
-        const std::string name = kNames[Draw(5)];
-        Cancel(name, Draw(2));
-        break;
-      }
-      case 5:
-        if (Draw(4) == 0) CancelAll();
-        break;
-      case 6:
-        (void)test::DispatchedResult(bench_->store, test::NamedMessage(kInstallPostponedNow, ""));
-        break;
-      case 7:
-      case 8:
-        Advance(Pick<std::uint64_t>({1000, 600000, 3600000, 86400000}));
-        break;
-      case 9:
-        LeaveStaleCancelFlag();
-        break;
-      case 10:
-        Restart();
-        break;  // a stop between wakes
-      default:
-        Wake();
-        break;
+    const std::uint32_t draw = Draw(20);
+    if (draw < 4) {
+      Submit();
+    } else if (draw < 6) {
+      if (draw == 4 || Draw(4) == 0) Cancel(draw == 4 ? kNames[Draw(5)] : "*", draw == 4 ? Draw(2) : 0);
+    } else if (draw == 6) {
+      (void)test::DispatchedResult(bench_.store, test::NamedMessage(kInstallPostponedNow, ""));
+    } else if (draw < 9) {
+      Advance(Pick<Milliseconds>({1s, 10min, 1h, 24h}));
+    } else if (draw == 9) {
+      LeaveStaleCancelFlag();
+    } else if (draw == 10) {
+      Restart();  // a stop between wakes
+    } else {
+      Wake();
     }
     Check();
     return std::exchange(broken_, {});
@@ -155,35 +140,18 @@ class RandomWorker final : public store::StatusReporter,
   // StatusReporter: every change the store reports.
   void StatusChanged(Bytes message, std::uint32_t status, std::uint32_t) noexcept override {
     const RequestMessage request(message);
-    Tracked& request_seen = tracked_[Key(request.request_name(), request.instance_number())];
-    const std::string what = std::string(request.request_name()) + ": " + StatusText(request_seen.last) +
-                             " -> " + StatusText(status);
+    at_hand_ = Key(request.request_name(), request.instance_number());
+    Tracked& seen = tracked_[at_hand_];
+    const auto to = static_cast<UpdateStatus>(status);
+    const std::string what =
+        std::string(request.request_name()) + ": " + StatusText(seen.last) + " -> " + StatusText(status);
     if (++changes_ == kMaxChangesPerWake) Broken("a wake that does not end, at " + what);
-    if (changes_ >= kMaxChangesPerWake) bench_->pause.stop = true;
-    if (status == kInstalling && request_seen.cancel_answered)
-      Broken("installs after an answered cancel: " + what);
-    if (status == kCancelled && !request_seen.cancel_answered) Broken("cancelled without a cancel: " + what);
-    if (!Allowed(request_seen.last, status)) Broken("a change the tables do not allow: " + what);
-    request_seen.last = status;
+    if (changes_ >= kMaxChangesPerWake) bench_.world.stop = true;
+    if (to == kInstalling && seen.cancel_answered) Broken("installs after an answered cancel: " + what);
+    if (to == kCancelled && !seen.cancel_answered) Broken("cancelled without a cancel: " + what);
+    if (!Allowed(seen.last, to)) Broken("a change the tables do not allow: " + what);
+    seen.last = status;
   }
-  // PackageFileRemover: the package files on the fake disk.
-  void RemovePackageFiles(const wchar_t* target_path, bool) noexcept override { disk_.erase(target_path); }
-  // Downloader: a package of its own per request name. Every attempt but a refused one leaves a
-  // file, whole or partial; a transfer ends early only when the service stops.
-  DWORD ChoosePackagePath(const wchar_t* name, const wchar_t*, std::span<wchar_t> package_path) override {
-    std::wcsncpy(package_path.data(), PackagePath(WideToUtf8(name)).c_str(), package_path.size() - 1);
-    return ERROR_SUCCESS;
-  }
-  DWORD DownloadPackage(const wchar_t*, const wchar_t* package_path, bool) override {
-    Inject();
-    const DWORD result = Pick<DWORD>({0, 0, 0, 12029, ERROR_FILE_NOT_FOUND, kDownloadStopped});
-    if (result != ERROR_FILE_NOT_FOUND) disk_.insert(package_path);
-    if (result == kDownloadStopped) bench_->pause.stop = true;
-    return result;
-  }
-  bool RestartPending() override { return Inject(), Draw(10) == 0; }
-  bool InstallerBusy() override { return Inject(), Draw(10) == 0; }
-  DWORD LoggedOnUserCount() override { return Inject(), Draw(3) == 0 ? 1 : 0; }
 
  private:
   std::uint32_t Draw(std::uint32_t bound) { return static_cast<std::uint32_t>(random_() % bound); }
@@ -192,7 +160,7 @@ class RandomWorker final : public store::StatusReporter,
     return values.begin()[Draw(static_cast<std::uint32_t>(values.size()))];
   }
   void Broken(const std::string& what) { broken_.push_back(what); }
-  ProcessObjects& objects() { return bench_->objects(); }
+  ProcessObjects& objects() { return bench_.objects(); }
 
   void Submit() {
     const std::string name = kNames[Draw(5)];
@@ -204,30 +172,24 @@ class RandomWorker final : public store::StatusReporter,
         .U32(kPostponeIntervalAt, Pick<std::uint32_t>({0, 10}));
     const std::uint32_t instance = Draw(3) == 0 ? 1 : 0;
     if (instance != 0) message.Instance(instance);
-    if (test::DispatchedResult(bench_->store, message) == result::kDone) {
+    if (test::DispatchedResult(bench_.store, message) == result::kDone) {
       tracked_[Key(name, instance)] = {name, instance, kQueued, false};
     }
   }
 
-  // A cancel counts as answered from its start: a waiting record is cancelled inside it.
+  // A cancel (of one request, or "*": of every active one) counts as answered from its start:
+  // a waiting record is cancelled inside it.
   void Cancel(const std::string& name, std::uint32_t instance) {
     auto message = test::NamedMessage(kCancelRequest, name);
     if (instance != 0) message.Instance(instance);
-    const auto found = tracked_.find(Key(name, instance));
-    const bool active = found != tracked_.end() && !IsFinalStatus(Stored(found->second));
-    if (active) found->second.cancel_answered = true;
-    const bool done = test::DispatchedResult(bench_->store, message) == result::kDone;
-    if (active) found->second.cancel_answered = done;
-  }
-
-  void CancelAll() {
     std::vector<Tracked*> active;
     for (auto& [key, request] : tracked_) {
-      if (!IsFinalStatus(Stored(request))) active.push_back(&request);
+      if ((name == "*" || key == Key(name, instance)) && !IsFinalStatus(Stored(request))) {
+        active.push_back(&request);
+      }
     }
     for (Tracked* request : active) request->cancel_answered = true;
-    const bool done =
-        test::DispatchedResult(bench_->store, test::NamedMessage(kCancelRequest, "*")) == result::kDone;
+    const bool done = test::DispatchedResult(bench_.store, message) == result::kDone;
     for (Tracked* request : active) request->cancel_answered = done;
   }
 
@@ -235,7 +197,7 @@ class RandomWorker final : public store::StatusReporter,
   // stop. Never while the worker holds the cancel mutex: a cancel from another thread would wait.
   void Inject() {
     const std::uint32_t draw = Draw(40);
-    if (draw == 0) bench_->pause.stop = true;
+    if (draw == 0) bench_.world.stop = true;
     if (draw == 0 || draw > 3 || !test::MutexesAreFree({objects().cancel_mutex.get()})) return;
     std::vector<const Tracked*> held;
     for (const auto& [key, request] : tracked_) {
@@ -249,9 +211,9 @@ class RandomWorker final : public store::StatusReporter,
     }
   }
 
-  void Advance(std::uint64_t ms) {
-    bench_->store.clock().tick += ms;
-    bench_->store.clock().utc += ms * 10000;
+  void Advance(Milliseconds interval) {
+    bench_.store.clock().tick += interval;
+    bench_.store.clock().utc += interval;
   }
 
   // A cancel's flag that lands on a request after its final status, as a cancel racing the
@@ -269,15 +231,22 @@ class RandomWorker final : public store::StatusReporter,
   // Wakes the worker until its update event rests; a stop is followed by a start: the lists
   // in memory are gone and start-up recovery reads the store.
   void Wake() {
-    bench_->window =
-        Draw(6) == 0 ? InstallWindow{false, 0, bench_->store.clock().tick + 3600000, 0} : InstallWindow{};
-    bench_->restart.result = Pick<DWORD>({0, 1115});
-    bench_->package_lock.result = Pick<DWORD>({0, 0, 0, ERROR_SHARING_VIOLATION});
+    const Milliseconds now = bench_.store.clock().tick;
+    bench_.window = Draw(6) == 0
+                        ? InstallWindow{.in_window = false, .next_start_tick = now + 1h}
+                        : InstallWindow{.window_end_tick = Draw(3) == 0 ? now + 2min : Milliseconds{}};
+    bench_.world.restart_result = Pick<DWORD>({0, 1115});
+    bench_.world.lock_result = Pick<DWORD>({0, 0, 0, ERROR_SHARING_VIOLATION});
     for (int wake = 0; wake < kMaxWakesInARow; ++wake) {
       changes_ = 0;
-      if (!bench_->worker().RunOnce()) {
+      const bool ran = bench_.worker().RunOnce();
+      if (!test::MutexesAreFree(
+              {objects().cancel_mutex.get(), objects().queue_mutex.get(), objects().registry_mutex.get()})) {
+        Broken("a wake left a mutex held");
+      }
+      if (!ran) {
         Restart();
-      } else if (!bench_->store.TakeUpdateEvent()) {
+      } else if (!bench_.store.TakeUpdateEvent()) {
         return;
       }
     }
@@ -287,16 +256,16 @@ class RandomWorker final : public store::StatusReporter,
   void Restart() {
     objects().requests.Clear();
     objects().held.Clear();
-    bench_->pause.stop = false;
+    bench_.world.stop = false;
     // Now and then the machine's restart installed the requested version (every submit asks
     // for 1.2.3.4): recovery then completes a restart left pending or an installation cut short.
-    bench_->client_api.version = Draw(2) == 0 ? L"1.2.3.4" : L"";
-    RecoverStoredRequests(objects(), bench_->client_api);
+    bench_.world.version = Draw(2) == 0 ? L"1.2.3.4" : L"";
+    RecoverStoredRequests(objects(), bench_.world);
     for (auto& [key, request] : tracked_) request.last = Stored(request);
   }
 
   [[nodiscard]] std::uint32_t Stored(const Tracked& request) const {
-    return bench_->StoredStatus(store::FormatRequestKeyName(Utf8ToWide(request.name), request.instance));
+    return bench_.Stored(request.name, request.instance);
   }
 
   store::RequestRecord* Listed(const Tracked& request) {
@@ -318,18 +287,27 @@ class RandomWorker final : public store::StatusReporter,
       // A restart left pending waits for the machine, listed nowhere.
       if (!final && status != kRestartPending && Listed(request) == nullptr) Broken("lost: " + what);
       if (request.cancel_answered && !final) Broken("an answered cancel not carried out: " + what);
-      if (final && request.instance == 0 && disk_.contains(PackagePath(request.name))) {
+      if (final && request.instance == 0 && OnDisk(request.name)) {
         Broken("a package left by a finished request: " + what);
       }
     }
   }
 
+  // Package paths compare as Windows compares them, without regard to letter case.
+  bool OnDisk(const std::string& name) const {
+    const std::wstring path = test::PackagePathOf(name);
+    for (const std::wstring& file : bench_.world.disk) {
+      if (_wcsicmp(file.c_str(), path.c_str()) == 0) return true;
+    }
+    return false;
+  }
+
   std::mt19937_64 random_;
-  std::unique_ptr<test::WorkerBench> bench_;
+  test::WorkerBench bench_;
   std::map<std::string, Tracked> tracked_;
-  std::set<std::wstring> disk_;
   std::vector<std::string> broken_;
   int changes_ = 0;
+  std::string at_hand_;  // the key of the last status change
 };
 
 TEST(RandomWorker, KeepsItsInvariantsThroughRandomSteps) {

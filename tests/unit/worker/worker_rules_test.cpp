@@ -1,43 +1,47 @@
+// The worker's pure rules and the due-time arithmetic, to the exact millisecond, code and
+// flag: which network a download may use, which installer exits are tried again, the install
+// prompt's limit, a postponed request's due tick, which sessions count, and when a request is
+// due. Portable: they run natively under the sanitizers too.
 #include "worker/worker_rules.h"
 
 #include <gtest/gtest.h>
 
+#include "store/due_time.h"
 #include "wire/message.h"
+#include "worker/session_rules.h"
 
 namespace qfu::worker {
 namespace {
 
+using namespace std::chrono_literals;
+using namespace wire::flags;
+
 TEST(WorkerRules, NetworkTypeAgainstTheRequestFlags) {
-  using namespace wire::flags;
   constexpr std::uint32_t kAllThree = kAllowPopType1 | kAllowPopType2 | kAllowPopType3;
-  struct Case {
+  struct Row {
     std::uint32_t flags;
     bool allowed[5];  // network types 0 to 4
   };
-  const Case cases[] = {
-      {0, {true, true, true, true, true}},
-      {kNoDownloadOnPopType3, {true, true, true, false, true}},
-      {kAllowPopType1, {true, true, false, false, true}},
-      {kAllowPopType2, {true, false, true, false, true}},
-      {kAllowPopType3, {true, false, false, true, true}},
-      {kAllowPopType1 | kAllowPopType3, {true, true, false, true, true}},
-      {kAllThree, {true, true, true, true, true}},
-      {kAllThree | kNoDownloadOnPopType3, {true, true, true, false, true}},
-      // Flags that say nothing of the network.
-      {kDownloadWhenDisconnected | kDryRun | kInstallWindow, {true, true, true, true, true}},
+  const Row rows[] = {
+      {.flags = 0, .allowed = {true, true, true, true, true}},
+      {.flags = kNoDownloadOnPopType3, .allowed = {true, true, true, false, true}},
+      {.flags = kAllowPopType1, .allowed = {true, true, false, false, true}},
+      {.flags = kAllowPopType2, .allowed = {true, false, true, false, true}},
+      {.flags = kAllowPopType1 | kAllowPopType3, .allowed = {true, true, false, true, true}},
+      {.flags = kAllThree | kNoDownloadOnPopType3, .allowed = {true, true, true, false, true}},
+      {.flags = kDownloadWhenDisconnected | kDryRun | kInstallWindow,
+       .allowed = {true, true, true, true, true}},
   };
-  for (const Case& c : cases) {
+  for (const Row& row : rows) {
     for (std::uint32_t type = 0; type < 5; ++type) {
-      EXPECT_EQ(IsNetworkAllowed(c.flags, type), c.allowed[type])
-          << "flags 0x" << std::hex << c.flags << " type " << type;
+      EXPECT_EQ(IsNetworkAllowed(row.flags, type), row.allowed[type]) << std::hex << row.flags << " " << type;
     }
   }
-  EXPECT_TRUE(IsNetworkAllowed(kAllowPopType1, 0xFFFFFFFF));
 }
 
 TEST(WorkerRules, RetryableInstallerExitCodes) {
   for (std::uint32_t code : {1259u, 1601u, 1618u, 1631u, 1632u, 1652u})
-    EXPECT_TRUE(IsRetryableInstallerExit(code)) << code;
+    EXPECT_TRUE(IsRetryableInstallerExit(code));
   // Neighbours of each, the mask's ends, and codes whose bit would lie past the mask.
   for (std::uint32_t code : {0u, 1258u, 1260u, 1600u, 1602u, 1603u, 1617u, 1619u, 1630u, 1633u, 1651u, 1653u,
                              1665u, 1601u + 64u, 3010u, 0xFFFFFFFFu}) {
@@ -45,42 +49,77 @@ TEST(WorkerRules, RetryableInstallerExitCodes) {
   }
 }
 
-TEST(WorkerRules, PromptTimeoutAndPostponement) {
-  constexpr std::uint64_t kStep = 1'000'000'000;
-  constexpr std::uint64_t kMinute = kMsPerMinute;
-  struct Timeout {
-    std::uint64_t window_end, deadline;
+TEST(WorkerRules, PromptLimitAndPostponementAtTheirBounds) {
+  constexpr Milliseconds kStep{1'000'000'000};
+  struct Limit {
+    Milliseconds window_end, deadline;
     std::uint32_t expected;
   };
-  const Timeout timeouts[] = {
-      {0, 0, 900000},                                            // no window, no deadline
-      {0, kStep, 900000},                                        // a deadline passed at the step
-      {0, kStep + 20 * kMinute, 20 * 60000},                     // the deadline bounds it
-      {kStep + 5 * kMinute, kStep + 20 * kMinute, 5 * 60000},    // the window closes first
-      {kStep + 30 * kMinute, kStep + 20 * kMinute, 20 * 60000},  // the deadline comes first
-      {kStep + 5 * kMinute, kStep - 1, 900000},                  // a window end without a deadline
-      {kStep, kStep + kMinute, 1},                               // the window closes now: never 0
-      {0, kStep + (1ull << 40), 0xFFFFFFFFu},
+  const Limit limits[] = {
+      {.window_end = {}, .deadline = kStep, .expected = 900000},                  // the deadline passed
+      {.window_end = kStep + 5min, .deadline = kStep - 1ms, .expected = 900000},  // no deadline ahead
+      {.window_end = kStep, .deadline = kStep + 1min, .expected = 1},             // closes now: never 0
+      {.window_end = {}, .deadline = kStep + Milliseconds{1ull << 40}, .expected = 0xFFFFFFFFu},
   };
-  for (const Timeout& t : timeouts) {
-    EXPECT_EQ(PromptTimeoutMs(kStep, t.window_end, t.deadline), t.expected)
-        << t.window_end << " " << t.deadline;
-  }
+  for (const Limit& l : limits) EXPECT_EQ(PromptTimeoutMs(kStep, l.window_end, l.deadline), l.expected);
   struct Postponed {
-    std::uint32_t interval_minutes;
-    std::uint64_t deadline, due;
+    std::uint32_t interval;
+    Milliseconds deadline, due;
   };
   const Postponed postponed[] = {
-      {30, kStep + 20 * kMinute, kStep + 5 * kMinute},  // capped 15 minutes before the deadline
-      {0, kStep + 60 * kMinute, kStep + 15 * kMinute},  // the default interval
-      {10, kStep + 60 * kMinute, kStep + 10 * kMinute},
-      {10, kStep + 10 * kMinute, kStep + 10 * kMinute},  // past the margin: at the deadline
-      {0, kStep + 15 * kMinute, kStep + 15 * kMinute},   // the margin ends now: at the deadline
-      {0xFFFFFFFFu, kStep + 60 * kMinute, kStep + 45 * kMinute},
+      {.interval = 30, .deadline = kStep + 20min, .due = kStep + 5min},  // 15 minutes before the deadline
+      {.interval = 0, .deadline = kStep + 15min, .due = kStep + 15min},  // the margin ends now
+      {.interval = 0xFFFFFFFFu, .deadline = kStep + 60min, .due = kStep + 45min},
   };
-  for (const Postponed& p : postponed) {
-    EXPECT_EQ(PostponedDueTick(kStep, p.interval_minutes, p.deadline), p.due)
-        << p.interval_minutes << " " << p.deadline;
+  for (const Postponed& p : postponed) EXPECT_EQ(PostponedDueTick(kStep, p.interval, p.deadline), p.due);
+}
+
+TEST(SessionRules, OnlyActiveOrDisconnectedSessionsWithANameCount) {
+  for (std::uint32_t state = 0; state < 10; ++state) {
+    EXPECT_EQ(SessionHasLoggedOnUser(state, u'A'), state == 0 || state == 4) << state;
+    EXPECT_FALSE(SessionHasLoggedOnUser(state, 0)) << state;
+  }
+  EXPECT_FALSE(SessionHasLoggedOnUser(0x14, u'A'));  // only the disconnected bit may be set
+}
+
+TEST(DueTime, DeadlineDelayAndStartTimeIn64Bits) {
+  constexpr Milliseconds kTick{5'000'000};
+  constexpr FileTimeUnits kNow{133'500'000'000'000'000};  // in 2024
+  constexpr Minutes kLargestDelay{0xFFFFFFFFull + 32767};
+  EXPECT_EQ(store::DeadlineTick(kTick, kNow, kNow - 30min, 60), kTick + 30min);
+  EXPECT_EQ(store::DeadlineTick(kTick, kNow, kNow - 2h, 60), kTick);  // passed: now
+  EXPECT_EQ(store::DeadlineTick(kTick, kNow, {}, 0xFFFFFFFF), kTick + Minutes{0xFFFFFFFF});
+  EXPECT_EQ(store::RandomDelay(30, 30, 12345), Minutes{30});
+  EXPECT_EQ(store::RandomDelay(0xFFFFFFFF, 0, 5), Minutes{0xFFFFFFFFull + 5});
+  EXPECT_FALSE(store::HasRandomDelay(kDownloadWhenDisconnected, 0, 5));
+  // Only real local dates and times are start times: 29 February of leap years, days in their month.
+  for (const LocalDateTime& t : {LocalDateTime{2024, 2, 0, 29, 23, 59}, LocalDateTime{2000, 2, 0, 29}}) {
+    EXPECT_TRUE(IsValidLocalDateTime(t)) << t.year;
+  }
+  for (const LocalDateTime& t :
+       {LocalDateTime{2023, 2, 0, 29}, LocalDateTime{1900, 2, 0, 29}, LocalDateTime{2024, 4, 0, 31},
+        LocalDateTime{2024, 13, 0, 1}, LocalDateTime{2024, 1, 0, 0}, LocalDateTime{2024, 1, 0, 1, 24},
+        LocalDateTime{2024, 1, 0, 1, 12, 60}, LocalDateTime{}}) {
+    EXPECT_FALSE(IsValidLocalDateTime(t)) << t.year << "-" << t.month << "-" << t.day;
+  }
+  struct Row {
+    std::optional<FileTimeUnits> start;
+    std::optional<Minutes> delay;
+    Milliseconds due;
+    FileTimeUnits timer;
+  };
+  const Row rows[] = {
+      {.start = kNow + 1h, .delay = Minutes{30}, .due = kTick + 90min, .timer = kNow + 90min},
+      // A start time not later than now counts from now; a delay drawn as 0 sets no timer.
+      {.start = kNow, .delay = Minutes{30}, .due = kTick + 30min, .timer = kNow + 30min},
+      {.start = kNow - 1h, .delay = Minutes{0}, .due = kTick, .timer = {}},
+      {.start = kNow + 1h + 1ms, .delay = {}, .due = kTick + 1h + 1ms, .timer = kNow + 1h + 1ms},
+      {.start = {}, .delay = kLargestDelay, .due = kTick + kLargestDelay, .timer = kNow + kLargestDelay},
+  };
+  for (const Row& row : rows) {
+    const store::DueTime due = store::ComputeDueTime(kTick, kNow, row.start, row.delay);
+    EXPECT_EQ(due.due_tick, row.due);
+    EXPECT_EQ(due.timer_due, row.timer);
   }
 }
 
