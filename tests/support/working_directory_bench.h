@@ -1,7 +1,7 @@
 #pragma once
 // What a test of the working directory works with: process-wide objects whose working
 // directory override is read from a scratch key of the test's own, a scratch folder under
-// ProgramData to point the override at, and the file security a folder reports.
+// ProgramData to point the override at.
 #include <windows.h>
 
 #include <string>
@@ -27,8 +27,5 @@ struct WorkingDirectoryBench {
   ScratchDirectory scratch;
   ProcessObjects objects;
 };
-
-// The owner and access list that a file or folder reports, as SDDL (or what stopped the query).
-[[nodiscard]] std::wstring SecurityOf(const std::wstring& path);
 
 }  // namespace qfu::test
