@@ -5,14 +5,19 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <latch>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/bytes.h"
 #include "support/message_bytes.h"
-#include "support/pipe_checks.h"
 #include "support/pipe_harness.h"
+#include "support/process.h"
 #include "support/running_service.h"
+#include "support/service_control.h"
 #include "support/test_messages.h"
 #include "wire/pipes.h"
 #include "wire/update_status.h"
@@ -27,6 +32,62 @@ const wchar_t* const kRequestPipe = wire::kRequestPipeName;
 const wchar_t* const kInfoPipe = wire::kInfoPipeName;
 
 class Pipes : public RunningService {};
+
+// Expects a bare error reply (a status record: BadMessage and that system error) and a
+// connection that the service ended after it.
+void ExpectRefusedAndClosed(AgentConnection& connection, const Reply& reply, std::uint32_t system_error) {
+  ASSERT_EQ(reply.size(), wire::kStatusRecordSize) << "no reply: error " << connection.error();
+  EXPECT_EQ(ReadU32(reply, wire::kRecordSizeAt), wire::kStatusRecordSize);
+  EXPECT_EQ(LengthOf(reply), wire::kStatusRecordSize);
+  EXPECT_EQ(ResultOf(reply), kBadMessage);
+  EXPECT_EQ(ErrorOf(reply), system_error);
+  EXPECT_TRUE(connection.Send(Query("after").span()).empty()) << "the connection stayed open";
+}
+
+// Connects count clients, alternately to the request pipe and the info pipe, each writing a
+// zero-length message when asked; false when one could not connect.
+bool ConnectClients(std::size_t count, bool zero_length_message,
+                    std::vector<std::unique_ptr<RawPipe>>& clients) {
+  for (std::size_t i = 0; i < count; ++i) {
+    clients.push_back(std::make_unique<RawPipe>(i % 2 == 0 ? kRequestPipe : kInfoPipe));
+    if (!clients.back()->valid()) return false;
+    if (zero_length_message) clients.back()->StartWrite({});
+  }
+  return true;
+}
+
+// A message and what its reply must say: result, and when given, status and request name.
+struct Expected {
+  wire::MessageWriter message;
+  std::uint32_t result = kDone;
+  std::optional<std::uint32_t> status = {};
+  std::string name = {};
+};
+
+// Writes the whole batch on one connection without waiting for replies, then checks the
+// replies in order (a successful query or enumeration carries its time stamp item). Returns
+// the first mismatch, or an empty text.
+std::string SendBatch(const wchar_t* pipe_name, const std::vector<Expected>& batch) {
+  RawPipe client(pipe_name);
+  if (!client.valid()) return "cannot connect";
+  for (const Expected& expected : batch) client.StartWrite(expected.message.span());
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    const Expected& expected = batch[i];
+    const Reply reply = client.Read(kReplyTimeoutMs);
+    const std::uint32_t type = wire::RequestMessage(expected.message.span()).type();
+    const bool with_item =
+        ResultOf(reply) == kDone && (type == wire::kQueryRequest || type == wire::kEnumerateRequests);
+    if (reply.size() < wire::kStatusRecordSize || LengthOf(reply) != reply.size() ||
+        ResultOf(reply) != expected.result || (expected.status && StatusOf(reply) != *expected.status) ||
+        (!expected.name.empty() && NameOf(reply) != expected.name) ||
+        (reply.size() > wire::kStatusRecordSize) != with_item) {
+      return "reply " + std::to_string(i) + " to type " + std::to_string(type) + ": " +
+             std::to_string(reply.size()) + " bytes, result " + std::to_string(ResultOf(reply)) +
+             ", status " + std::to_string(StatusOf(reply)) + ", name " + NameOf(reply);
+    }
+  }
+  return "";
+}
 
 // A message over the cap is refused from its size alone: the service ends the connection
 // without taking it.
@@ -123,21 +184,25 @@ TEST_F(Pipes, AnswersOneMessageAfterAnotherOnAConnectionAtOnce) {
 TEST_F(Pipes, ClientsThatLeaveLeaveNoThreadBehind) {
   constexpr std::size_t kClients = 20;
   constexpr DWORD kThreadsSettleMs = 5000;
-  const ServiceThreads threads;
-  ASSERT_TRUE(threads.valid());
+  const DWORD service = ServiceControl().ProcessId();
+  const std::size_t baseline = CountThreads(service);
+  ASSERT_GT(baseline, 0u);
+  const auto threads_at_most = [&](std::size_t count) {
+    return WaitUntil([&] { return CountThreads(service) <= count; }, kThreadsSettleMs);
+  };
   for (const bool zero_length : {false, true}) {
     SCOPED_TRACE(zero_length ? "zero-length message" : "silent");
     std::vector<std::unique_ptr<RawPipe>> leaving;
     ASSERT_TRUE(ConnectClients(kClients, zero_length, leaving));
     leaving.clear();
-    EXPECT_LE(threads.AtMost(0, kThreadsSettleMs), threads.baseline());
+    EXPECT_TRUE(threads_at_most(baseline)) << CountThreads(service) << " threads, " << baseline << " before";
   }
   {
     std::vector<std::unique_ptr<RawPipe>> idle;
     ASSERT_TRUE(ConnectClients(kClients, false, idle));
-    EXPECT_GE(threads.AtLeast(kClients, kThreadsSettleMs), threads.baseline() + kClients);
+    EXPECT_TRUE(WaitUntil([&] { return CountThreads(service) >= baseline + kClients; }, kThreadsSettleMs));
   }
-  EXPECT_LE(threads.AtMost(0, kThreadsSettleMs), threads.baseline());
+  EXPECT_TRUE(threads_at_most(baseline)) << CountThreads(service) << " threads, " << baseline << " before";
 }
 
 // Each client writes its messages in batches, without waiting for each reply, so that the
@@ -157,31 +222,45 @@ TEST_F(Pipes, ServesSixteenClientsAtOnce) {
   const auto submit = [&](int id) {
     std::vector<Expected> requests;
     for (int n = 0; n < kRequestsPerClient; ++n) {
-      requests.emplace_back(SubmitMessage(name(id, n)), kDone, wire::kQueued, name(id, n));
+      requests.push_back({SubmitMessage(name(id, n)), kDone, wire::kQueued, name(id, n)});
     }
     // Cancelled at once while waiting, or CancelRequested while the queue worker holds it.
-    requests.emplace_back(Cancel(name(id, 0)), kDone, std::nullopt, name(id, 0));
-    requests.emplace_back(Query(name(id, 1)), kDone, wire::kQueued, name(id, 1));
+    requests.push_back({Cancel(name(id, 0)), kDone, std::nullopt, name(id, 0)});
+    requests.push_back({Query(name(id, 1)), kDone, wire::kQueued, name(id, 1)});
     return SendBatch(kRequestPipe, requests);
   };
   const auto query = [&](int id) {
     std::vector<Expected> queries;
     for (int n = 0; n < kRequestsPerClient; ++n) {
-      queries.emplace_back(Query(name(id, n)), kDone, n == 0 ? std::nullopt : std::optional(wire::kQueued),
-                           name(id, n));
+      queries.push_back(
+          {Query(name(id, n)), kDone, n == 0 ? std::nullopt : std::optional(wire::kQueued), name(id, n)});
     }
-    queries.emplace_back(Query(name(id, kRequestsPerClient)), kNoSuchRequest, 0u,
-                         name(id, kRequestsPerClient));
-    for (std::uint32_t index = 0; index < kAllRequests; ++index) queries.emplace_back(Enumerate(index));
-    queries.emplace_back(Enumerate(kAllRequests), kNothingToReport);
-    queries.emplace_back(Query("", wire::kQueryPostponed), kNothingToReport, 0u);
-    queries.emplace_back(Query("", wire::kInstallPostponedNow), kNothingToReport, 0u);
+    queries.push_back(
+        {Query(name(id, kRequestsPerClient)), kNoSuchRequest, 0u, name(id, kRequestsPerClient)});
+    for (std::uint32_t index = 0; index < kAllRequests; ++index)
+      queries.push_back({.message = Enumerate(index)});
+    queries.push_back({.message = Enumerate(kAllRequests), .result = kNothingToReport});
+    queries.push_back(
+        {.message = Query("", wire::kQueryPostponed), .result = kNothingToReport, .status = 0u});
+    queries.push_back(
+        {.message = Query("", wire::kInstallPostponedNow), .result = kNothingToReport, .status = 0u});
     std::string failure;
     for (int round = 0; round < kRounds && failure.empty(); ++round) failure = SendBatch(kInfoPipe, queries);
     return failure;
   };
 
-  const std::vector<std::string> failures = RunClientsInTwoPhases(kClients, submit, query);
+  // Every client submits before any queries: the enumerations then see every request.
+  std::vector<std::string> failures(kClients);
+  std::latch submitted(kClients);
+  std::vector<std::thread> clients;
+  for (int id = 0; id < kClients; ++id) {
+    clients.emplace_back([&, id] {
+      failures[id] = submit(id);
+      submitted.arrive_and_wait();
+      if (failures[id].empty()) failures[id] = query(id);
+    });
+  }
+  for (std::thread& client : clients) client.join();
   for (int id = 0; id < kClients; ++id) {
     EXPECT_EQ(failures[id], "") << "client " << id;
     EXPECT_EQ(WaitForStatus(kInfoPipe, name(id, 0), wire::kCancelled, kCancelSettlesMs), wire::kCancelled)

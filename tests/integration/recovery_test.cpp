@@ -3,7 +3,9 @@
 // closes the transfer that the server holds in the middle: the service stops within seconds.
 #include <windows.h>
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <string>
 
 #include "common/utf.h"
@@ -25,18 +27,7 @@ class ServiceRecovery : public test::RunningService {};
 
 // The worker pauses 10 s before a download; the half package arrives at once after it.
 constexpr DWORD kHalfDownloadedMs = 20000;
-constexpr DWORD kPollMs = 100;
 constexpr ULONGLONG kStopWithinMs = 10000;  // WinHTTP alone would wait 30 s for the next byte
-
-// True once the file at path holds size bytes, waiting at most timeout_ms.
-bool WaitForFileSize(const std::wstring& path, std::size_t size, DWORD timeout_ms) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  for (;;) {
-    if (test::FileSize(path) == size) return true;
-    if (::GetTickCount64() > deadline) return false;
-    ::Sleep(kPollMs);
-  }
-}
 
 TEST_F(ServiceRecovery, ResumesADownloadThatAKilledOrStoppedServiceLeftHalfDone) {
   const std::string package = test::PackageBytes(96 * 1024);
@@ -52,7 +43,8 @@ TEST_F(ServiceRecovery, ResumesADownloadThatAKilledOrStoppedServiceLeftHalfDone)
     test::ExpectRun(RunQfupdatectl(L"submit " + name + L" --download-when-disconnected --url " +
                                    server.Url(L"/stalled.msi")),
                     0, {"result:       Done (0)", "status:       Queued (2)"});
-    ASSERT_TRUE(WaitForFileSize(stalled.Path(L"stalled.msi"), half, kHalfDownloadedMs));
+    ASSERT_TRUE(test::WaitUntil([&] { return test::FileSize(stalled.Path(L"stalled.msi")) == half; },
+                                kHalfDownloadedMs));
 
     test::ServiceControl service;
     const ULONGLONG stopping = ::GetTickCount64();
@@ -63,13 +55,19 @@ TEST_F(ServiceRecovery, ResumesADownloadThatAKilledOrStoppedServiceLeftHalfDone)
     ASSERT_TRUE(test::WaitForAgentPipes());
 
     // Downloaded, or whatever stage follows a complete download.
-    const std::uint32_t status = test::WaitWhileStatus(
-        wire::kInfoPipeName, WideToUtf8(name), {0, wire::kQueued, wire::kDownloading}, kHalfDownloadedMs);
-    for (const std::uint32_t unfinished :
-         {0u, std::uint32_t{wire::kQueued}, std::uint32_t{wire::kDownloading},
-          std::uint32_t{wire::kDownloadRetry}, std::uint32_t{wire::kDownloadFailed}}) {
-      EXPECT_NE(status, unfinished);
-    }
+    std::uint32_t status = 0;
+    const auto unfinished = [&](std::initializer_list<std::uint32_t> statuses) {
+      return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
+    };
+    (void)test::WaitUntil(
+        [&] {
+          status = test::StatusOf(test::SendOnce(wire::kInfoPipeName, test::Query(WideToUtf8(name)).span()));
+          return !unfinished({0, wire::kQueued, wire::kDownloading});
+        },
+        kHalfDownloadedMs);
+    EXPECT_FALSE(
+        unfinished({0, wire::kQueued, wire::kDownloading, wire::kDownloadRetry, wire::kDownloadFailed}))
+        << status;
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].Header("Range"), std::nullopt);

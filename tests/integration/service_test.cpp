@@ -11,7 +11,6 @@
 #include "store/process_objects.h"
 #include "support/pipe_harness.h"
 #include "support/process.h"
-#include "support/service_checks.h"
 #include "support/service_control.h"
 #include "wire/pipes.h"
 
@@ -19,6 +18,17 @@ namespace qfu {
 namespace {
 
 using test::ServiceControl;
+
+// Starts the service and expects it to stop by itself with that Win32 exit code.
+void ExpectFailedStart(DWORD exit_code) {
+  ServiceControl service;
+  ASSERT_TRUE(service.valid());
+  const bool started = service.Start();
+  EXPECT_TRUE(service.WaitForState(SERVICE_STOPPED, 10000))
+      << "started " << started << ", state " << service.State();
+  EXPECT_EQ(service.Win32ExitCode(), exit_code);
+  EXPECT_TRUE(service.Stop());
+}
 
 // "install" in any letter case installs the service once, its path quoted; run otherwise from a
 // console, the program has no service to dispatch, prints nothing and returns 0.
@@ -95,7 +105,7 @@ TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipesOrHoldsOneOfItsO
     test::PipeSquatter squatter(c.pipe, c.max_instances);
     ASSERT_TRUE(squatter.serving());
     ASSERT_TRUE(!c.occupied || squatter.Occupy());
-    test::ExpectFailedStart(ERROR_ACCESS_DENIED);
+    ExpectFailedStart(ERROR_ACCESS_DENIED);
   }
   const struct {
     bool mutex;
@@ -111,7 +121,7 @@ TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipesOrHoldsOneOfItsO
     const UniqueHandle squatter(s.mutex ? ::CreateMutexW(nullptr, FALSE, s.name)
                                         : ::CreateEventW(nullptr, TRUE, FALSE, s.name));
     ASSERT_TRUE(squatter.valid());
-    test::ExpectFailedStart(s.error);
+    ExpectFailedStart(s.error);
   }
 }
 

@@ -1,5 +1,7 @@
 #include "support/http_server.h"
 
+#include <wincrypt.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -7,42 +9,37 @@
 #include <sstream>
 #include <system_error>
 
+#include "common/handle.h"
 #include "common/utf.h"
-#include "support/root_store.h"
+#include "support/process.h"
 
 namespace qfu::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-// How often the harness looks for the port the server writes once it listens.
-constexpr DWORD kStartPollMs = 50;
+struct CertStoreTraits {
+  using Type = HCERTSTORE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type store) noexcept { ::CertCloseStore(store, 0); }
+};
+using UniqueCertStore = UniqueAny<CertStoreTraits>;
+
+UniqueCertStore OpenMachineRoot() {
+  return UniqueCertStore(
+      ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
+}
 
 // Wine's own conversions between Windows and Unix paths (kernel32 exports under Wine only);
 // the results are on the process heap.
-using UnixFileName = char*(CDECL*)(const WCHAR*);
-using DosFileName = WCHAR*(CDECL*)(const char*);
-
-template <typename Function>
-Function WineExport(const char* name) {
-  return reinterpret_cast<Function>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name)));
-}
-
-std::string UnixPath(const std::wstring& windows_path) {
-  const auto convert = WineExport<UnixFileName>("wine_get_unix_file_name");
-  char* converted = convert != nullptr ? convert(windows_path.c_str()) : nullptr;
+template <typename Char, typename From>
+std::basic_string<Char> WinePath(const char* export_name, const From* path) {
+  using Convert = Char*(CDECL*)(const From*);
+  const auto convert = reinterpret_cast<Convert>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), export_name)));
+  Char* converted = convert != nullptr ? convert(path) : nullptr;
   if (converted == nullptr) return {};
-  std::string result(converted);
-  ::HeapFree(::GetProcessHeap(), 0, converted);
-  return result;
-}
-
-std::wstring DosPath(const char* unix_path) {
-  const auto convert = WineExport<DosFileName>("wine_get_dos_file_name");
-  WCHAR* converted = convert != nullptr ? convert(unix_path) : nullptr;
-  if (converted == nullptr) return {};
-  std::wstring result(converted);
+  std::basic_string<Char> result(converted);
   ::HeapFree(::GetProcessHeap(), 0, converted);
   return result;
 }
@@ -58,46 +55,13 @@ std::string ReadWholeFile(const fs::path& path) {
 void WriteAtomically(const fs::path& path, std::string_view text) {
   fs::path partial = path;
   partial += ".partial";
-  {
-    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-    file.write(text.data(), static_cast<std::streamsize>(text.size()));
-  }
+  std::ofstream(partial, std::ios::binary | std::ios::trunc) << text;
   ::MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
-}
-
-// The strings of one JSON line in order, escapes resolved. The server writes ASCII only, with
-// \" \\ \/ \b \f \n \r \t and \uXXXX (UTF-16 units) as escapes.
-std::vector<std::string> JsonStrings(std::string_view line) {
-  std::vector<std::string> strings;
-  std::size_t i = 0;
-  while ((i = line.find('"', i)) != std::string_view::npos) {
-    WideString text;
-    for (++i; i < line.size() && line[i] != '"'; ++i) {
-      if (line[i] != '\\' || i + 1 >= line.size()) {
-        text.push_back(static_cast<WideChar>(static_cast<unsigned char>(line[i])));
-        continue;
-      }
-      const char escape = line[++i];
-      constexpr std::string_view kEscapes = "bfnrt", kMeanings = "\b\f\n\r\t";
-      if (escape == 'u' && i + 4 < line.size()) {
-        text.push_back(static_cast<WideChar>(std::stoul(std::string(line.substr(i + 1, 4)), nullptr, 16)));
-        i += 4;
-      } else if (const std::size_t k = kEscapes.find(escape); k != std::string_view::npos) {
-        text.push_back(static_cast<WideChar>(kMeanings[k]));
-      } else {
-        text.push_back(static_cast<WideChar>(escape));  // \" \\ \/
-      }
-    }
-    strings.push_back(WideToUtf8(text));
-    ++i;  // past the closing quote
-  }
-  return strings;
 }
 
 std::string AsciiLower(std::string_view text) {
   std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+  for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   return lower;
 }
 
@@ -125,16 +89,16 @@ void TestHttpServer::Start(HttpScheme scheme, int lifetime_seconds) {
   WriteAtomically(fs::path(folder_) / L"lease", "the server runs while this file exists\n");
 
   // Unix programs started from Wine get Unix paths; python3 itself is named by its DOS path.
-  const std::string unix_folder = UnixPath(folder_);
-  const std::wstring python = DosPath(QFU_TEST_PYTHON);
+  const std::string unix_folder = WinePath<char>("wine_get_unix_file_name", folder_.c_str());
+  const std::wstring python = WinePath<WCHAR>("wine_get_dos_file_name", QFU_TEST_PYTHON);
   if (unix_folder.empty() || python.empty()) {
     failure_ = "not running under Wine: no Unix path for the server";
     return;
   }
   std::wstring command_line = L"python3 " + Quoted(QFU_TEST_HTTP_SERVER) + L" --dir " + Quoted(unix_folder) +
                               L" --openssl " + Quoted(QFU_TEST_OPENSSL) + L" --max-seconds " +
-                              std::to_wstring(lifetime_seconds);
-  if (scheme == HttpScheme::kHttps) command_line += L" --https";
+                              std::to_wstring(lifetime_seconds) +
+                              (scheme == HttpScheme::kHttps ? L" --https" : L"");
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
@@ -148,36 +112,64 @@ void TestHttpServer::Start(HttpScheme scheme, int lifetime_seconds) {
   ::CloseHandle(info.hThread);
   ::CloseHandle(info.hProcess);
 
-  const ULONGLONG deadline = ::GetTickCount64() + kStartTimeoutMs;
   const fs::path port_file = fs::path(folder_) / L"port";
   const fs::path failure_file = fs::path(folder_) / L"failure";
-  for (;;) {
-    if (const std::string port = ReadWholeFile(port_file); !port.empty()) {
-      port_ = static_cast<unsigned>(std::stoul(port));
-      break;
-    }
-    if (fs::exists(failure_file, ignored)) {
-      failure_ = "the server failed to start:\n" + ReadWholeFile(failure_file);
-      return;
-    }
-    if (::GetTickCount64() > deadline) {
-      failure_ = "the server did not listen within " + std::to_string(kStartTimeoutMs) + " ms";
-      return;
-    }
-    ::Sleep(kStartPollMs);
-  }
-  if (scheme == HttpScheme::kHttps) {
-    trusted_authority_ = std::make_unique<TrustedRootCertificate>(folder_ + L"\\tls\\ca.crt");
-    if (trusted_authority_->error() != ERROR_SUCCESS) {
-      failure_ =
-          "the server's authority could not be trusted: error " + std::to_string(trusted_authority_->error());
+  std::string port;
+  if (!WaitUntil([&] { return !(port = ReadWholeFile(port_file)).empty() || fs::exists(failure_file); },
+                 kStartTimeoutMs)) {
+    failure_ = "the server did not listen within " + std::to_string(kStartTimeoutMs) + " ms";
+  } else if (port.empty()) {
+    failure_ = "the server failed to start:\n" + ReadWholeFile(failure_file);
+  } else {
+    port_ = static_cast<unsigned>(std::stoul(port));
+    if (scheme == HttpScheme::kHttps) {
+      if (const DWORD error = TrustAuthority(); error != ERROR_SUCCESS) {
+        failure_ = "the server's authority could not be trusted: error " + std::to_string(error);
+      }
     }
   }
 }
 
+// Adds the server's authority to the machine's "Root" store, committing at once: Wine writes a
+// registry store's changes back only on a commit or the store's last close.
+DWORD TestHttpServer::TrustAuthority() {
+  const std::string pem = ReadWholeFile(fs::path(folder_) / L"tls" / L"ca.crt");
+  DWORD size = 0;
+  if (pem.empty()) return ERROR_FILE_NOT_FOUND;
+  if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+                              &size, nullptr, nullptr)) {
+    return ::GetLastError();
+  }
+  std::vector<BYTE> der(size);
+  const UniqueCertStore root = OpenMachineRoot();
+  if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                              der.data(), &size, nullptr, nullptr) ||
+      !root ||
+      !::CertAddEncodedCertificateToStore(root.get(), X509_ASN_ENCODING, der.data(), size,
+                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr) ||
+      !::CertControlStore(root.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr)) {
+    return ::GetLastError();
+  }
+  trusted_authority_ = std::move(der);
+  return ERROR_SUCCESS;
+}
+
 TestHttpServer::~TestHttpServer() {
   ::DeleteFileW((folder_ + L"\\lease").c_str());
-  trusted_authority_.reset();
+  if (!trusted_authority_.empty()) {
+    const UniqueCertStore root = OpenMachineRoot();
+    PCCERT_CONTEXT added = ::CertCreateCertificateContext(X509_ASN_ENCODING, trusted_authority_.data(),
+                                                          static_cast<DWORD>(trusted_authority_.size()));
+    // The delete call frees the context it is given: the one the store found.
+    PCCERT_CONTEXT stored = root && added != nullptr
+                                ? ::CertFindCertificateInStore(root.get(), X509_ASN_ENCODING, 0,
+                                                               CERT_FIND_EXISTING, added, nullptr)
+                                : nullptr;
+    if (stored != nullptr && ::CertDeleteCertificateFromStore(stored)) {
+      (void)::CertControlStore(root.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    }
+    if (added != nullptr) ::CertFreeCertificateContext(added);
+  }
   std::error_code ignored;
   fs::remove_all(folder_, ignored);
 }
@@ -194,30 +186,30 @@ void TestHttpServer::SetRule(const std::string& url_path, const std::string& rul
   const auto same_path = [&](const auto& entry) { return entry.first == url_path; };
   rules_.erase(std::remove_if(rules_.begin(), rules_.end(), same_path), rules_.end());
   rules_.emplace_back(url_path, rule);
-  std::string json = "{";
-  for (const auto& [path, path_rule] : rules_) {
-    json += (json.size() > 1 ? ", \"" : "\"") + path + "\": \"" + path_rule + "\"";
-  }
-  WriteAtomically(fs::path(folder_) / L"rules.json", json + "}\n");
+  std::string lines;
+  for (const auto& [path, path_rule] : rules_) lines += path + " " + path_rule + "\n";
+  WriteAtomically(fs::path(folder_) / L"rules", lines);
 }
 
 std::vector<RecordedRequest> TestHttpServer::Requests() const {
+  // Each request: its target on a line, then "name: value" lines, then an empty line.
   std::vector<RecordedRequest> requests;
-  std::istringstream log(ReadWholeFile(fs::path(folder_) / L"requests.jsonl"));
+  std::istringstream log(ReadWholeFile(fs::path(folder_) / L"requests"));
+  bool in_request = false;
   for (std::string line; std::getline(log, line);) {
-    // {"method": M, "target": T, "headers": [[name, value], ...]}
-    const std::vector<std::string> strings = JsonStrings(line);
-    if (strings.size() < 5 || strings[0] != "method" || strings[2] != "target" || strings[4] != "headers")
-      continue;
-    RecordedRequest request{strings[1], strings[3], {}};
-    for (std::size_t k = 5; k + 1 < strings.size(); k += 2)
-      request.headers.emplace_back(strings[k], strings[k + 1]);
-    requests.push_back(std::move(request));
+    if (line.empty()) {
+      in_request = false;
+    } else if (!in_request) {
+      requests.push_back({line, {}});
+      in_request = true;
+    } else if (const std::size_t colon = line.find(": "); colon != std::string::npos) {
+      requests.back().headers.emplace_back(line.substr(0, colon), line.substr(colon + 2));
+    }
   }
   return requests;
 }
 
-void TestHttpServer::ClearRequests() const { ::DeleteFileW((folder_ + L"\\requests.jsonl").c_str()); }
+void TestHttpServer::ClearRequests() const { ::DeleteFileW((folder_ + L"\\requests").c_str()); }
 
 std::uint64_t TestHttpServer::BodyBytesSent() const {
   std::istringstream lines(ReadWholeFile(fs::path(folder_) / L"sent"));

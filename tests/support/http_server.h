@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,14 +13,10 @@
 
 namespace qfu::test {
 
-class TrustedRootCertificate;
-
 // One request as the server received it.
 struct RecordedRequest {
-  std::string method;
   std::string target;                                        // path and query, as sent
   std::vector<std::pair<std::string, std::string>> headers;  // in the order received
-
   // The value of the first header named name (in any letter case); nothing when absent.
   [[nodiscard]] std::optional<std::string> Header(std::string_view name) const;
 };
@@ -32,16 +27,15 @@ class TestHttpServer {
  public:
   // Starts the server in a scratch folder named after name (unique per test) and waits at most
   // kStartTimeoutMs for it to listen. With kHttps the server makes a throwaway certificate
-  // authority, which the machine root store trusts while this object lives. The server ends by
-  // itself after lifetime_seconds, should its owner die without telling it.
-  TestHttpServer(const std::wstring& name, HttpScheme scheme, int lifetime_seconds = kDefaultLifetimeSeconds);
+  // authority, which the machine's root store (where WinHTTP looks) trusts while this object
+  // lives. The server ends by itself after lifetime_seconds, should its owner die.
+  TestHttpServer(const std::wstring& name, HttpScheme scheme, int lifetime_seconds = 120);
   TestHttpServer(const TestHttpServer&) = delete;
   TestHttpServer& operator=(const TestHttpServer&) = delete;
-  // Tells the server to end (it does within a moment), forgets its authority, removes the folder.
+  // Tells the server to end, forgets its authority, removes the folder.
   ~TestHttpServer();
 
   static constexpr DWORD kStartTimeoutMs = 30000;
-  static constexpr int kDefaultLifetimeSeconds = 120;
 
   // Empty when the server is listening, else what went wrong.
   [[nodiscard]] const std::string& failure() const { return failure_; }
@@ -51,13 +45,9 @@ class TestHttpServer {
 
   // Serves bytes as "/" + name.
   void AddFile(const std::wstring& name, std::string_view bytes) const;
-  // Answers the requests for url_path (without query) from the next one on by rule:
-  // "serve" (the default: 200, 206 for "Range: bytes=N-", 416 when N is at or past the end),
-  // "status:NNN", "cut" (closes the connection after half the body), "ignore-range" (200 with
-  // the whole file whatever the Range), "stall" (sends half the body, then holds the connection
-  // open until the server ends), "range-late" (a 206 one byte after the asked start),
-  // "range-total" (a 206 whose total is one byte too many), "long-body" (Content-Length 1000,
-  // 4000 bytes sent with the headers), "no-length" (no Content-Length; the body ends with the connection).
+  // Answers the requests for url_path (without query) from the next one on by rule: "serve"
+  // (the default), "status:NNN", "cut", "ignore-range", "stall", "range-late", "range-total",
+  // "long-body", "no-length" (what each does: http_server.py).
   void SetRule(const std::string& url_path, const std::string& rule);
   // Every request received so far, oldest first (each is recorded before it is answered).
   [[nodiscard]] std::vector<RecordedRequest> Requests() const;
@@ -67,11 +57,12 @@ class TestHttpServer {
 
  private:
   void Start(HttpScheme scheme, int lifetime_seconds);
+  [[nodiscard]] DWORD TrustAuthority();
 
   std::wstring folder_;  // Windows path of the scratch folder
   std::wstring scheme_text_;
   std::vector<std::pair<std::string, std::string>> rules_;
-  std::unique_ptr<TrustedRootCertificate> trusted_authority_;
+  std::vector<BYTE> trusted_authority_;  // the certificate added to the root store, DER
   unsigned port_ = 0;
   std::string failure_;
 };

@@ -6,19 +6,19 @@
 Everything goes through the folder DIR, since a program started from a Windows process under
 Wine keeps the Wine process's own standard handles rather than the ones it was given:
     files/           what is served, "/name" being files/name
-    rules.json       optional, read anew for every request (see below)
+    rules            optional, read anew for every request: lines "URL-path rule" (see below)
     lease            the server runs while this file exists (the test deletes it to stop it)
     port             written by the server, once it listens: the free port it took
     failure          written instead when it cannot start: why
-    requests.jsonl   one JSON line per request, written before the answer:
-                     {"method": "GET", "target": "/a.msi?t=1", "headers": [["Host", "..."], ...]}
+    requests         each request, written before the answer: its target ("/a.msi?t=1") on a
+                     line, its headers as "Name: value" lines, then an empty line
     sent             one line per answer, written once its body has gone out (or failed to):
                      the number of body bytes sent
     tls/             with --https: a throwaway certificate authority (ca.crt) and the server's
                      certificate for 127.0.0.1 signed by it, made with openssl at start
 
-rules.json is an object from URL path (without the query) to a rule, so a test can change
-the answers between requests. Rules:
+A rule names the answers for a URL path (without the query), so a test can change them
+between requests. Rules:
     "serve"         the default: 200 with the file, 206 with its tail for "Range: bytes=N-"
                     (N below the size), 416 when N is at or past the end, 404 when missing
     "status:NNN"    answer NNN with a short text body (403, 404, 410, 416, 500, ...)
@@ -37,7 +37,6 @@ latest, so that a test that dies never leaves it behind for long.
 """
 import argparse
 import http.server
-import json
 import os
 import re
 import ssl
@@ -82,7 +81,7 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     timeout = SOCKET_TIMEOUT_SECONDS
 
-    def log_message(self, *args):  # the JSON log is the record; keep stderr quiet
+    def log_message(self, *args):  # the request log is the record; keep stderr quiet
         pass
 
     def do_GET(self):
@@ -121,9 +120,9 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
             self.answer(status, (package, start, length), extra, send=send, hold=rule == "stall", announced=announced)
 
     def record(self):
-        entry = {"method": self.command, "target": self.path, "headers": [[k, v] for k, v in self.headers.items()]}
-        with self.server.log_lock, open(self.server.log, "a", encoding="ascii") as log:
-            log.write(json.dumps(entry) + "\n")
+        lines = [self.path] + ["%s: %s" % (k, v) for k, v in self.headers.items()]
+        with self.server.log_lock, open(self.server.log, "a", encoding="ascii", errors="replace") as log:
+            log.write("\n".join(lines) + "\n\n")
 
     def answer(self, status, body, extra=None, send=None, hold=False, announced=-1):
         """body: bytes, or (file, offset, length) sent from the file with sendfile where the
@@ -163,8 +162,8 @@ class PackageServer(http.server.ThreadingHTTPServer):
     def __init__(self, folder):
         super().__init__(("127.0.0.1", 0), PackageHandler)
         self.root = os.path.join(folder, "files")
-        self.log = os.path.join(folder, "requests.jsonl")
-        self.rules = os.path.join(folder, "rules.json")
+        self.log = os.path.join(folder, "requests")
+        self.rules = os.path.join(folder, "rules")
         self.lease = os.path.join(folder, "lease")
         self.sent = os.path.join(folder, "sent")
         self.log_lock = threading.Lock()
@@ -176,7 +175,7 @@ class PackageServer(http.server.ThreadingHTTPServer):
     def rule_for(self, path):
         try:
             with open(self.rules, encoding="utf-8") as rules:
-                return json.load(rules).get(path, "serve")
+                return dict(line.split(" ", 1) for line in rules.read().splitlines()).get(path, "serve")
         except (OSError, ValueError):
             return "serve"
 

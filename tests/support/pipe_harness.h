@@ -1,14 +1,11 @@
 #pragma once
 // Harness for tests of the agent's pipes: the messages they send and the reply fields they
-// read, a client that writes without waiting for replies, batches checked reply by reply, a
-// pipe's DACL as a client reads it, and a stand-in that serves a pipe name as another
-// program could.
+// read, a client that writes without waiting for replies, a pipe's DACL as a client reads it,
+// and a stand-in that serves a pipe name as another program could.
 #include <windows.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -33,15 +30,11 @@ using Reply = std::vector<std::uint8_t>;
 [[nodiscard]] wire::MessageWriter Query(std::string_view name, std::uint32_t type = wire::kQueryRequest);
 [[nodiscard]] wire::MessageWriter Enumerate(std::uint32_t index);
 [[nodiscard]] wire::MessageWriter Cancel(std::string_view name);
-// A query padded with one more item to exactly size bytes.
 // Queries the request on the pipe until it reads status or timeout_ms have passed; returns
 // the last status read.
 [[nodiscard]] std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name,
                                           std::uint32_t status, DWORD timeout_ms);
-// Queries the request on the pipe until its status is none of those given or timeout_ms have
-// passed; returns the last status read.
-[[nodiscard]] std::uint32_t WaitWhileStatus(const wchar_t* pipe_name, std::string_view name,
-                                            std::initializer_list<std::uint32_t> statuses, DWORD timeout_ms);
+// A query padded with one more item to exactly size bytes.
 [[nodiscard]] wire::MessageWriter PaddedQuery(std::string_view name, std::size_t size);
 
 // A client that writes without waiting for the service to read: a message longer than the
@@ -70,22 +63,6 @@ class RawPipe {
   UniqueFile pipe_;
   std::vector<std::unique_ptr<Operation>> writes_;
 };
-
-// A message and what its reply must say: result, and when given, status and request name.
-struct Expected {
-  Expected(wire::MessageWriter sent, std::uint32_t result_code = wire::result::kDone,
-           std::optional<std::uint32_t> update_status = {}, std::string request_name = {})
-      : message(std::move(sent)), result(result_code), status(update_status), name(std::move(request_name)) {}
-  wire::MessageWriter message;
-  std::uint32_t result;
-  std::optional<std::uint32_t> status;
-  std::string name;
-};
-
-// Writes the whole batch on one connection without waiting for replies, then checks the
-// replies in order (a successful query or enumeration carries its time stamp item). Returns
-// the first mismatch, or an empty text.
-[[nodiscard]] std::string SendBatch(const wchar_t* pipe_name, const std::vector<Expected>& batch);
 
 // One entry of a DACL: the trustee's SID as text ("S-1-1-0"), the access mask, the entry's
 // type and flags.

@@ -144,23 +144,13 @@ std::size_t CountThreads(DWORD process_id) {
   return count;
 }
 
-std::size_t CountHandles(DWORD process_id) {
-  UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, process_id));
-  DWORD count = 0;
-  if (!process || !::GetProcessHandleCount(process.get(), &count)) return 0;
-  return count;
-}
-
-std::size_t WaitForThreadCount(DWORD process_id, const std::function<bool(std::size_t)>& accept,
-                               DWORD timeout_ms) {
-  constexpr DWORD kCountEveryMs = 50;
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms) {
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  std::size_t count = CountThreads(process_id);
-  while (!accept(count) && ::GetTickCount64() < deadline) {
-    ::Sleep(kCountEveryMs);
-    count = CountThreads(process_id);
+  while (!condition()) {
+    if (::GetTickCount64() > deadline) return false;
+    ::Sleep(kPollMs);
   }
-  return count;
+  return true;
 }
 
 }  // namespace qfu::test

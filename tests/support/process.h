@@ -1,6 +1,6 @@
 #pragma once
-// Runs programs from tests under Wine and reads what they print, and counts a process's
-// threads.
+// Runs programs from tests under Wine and reads what they print, counts a process's threads,
+// and waits for a condition against a deadline.
 #include <windows.h>
 
 #include <functional>
@@ -69,12 +69,7 @@ class BackgroundProcess {
 void ExpectRun(const ProcessResult& run, DWORD exit_code, std::initializer_list<std::string_view> lines);
 // The number of threads of that process now (0 when it cannot be read).
 [[nodiscard]] std::size_t CountThreads(DWORD process_id);
-// The number of handles that process holds now (0 when it cannot be read).
-[[nodiscard]] std::size_t CountHandles(DWORD process_id);
-
-// Counts the process's threads every 50 ms until accept(count) holds or timeout_ms have
-// passed; returns the last count.
-[[nodiscard]] std::size_t WaitForThreadCount(DWORD process_id, const std::function<bool(std::size_t)>& accept,
-                                             DWORD timeout_ms);
+// Checks condition every 20 ms until it holds or timeout_ms have passed; true when it held.
+[[nodiscard]] bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms);
 
 }  // namespace qfu::test

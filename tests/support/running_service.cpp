@@ -33,14 +33,10 @@ void ClearStoredState() {
   ::RegDeleteValueW(key.get(), L"UserAgent");
 }
 
-// True once the pipe exists and one of its instances waits for a client.
+// True once the pipe exists and one of its instances waits for a client (a pipe not created
+// yet fails the wait at once).
 bool WaitForPipe(const wchar_t* name) {
-  const ULONGLONG deadline = ::GetTickCount64() + kPipeReadyTimeoutMs;
-  while (!::WaitNamedPipeW(name, kPipeRetryMs)) {
-    if (::GetTickCount64() > deadline) return false;
-    ::Sleep(kPipeRetryMs);  // a pipe not created yet fails at once
-  }
-  return true;
+  return WaitUntil([&] { return ::WaitNamedPipeW(name, kPipeRetryMs) != FALSE; }, kPipeReadyTimeoutMs);
 }
 
 }  // namespace

@@ -75,12 +75,7 @@ DWORD ServiceControl::ProcessId() { return StatusOf(service_.get()).dwProcessId;
 DWORD ServiceControl::Win32ExitCode() { return StatusOf(service_.get()).dwWin32ExitCode; }
 
 bool ServiceControl::WaitForState(DWORD state, DWORD timeout_ms) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  while (State() != state) {
-    if (::GetTickCount64() > deadline) return false;
-    ::Sleep(50);
-  }
-  return true;
+  return WaitUntil([&] { return State() == state; }, timeout_ms);
 }
 
 bool ServiceControl::Stop() {

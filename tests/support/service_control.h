@@ -25,7 +25,7 @@ class ServiceControl {
   [[nodiscard]] DWORD ProcessId();
   // The Win32 exit code of the last stop: 0, or the error that failed the start.
   [[nodiscard]] DWORD Win32ExitCode();
-  // Polls the state every 50 ms until it is state or timeout_ms have passed.
+  // Polls the state until it is state or timeout_ms have passed.
   [[nodiscard]] bool WaitForState(DWORD state, DWORD timeout_ms);
   // Sends the stop control and waits at most 20 s for the service to stop and 10 s more for
   // its process to end, so that no pipe instance of the old process meets the next start.
