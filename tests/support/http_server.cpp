@@ -12,6 +12,7 @@
 #include "common/handle.h"
 #include "common/utf.h"
 #include "support/process.h"
+#include "support/scratch_directory.h"
 
 namespace qfu::test {
 namespace {
@@ -30,16 +31,15 @@ UniqueCertStore OpenMachineRoot() {
       ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
 }
 
-// Wine's own conversions between Windows and Unix paths (kernel32 exports under Wine only);
-// the results are on the process heap.
-template <typename Char, typename From>
-std::basic_string<Char> WinePath(const char* export_name, const From* path) {
-  using Convert = Char*(CDECL*)(const From*);
-  const auto convert = reinterpret_cast<Convert>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), export_name)));
-  Char* converted = convert != nullptr ? convert(path) : nullptr;
+// Wine's own conversion of a Unix path to a Windows path (a kernel32 export under Wine only);
+// the result is on the process heap.
+std::wstring DosPath(const char* unix_path) {
+  using DosFileName = WCHAR*(CDECL*)(const char*);
+  const auto convert = reinterpret_cast<DosFileName>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  WCHAR* converted = convert != nullptr ? convert(unix_path) : nullptr;
   if (converted == nullptr) return {};
-  std::basic_string<Char> result(converted);
+  std::wstring result(converted);
   ::HeapFree(::GetProcessHeap(), 0, converted);
   return result;
 }
@@ -89,8 +89,8 @@ void TestHttpServer::Start(HttpScheme scheme, int lifetime_seconds) {
   WriteAtomically(fs::path(folder_) / L"lease", "the server runs while this file exists\n");
 
   // Unix programs started from Wine get Unix paths; python3 itself is named by its DOS path.
-  const std::string unix_folder = WinePath<char>("wine_get_unix_file_name", folder_.c_str());
-  const std::wstring python = WinePath<WCHAR>("wine_get_dos_file_name", QFU_TEST_PYTHON);
+  const std::string unix_folder = UnixPath(folder_);
+  const std::wstring python = DosPath(QFU_TEST_PYTHON);
   if (unix_folder.empty() || python.empty()) {
     failure_ = "not running under Wine: no Unix path for the server";
     return;
