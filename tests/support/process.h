@@ -39,6 +39,8 @@ class BackgroundProcess {
  private:
   // Appends what the pipe holds now; false when nothing was there.
   bool ReadAvailable();
+  // Reads the output until done() holds or the program ends (true), or timeout_ms pass (false).
+  bool Pump(const std::function<bool()>& done, DWORD timeout_ms);
 
   UniqueHandle process_;
   UniqueHandle read_end_;
