@@ -59,17 +59,11 @@ void WriteAtomically(const fs::path& path, std::string_view text) {
   ::MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-std::string AsciiLower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return lower;
-}
-
 }  // namespace
 
 std::optional<std::string> RecordedRequest::Header(std::string_view name) const {
   for (const auto& [header, value] : headers) {
-    if (AsciiLower(header) == AsciiLower(name)) return value;
+    if (_stricmp(header.c_str(), std::string(name).c_str()) == 0) return value;
   }
   return std::nullopt;
 }
