@@ -18,8 +18,6 @@
 #include "store/request_key.h"
 #include "support/http_server.h"
 #include "support/pipe_harness.h"
-#include "support/process.h"
-#include "support/running_service.h"
 #include "support/scratch_directory.h"
 #include "support/service_control.h"
 #include "support/test_downloads.h"
@@ -38,7 +36,7 @@ void ExpectFailedStart(DWORD exit_code) {
   const bool started = service.Start();
   EXPECT_TRUE(service.WaitForState(SERVICE_STOPPED, 10000))
       << "started " << started << ", state " << service.State();
-  EXPECT_EQ(service.Win32ExitCode(), exit_code);
+  EXPECT_EQ(service.Status().dwWin32ExitCode, exit_code);
   EXPECT_TRUE(service.Stop());
 }
 
@@ -57,10 +55,10 @@ TEST(Service, InstallsOnceInAnyLetterCaseAndReturnsZeroFromAConsole) {
   }
   ServiceControl service;
   ASSERT_TRUE(service.valid());
-  EXPECT_EQ(service.StartType(), static_cast<DWORD>(SERVICE_AUTO_START));
+  const auto [start_type, path] = service.Config();
+  EXPECT_EQ(start_type, static_cast<DWORD>(SERVICE_AUTO_START));
   // Quoted, so that a path with spaces cannot be read as a shorter program with arguments.
-  const std::wstring quoted = L"\"" + BuiltProgram(L"qfupdate.exe") + L"\"";
-  EXPECT_EQ(_wcsicmp(service.BinaryPath().c_str(), quoted.c_str()), 0) << service.BinaryPath();
+  EXPECT_EQ(_wcsicmp(path.c_str(), (L"\"" + BuiltProgram(L"qfupdate.exe") + L"\"").c_str()), 0);
 }
 
 TEST(Service, StartsRunningWithItsNamedObjectsAndStopsWithinSeconds) {
@@ -71,7 +69,8 @@ TEST(Service, StartsRunningWithItsNamedObjectsAndStopsWithinSeconds) {
   service.StopIfRunning();
   ASSERT_TRUE(service.Start()) << ::GetLastError() << ", state " << service.State();
   ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 20000)) << service.State();
-  EXPECT_EQ(service.ControlsAccepted(), static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN));
+  EXPECT_EQ(service.Status().dwControlsAccepted,
+            static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN));
 
   // Each open to LocalSystem and Administrators only.
   for (const wchar_t* name :
@@ -91,29 +90,26 @@ TEST(Service, StartsRunningWithItsNamedObjectsAndStopsWithinSeconds) {
   EXPECT_EQ(service.State(), static_cast<DWORD>(SERVICE_RUNNING));
 
   EXPECT_TRUE(service.Stop()) << service.State();
-  EXPECT_EQ(service.Win32ExitCode(), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(service.Status().dwWin32ExitCode, static_cast<DWORD>(ERROR_SUCCESS));
 }
 
-// A pipe name is served before the service starts: by a listening instance (seen before the
-// service creates its own, also where a second instance could not be created), or by one
-// whose only instance has a client already (no instance listens, but the name then has one
-// instance more than the service's own). The start fails as Windows fails a first instance of
-// a served name. Or a name of its mutexes or of its event is held already: as an object of the
-// other kind (ERROR_INVALID_HANDLE), or of its own (ERROR_ALREADY_EXISTS, since whoever made it
-// first chose its DACL); the start fails with that error.
+// A pipe name is served before the service starts: by a listening instance (also where a
+// second instance could not be created), or by one whose only instance has a client already.
+// The start fails as Windows fails a first instance of a served name. A name of its mutexes or
+// event held already as an object of the other kind (ERROR_INVALID_HANDLE) or of its own
+// (ERROR_ALREADY_EXISTS: whoever made it first chose its DACL) fails the start with that error.
 TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipesOrHoldsOneOfItsObjectNames) {
-  struct Case {
+  const struct {
     const wchar_t* pipe;
     DWORD max_instances;
     bool occupied;
-  };
-  const Case cases[] = {{wire::kRequestPipeName, PIPE_UNLIMITED_INSTANCES, false},
-                        {wire::kInfoPipeName, PIPE_UNLIMITED_INSTANCES, false},
-                        {wire::kRequestPipeName, 1, false},
-                        {wire::kRequestPipeName, PIPE_UNLIMITED_INSTANCES, true}};
+  } cases[] = {{wire::kRequestPipeName, PIPE_UNLIMITED_INSTANCES, false},
+               {wire::kInfoPipeName, PIPE_UNLIMITED_INSTANCES, false},
+               {wire::kRequestPipeName, 1, false},
+               {wire::kRequestPipeName, PIPE_UNLIMITED_INSTANCES, true}};
   ServiceControl::EnsureInstalled();
   ASSERT_TRUE(ServiceControl().Stop());
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << (c.pipe == wire::kInfoPipeName ? "info pipe" : "request pipe")
                                     << ", at most " << c.max_instances << (c.occupied ? ", occupied" : ""));
     PipeSquatter squatter(c.pipe, c.max_instances);
@@ -249,8 +245,9 @@ TEST(AgentPackage, InstallsUpgradesKeepingRequestsAndRemovesTheServiceWithThem) 
     ServiceControl service;
     ASSERT_TRUE(service.valid());
     EXPECT_TRUE(service.WaitForState(SERVICE_RUNNING, kStartTimeoutMs));
-    EXPECT_EQ(service.StartType(), static_cast<DWORD>(SERVICE_AUTO_START));
-    EXPECT_EQ(_wcsicmp(service.BinaryPath().c_str(), path.c_str()), 0) << service.BinaryPath();
+    const auto [start_type, binary] = service.Config();
+    EXPECT_EQ(start_type, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_EQ(_wcsicmp(binary.c_str(), path.c_str()), 0);
     EXPECT_NE(service.ProcessId(), process_id);  // the program of the new package
     process_id = service.ProcessId();
   };

@@ -9,7 +9,7 @@
 #include "common/utf.h"
 #include "qfupdatectl/pipe_client.h"
 #include "support/process.h"
-#include "support/running_service.h"
+#include "support/service_control.h"
 #include "wire/pipes.h"
 
 namespace qfu::test {
