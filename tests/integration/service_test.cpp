@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/handle.h"
+#include "common/pipe_access.h"
 #include "common/utf.h"
 #include "store/process_objects.h"
 #include "store/request_key.h"
@@ -112,9 +113,14 @@ TEST(Service, FailsToStartWhileAnotherProcessServesOneOfItsPipesOrHoldsOneOfItsO
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << (c.pipe == wire::kInfoPipeName ? "info pipe" : "request pipe")
                                     << ", at most " << c.max_instances << (c.occupied ? ", occupied" : ""));
-    PipeSquatter squatter(c.pipe, c.max_instances);
-    ASSERT_TRUE(squatter.serving());
-    ASSERT_TRUE(!c.occupied || squatter.Occupy());
+    const UniqueFile squatter(::CreateNamedPipeW(c.pipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE,
+                                                 c.max_instances, wire::kPipeOutBufferSize,
+                                                 wire::kPipeInBufferSize, 0, nullptr));
+    ASSERT_TRUE(squatter.valid());
+    const UniqueFile client(
+        c.occupied ? ::CreateFileW(c.pipe, kPipeClientAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                   : INVALID_HANDLE_VALUE);
+    ASSERT_EQ(client.valid(), c.occupied);
     ExpectFailedStart(ERROR_ACCESS_DENIED);
   }
   const struct {

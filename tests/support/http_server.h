@@ -45,9 +45,8 @@ class TestHttpServer {
 
   // Serves bytes as "/" + name.
   void AddFile(const std::wstring& name, std::string_view bytes) const;
-  // Answers the requests for url_path (without query) from the next one on by rule: "serve"
-  // (the default), "status:NNN", "cut", "ignore-range", "stall", "range-late", "range-total",
-  // "long-body", "no-length" (what each does: http_server.py).
+  // Answers the requests for url_path (without query) from the next one on by rule (the rules:
+  // http_server.py).
   void SetRule(const std::string& url_path, const std::string& rule);
   // Every request received so far, oldest first (each is recorded before it is answered).
   [[nodiscard]] std::vector<RecordedRequest> Requests() const;

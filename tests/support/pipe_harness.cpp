@@ -172,15 +172,4 @@ DWORD ReadDacl(HANDLE object, std::vector<AccessEntry>& entries) {
   return ERROR_SUCCESS;
 }
 
-PipeSquatter::PipeSquatter(const wchar_t* pipe_name, DWORD max_instances) : name_(pipe_name) {
-  server_.reset(::CreateNamedPipeW(pipe_name, PIPE_ACCESS_DUPLEX,
-                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, max_instances,
-                                   wire::kPipeOutBufferSize, wire::kPipeInBufferSize, 0, nullptr));
-}
-
-bool PipeSquatter::Occupy() {
-  client_.reset(::CreateFileW(name_.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-  return client_.valid();
-}
-
 }  // namespace qfu::test

@@ -1,7 +1,6 @@
 #pragma once
 // Harness for tests of the agent's pipes: the messages they send and the reply fields they
-// read, a client that writes without waiting for replies, a pipe's DACL as a client reads it,
-// and a stand-in that serves a pipe name as another program could.
+// read, a client that writes without waiting for replies, and a pipe's DACL as a client reads it.
 #include <windows.h>
 
 #include <cstdint>
@@ -80,22 +79,5 @@ std::ostream& operator<<(std::ostream& out, const AccessEntry& entry);
 [[nodiscard]] DWORD ReadPipeDacl(const wchar_t* pipe_name, std::vector<AccessEntry>& entries);
 // Reads the DACL of the kernel object behind a handle opened with READ_CONTROL.
 [[nodiscard]] DWORD ReadDacl(HANDLE object, std::vector<AccessEntry>& entries);
-
-// Serves a pipe name from the test process, as another program could before the service
-// starts: one listening instance, with at most max_instances of them.
-class PipeSquatter {
- public:
-  PipeSquatter(const wchar_t* pipe_name, DWORD max_instances);
-
-  [[nodiscard]] bool serving() const { return server_.valid(); }
-  // Connects a client of its own to the instance: the name stays served, but no instance
-  // listens any more. True when it connected.
-  [[nodiscard]] bool Occupy();
-
- private:
-  std::wstring name_;
-  UniqueFile server_;
-  UniqueFile client_;
-};
 
 }  // namespace qfu::test

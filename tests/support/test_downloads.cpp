@@ -1,8 +1,5 @@
 #include "support/test_downloads.h"
 
-#include <knownfolders.h>
-#include <shlobj.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -11,22 +8,11 @@
 
 #include "package/downloader.h"
 #include "support/run_together.h"
+#include "support/scratch_directory.h"
 
 namespace qfu::test {
-namespace {
-
-std::wstring ProgramData() {
-  PWSTR folder = nullptr;
-  std::wstring path;
-  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &folder))) path = folder;
-  ::CoTaskMemFree(folder);
-  return path;
-}
-
-}  // namespace
-
 TestDownloads::TestDownloads(const std::wstring& request_name)
-    : request_name_(request_name), directory_(ProgramData() + L"\\Quillfern\\" + request_name + L"\\") {
+    : request_name_(request_name), directory_(ProgramDataFolder() + L"\\Quillfern\\" + request_name + L"\\") {
   objects.user_agent_mutex.reset(::CreateMutexW(nullptr, FALSE, nullptr));
   stop_event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   Clear();
@@ -37,11 +23,6 @@ TestDownloads::~TestDownloads() { Clear(); }
 void TestDownloads::Clear() const {
   std::error_code ignored;
   std::filesystem::remove_all(directory_, ignored);
-}
-
-bool TestDownloads::DirectoryExists() const {
-  std::error_code ignored;
-  return std::filesystem::exists(directory_, ignored);
 }
 
 void TestDownloads::Leave(const std::wstring& file_name, const std::string& bytes) const {

@@ -25,7 +25,6 @@ class TestDownloads {
 
   // The package path that file_name gets.
   [[nodiscard]] std::wstring Path(const std::wstring& file_name) const { return directory_ + file_name; }
-  [[nodiscard]] bool DirectoryExists() const;
   // Leaves file_name holding bytes in the package directory, as an earlier attempt would.
   void Leave(const std::wstring& file_name, const std::string& bytes) const;
 

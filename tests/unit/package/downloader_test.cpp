@@ -182,7 +182,7 @@ TEST(DownloadPackage, RefusesUrlsThatNameNoPlainPackageFile) {
     Downloads downloads(L"DownloadRefused");
     EXPECT_EQ(downloads.Download(url), result);
     EXPECT_EQ(downloads.Reported(), L"");
-    EXPECT_EQ(downloads.DirectoryExists(),
+    EXPECT_EQ(std::filesystem::exists(downloads.Path(L"")),
               result == ERROR_FILENAME_EXCED_RANGE);  // made before the length is known
     EXPECT_FALSE(std::filesystem::exists(downloads.Path(long_name)));
   }
