@@ -84,9 +84,9 @@ TEST_F(WholeUpdate, FromSubmitToCompletedWithTheUsersYes) {
   for (const char* part : {"\\r\\n\\r\\nWhole Update\"", "\"style\":327940", "\"answer\":6"}) {
     EXPECT_NE(prompts[0].find(part), std::string::npos) << part << " in " << prompts[0];
   }
-  // Installed; the package, its log and its folder are gone.
+  // Installed; the package, its log and its folder go once Completed is stored.
   EXPECT_TRUE(Exists(kInstalledPayload));
-  EXPECT_FALSE(Exists(L"C:\\ProgramData\\Quillfern\\WholeUpdate"));
+  EXPECT_TRUE(WaitUntil([] { return !Exists(L"C:\\ProgramData\\Quillfern\\WholeUpdate"); }, kReplyTimeoutMs));
 }
 
 }  // namespace

@@ -128,13 +128,8 @@ void TestHttpServer::Start(HttpScheme scheme, int lifetime_seconds) {
 // registry store's changes back only on a commit or the store's last close.
 DWORD TestHttpServer::TrustAuthority() {
   const std::string pem = ReadWholeFile(fs::path(folder_) / L"tls" / L"ca.crt");
-  DWORD size = 0;
-  if (pem.empty()) return ERROR_FILE_NOT_FOUND;
-  if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
-                              &size, nullptr, nullptr)) {
-    return ::GetLastError();
-  }
-  std::vector<BYTE> der(size);
+  std::vector<BYTE> der(pem.size());  // DER is shorter than its Base64
+  auto size = static_cast<DWORD>(der.size());
   const UniqueCertStore root = OpenMachineRoot();
   if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
                               der.data(), &size, nullptr, nullptr) ||
@@ -144,6 +139,7 @@ DWORD TestHttpServer::TrustAuthority() {
       !::CertControlStore(root.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr)) {
     return ::GetLastError();
   }
+  der.resize(size);
   trusted_authority_ = std::move(der);
   return ERROR_SUCCESS;
 }

@@ -22,18 +22,15 @@ struct ProcessResult {
 // text while it runs. A program still running when the object goes is terminated.
 class BackgroundProcess {
  public:
-  // Starts command_line (the program named first); started() says whether it could.
   explicit BackgroundProcess(const std::wstring& command_line);
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
   ~BackgroundProcess();
 
   [[nodiscard]] bool started() const { return process_.valid(); }
-  // Reads the output until it contains text, the program ends, or timeout_ms have passed;
-  // true when the text was seen.
+  // Reads the output until it holds text (true), the program ends or timeout_ms pass.
   [[nodiscard]] bool WaitForOutput(std::string_view text, DWORD timeout_ms);
-  // Waits at most timeout_ms for the program to end (terminating it then) and returns its
-  // exit code and everything it printed.
+  // Waits at most timeout_ms for the program to end (terminating it then).
   [[nodiscard]] ProcessResult Finish(DWORD timeout_ms);
 
  private:
@@ -47,8 +44,7 @@ class BackgroundProcess {
   std::string output_;
 };
 
-// Runs command_line (the program named first), waiting at most timeout_ms; a program still
-// running then is terminated and the result says it did not finish.
+// Runs command_line, waiting at most timeout_ms (a program still running then is terminated).
 [[nodiscard]] ProcessResult RunProcess(const std::wstring& command_line, DWORD timeout_ms = 30000);
 
 // Full path of a program built beside the running test executable (file_name may name a
@@ -57,17 +53,14 @@ class BackgroundProcess {
 // The command line that runs that built program (quoted) with the arguments.
 [[nodiscard]] std::wstring BuiltCommand(const wchar_t* file_name, const std::wstring& arguments);
 
-// Full path of a file the build made in the fixtures folder beside the tests (tests/fixtures);
-// a missing one fails the test.
+// Full path of a file the build made in the fixtures folder (a missing one fails the test).
 [[nodiscard]] std::wstring Fixture(const wchar_t* file_name);
 
-// Removes the product of the Windows Installer package from the machine, if it is there, so
-// that the next run installs afresh; false when msiexec did not end within timeout_ms.
+// Removes the package's product if it is installed; false when msiexec did not end in time.
 [[nodiscard]] bool UninstallPackage(const std::wstring& package, DWORD timeout_ms);
 // The string resource id of module (the test program's own for null), empty when it has none.
 [[nodiscard]] std::wstring LoadText(HMODULE module, UINT id);
-// Expects the run to have finished with exit_code and its output to hold each of the lines
-// (each followed by a newline).
+// Expects the run to have finished with exit_code, its output holding each of the lines.
 void ExpectRun(const ProcessResult& run, DWORD exit_code, std::initializer_list<std::string_view> lines);
 // The number of threads of that process now (0 when it cannot be read).
 [[nodiscard]] std::size_t CountThreads(DWORD process_id);
