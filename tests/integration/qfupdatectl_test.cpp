@@ -13,7 +13,6 @@
 #include "support/process.h"
 #include "support/scratch_directory.h"
 #include "support/service_control.h"
-#include "support/test_downloads.h"
 #include "support/ui_process.h"
 #include "wire/pipes.h"
 #include "wire/update_status.h"

@@ -21,7 +21,6 @@
 #include "support/pipe_harness.h"
 #include "support/scratch_directory.h"
 #include "support/service_control.h"
-#include "support/test_downloads.h"
 #include "wire/pipes.h"
 #include "wire/update_status.h"
 

@@ -11,7 +11,6 @@
 #include "common/utf.h"
 #include "package/plain_file.h"
 #include "support/http_server.h"
-#include "support/test_downloads.h"
 
 namespace qfu::package {
 namespace {
