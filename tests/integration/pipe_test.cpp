@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "store/request_key.h"
 #include "support/message_bytes.h"
 #include "support/pipe_harness.h"
 #include "support/service_control.h"
@@ -77,7 +78,10 @@ TEST_F(Pipes, InfoPipeGrantsEveryoneReadAndWriteOnlyAndRefusesAMessageOverTheCap
     const bool refused = size > wire::kMaxMessageSize;
     RawPipe client(kRequestPipe);
     ASSERT_TRUE(client.valid());
-    client.StartWrite(PaddedQuery("capped", size).span());
+    client.StartWrite(Query("capped")
+                          .RawItem(wire::kPromptTextItem,
+                                   std::string(size - wire::kHeaderSize - wire::kItemHeaderSize, 'x'))
+                          .span());
     const Reply reply = client.Read(kReplyTimeoutMs);
     EXPECT_EQ(client.WritesTaken(kReplyTimeoutMs), !refused);
     ASSERT_EQ(reply.size(), wire::kStatusRecordSize);
@@ -134,7 +138,9 @@ TEST_F(Pipes, RefusesMalformedMessagesAndOtherTypesOnTheInfoPipeWithErrorReplies
   }
   EXPECT_EQ(RequestKeyNames(), std::vector<std::wstring>{L"pkg"});
   EXPECT_EQ(StatusOf(SendOnce(kInfoPipe, Query("pkg").span())), wire::kQueued);
-  EXPECT_FALSE(StoredUserAgent().has_value());
+  EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, L"UserAgent", RRF_RT_ANY, nullptr,
+                           nullptr, nullptr),
+            ERROR_FILE_NOT_FOUND);
 }
 
 // Each message on a connection is read as soon as it arrives: a 100 ms poll between messages

@@ -43,11 +43,6 @@ wire::MessageWriter Enumerate(std::uint32_t index) {
   return message;
 }
 wire::MessageWriter Cancel(std::string_view name) { return Query(name, wire::kCancelRequest); }
-wire::MessageWriter PaddedQuery(std::string_view name, std::size_t size) {
-  wire::MessageWriter message = Query(name);
-  message.RawItem(wire::kPromptTextItem, std::string(size - wire::kHeaderSize - wire::kItemHeaderSize, 'x'));
-  return message;
-}
 
 // One overlapped read or write: its buffer and OVERLAPPED live until it has ended.
 struct RawPipe::Operation {

@@ -33,8 +33,6 @@ using Reply = std::vector<std::uint8_t>;
 // the last status read.
 [[nodiscard]] std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name,
                                           std::uint32_t status, DWORD timeout_ms);
-// A query padded with one more item to exactly size bytes.
-[[nodiscard]] wire::MessageWriter PaddedQuery(std::string_view name, std::size_t size);
 
 // A client that writes without waiting for the service to read: a message longer than the
 // pipe's buffer is only taken as the service reads it, and a refused one never is.

@@ -139,14 +139,4 @@ std::vector<std::wstring> RequestKeyNames() {
   return names;
 }
 
-std::optional<std::wstring> StoredUserAgent() {
-  wchar_t text[1024] = {};
-  DWORD size = sizeof(text) - sizeof(wchar_t);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, store::kServiceKeyPath, L"UserAgent", RRF_RT_REG_SZ, nullptr, text,
-                     &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return std::wstring(text);
-}
-
 }  // namespace qfu::test

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <gtest/gtest.h>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,7 +92,5 @@ class AgentConnection {
 
 // The names of the subkeys of the service key (the request keys), in enumeration order.
 [[nodiscard]] std::vector<std::wstring> RequestKeyNames();
-// The text of the service key's "UserAgent" value, or nothing when it is missing.
-[[nodiscard]] std::optional<std::wstring> StoredUserAgent();
 
 }  // namespace qfu::test

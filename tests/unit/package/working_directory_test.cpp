@@ -31,7 +31,6 @@ TEST(GetWorkingDirectory, TakesTheOverrideInItsNormalFormOrKeepsTheDefault) {
     std::wstring value, below_program_data;
   } cases[] = {
       {L"Vendor\\Agent\\\\", L"\\Vendor\\Agent\\"},
-      {L"\\..\\..\\Windows", L"\\Quillfern\\"},
       {longest, longest + L"\\"},
       {longest + L"a", L"\\Quillfern\\"},
   };
