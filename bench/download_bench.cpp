@@ -27,7 +27,6 @@
 #include "common/handle.h"
 #include "package/downloader.h"
 #include "support/http_server.h"
-#include "support/test_downloads.h"
 
 namespace {
 

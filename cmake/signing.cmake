@@ -15,7 +15,6 @@
 #
 # <name> is one of:
 #   publisher  O=Quillfern Software Inc., CN=Quillfern Code Signing  (the product's publisher)
-#   lowercase  O=quillfern software                                  (the name in other letter case)
 #   tessaran   O=Tessaran Software Corp                              (the second publisher name)
 #   other      O=Other Vendor Ltd                                    (another publisher)
 #
@@ -32,7 +31,7 @@ set(QFU_TEST_CERTIFICATE_DIR ${CMAKE_BINARY_DIR}/test-certificates)
 set(QFU_TEST_CA_CERTIFICATE ${QFU_TEST_CERTIFICATE_DIR}/ca.crt)
 set(QFU_TEST_CERTIFICATE_STAMP ${QFU_TEST_CERTIFICATE_DIR}/certificates.stamp)
 set(QFU_FIXTURE_DIR ${CMAKE_BINARY_DIR}/bin/fixtures)
-set(QFU_TEST_CERTIFICATE_NAMES publisher lowercase tessaran other)
+set(QFU_TEST_CERTIFICATE_NAMES publisher tessaran other)
 
 set(qfu_certificate_files ${QFU_TEST_CA_CERTIFICATE} ${QFU_TEST_CERTIFICATE_DIR}/ca.key)
 foreach(name ${QFU_TEST_CERTIFICATE_NAMES})

@@ -25,7 +25,7 @@ namespace qfu::store {
 
 // A request kept in the registry, as start-up recovery puts it back.
 struct StoredMessage {
-  MessageCopy message;             // its "InitialRequest"
+  MessageCopy message;           // its "InitialRequest"
   FileTimeUnits request_time{};  // its "RequestTime"; 0: counted as accepted now
 };
 

@@ -89,7 +89,8 @@ void RecoverStoredRequests(ProcessObjects& objects, ClientApi& client_api) {
   for (store::StoredRequest& request : in_progress) {
     if (!ShouldResume(objects, client_api, request)) continue;
     // No random delay again: it was added at the first acceptance.
-    wire::ClearRandomDelay(wire::MutableBytes(request.stored.message.bytes.get(), request.stored.message.length));
+    wire::ClearRandomDelay(
+        wire::MutableBytes(request.stored.message.bytes.get(), request.stored.message.length));
     resumed.push_back(std::move(request.stored));
   }
   // A failure leaves the requests stored with their old status, for the next start.

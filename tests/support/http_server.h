@@ -1,27 +1,26 @@
 #pragma once
-// The package server of the downloader's tests (tests/support/http_server.py) run under Wine
-// for one test: HTTP or HTTPS on 127.0.0.1, files the test adds, answers by rules the test
-// sets, and a record of every request it received.
+// What the downloader's tests work with: the package server (tests/support/http_server.py) run
+// under Wine for one test (HTTP or HTTPS on 127.0.0.1, files the test adds, answers by rules the
+// test sets, a record of every request it received), a request's package directory of its own
+// with the agent configuration the downloader reads, a bounded call, and the files it leaves.
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-namespace qfu::test {
+#include "store/agent_config.h"
 
-class TrustedRootCertificate;
+namespace qfu::test {
 
 // One request as the server received it.
 struct RecordedRequest {
-  std::string method;
   std::string target;                                        // path and query, as sent
   std::vector<std::pair<std::string, std::string>> headers;  // in the order received
-
   // The value of the first header named name (in any letter case); nothing when absent.
   [[nodiscard]] std::optional<std::string> Header(std::string_view name) const;
 };
@@ -32,16 +31,15 @@ class TestHttpServer {
  public:
   // Starts the server in a scratch folder named after name (unique per test) and waits at most
   // kStartTimeoutMs for it to listen. With kHttps the server makes a throwaway certificate
-  // authority, which the machine root store trusts while this object lives. The server ends by
-  // itself after lifetime_seconds, should its owner die without telling it.
-  TestHttpServer(const std::wstring& name, HttpScheme scheme, int lifetime_seconds = kDefaultLifetimeSeconds);
+  // authority, which the machine's root store (where WinHTTP looks) trusts while this object
+  // lives. The server ends by itself after lifetime_seconds, should its owner die.
+  TestHttpServer(const std::wstring& name, HttpScheme scheme, int lifetime_seconds = 120);
   TestHttpServer(const TestHttpServer&) = delete;
   TestHttpServer& operator=(const TestHttpServer&) = delete;
-  // Tells the server to end (it does within a moment), forgets its authority, removes the folder.
+  // Tells the server to end, forgets its authority, removes the folder.
   ~TestHttpServer();
 
   static constexpr DWORD kStartTimeoutMs = 30000;
-  static constexpr int kDefaultLifetimeSeconds = 120;
 
   // Empty when the server is listening, else what went wrong.
   [[nodiscard]] const std::string& failure() const { return failure_; }
@@ -51,13 +49,8 @@ class TestHttpServer {
 
   // Serves bytes as "/" + name.
   void AddFile(const std::wstring& name, std::string_view bytes) const;
-  // Answers the requests for url_path (without query) from the next one on by rule:
-  // "serve" (the default: 200, 206 for "Range: bytes=N-", 416 when N is at or past the end),
-  // "status:NNN", "cut" (closes the connection after half the body), "ignore-range" (200 with
-  // the whole file whatever the Range), "stall" (sends half the body, then holds the connection
-  // open until the server ends), "range-late" (a 206 one byte after the asked start),
-  // "range-total" (a 206 whose total is one byte too many), "long-body" (Content-Length 1000,
-  // 4000 bytes sent with the headers), "no-length" (no Content-Length; the body ends with the connection).
+  // Answers the requests for url_path (without query) from the next one on by rule (the rules:
+  // http_server.py).
   void SetRule(const std::string& url_path, const std::string& rule);
   // Every request received so far, oldest first (each is recorded before it is answered).
   [[nodiscard]] std::vector<RecordedRequest> Requests() const;
@@ -67,13 +60,65 @@ class TestHttpServer {
 
  private:
   void Start(HttpScheme scheme, int lifetime_seconds);
+  [[nodiscard]] DWORD TrustAuthority();
 
   std::wstring folder_;  // Windows path of the scratch folder
   std::wstring scheme_text_;
   std::vector<std::pair<std::string, std::string>> rules_;
-  std::unique_ptr<TrustedRootCertificate> trusted_authority_;
+  std::vector<BYTE> trusted_authority_;  // the certificate added to the root store, DER
   unsigned port_ = 0;
   std::string failure_;
 };
+
+// A package directory (<ProgramData>\Quillfern\<request_name>\) removed when the object is made
+// and when it goes, with ProcessObjects holding an unnamed user-agent mutex of its own.
+class TestDownloads {
+ public:
+  static constexpr DWORD kDownloadTimeoutMs = 30000;
+  static constexpr std::size_t kTargetPathUnits = 261;  // what the worker passes
+
+  explicit TestDownloads(const std::wstring& request_name);
+  TestDownloads(const TestDownloads&) = delete;
+  TestDownloads& operator=(const TestDownloads&) = delete;
+  ~TestDownloads();
+
+  // The package path that file_name gets.
+  [[nodiscard]] std::wstring Path(const std::wstring& file_name) const { return directory_ + file_name; }
+  // Leaves file_name holding bytes in the package directory, as an earlier attempt would.
+  void Leave(const std::wstring& file_name, const std::string& bytes) const;
+
+  // Calls ChoosePackagePath, then DownloadPackage (resume: the file there is this request's
+  // own) with the stop event, for url on a thread of its own, and waits at most
+  // kDownloadTimeoutMs (a failure of the test then). Returns the first failure or the
+  // download's result; the chosen path is Reported().
+  [[nodiscard]] DWORD Download(const std::wstring& url, bool resume = false);
+  [[nodiscard]] std::wstring Reported() const { return target_path_.data(); }
+
+  AgentConfig config;
+  UniqueHandle stop_event;  // manual-reset, not set
+
+ private:
+  void Clear() const;
+
+  std::wstring request_name_;
+  std::wstring directory_;
+  std::wstring target_path_;
+};
+
+// size bytes of a fixed pseudo-random package: they differ from any prefix or tail of a partial
+// file written by hand, so that a resume at the wrong offset shows.
+[[nodiscard]] std::string PackageBytes(std::size_t size);
+
+// The bytes of the file at path; nothing when it cannot be opened.
+[[nodiscard]] std::optional<std::string> FileBytes(const std::wstring& path);
+
+// The size of the file at path, read from its directory entry, so that it can be read while the
+// downloader holds the file open without sharing; nothing when there is no such file.
+[[nodiscard]] std::optional<std::uint64_t> FileSize(const std::wstring& path);
+
+// Compares file contents (nothing: no file), telling sizes and the first difference on failure
+// rather than printing a package.
+[[nodiscard]] testing::AssertionResult SameFile(const std::optional<std::string>& actual,
+                                                const std::optional<std::string>& expected);
 
 }  // namespace qfu::test

@@ -1,43 +1,24 @@
 #!/usr/bin/env python3
-"""A package server for the downloader's tests: HTTP or HTTPS on 127.0.0.1.
+"""The package server of the downloader's tests: HTTP or HTTPS on 127.0.0.1.
 
     http_server.py --dir DIR [--https] [--openssl PATH] [--max-seconds N]
 
-Everything goes through the folder DIR, since a program started from a Windows process under
-Wine keeps the Wine process's own standard handles rather than the ones it was given:
-    files/           what is served, "/name" being files/name
-    rules.json       optional, read anew for every request (see below)
-    lease            the server runs while this file exists (the test deletes it to stop it)
-    port             written by the server, once it listens: the free port it took
-    failure          written instead when it cannot start: why
-    requests.jsonl   one JSON line per request, written before the answer:
-                     {"method": "GET", "target": "/a.msi?t=1", "headers": [["Host", "..."], ...]}
-    sent             one line per answer, written once its body has gone out (or failed to):
-                     the number of body bytes sent
-    tls/             with --https: a throwaway certificate authority (ca.crt) and the server's
-                     certificate for 127.0.0.1 signed by it, made with openssl at start
+A program started from Wine keeps Wine's standard handles, so everything goes through DIR:
+files/ (what is served, "/name" being files/name), rules (lines "URL-path rule", read anew
+for every request), lease (the server ends once it is gone, or after --max-seconds), port or
+failure (written at start), requests (each request before its answer: its target, its
+"Name: value" header lines, an empty line), sent (the body bytes of each answer), tls/ (with
+--https: a throwaway CA, ca.crt, and the server's certificate for 127.0.0.1).
 
-rules.json is an object from URL path (without the query) to a rule, so a test can change
-the answers between requests. Rules:
-    "serve"         the default: 200 with the file, 206 with its tail for "Range: bytes=N-"
-                    (N below the size), 416 when N is at or past the end, 404 when missing
-    "status:NNN"    answer NNN with a short text body (403, 404, 410, 416, 500, ...)
-    "cut"           as "serve", but close the connection after half of the body
-    "ignore-range"  200 with the whole file, whatever the request's Range says
-    "stall"         as "serve", but after half of the body send nothing more and keep the
-                    connection open until the server ends (a download caught in the middle)
-    "range-late"    as "serve", but a 206 starts one byte after the asked position
-    "range-total"   as "serve", but a 206 names a total one byte larger than the file
-    "long-body"     as "serve", but Content-Length announces 1000 bytes and 4000 follow in
-                    the same packet as the headers
-    "no-length"     as "serve", with no Content-Length: the body ends with the connection
-
-The server ends when the lease file is gone, or after --max-seconds (default 120) at the
-latest, so that a test that dies never leaves it behind for long.
+Rules: "serve" (the default: 200, 206 for "Range: bytes=N-" below the size, 416 at or past
+it, 404 when missing), "status:NNN", "cut" (close after half of the body), "ignore-range"
+(200 with the whole file), "stall" (after half of the body hold the connection until the
+server ends), "range-late" (a 206 one byte after the asked start), "range-total" (a 206
+naming a total one byte larger), "long-body" (Content-Length 1000, 4000 bytes sent with the
+headers), "no-length" (no Content-Length: the body ends with the connection).
 """
 import argparse
 import http.server
-import json
 import os
 import re
 import ssl
@@ -82,7 +63,7 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     timeout = SOCKET_TIMEOUT_SECONDS
 
-    def log_message(self, *args):  # the JSON log is the record; keep stderr quiet
+    def log_message(self, *args):  # the request log is the record; keep stderr quiet
         pass
 
     def do_GET(self):
@@ -121,9 +102,9 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
             self.answer(status, (package, start, length), extra, send=send, hold=rule == "stall", announced=announced)
 
     def record(self):
-        entry = {"method": self.command, "target": self.path, "headers": [[k, v] for k, v in self.headers.items()]}
-        with self.server.log_lock, open(self.server.log, "a", encoding="ascii") as log:
-            log.write(json.dumps(entry) + "\n")
+        lines = [self.path] + ["%s: %s" % (k, v) for k, v in self.headers.items()]
+        with self.server.log_lock, open(self.server.log, "a", encoding="ascii", errors="replace") as log:
+            log.write("\n".join(lines) + "\n\n")
 
     def answer(self, status, body, extra=None, send=None, hold=False, announced=-1):
         """body: bytes, or (file, offset, length) sent from the file with sendfile where the
@@ -163,8 +144,8 @@ class PackageServer(http.server.ThreadingHTTPServer):
     def __init__(self, folder):
         super().__init__(("127.0.0.1", 0), PackageHandler)
         self.root = os.path.join(folder, "files")
-        self.log = os.path.join(folder, "requests.jsonl")
-        self.rules = os.path.join(folder, "rules.json")
+        self.log = os.path.join(folder, "requests")
+        self.rules = os.path.join(folder, "rules")
         self.lease = os.path.join(folder, "lease")
         self.sent = os.path.join(folder, "sent")
         self.log_lock = threading.Lock()
@@ -176,7 +157,7 @@ class PackageServer(http.server.ThreadingHTTPServer):
     def rule_for(self, path):
         try:
             with open(self.rules, encoding="utf-8") as rules:
-                return json.load(rules).get(path, "serve")
+                return dict(line.split(" ", 1) for line in rules.read().splitlines()).get(path, "serve")
         except (OSError, ValueError):
             return "serve"
 

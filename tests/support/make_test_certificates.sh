@@ -1,23 +1,11 @@
 #!/usr/bin/env bash
-# Makes a throwaway certificate authority and code-signing certificates for tests and the
-# demonstration, in OUTDIR. Nothing made here is ever committed: the build makes it once per
-# build tree.
-#
-#   make_test_certificates.sh OUTDIR
-#
-# OUTDIR then holds ca.crt/ca.key and, for each NAME below, NAME.key, NAME.crt and
-# NAME-chain.crt (the leaf followed by the CA, what a signature should carry):
+# make_test_certificates.sh OUTDIR: makes a throwaway certificate authority (ca.crt, ca.key)
+# and, for each NAME below, NAME.key, NAME.crt and NAME-chain.crt (the leaf, then the CA), then
+# certificates.stamp, for the build's signing of tests and the demonstration:
 #   publisher  O=Quillfern Software Inc., CN=Quillfern Code Signing   (the product's publisher)
-#   lowercase  O=quillfern software                                   (the name in other letter case)
 #   tessaran   O=Tessaran Software Corp                               (the second publisher name)
 #   other      O=Other Vendor Ltd                                     (somebody else)
-# and certificates.stamp, written last, for builds to depend on.
 set -euo pipefail
-
-if [ $# -ne 1 ]; then
-  echo "usage: $0 OUTDIR" >&2
-  exit 2
-fi
 outdir="$1"
 mkdir -p "$outdir"
 work=$(mktemp -d "$outdir/.making.XXXXXX")
@@ -50,7 +38,6 @@ make_leaf() {  # make_leaf NAME SUBJECT
 }
 
 make_leaf publisher "/O=Quillfern Software Inc./CN=Quillfern Code Signing"
-make_leaf lowercase "/O=quillfern software"
 make_leaf tessaran "/O=Tessaran Software Corp"
 make_leaf other "/O=Other Vendor Ltd"
 

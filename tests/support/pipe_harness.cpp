@@ -3,13 +3,13 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include <algorithm>
 #include <cstdio>
 
 #include "common/bytes.h"
 #include "common/utf.h"
 #include "qfupdatectl/pipe_client.h"
-#include "support/running_service.h"
+#include "support/process.h"
+#include "support/service_control.h"
 #include "wire/pipes.h"
 
 namespace qfu::test {
@@ -31,26 +31,9 @@ wire::MessageWriter Query(std::string_view name, std::uint32_t type) {
 }
 std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name, std::uint32_t status,
                             DWORD timeout_ms) {
-  constexpr DWORD kQueryEveryMs = 20;
-  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  std::uint32_t last = StatusOf(SendOnce(pipe_name, Query(name).span()));
-  while (last != status && ::GetTickCount64() < deadline) {
-    ::Sleep(kQueryEveryMs);
-    last = StatusOf(SendOnce(pipe_name, Query(name).span()));
-  }
-  return last;
-}
-
-std::uint32_t WaitWhileStatus(const wchar_t* pipe_name, std::string_view name,
-                              std::initializer_list<std::uint32_t> statuses, DWORD timeout_ms) {
-  constexpr DWORD kQueryEveryMs = 20;
-  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  std::uint32_t last = StatusOf(SendOnce(pipe_name, Query(name).span()));
-  while (std::find(statuses.begin(), statuses.end(), last) != statuses.end() &&
-         ::GetTickCount64() < deadline) {
-    ::Sleep(kQueryEveryMs);
-    last = StatusOf(SendOnce(pipe_name, Query(name).span()));
-  }
+  std::uint32_t last = 0;
+  (void)WaitUntil([&] { return (last = StatusOf(SendOnce(pipe_name, Query(name).span()))) == status; },
+                  timeout_ms);
   return last;
 }
 
@@ -60,11 +43,6 @@ wire::MessageWriter Enumerate(std::uint32_t index) {
   return message;
 }
 wire::MessageWriter Cancel(std::string_view name) { return Query(name, wire::kCancelRequest); }
-wire::MessageWriter PaddedQuery(std::string_view name, std::size_t size) {
-  wire::MessageWriter message = Query(name);
-  message.RawItem(wire::kPromptTextItem, std::string(size - wire::kHeaderSize - wire::kItemHeaderSize, 'x'));
-  return message;
-}
 
 // One overlapped read or write: its buffer and OVERLAPPED live until it has ended.
 struct RawPipe::Operation {
@@ -142,30 +120,6 @@ bool RawPipe::WaitFor(Operation& operation, DWORD timeout_ms) {
   return true;
 }
 
-std::string SendBatch(const wchar_t* pipe_name, const std::vector<Expected>& batch) {
-  RawPipe client(pipe_name);
-  if (!client.valid()) return "cannot connect";
-  for (const Expected& expected : batch) client.StartWrite(expected.message.span());
-  for (std::size_t i = 0; i < batch.size(); ++i) {
-    const Expected& expected = batch[i];
-    const Reply reply = client.Read(kReplyTimeoutMs);
-    const std::uint32_t type = wire::RequestMessage(expected.message.span()).type();
-    const bool with_item = ResultOf(reply) == wire::result::kDone &&
-                           (type == wire::kQueryRequest || type == wire::kEnumerateRequests);
-    const bool ok = reply.size() >= wire::kStatusRecordSize && LengthOf(reply) == reply.size() &&
-                    ResultOf(reply) == expected.result &&
-                    (!expected.status || StatusOf(reply) == *expected.status) &&
-                    (expected.name.empty() || NameOf(reply) == expected.name) &&
-                    (reply.size() > wire::kStatusRecordSize) == with_item;
-    if (!ok) {
-      return "reply " + std::to_string(i) + " to type " + std::to_string(type) + ": " +
-             std::to_string(reply.size()) + " bytes, result " + std::to_string(ResultOf(reply)) +
-             ", status " + std::to_string(StatusOf(reply)) + ", name " + NameOf(reply);
-    }
-  }
-  return "";
-}
-
 std::ostream& operator<<(std::ostream& out, const AccessEntry& entry) {
   char mask[16] = {};
   std::snprintf(mask, sizeof(mask), "0x%08lX", entry.mask);
@@ -211,17 +165,6 @@ DWORD ReadDacl(HANDLE object, std::vector<AccessEntry>& entries) {
     entries.push_back(std::move(entry));
   }
   return ERROR_SUCCESS;
-}
-
-PipeSquatter::PipeSquatter(const wchar_t* pipe_name, DWORD max_instances) : name_(pipe_name) {
-  server_.reset(::CreateNamedPipeW(pipe_name, PIPE_ACCESS_DUPLEX,
-                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, max_instances,
-                                   wire::kPipeOutBufferSize, wire::kPipeInBufferSize, 0, nullptr));
-}
-
-bool PipeSquatter::Occupy() {
-  client_.reset(::CreateFileW(name_.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-  return client_.valid();
 }
 
 }  // namespace qfu::test

@@ -1,14 +1,10 @@
 #pragma once
 // Harness for tests of the agent's pipes: the messages they send and the reply fields they
-// read, a client that writes without waiting for replies, batches checked reply by reply, a
-// pipe's DACL as a client reads it, and a stand-in that serves a pipe name as another
-// program could.
+// read, a client that writes without waiting for replies, and a pipe's DACL as a client reads it.
 #include <windows.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -33,16 +29,10 @@ using Reply = std::vector<std::uint8_t>;
 [[nodiscard]] wire::MessageWriter Query(std::string_view name, std::uint32_t type = wire::kQueryRequest);
 [[nodiscard]] wire::MessageWriter Enumerate(std::uint32_t index);
 [[nodiscard]] wire::MessageWriter Cancel(std::string_view name);
-// A query padded with one more item to exactly size bytes.
 // Queries the request on the pipe until it reads status or timeout_ms have passed; returns
 // the last status read.
 [[nodiscard]] std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name,
                                           std::uint32_t status, DWORD timeout_ms);
-// Queries the request on the pipe until its status is none of those given or timeout_ms have
-// passed; returns the last status read.
-[[nodiscard]] std::uint32_t WaitWhileStatus(const wchar_t* pipe_name, std::string_view name,
-                                            std::initializer_list<std::uint32_t> statuses, DWORD timeout_ms);
-[[nodiscard]] wire::MessageWriter PaddedQuery(std::string_view name, std::size_t size);
 
 // A client that writes without waiting for the service to read: a message longer than the
 // pipe's buffer is only taken as the service reads it, and a refused one never is.
@@ -71,22 +61,6 @@ class RawPipe {
   std::vector<std::unique_ptr<Operation>> writes_;
 };
 
-// A message and what its reply must say: result, and when given, status and request name.
-struct Expected {
-  Expected(wire::MessageWriter sent, std::uint32_t result_code = wire::result::kDone,
-           std::optional<std::uint32_t> update_status = {}, std::string request_name = {})
-      : message(std::move(sent)), result(result_code), status(update_status), name(std::move(request_name)) {}
-  wire::MessageWriter message;
-  std::uint32_t result;
-  std::optional<std::uint32_t> status;
-  std::string name;
-};
-
-// Writes the whole batch on one connection without waiting for replies, then checks the
-// replies in order (a successful query or enumeration carries its time stamp item). Returns
-// the first mismatch, or an empty text.
-[[nodiscard]] std::string SendBatch(const wchar_t* pipe_name, const std::vector<Expected>& batch);
-
 // One entry of a DACL: the trustee's SID as text ("S-1-1-0"), the access mask, the entry's
 // type and flags.
 struct AccessEntry {
@@ -103,22 +77,5 @@ std::ostream& operator<<(std::ostream& out, const AccessEntry& entry);
 [[nodiscard]] DWORD ReadPipeDacl(const wchar_t* pipe_name, std::vector<AccessEntry>& entries);
 // Reads the DACL of the kernel object behind a handle opened with READ_CONTROL.
 [[nodiscard]] DWORD ReadDacl(HANDLE object, std::vector<AccessEntry>& entries);
-
-// Serves a pipe name from the test process, as another program could before the service
-// starts: one listening instance, with at most max_instances of them.
-class PipeSquatter {
- public:
-  PipeSquatter(const wchar_t* pipe_name, DWORD max_instances);
-
-  [[nodiscard]] bool serving() const { return server_.valid(); }
-  // Connects a client of its own to the instance: the name stays served, but no instance
-  // listens any more. True when it connected.
-  [[nodiscard]] bool Occupy();
-
- private:
-  std::wstring name_;
-  UniqueFile server_;
-  UniqueFile client_;
-};
 
 }  // namespace qfu::test

@@ -51,41 +51,36 @@ bool BackgroundProcess::ReadAvailable() {
 }
 
 bool BackgroundProcess::WaitForOutput(std::string_view text, DWORD timeout_ms) {
+  return Pump([&] { return output_.find(text) != std::string::npos; }, timeout_ms) &&
+         output_.find(text) != std::string::npos;
+}
+
+ProcessResult BackgroundProcess::Finish(DWORD timeout_ms) {
+  ProcessResult result;
+  if (Pump([] { return false; }, timeout_ms)) {
+    result.finished = true;
+    ::GetExitCodeProcess(process_.get(), &result.exit_code);
+  } else if (started()) {
+    ::TerminateProcess(process_.get(), 1);
+  }
+  result.output = output_;
+  return result;
+}
+
+bool BackgroundProcess::Pump(const std::function<bool()>& done, DWORD timeout_ms) {
   if (!started()) return false;
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
   for (;;) {
     while (ReadAvailable()) {
     }
-    if (output_.find(text) != std::string::npos) return true;
-    if (::WaitForSingleObject(process_.get(), kPollMs) == WAIT_OBJECT_0) {
-      while (ReadAvailable()) {
-      }
-      return output_.find(text) != std::string::npos;
-    }
-    if (::GetTickCount64() > deadline) return false;
-  }
-}
-
-ProcessResult BackgroundProcess::Finish(DWORD timeout_ms) {
-  ProcessResult result;
-  if (!started()) return result;
-  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  for (;;) {
-    if (ReadAvailable()) continue;
+    if (done()) return true;
     if (::WaitForSingleObject(process_.get(), kPollMs) == WAIT_OBJECT_0) {
       while (ReadAvailable()) {
       }  // what is left after the exit
-      result.finished = true;
-      ::GetExitCodeProcess(process_.get(), &result.exit_code);
-      break;
+      return true;
     }
-    if (::GetTickCount64() > deadline) {
-      ::TerminateProcess(process_.get(), 1);
-      break;
-    }
+    if (::GetTickCount64() > deadline) return false;
   }
-  result.output = output_;
-  return result;
 }
 
 bool UninstallPackage(const std::wstring& package, DWORD timeout_ms) {
@@ -144,23 +139,13 @@ std::size_t CountThreads(DWORD process_id) {
   return count;
 }
 
-std::size_t CountHandles(DWORD process_id) {
-  UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, process_id));
-  DWORD count = 0;
-  if (!process || !::GetProcessHandleCount(process.get(), &count)) return 0;
-  return count;
-}
-
-std::size_t WaitForThreadCount(DWORD process_id, const std::function<bool(std::size_t)>& accept,
-                               DWORD timeout_ms) {
-  constexpr DWORD kCountEveryMs = 50;
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms) {
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  std::size_t count = CountThreads(process_id);
-  while (!accept(count) && ::GetTickCount64() < deadline) {
-    ::Sleep(kCountEveryMs);
-    count = CountThreads(process_id);
+  while (!condition()) {
+    if (::GetTickCount64() > deadline) return false;
+    ::Sleep(kPollMs);
   }
-  return count;
+  return true;
 }
 
 }  // namespace qfu::test

@@ -39,15 +39,19 @@ class ScratchDirectory {
 // True when running under Wine rather than Windows.
 [[nodiscard]] bool RunningUnderWine();
 
-// Makes link a directory link to the existing folder target, and returns true when the link
-// then reports FILE_ATTRIBUTE_REPARSE_POINT. On Windows it is a junction (FSCTL_SET_REPARSE_POINT
-// on a new empty folder). Wine 8 makes neither junctions nor symbolic links (the first call
-// fails, the second does nothing) but reports a Unix symbolic link as a reparse point on a
-// path query, so under Wine the link is made with ln -s.
+// The tests run under Wine, which makes neither junctions nor symbolic links but reports a Unix
+// symbolic link as a reparse point on a path query. Links are made and trees removed through
+// Unix programs; on Windows both fail.
+
+// The Unix path of a Windows path under Wine; empty when there is none.
+[[nodiscard]] std::string UnixPath(const std::wstring& path);
+
+// Makes link a directory link to the existing folder target; true when
+// the link then reports FILE_ATTRIBUTE_REPARSE_POINT.
 [[nodiscard]] bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
 
-// Removes path and everything below it, links removed as themselves and never followed (under
-// Wine, RemoveDirectoryW on a linked folder removes the folder the link names).
+// Removes path and everything below it, links removed as themselves and never followed
+// (RemoveDirectoryW on a linked folder removes the folder the link names under Wine).
 void RemoveTree(const std::wstring& path);
 
 // Writes text to a new file at path (replacing one that is there); false when it cannot.

@@ -1,12 +1,11 @@
 #include "support/status_listener.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace qfu::test {
 namespace {
 
-// Room in the well-behaved instances for many status records.
+// Room in the hog's instance for a status record.
 constexpr DWORD kInBufferSize = 4096;
 // With no in-buffer, a write waits until the server reads it.
 constexpr DWORD kNoInBuffer = 0;
@@ -45,71 +44,6 @@ void CancelListen(HANDLE pipe, OVERLAPPED& connect) {
 }
 
 }  // namespace
-
-StatusListener::StatusListener(const std::wstring& pipe_name)
-    : pipe_(CreateOnlyInstance(pipe_name, kInBufferSize)),
-      stop_event_(NewEvent()),
-      io_event_(NewEvent()),
-      listening_(NewEvent()) {
-  if (!pipe_ || !stop_event_ || !io_event_ || !listening_) return;
-  thread_ = std::thread([this] { Serve(); });
-  // Clients that come before the first ConnectNamedPipe would find the instance busy.
-  ::WaitForSingleObject(listening_.get(), 5000);
-}
-
-StatusListener::~StatusListener() {
-  ::SetEvent(stop_event_.get());
-  if (thread_.joinable()) thread_.join();
-}
-
-bool StatusListener::Complete(OVERLAPPED& overlapped, DWORD& transferred) {
-  const HANDLE wait[2] = {io_event_.get(), stop_event_.get()};
-  if (::WaitForMultipleObjects(2, wait, FALSE, INFINITE) != WAIT_OBJECT_0) {
-    ::CancelIo(pipe_.get());
-    (void)::GetOverlappedResult(pipe_.get(), &overlapped, &transferred, TRUE);
-    return false;
-  }
-  return ::GetOverlappedResult(pipe_.get(), &overlapped, &transferred, FALSE) != FALSE ||
-         ::GetLastError() == ERROR_MORE_DATA;
-}
-
-void StatusListener::Serve() {
-  while (::WaitForSingleObject(stop_event_.get(), 0) != WAIT_OBJECT_0) {
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = io_event_.get();
-    ::ResetEvent(io_event_.get());
-    DWORD transferred = 0;
-    const bool connected = ::ConnectNamedPipe(pipe_.get(), &overlapped) != FALSE;
-    const DWORD error = connected ? ERROR_SUCCESS : ::GetLastError();
-    ::SetEvent(listening_.get());
-    if (error == ERROR_IO_PENDING) {
-      if (!Complete(overlapped, transferred)) return;
-    } else if (error != ERROR_SUCCESS && error != ERROR_PIPE_CONNECTED && error != ERROR_NO_DATA) {
-      return;  // ERROR_NO_DATA: a client came and went already; what it wrote may still be read
-    }
-    std::vector<std::uint8_t> message(1024);
-    overlapped = {};
-    overlapped.hEvent = io_event_.get();
-    ::ResetEvent(io_event_.get());
-    bool read = ::ReadFile(pipe_.get(), message.data(), static_cast<DWORD>(message.size()), &transferred,
-                           &overlapped);
-    if (!read && ::GetLastError() == ERROR_IO_PENDING) read = Complete(overlapped, transferred);
-    if (::WaitForSingleObject(stop_event_.get(), 0) == WAIT_OBJECT_0) return;
-    if (read && transferred > 0) {
-      message.resize(transferred);
-      std::lock_guard lock(mutex_);
-      messages_.push_back(std::move(message));
-      arrived_.notify_all();
-    }
-    ::DisconnectNamedPipe(pipe_.get());
-  }
-}
-
-std::vector<std::vector<std::uint8_t>> StatusListener::WaitFor(std::size_t count, DWORD timeout_ms) {
-  std::unique_lock lock(mutex_);
-  arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return messages_.size() >= count; });
-  return messages_;
-}
 
 SilentListener::SilentListener(const std::wstring& pipe_name, DWORD hold_ms)
     : pipe_(CreateOnlyInstance(pipe_name, kNoInBuffer)),

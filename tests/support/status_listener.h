@@ -1,50 +1,49 @@
 #pragma once
-// Serve a status pipe for a test, as a client of the product would: StatusListener well, the
-// others as a careless or hostile process might. Each stops misbehaving after hold_ms, so that
-// a notifier that does not bound its waits returns late (and fails its test) instead of hanging.
+// Serve a status pipe for a test, as a client of the product would: StatusListener well (through
+// qfupdatectl's server), the others as a careless or hostile process might. Each stops misbehaving after
+// hold_ms, so that a notifier that does not bound its waits returns late (and fails its test) instead of
+// hanging.
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/handle.h"
+#include "qfupdatectl/status_listener.h"
 
 namespace qfu::test {
 
-// One message-mode pipe instance, accepting one connection after another and keeping every
-// message it reads.
+// Keeps every message that qfupdatectl's status pipe server reads.
 class StatusListener {
  public:
-  // Creates the pipe instance at once (so a notification sent after construction finds it)
-  // and serves it on a thread of its own.
-  explicit StatusListener(const std::wstring& pipe_name);
-  StatusListener(const StatusListener&) = delete;
-  StatusListener& operator=(const StatusListener&) = delete;
-  ~StatusListener();  // stops serving and closes the pipe
+  explicit StatusListener(const std::wstring& pipe_name)
+      : server_(pipe_name, [this](std::span<const std::uint8_t> message, bool) {
+          const std::lock_guard lock(mutex_);
+          messages_.emplace_back(message.begin(), message.end());
+          arrived_.notify_all();
+        }) {}
 
-  [[nodiscard]] bool valid() const { return pipe_.valid(); }
+  [[nodiscard]] bool valid() const { return server_.error() == ERROR_SUCCESS; }
   // Waits at most timeout_ms until count messages have arrived; returns those received so far.
-  [[nodiscard]] std::vector<std::vector<std::uint8_t>> WaitFor(std::size_t count, DWORD timeout_ms);
+  [[nodiscard]] std::vector<std::vector<std::uint8_t>> WaitFor(std::size_t count, DWORD timeout_ms) {
+    std::unique_lock lock(mutex_);
+    arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return messages_.size() >= count; });
+    return messages_;
+  }
 
  private:
-  void Serve();
-  // Waits for an overlapped operation or the stop event; false when stopped or failed.
-  bool Complete(OVERLAPPED& overlapped, DWORD& transferred);
-
-  UniqueFile pipe_;
-  UniqueHandle stop_event_;
-  UniqueHandle io_event_;
-  UniqueHandle listening_;  // set once the first connection is awaited
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::vector<std::vector<std::uint8_t>> messages_;
-  std::thread thread_;
+  ctl::StatusPipeServer server_;  // last: it stops before the messages go
 };
 
 // One instance with no in-buffer that accepts a client and never reads: no write to it can

@@ -1,7 +1,7 @@
 #pragma once
 // What a test of the working directory works with: the registry redirected, so that the
 // working directory's override is read from a key of the test's own, a scratch folder under
-// ProgramData to point the override at, and the file security a folder reports.
+// ProgramData to point the override at.
 #include <windows.h>
 
 #include <string>
@@ -26,8 +26,5 @@ struct WorkingDirectoryBench {
   ScratchKey key;  // the working directory's key, with no override value at first
   ScratchDirectory scratch;
 };
-
-// The owner and access list that a file or folder reports, as SDDL (or what stopped the query).
-[[nodiscard]] std::wstring SecurityOf(const std::wstring& path);
 
 }  // namespace qfu::test

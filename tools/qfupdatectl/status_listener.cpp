@@ -16,11 +16,82 @@
 #include "wire/message.h"
 
 namespace qfu::ctl {
-namespace {
 
-// Larger than a record, so that an oversized message shows up as such instead of as a
-// short read of its first bytes.
-constexpr DWORD kReadBufferSize = 512;
+StatusPipeServer::StatusPipeServer(const std::wstring& pipe_name, OnMessage on_message, HANDLE failed)
+    : on_message_(std::move(on_message)),
+      failed_(failed),
+      // The first instance claims the name: if another program serves the status pipe already,
+      // the agent's notifications would go to either of us, so refuse to start instead.
+      pipe_(::CreateNamedPipeW(
+          pipe_name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+          kStatusPipeInstances, 0, kStatusReadBufferSize, 0, nullptr)),
+      stop_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      io_done_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      listening_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  if (!pipe_ || !stop_ || !io_done_ || !listening_) {
+    error_ = ::GetLastError();
+    return;
+  }
+  thread_ = std::thread([this] { Serve(); });
+  // A client that came before the first listen could find the instance busy.
+  constexpr DWORD kListenWaitMs = 5000;
+  ::WaitForSingleObject(listening_.get(), kListenWaitMs);
+}
+
+StatusPipeServer::~StatusPipeServer() {
+  if (stop_) ::SetEvent(stop_.get());
+  if (thread_.joinable()) thread_.join();
+}
+
+DWORD StatusPipeServer::Complete(BOOL started, DWORD& transferred) {
+  transferred = 0;
+  const DWORD error = started ? ERROR_SUCCESS : ::GetLastError();
+  if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) return error;
+  const HANDLE events[] = {io_done_.get(), stop_.get()};
+  if (::WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    ::CancelIoEx(pipe_.get(), &overlapped_);
+    (void)::GetOverlappedResult(pipe_.get(), &overlapped_, &transferred, TRUE);
+    return ERROR_OPERATION_ABORTED;
+  }
+  return ::GetOverlappedResult(pipe_.get(), &overlapped_, &transferred, FALSE) ? ERROR_SUCCESS
+                                                                               : ::GetLastError();
+}
+
+// Waits for a client, reads its messages until it closes, and starts over.
+void StatusPipeServer::Serve() {
+  std::vector<std::uint8_t> buffer(kStatusReadBufferSize);
+  const auto fresh = [this] {
+    overlapped_ = {};
+    overlapped_.hEvent = io_done_.get();
+    ::ResetEvent(io_done_.get());
+    return &overlapped_;
+  };
+  for (;;) {
+    DWORD got = 0;
+    const BOOL listen = ::ConnectNamedPipe(pipe_.get(), fresh());
+    ::SetEvent(listening_.get());
+    // ERROR_NO_DATA: a client came and went already; what it wrote may still be read.
+    if (const DWORD error = Complete(listen, got);
+        error != ERROR_SUCCESS && error != ERROR_PIPE_CONNECTED && error != ERROR_NO_DATA) {
+      if (error == ERROR_OPERATION_ABORTED) return;
+      error_ = error;
+      if (failed_ != nullptr) ::SetEvent(failed_);
+      return;
+    }
+    for (;;) {
+      const DWORD error =
+          Complete(::ReadFile(pipe_.get(), buffer.data(), kStatusReadBufferSize, nullptr, fresh()), got);
+      if (error == ERROR_OPERATION_ABORTED) return;
+      if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA) break;  // the client closed its end
+      on_message_(std::span(buffer.data(), got), error == ERROR_MORE_DATA);
+      if (error == ERROR_MORE_DATA) break;
+    }
+    ::DisconnectNamedPipe(pipe_.get());
+  }
+}
+
+namespace {
 
 // Set by Ctrl+C or Ctrl+Break, by reaching the count, or by a failing instance.
 HANDLE stop_event = nullptr;
@@ -34,10 +105,10 @@ BOOL WINAPI OnConsoleControl(DWORD control) {
 }
 
 struct ListenerState {
-  CommandLine line;  // a copy: the threads may outlive the caller's
+  explicit ListenerState(const CommandLine& command_line) : line(command_line) {}
+  const CommandLine& line;
   std::mutex mutex;  // guards printed, so that --count is never exceeded
   std::uint32_t printed = 0;
-  std::atomic<DWORD> failure{ERROR_SUCCESS};
 };
 
 LocalTime Now() {
@@ -46,7 +117,12 @@ LocalTime Now() {
   return LocalTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
-void OnMessage(ListenerState& state, std::span<const std::uint8_t> bytes) {
+void OnMessage(ListenerState& state, std::span<const std::uint8_t> bytes, bool oversized) {
+  if (oversized) {
+    PrintError("qfupdatectl: ignored a status notification longer than " +
+               std::to_string(kStatusReadBufferSize) + " bytes and dropped its sender\n");
+    return;
+  }
   std::string error;
   const auto record = ParseNotification(bytes, error);
   if (!record) {
@@ -57,32 +133,6 @@ void OnMessage(ListenerState& state, std::span<const std::uint8_t> bytes) {
   if (state.line.count != 0 && state.printed >= state.line.count) return;
   PrintOut(state.line.json ? FormatStatusJson(*record, Now()) : FormatStatusLine(*record, Now()));
   if (++state.printed == state.line.count) ::SetEvent(stop_event);
-}
-
-// One instance's loop: wait for a client, read its messages until it closes, start over.
-void ServeInstance(ListenerState& state, UniqueFile pipe) {
-  std::vector<std::uint8_t> buffer(kReadBufferSize);
-  for (;;) {
-    if (!::ConnectNamedPipe(pipe.get(), nullptr) && ::GetLastError() != ERROR_PIPE_CONNECTED &&
-        ::GetLastError() != ERROR_NO_DATA) {
-      state.failure = ::GetLastError();
-      ::SetEvent(stop_event);
-      return;
-    }
-    for (;;) {
-      DWORD got = 0;
-      if (::ReadFile(pipe.get(), buffer.data(), kReadBufferSize, &got, nullptr)) {
-        OnMessage(state, std::span(buffer.data(), got));
-        continue;
-      }
-      if (::GetLastError() == ERROR_MORE_DATA) {
-        PrintError("qfupdatectl: ignored a status notification longer than " +
-                   std::to_string(kReadBufferSize) + " bytes and dropped its sender\n");
-      }
-      break;  // the client closed its end (ERROR_BROKEN_PIPE) or sent something unusable
-    }
-    ::DisconnectNamedPipe(pipe.get());
-  }
 }
 
 std::string ErrorText(DWORD error) { return "error " + std::to_string(error); }
@@ -98,35 +148,19 @@ int RunStatusListener(const CommandLine& line) {
   stop_event = stop.get();
   ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
-  const WideString pipe_name = Utf8ToWide(line.pipe);
-  std::vector<UniqueFile> instances;
-  for (unsigned i = 0; i < kStatusPipeInstances; ++i) {
-    // The first instance claims the name: if another program serves the status pipe already,
-    // the agent's notifications would go to either of us, so refuse to start instead.
-    const DWORD open_mode = PIPE_ACCESS_INBOUND | (i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-    UniqueFile pipe(
-        ::CreateNamedPipeW(pipe_name.c_str(), open_mode,
-                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                           kStatusPipeInstances, 0, kReadBufferSize, 0, nullptr));
-    if (!pipe) {
-      const DWORD error = ::GetLastError();
-      // Windows refuses a first instance of a name in use with ERROR_ACCESS_DENIED; Wine
-      // answers ERROR_PIPE_BUSY when the other server's instances are all there.
-      const bool taken = i == 0 && (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY);
-      PrintError("qfupdatectl: cannot serve " + line.pipe + ": " +
-                 (taken ? "another program serves it already (" + ErrorText(error) + ")" : ErrorText(error)) +
-                 "\n");
-      return 1;
-    }
-    instances.push_back(std::move(pipe));
-  }
-
-  // The state outlives the detached threads (never freed): the process ends without
-  // waiting for them, and nothing of theirs may be destroyed under them on the way out.
-  auto& state = *new ListenerState;
-  state.line = line;
-  for (UniqueFile& pipe : instances) {
-    std::thread(ServeInstance, std::ref(state), std::move(pipe)).detach();
+  ListenerState state(line);
+  const StatusPipeServer server(
+      Utf8ToWide(line.pipe),
+      [&state](std::span<const std::uint8_t> bytes, bool oversized) { OnMessage(state, bytes, oversized); },
+      stop.get());
+  if (const DWORD error = server.error(); error != ERROR_SUCCESS) {
+    // Windows refuses a first instance of a name in use with ERROR_ACCESS_DENIED; Wine
+    // answers ERROR_PIPE_BUSY when the other server's instances are all there.
+    const bool taken = error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY;
+    PrintError("qfupdatectl: cannot serve " + line.pipe + ": " +
+               (taken ? "another program serves it already (" + ErrorText(error) + ")" : ErrorText(error)) +
+               "\n");
+    return 1;
   }
   PrintError("qfupdatectl: listening on " + line.pipe + "\n");
 
@@ -135,8 +169,8 @@ int RunStatusListener(const CommandLine& line) {
                                ? INFINITE
                                : std::min<DWORD>(line.timeout_seconds, kLongestWaitSeconds) * 1000;
   const DWORD wait = ::WaitForSingleObject(stop.get(), timeout_ms);
-  if (state.failure != ERROR_SUCCESS) {
-    PrintError("qfupdatectl: the status pipe failed: " + ErrorText(state.failure) + "\n");
+  if (server.error() != ERROR_SUCCESS) {
+    PrintError("qfupdatectl: the status pipe failed: " + ErrorText(server.error()) + "\n");
     return 1;
   }
   const std::lock_guard lock(state.mutex);

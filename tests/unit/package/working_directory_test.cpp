@@ -11,7 +11,6 @@ namespace {
 
 using test::Exists;
 using test::ProgramDataFolder;
-using test::SecurityOf;
 using Bench = test::WorkingDirectoryBench;
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -30,7 +29,6 @@ TEST(GetWorkingDirectory, TakesTheOverrideInItsNormalFormOrKeepsTheDefault) {
     std::wstring value, below_program_data;
   } cases[] = {
       {L"Vendor\\Agent\\\\", L"\\Vendor\\Agent\\"},
-      {L"\\..\\..\\Windows", L"\\Quillfern\\"},
       {longest, longest + L"\\"},
       {longest + L"a", L"\\Quillfern\\"},
   };
@@ -96,38 +94,6 @@ TEST(PreparePackageDirectory, MakesTheRequestsFolderInsideTheWorkingDirectoryFor
       test::WriteTextFile(bench.scratch.path() + L"\\Agent\\Blocked", "a file"));  // in the folder's place
   EXPECT_EQ(PreparePackageDirectory(L"Blocked", directory), ERROR_DIRECTORY);
   EXPECT_TRUE(directory.empty());
-}
-
-TEST(GetWorkingDirectory, ProtectsTheLevelsItMakesAndAnExistingWorkingDirectory) {
-  if (test::RunningUnderWine()) {
-    // Wine 8 keeps no security descriptor for files: every query answers one made up from the
-    // Unix mode bits, the same for any folder, whatever was set.
-    GTEST_SKIP() << "file security descriptors are not kept under Wine";
-  }
-  Bench bench(L"WorkingDirectorySecurity");
-  const std::wstring& scratch = bench.scratch.path();
-  const std::wstring existing = scratch + L"\\Existing";  // made first by someone else
-  ASSERT_TRUE(bench.scratch.Make());
-  ASSERT_TRUE(::CreateDirectoryW(existing.c_str(), nullptr));
-  const std::wstring before = SecurityOf(scratch);
-
-  std::wstring path, package;
-  bench.OverrideInScratch(L"\\Existing");
-  ASSERT_EQ(GetWorkingDirectory(true, path), ERROR_SUCCESS);
-  bench.OverrideInScratch(L"\\New\\Agent");
-  ASSERT_EQ(PreparePackageDirectory(L"Client", package), ERROR_SUCCESS);
-
-  for (const std::wstring& protected_path :
-       {existing, scratch + L"\\New", scratch + L"\\New\\Agent", package}) {
-    // Owner, a protected DACL ("P"; Windows may add "AI"), and exactly the agent's entries.
-    const std::wstring security = SecurityOf(protected_path);
-    const std::size_t entries = security.find(L'(');
-    ASSERT_NE(entries, std::wstring::npos) << Narrow(security);
-    EXPECT_EQ(security.substr(0, 7), L"O:BAD:P") << Narrow(security);
-    EXPECT_EQ(security.substr(entries), L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;WD)")
-        << Narrow(security);
-  }
-  EXPECT_EQ(SecurityOf(scratch), before);  // an existing level above is left alone
 }
 
 }  // namespace
