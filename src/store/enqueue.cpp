@@ -16,19 +16,14 @@ namespace {
 // The start time of the message as a UTC FILETIME, or nothing when its fields do not form a
 // date and time (the request is then due at once) or do not convert.
 std::optional<std::uint64_t> StartTimeUtc(Clock& clock, const wire::RequestMessage& request) {
-  LocalDateTime start;
-  start.year = request.U16(wire::kStartYearAt);
-  start.month = request.U16(wire::kStartMonthAt);
-  start.day = request.U16(wire::kStartDayAt);
-  start.hour = request.U16(wire::kStartHourAt);
-  start.minute = request.U16(wire::kStartMinuteAt);
+  const LocalDateTime start = request.start_time();
   if (!IsValidLocalDateTime(start)) return std::nullopt;
   return clock.LocalToUtc(start);
 }
 
 }  // namespace
 
-std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::uint64_t stored_acceptance,
+wire::ResultCode EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::uint64_t stored_acceptance,
                              wire::StatusRecord record) {
   wire::PrepareStatusRecord(message, record);
   const wire::RequestMessage request(message);
@@ -40,13 +35,13 @@ std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::
   Clock& clock = *objects.clock;
   const std::uint64_t tick_now = clock.TickCount();
   const std::uint64_t utc_now = clock.UtcNow();
-  entry->deadline_tick = DeadlineTick(tick_now, utc_now, stored_acceptance, request.U32(wire::kDeadlineAt));
+  entry->deadline_tick = DeadlineTick(tick_now, utc_now, stored_acceptance, request.deadline_minutes());
 
   std::optional<std::uint64_t> start_utc;
   if (request.HasFlag(wire::flags::kStartTime)) start_utc = StartTimeUtc(clock, request);
   std::optional<std::uint64_t> delay_minutes;
-  const std::uint32_t delay_min = request.U32(wire::kRandomDelayMinAt);
-  const std::uint32_t delay_max = request.U32(wire::kRandomDelayMaxAt);
+  const std::uint32_t delay_min = request.random_delay_min_minutes();
+  const std::uint32_t delay_max = request.random_delay_max_minutes();
   if (HasRandomDelay(request.flags(), delay_min, delay_max)) {
     delay_minutes = RandomDelayMinutes(delay_min, delay_max, clock.NextRandom());
   }

@@ -17,7 +17,7 @@ namespace qfu::store {
 // result 0, or 0x80000003 when the record cannot be made or listed, or a mutex wait fails
 // (nothing is then written, UpdateStatus stays 0, and SystemErrorCode holds a failed wait's
 // Win32 error).
-[[nodiscard]] std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message,
-                                           std::uint64_t stored_acceptance, wire::StatusRecord record);
+[[nodiscard]] wire::ResultCode EnqueueRequest(ProcessObjects& objects, wire::Bytes message,
+                                              std::uint64_t stored_acceptance, wire::StatusRecord record);
 
 }  // namespace qfu::store

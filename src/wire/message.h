@@ -10,7 +10,9 @@
 #include <span>
 #include <string_view>
 
+#include "common/local_time.h"
 #include "common/wide.h"
+#include "wire/update_status.h"
 
 namespace qfu::wire {
 
@@ -95,18 +97,24 @@ enum ItemType : std::uint32_t {
 inline constexpr std::size_t kItemHeaderSize = 8;  // item type, item length
 
 // Result codes of a reply (status record offset 8).
+enum class ResultCode : std::uint32_t {
+  kDone = 0,
+  kBadMessage = 0x80000001,
+  kAlreadyExists = 0x80000002,
+  kCannotCarryOut = 0x80000003,
+  kNoSuchRequest = 0x80000004,
+  kNothingToReport = 0x80000005,
+  kCannotCancel = 0x80000006,
+};
 namespace result {
-inline constexpr std::uint32_t kDone = 0;
-inline constexpr std::uint32_t kBadMessage = 0x80000001;
-inline constexpr std::uint32_t kAlreadyExists = 0x80000002;
-inline constexpr std::uint32_t kCannotCarryOut = 0x80000003;
-inline constexpr std::uint32_t kNoSuchRequest = 0x80000004;
-inline constexpr std::uint32_t kNothingToReport = 0x80000005;
-inline constexpr std::uint32_t kCannotCancel = 0x80000006;
+using enum ResultCode;
 }  // namespace result
 
+// The result code as carried at status record offset 8.
+[[nodiscard]] constexpr std::uint32_t WireValue(ResultCode code) noexcept { return static_cast<std::uint32_t>(code); }
+
 // Returns the name of a result code ("Done", "BadMessage", ...), or nullptr when unknown.
-[[nodiscard]] const char* ResultCodeName(std::uint32_t code);
+[[nodiscard]] const char* ResultCodeName(ResultCode code);
 
 // Win32 error a pipe server answers for a message that fails the framing check
 // (ERROR_INVALID_DATA).
@@ -160,6 +168,12 @@ class RequestMessage {
   }
   // The window fields; they count only with flag 0x40.
   [[nodiscard]] DailyWindow install_window() const noexcept;
+  // What submit schedules by: the start time (its date and time fields; counts only with flag
+  // 0x10), the random delay's bounds and the deadline, in minutes.
+  [[nodiscard]] LocalDateTime start_time() const noexcept;
+  [[nodiscard]] std::uint32_t random_delay_min_minutes() const noexcept { return U32(kRandomDelayMinAt); }
+  [[nodiscard]] std::uint32_t random_delay_max_minutes() const noexcept { return U32(kRandomDelayMaxAt); }
+  [[nodiscard]] std::uint32_t deadline_minutes() const noexcept { return U32(kDeadlineAt); }
   // The raw 37-byte request name field (empty when the message is shorter than its header).
   [[nodiscard]] Bytes request_name_field() const noexcept;
   [[nodiscard]] Bytes ui_name_field() const noexcept;
@@ -223,13 +237,13 @@ class StatusRecord {
 
   [[nodiscard]] std::uint32_t record_size() const noexcept;
   [[nodiscard]] std::uint32_t length() const noexcept;
-  [[nodiscard]] std::uint32_t result_code() const noexcept;
-  [[nodiscard]] std::uint32_t update_status() const noexcept;
+  [[nodiscard]] ResultCode result_code() const noexcept;
+  [[nodiscard]] UpdateStatus update_status() const noexcept;
   [[nodiscard]] std::uint32_t system_error_code() const noexcept;
   [[nodiscard]] std::uint32_t instance_number() const noexcept;
   void set_length(std::uint32_t value) noexcept;
-  void set_result_code(std::uint32_t value) noexcept;
-  void set_update_status(std::uint32_t value) noexcept;
+  void set_result_code(ResultCode value) noexcept;
+  void set_update_status(UpdateStatus value) noexcept;
   void set_system_error_code(std::uint32_t value) noexcept;
   void set_instance_number(std::uint32_t value) noexcept;
 

@@ -76,15 +76,13 @@ bool CompleteFinishedInstallation(ProcessObjects& objects, ClientApi& client_api
 void RecoverRequest(ProcessObjects& objects, ClientApi& client_api, const std::wstring& key_name) {
   const auto key = OwnRequestKey(key_name);
   if (!key) return;
-  std::array<std::uint8_t, wire::kStatusRecordSize> record_bytes{};
-  const wire::StatusRecord record(record_bytes);
   store::MessageCopy message;
   // Fails for every key without "InitialRequest": a request already final, or no request.
-  if (store::ReadRequestStatus(objects, key->name, key->instance_number, record, &message) != ERROR_SUCCESS)
-    return;
+  const store::StoredStatus stored = store::ReadStoredStatus(objects, key->name, key->instance_number, &message);
+  if (stored.read != ERROR_SUCCESS) return;
   if (!MessageNamesKey(message.span(), *key)) return;
 
-  const std::uint32_t status = record.update_status();
+  const wire::UpdateStatus status = stored.status;
   if (status == wire::kInstalling || status == wire::kRestartPending) {
     if (CompleteFinishedInstallation(objects, client_api, *key, message)) return;
     // An installation cut short runs again; a restart still pending waits for the machine.

@@ -8,7 +8,7 @@
 
 namespace qfu::worker {
 
-Stage StageForStatus(std::uint32_t status) noexcept {
+Stage StageForStatus(wire::UpdateStatus status) noexcept {
   if (status == wire::kCompleted) return Stage::kFinishInstalled;
   if (wire::IsFinalStatus(status)) return Stage::kFinish;
   switch (status) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "store/version.h"
+#include "wire/update_status.h"
 
 namespace qfu::worker {
 
@@ -19,7 +20,7 @@ enum class Stage {
   kNotListed,        // anything else (Prompting left behind, 0 for an unreadable key, ...)
 };
 
-[[nodiscard]] Stage StageForStatus(std::uint32_t status) noexcept;
+[[nodiscard]] Stage StageForStatus(wire::UpdateStatus status) noexcept;
 
 // True when the comparison with the installed version lets the download stage go on: nothing
 // installed, the same version, or a newer package. An older package, or a request that names
