@@ -28,8 +28,8 @@ void BuildStatusNotification(wire::Bytes message, wire::UpdateStatus status, std
 // in production). Queued (2) is never announced. While every instance is busy it waits for
 // one to free up, busy_wait_ms in all, then drops the notification; the write itself is given
 // kStatusWriteTimeoutMs. Any other failure drops the notification. Nothing is reported.
-void NotifyStatus(const wchar_t* pipe_name, wire::Bytes message, wire::UpdateStatus status, std::uint32_t detail,
-                  DWORD busy_wait_ms = kStatusPipeBusyWaitMs) noexcept;
+void NotifyStatus(const wchar_t* pipe_name, wire::Bytes message, wire::UpdateStatus status,
+                  std::uint32_t detail, DWORD busy_wait_ms = kStatusPipeBusyWaitMs) noexcept;
 
 // The store's status reporter: notifies the status pipe of the given name.
 class StatusPipeReporter final : public store::StatusReporter {

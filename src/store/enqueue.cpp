@@ -24,7 +24,7 @@ std::optional<std::uint64_t> StartTimeUtc(Clock& clock, const wire::RequestMessa
 }  // namespace
 
 wire::ResultCode EnqueueRequest(ProcessObjects& objects, wire::Bytes message, std::uint64_t stored_acceptance,
-                             wire::StatusRecord record) {
+                                wire::StatusRecord record) {
   wire::PrepareStatusRecord(message, record);
   const wire::RequestMessage request(message);
   // A name that cannot key a request would be listed with nothing stored for it.

@@ -317,7 +317,8 @@ wire::ResultCode FindPostponedRequests(ProcessObjects& objects, wire::StatusReco
   bool found = false;
   objects.requests.ForEach([&](RequestRecord& waiting) {
     const wire::RequestMessage request(waiting.message());
-    const StoredStatus stored = ReadStoredStatus(objects, request.request_name_field(), request.instance_number());
+    const StoredStatus stored =
+        ReadStoredStatus(objects, request.request_name_field(), request.instance_number());
     if (stored.read != ERROR_SUCCESS || stored.status != wire::kPostponed) return true;
     found = true;
     if (mode != PostponedMode::kInstallNow) return false;

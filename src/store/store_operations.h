@@ -64,7 +64,7 @@ struct MessageCopy {
 
 // What ReadStoredStatus found in a request key.
 struct StoredStatus {
-  DWORD read = ERROR_SUCCESS;  // what ReadRequestStatus returned
+  DWORD read = ERROR_SUCCESS;   // what ReadRequestStatus returned
   wire::UpdateStatus status{};  // 0 when "UpdateStatus" could not be read
   std::uint32_t system_error_code = 0;
 };

@@ -111,7 +111,9 @@ using enum ResultCode;
 }  // namespace result
 
 // The result code as carried at status record offset 8.
-[[nodiscard]] constexpr std::uint32_t WireValue(ResultCode code) noexcept { return static_cast<std::uint32_t>(code); }
+[[nodiscard]] constexpr std::uint32_t WireValue(ResultCode code) noexcept {
+  return static_cast<std::uint32_t>(code);
+}
 
 // Returns the name of a result code ("Done", "BadMessage", ...), or nullptr when unknown.
 [[nodiscard]] const char* ResultCodeName(ResultCode code);

@@ -61,8 +61,8 @@ struct QueueWorker::Request {
   WideString arguments;  // the installer arguments; empty when the item is absent
   bool dry_run;          // every status is written, nothing is downloaded, installed or deleted
   std::uint32_t instance;
-  bool installed = false;                    // ended Completed with no restart left pending
-  bool install_now = false;                  // the user asked to install now: no window, no prompt this wake
+  bool installed = false;    // ended Completed with no restart left pending
+  bool install_now = false;  // the user asked to install now: no window, no prompt this wake
   std::optional<wire::UpdateStatus> last_status;  // what the previous pass of this wake read
 };
 

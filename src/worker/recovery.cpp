@@ -78,7 +78,8 @@ void RecoverRequest(ProcessObjects& objects, ClientApi& client_api, const std::w
   if (!key) return;
   store::MessageCopy message;
   // Fails for every key without "InitialRequest": a request already final, or no request.
-  const store::StoredStatus stored = store::ReadStoredStatus(objects, key->name, key->instance_number, &message);
+  const store::StoredStatus stored =
+      store::ReadStoredStatus(objects, key->name, key->instance_number, &message);
   if (stored.read != ERROR_SUCCESS) return;
   if (!MessageNamesKey(message.span(), *key)) return;
 

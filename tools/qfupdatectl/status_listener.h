@@ -1,6 +1,6 @@
 #pragma once
 // `watch`: serves the status pipe and prints one line per status change.
-#include "request_options.h"
+#include "command_line.h"
 
 namespace qfu::ctl {
 
