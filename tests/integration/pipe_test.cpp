@@ -170,12 +170,12 @@ TEST_F(Pipes, ServesSixteenClientsAtOnce) {
       queries.emplace_back(Query(name(id, n)), kDone, n == 0 ? std::nullopt : std::optional(wire::kQueued),
                            name(id, n));
     }
-    queries.emplace_back(Query(name(id, kRequestsPerClient)), kNoSuchRequest, 0u,
+    queries.emplace_back(Query(name(id, kRequestsPerClient)), kNoSuchRequest, wire::UpdateStatus{},
                          name(id, kRequestsPerClient));
     for (std::uint32_t index = 0; index < kAllRequests; ++index) queries.emplace_back(Enumerate(index));
     queries.emplace_back(Enumerate(kAllRequests), kNothingToReport);
-    queries.emplace_back(Query("", wire::kQueryPostponed), kNothingToReport, 0u);
-    queries.emplace_back(Query("", wire::kInstallPostponedNow), kNothingToReport, 0u);
+    queries.emplace_back(Query("", wire::kQueryPostponed), kNothingToReport, wire::UpdateStatus{});
+    queries.emplace_back(Query("", wire::kInstallPostponedNow), kNothingToReport, wire::UpdateStatus{});
     std::string failure;
     for (int round = 0; round < kRounds && failure.empty(); ++round) failure = SendBatch(kInfoPipe, queries);
     return failure;

@@ -52,7 +52,7 @@ TEST_F(Qfupdatectl, RefusesAnotherPublishersCopyOnTheRequestPipeOnly) {
 TEST_F(Qfupdatectl, WatchPrintsTheStatusChangeOfACancel) {
   ASSERT_EQ(ReadU32(test::SendOnce(wire::kRequestPipeName, test::SubmitMessage("watched").span()),
                     wire::kResultCodeAt),
-            wire::result::kDone);
+            wire::WireValue(wire::result::kDone));
   test::BackgroundProcess watch(
       test::BuiltCommand(L"signed\\qfupdatectl.exe", L"watch --count 1 --timeout 20"));
   ASSERT_TRUE(watch.WaitForOutput("listening on", test::kToolTimeoutMs));

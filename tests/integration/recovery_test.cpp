@@ -63,11 +63,11 @@ TEST_F(ServiceRecovery, ResumesADownloadThatAKilledOrStoppedServiceLeftHalfDone)
     ASSERT_TRUE(test::WaitForAgentPipes());
 
     // Downloaded, or whatever stage follows a complete download.
-    const std::uint32_t status = test::WaitWhileStatus(
-        wire::kInfoPipeName, WideToUtf8(name), {0, wire::kQueued, wire::kDownloading}, kHalfDownloadedMs);
-    for (const std::uint32_t unfinished :
-         {0u, std::uint32_t{wire::kQueued}, std::uint32_t{wire::kDownloading},
-          std::uint32_t{wire::kDownloadRetry}, std::uint32_t{wire::kDownloadFailed}}) {
+    const wire::UpdateStatus status =
+        test::WaitWhileStatus(wire::kInfoPipeName, WideToUtf8(name),
+                              {wire::UpdateStatus{}, wire::kQueued, wire::kDownloading}, kHalfDownloadedMs);
+    for (const wire::UpdateStatus unfinished : {wire::UpdateStatus{}, wire::kQueued, wire::kDownloading,
+                                                wire::kDownloadRetry, wire::kDownloadFailed}) {
       EXPECT_NE(status, unfinished);
     }
     const auto requests = server.Requests();

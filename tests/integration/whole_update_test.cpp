@@ -34,11 +34,11 @@ constexpr const wchar_t* kPackageDirectory = L"C:\\ProgramData\\Quillfern\\Whole
 constexpr std::uint32_t kInstallPromptStyle = 0x50104;
 
 // The statuses of the JSON lines `watch --json` printed, in order.
-std::vector<std::uint32_t> WatchedStatuses(const std::string& output) {
-  std::vector<std::uint32_t> statuses;
+std::vector<wire::UpdateStatus> WatchedStatuses(const std::string& output) {
+  std::vector<wire::UpdateStatus> statuses;
   constexpr std::string_view kMember = "\"status\":";
   for (std::size_t at = output.find(kMember); at != std::string::npos; at = output.find(kMember, at + 1)) {
-    statuses.push_back(static_cast<std::uint32_t>(std::stoul(output.substr(at + kMember.size()))));
+    statuses.push_back(static_cast<wire::UpdateStatus>(std::stoul(output.substr(at + kMember.size()))));
   }
   return statuses;
 }
@@ -80,9 +80,9 @@ TEST_F(WholeUpdate, FromSubmitToCompletedWithTheUsersYes) {
 
   const test::ProcessResult watched = watch.Finish(test::kToolTimeoutMs);
   EXPECT_EQ(WatchedStatuses(watched.output),
-            (std::vector<std::uint32_t>{wire::kDownloading, wire::kDownloaded, wire::kPrompting,
-                                        wire::kReadyToInstall, wire::kVerifying, wire::kInstalling,
-                                        wire::kCompleted}))
+            (std::vector<wire::UpdateStatus>{wire::kDownloading, wire::kDownloaded, wire::kPrompting,
+                                             wire::kReadyToInstall, wire::kVerifying, wire::kInstalling,
+                                             wire::kCompleted}))
       << watched.output;
   // One install prompt: the standard text with the display name, with no limit beyond the
   // deadline; answered Yes.
@@ -124,7 +124,7 @@ TEST_F(WholeUpdate, StopDuringThePromptEndsWithinThirtySecondsAndLeavesTheReques
       ::RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(store::kServiceKeyPath) + L"\\StopPrompt").c_str(),
                      L"UpdateStatus", RRF_RT_REG_DWORD, nullptr, &status, &size),
       ERROR_SUCCESS);
-  EXPECT_EQ(status, wire::kPrompting);
+  EXPECT_EQ(status, wire::WireValue(wire::kPrompting));
   EXPECT_TRUE(ui.LogLines().empty());  // the answer never came
 }
 

@@ -122,7 +122,7 @@ struct NameState {
 };
 
 // The statuses a request on a closed port can show: it never gets past the download.
-bool IsLoadStatus(std::uint32_t status) {
+bool IsLoadStatus(wire::UpdateStatus status) {
   return status == wire::kQueued || status == wire::kDownloading || status == wire::kDownloadRetry ||
          status == wire::kCancelled;
 }
@@ -132,8 +132,9 @@ bool IsLoadStatus(std::uint32_t status) {
 std::string LoadStep(std::mt19937& random, const std::string& name, NameState& state) {
   const auto expect = [&](bool holds, const char* message, const Reply& reply) {
     return holds ? std::string()
-                 : name + ": " + message + " answered result " + std::to_string(ResultOf(reply)) +
-                       " status " + std::to_string(StatusOf(reply));
+                 : name + ": " + message + " answered result " +
+                       std::to_string(wire::WireValue(ResultOf(reply))) + " status " +
+                       std::to_string(wire::WireValue(StatusOf(reply)));
   };
   switch (random() % 6) {
     case 0: {
@@ -210,12 +211,12 @@ TEST_F(Soak, ThirtyTwoClientsGetOnlyRepliesTheProtocolAllowsAndLeaveConsistentRe
       const NameState& state = states[client][n];
       if (!state.submitted) continue;
       expected_keys.insert(Utf8ToWide(name(client, n)));
-      const std::uint32_t status =
+      const wire::UpdateStatus status =
           state.cancelled ? WaitForStatus(kInfoPipe, name(client, n), wire::kCancelled, kSettleMs)
                           : StatusOf(SendOnce(kInfoPipe, Query(name(client, n)).span()));
       EXPECT_TRUE(state.cancelled ? status == wire::kCancelled
                                   : IsLoadStatus(status) && status != wire::kCancelled)
-          << name(client, n) << " status " << status;
+          << name(client, n) << " status " << wire::WireValue(status);
     }
   }
   std::set<std::wstring> keys;
@@ -288,7 +289,7 @@ TEST_F(Soak, RequestsKilledAtRandomPointsEndAsTheyWouldHaveWithoutTheKills) {
   for (int kill = 0; kill < kills; ++kill) {
     const DWORD after_ms = random() % kLatestKillMs;
     ::Sleep(after_ms);
-    const std::uint32_t status = StatusOf(SendOnce(kInfoPipe, Query("SoakReal").span()));
+    const wire::UpdateStatus status = StatusOf(SendOnce(kInfoPipe, Query("SoakReal").span()));
     std::printf("kill %d after %lu ms (SoakReal %s)\n", kill, static_cast<unsigned long>(after_ms),
                 wire::UpdateStatusName(status) != nullptr ? wire::UpdateStatusName(status) : "?");
     ASSERT_TRUE(service.Kill());
@@ -297,7 +298,7 @@ TEST_F(Soak, RequestsKilledAtRandomPointsEndAsTheyWouldHaveWithoutTheKills) {
   }
   const ULONGLONG deadline = ::GetTickCount64() + kAllCompletedMs;
   const auto completed = [&](const std::string& name, std::uint32_t instance) {
-    std::uint32_t status = 0;
+    wire::UpdateStatus status{};
     do {
       status = StatusOf(SendOnce(kInfoPipe, Query(name).Instance(instance).span()));
       if (status == wire::kCompleted) break;
@@ -306,10 +307,9 @@ TEST_F(Soak, RequestsKilledAtRandomPointsEndAsTheyWouldHaveWithoutTheKills) {
     return status;
   };
   for (std::uint32_t instance = 1; instance <= kDryRuns; ++instance) {
-    EXPECT_EQ(completed("Soak", instance), static_cast<std::uint32_t>(wire::kCompleted))
-        << "instance " << instance;
+    EXPECT_EQ(completed("Soak", instance), wire::kCompleted) << "instance " << instance;
   }
-  EXPECT_EQ(completed("SoakReal", 0), static_cast<std::uint32_t>(wire::kCompleted));
+  EXPECT_EQ(completed("SoakReal", 0), wire::kCompleted);
   EXPECT_NE(::GetFileAttributesW(kInstalledPayload), INVALID_FILE_ATTRIBUTES);
   std::vector<std::wstring> expected = {L"SoakReal"};
   for (std::uint32_t instance = 1; instance <= kDryRuns; ++instance) {

@@ -95,12 +95,13 @@ DWORD FakePackageHasher::HashPackage(HANDLE, wire::Sha256Digest& out) {
   return result;
 }
 
-void StatusRecorder::StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept {
+void StatusRecorder::StatusChanged(wire::Bytes message, wire::UpdateStatus status,
+                                   std::uint32_t detail) noexcept {
   changes.push_back({std::string(wire::RequestMessage(message).request_name()), status, detail});
 }
 
-std::vector<std::uint32_t> StatusRecorder::Statuses() const {
-  std::vector<std::uint32_t> statuses;
+std::vector<wire::UpdateStatus> StatusRecorder::Statuses() const {
+  std::vector<wire::UpdateStatus> statuses;
   for (const Change& change : changes) statuses.push_back(change.status);
   return statuses;
 }

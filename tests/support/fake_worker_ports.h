@@ -145,15 +145,15 @@ class StatusRecorder final : public store::StatusReporter {
  public:
   struct Change {
     std::string name;
-    std::uint32_t status = 0;
+    wire::UpdateStatus status{};
     std::uint32_t detail = 0;
     bool operator==(const Change&) const = default;
   };
   std::vector<Change> changes;
 
-  void StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept override;
+  void StatusChanged(wire::Bytes message, wire::UpdateStatus status, std::uint32_t detail) noexcept override;
   // The statuses alone, in order.
-  [[nodiscard]] std::vector<std::uint32_t> Statuses() const;
+  [[nodiscard]] std::vector<wire::UpdateStatus> Statuses() const;
 };
 
 // Remembers every removal the store or the worker asks for.

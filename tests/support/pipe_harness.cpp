@@ -14,8 +14,12 @@
 
 namespace qfu::test {
 
-std::uint32_t ResultOf(const Reply& reply) { return ReadU32(reply, wire::kResultCodeAt); }
-std::uint32_t StatusOf(const Reply& reply) { return ReadU32(reply, wire::kUpdateStatusAt); }
+wire::ResultCode ResultOf(const Reply& reply) {
+  return static_cast<wire::ResultCode>(ReadU32(reply, wire::kResultCodeAt));
+}
+wire::UpdateStatus StatusOf(const Reply& reply) {
+  return static_cast<wire::UpdateStatus>(ReadU32(reply, wire::kUpdateStatusAt));
+}
 std::uint32_t ErrorOf(const Reply& reply) { return ReadU32(reply, wire::kSystemErrorCodeAt); }
 std::uint32_t LengthOf(const Reply& reply) { return ReadU32(reply, wire::kLengthAt); }
 std::uint32_t InstanceOf(const Reply& reply) { return ReadU32(reply, wire::kRecordInstanceNumberAt); }
@@ -29,11 +33,11 @@ wire::MessageWriter Query(std::string_view name, std::uint32_t type) {
   message.Name(name);
   return message;
 }
-std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name, std::uint32_t status,
-                            DWORD timeout_ms) {
+wire::UpdateStatus WaitForStatus(const wchar_t* pipe_name, std::string_view name, wire::UpdateStatus status,
+                                 DWORD timeout_ms) {
   constexpr DWORD kQueryEveryMs = 20;
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  std::uint32_t last = StatusOf(SendOnce(pipe_name, Query(name).span()));
+  wire::UpdateStatus last = StatusOf(SendOnce(pipe_name, Query(name).span()));
   while (last != status && ::GetTickCount64() < deadline) {
     ::Sleep(kQueryEveryMs);
     last = StatusOf(SendOnce(pipe_name, Query(name).span()));
@@ -41,11 +45,11 @@ std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name, std
   return last;
 }
 
-std::uint32_t WaitWhileStatus(const wchar_t* pipe_name, std::string_view name,
-                              std::initializer_list<std::uint32_t> statuses, DWORD timeout_ms) {
+wire::UpdateStatus WaitWhileStatus(const wchar_t* pipe_name, std::string_view name,
+                                   std::initializer_list<wire::UpdateStatus> statuses, DWORD timeout_ms) {
   constexpr DWORD kQueryEveryMs = 20;
   const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  std::uint32_t last = StatusOf(SendOnce(pipe_name, Query(name).span()));
+  wire::UpdateStatus last = StatusOf(SendOnce(pipe_name, Query(name).span()));
   while (std::find(statuses.begin(), statuses.end(), last) != statuses.end() &&
          ::GetTickCount64() < deadline) {
     ::Sleep(kQueryEveryMs);
@@ -159,8 +163,8 @@ std::string SendBatch(const wchar_t* pipe_name, const std::vector<Expected>& bat
                     (reply.size() > wire::kStatusRecordSize) == with_item;
     if (!ok) {
       return "reply " + std::to_string(i) + " to type " + std::to_string(type) + ": " +
-             std::to_string(reply.size()) + " bytes, result " + std::to_string(ResultOf(reply)) +
-             ", status " + std::to_string(StatusOf(reply)) + ", name " + NameOf(reply);
+             std::to_string(reply.size()) + " bytes, result " + std::to_string(wire::WireValue(ResultOf(reply))) +
+             ", status " + std::to_string(wire::WireValue(StatusOf(reply))) + ", name " + NameOf(reply);
     }
   }
   return "";

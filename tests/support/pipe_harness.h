@@ -22,8 +22,8 @@ namespace qfu::test {
 using Reply = std::vector<std::uint8_t>;
 
 // Fields of a reply; 0 or empty when the reply is too short to hold them.
-[[nodiscard]] std::uint32_t ResultOf(const Reply& reply);
-[[nodiscard]] std::uint32_t StatusOf(const Reply& reply);
+[[nodiscard]] wire::ResultCode ResultOf(const Reply& reply);
+[[nodiscard]] wire::UpdateStatus StatusOf(const Reply& reply);
 [[nodiscard]] std::uint32_t ErrorOf(const Reply& reply);
 [[nodiscard]] std::uint32_t LengthOf(const Reply& reply);
 [[nodiscard]] std::uint32_t InstanceOf(const Reply& reply);
@@ -36,12 +36,13 @@ using Reply = std::vector<std::uint8_t>;
 // A query padded with one more item to exactly size bytes.
 // Queries the request on the pipe until it reads status or timeout_ms have passed; returns
 // the last status read.
-[[nodiscard]] std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name,
-                                          std::uint32_t status, DWORD timeout_ms);
+[[nodiscard]] wire::UpdateStatus WaitForStatus(const wchar_t* pipe_name, std::string_view name,
+                                               wire::UpdateStatus status, DWORD timeout_ms);
 // Queries the request on the pipe until its status is none of those given or timeout_ms have
 // passed; returns the last status read.
-[[nodiscard]] std::uint32_t WaitWhileStatus(const wchar_t* pipe_name, std::string_view name,
-                                            std::initializer_list<std::uint32_t> statuses, DWORD timeout_ms);
+[[nodiscard]] wire::UpdateStatus WaitWhileStatus(const wchar_t* pipe_name, std::string_view name,
+                                                 std::initializer_list<wire::UpdateStatus> statuses,
+                                                 DWORD timeout_ms);
 [[nodiscard]] wire::MessageWriter PaddedQuery(std::string_view name, std::size_t size);
 
 // A client that writes without waiting for the service to read: a message longer than the
@@ -73,12 +74,12 @@ class RawPipe {
 
 // A message and what its reply must say: result, and when given, status and request name.
 struct Expected {
-  Expected(wire::MessageWriter sent, std::uint32_t result_code = wire::result::kDone,
-           std::optional<std::uint32_t> update_status = {}, std::string request_name = {})
+  Expected(wire::MessageWriter sent, wire::ResultCode result_code = wire::result::kDone,
+           std::optional<wire::UpdateStatus> update_status = {}, std::string request_name = {})
       : message(std::move(sent)), result(result_code), status(update_status), name(std::move(request_name)) {}
   wire::MessageWriter message;
-  std::uint32_t result;
-  std::optional<std::uint32_t> status;
+  wire::ResultCode result;
+  std::optional<wire::UpdateStatus> status;
   std::string name;
 };
 

@@ -4,6 +4,20 @@
 
 #include "common/utf.h"
 
+namespace qfu::wire {
+
+std::ostream& operator<<(std::ostream& out, UpdateStatus status) {
+  const char* name = UpdateStatusName(status);
+  return out << (name != nullptr ? name : "?") << " (" << WireValue(status) << ")";
+}
+
+std::ostream& operator<<(std::ostream& out, ResultCode code) {
+  const char* name = ResultCodeName(code);
+  return out << (name != nullptr ? name : "?") << " (" << WireValue(code) << ")";
+}
+
+}  // namespace qfu::wire
+
 namespace qfu::test {
 
 wire::MessageWriter SubmitMessage(std::string_view name, std::string_view url, std::string_view arguments) {
@@ -49,7 +63,7 @@ std::vector<std::uint8_t> ReplyBuffer::Sent() {
   return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)};
 }
 
-ReplyBuffer StatusReply(std::string_view name, std::uint32_t status, std::uint32_t error,
+ReplyBuffer StatusReply(std::string_view name, wire::UpdateStatus status, std::uint32_t error,
                         std::uint32_t instance) {
   ReplyBuffer reply;
   wire::StatusRecord record = reply.record();

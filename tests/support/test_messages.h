@@ -2,11 +2,18 @@
 // Messages that many tests send, and the reply buffers they read.
 #include <array>
 #include <cstdint>
+#include <ostream>
 #include <string_view>
 #include <vector>
 
 #include "common/local_time.h"
 #include "wire/message_writer.h"
+
+namespace qfu::wire {
+// Tests print statuses and result codes as their names and values.
+std::ostream& operator<<(std::ostream& out, UpdateStatus status);
+std::ostream& operator<<(std::ostream& out, ResultCode code);
+}  // namespace qfu::wire
 
 namespace qfu::test {
 
@@ -36,7 +43,7 @@ struct ReplyBuffer {
 };
 
 // A cleared status record with these fields, as the agent replies or notifies.
-[[nodiscard]] ReplyBuffer StatusReply(std::string_view name, std::uint32_t status, std::uint32_t error = 0,
-                                      std::uint32_t instance = 0);
+[[nodiscard]] ReplyBuffer StatusReply(std::string_view name, wire::UpdateStatus status,
+                                      std::uint32_t error = 0, std::uint32_t instance = 0);
 
 }  // namespace qfu::test

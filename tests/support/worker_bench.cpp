@@ -73,7 +73,7 @@ store::RequestRecord* WorkerBench::RunStaged(const StagedRequest& request) {
   return record;
 }
 
-store::RequestRecord* WorkerBench::Waiting(const wire::MessageWriter& message, std::uint32_t status) {
+store::RequestRecord* WorkerBench::Waiting(const wire::MessageWriter& message, wire::UpdateStatus status) {
   store::RequestRecord* record = Submit(message);
   if (record != nullptr) std::wcscpy(record->target_path, kKnownPackagePath);
   if (status != wire::kQueued) Store(message, status);
@@ -91,13 +91,13 @@ std::vector<store::RequestRecord*> WorkerBench::Listed() {
   return listed;
 }
 
-void WorkerBench::Store(const wire::MessageWriter& message, std::uint32_t status, std::uint32_t detail) {
+void WorkerBench::Store(const wire::MessageWriter& message, wire::UpdateStatus status, std::uint32_t detail) {
   EXPECT_EQ(store::SetRequestStatus(objects(), message.span(), status, detail, false), 0u);
   statuses.changes.clear();
 }
 
-std::uint32_t WorkerBench::StoredStatus(const std::wstring& key) const {
-  return store.Dword(key, store::value::kUpdateStatus);
+wire::UpdateStatus WorkerBench::StoredStatus(const std::wstring& key) const {
+  return static_cast<wire::UpdateStatus>(store.Dword(key, store::value::kUpdateStatus));
 }
 
 void WorkerBench::RunThread() {

@@ -32,7 +32,7 @@ inline constexpr std::uint32_t kStoredDetail = 1234;
 
 // A request named "Staged" (URL http://127.0.0.1/p.msi, arguments "A=1") as a stage finds it.
 struct StagedRequest {
-  std::uint32_t stored = wire::kDownloaded;
+  wire::UpdateStatus stored = wire::kDownloaded;
   std::uint32_t flags = 0;  // request flags, with kDryRunFlag and kInstallNow
   std::uint32_t kind = wire::product_kind::kCurrentClient;
   std::uint32_t interval_minutes = 0;
@@ -77,7 +77,7 @@ class WorkerBench {
   store::RequestRecord* Submit(const wire::MessageWriter& message);
   // Submits the request, gives its record kKnownPackagePath in memory and stores status (as a
   // stage would, reported nothing). Returns the record.
-  store::RequestRecord* Waiting(const wire::MessageWriter& message, std::uint32_t status);
+  store::RequestRecord* Waiting(const wire::MessageWriter& message, wire::UpdateStatus status);
   // Puts the request in place (stored with kStoredDetail, due, its deadline set) and runs one
   // wake; returns its record (null when it could not be submitted).
   store::RequestRecord* RunStaged(const StagedRequest& request);
@@ -87,9 +87,9 @@ class WorkerBench {
   // The records in the request list, in order.
   [[nodiscard]] std::vector<store::RequestRecord*> Listed();
   // Writes the request's stored status and detail (as a stage would) and forgets the report.
-  void Store(const wire::MessageWriter& message, std::uint32_t status, std::uint32_t detail = 0);
+  void Store(const wire::MessageWriter& message, wire::UpdateStatus status, std::uint32_t detail = 0);
   // The stored UpdateStatus of a request key (0xDEAD when absent).
-  [[nodiscard]] std::uint32_t StoredStatus(const std::wstring& key) const;
+  [[nodiscard]] wire::UpdateStatus StoredStatus(const std::wstring& key) const;
 
   // Runs worker().Run() on a thread of its own.
   void RunThread();

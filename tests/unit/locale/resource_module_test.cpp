@@ -98,41 +98,5 @@ TEST(SelectResourceDll, ChoosesTheLanguageAndUsesOnlyADllOfTheProgramsVersion) {
   }
 }
 
-// The service's call: the program's own path, the key paths of the process-wide objects, and
-// the release of a failed start back to the program's own texts.
-TEST(SelectResourceModule, UsesTheOwnModulesPathAndReleasesBackToTheOwnModule) {
-  constexpr const wchar_t* kLanguage = L"xx-QFUOwnModule";
-  test::ScratchKey key(L"LocaleOwnModule");
-  key.SetString(L"Language", kLanguage);
-  // The test program has no version resource, nor has this DLL.
-  const test::OwnResourceDll dll(kLanguage, test::Fixture(L"resource_dll_unversioned.dll"));
-  ProcessObjects objects;
-  objects.language_key_path = key.path();
-  objects.setup_key_path = key.path() + L"\\Setup";
-  const HMODULE own = ::GetModuleHandleW(nullptr);
-
-  SelectResourceModule(objects, own);
-  EXPECT_EQ(WideToUtf8(objects.language_name), WideToUtf8(kLanguage));
-  ASSERT_TRUE(objects.loaded_resource_module);
-  EXPECT_EQ(objects.resource_module, objects.loaded_resource_module.get());
-  EXPECT_EQ(test::LoadText(objects.resource_module, kInstallPromptId), kFixtureText);
-
-  ReleaseResourceModule(objects);
-  EXPECT_EQ(objects.resource_module, own);
-  EXPECT_FALSE(objects.loaded_resource_module);
-}
-
-TEST(GermanResourceDll, CarriesEveryPromptTextAndTheProgramsProductVersion) {
-  const std::wstring path = test::BuiltProgram(L"de\\qfupdate.resources.dll");
-  const UniqueModule dll(
-      ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-  ASSERT_TRUE(dll);
-  for (UINT id = 100; id <= 104; ++id) EXPECT_FALSE(test::LoadText(dll.get(), id).empty()) << id;
-  EXPECT_EQ(WideToUtf8(test::LoadText(dll.get(), 100)), "Tessaran Harborline Software");
-  const ULONGLONG version = ReadProductVersion(path.c_str());
-  EXPECT_NE(version, 0u);
-  EXPECT_EQ(version, ReadProductVersion(test::BuiltProgram(L"qfupdate.exe").c_str()));
-}
-
 }  // namespace
 }  // namespace qfu::locale

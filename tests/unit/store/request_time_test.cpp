@@ -48,7 +48,7 @@ TEST(EnqueueRequest, ResumedRequestKeepsItsDeadlineAndStoredValues) {
   RequestRecord* entry = store.EnqueueAlone(message, store.clock().utc - 2 * kHour);
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(entry->deadline_tick, store.clock().tick);  // passed an hour ago
-  EXPECT_EQ(store.Dword(L"Resumed", value::kUpdateStatus), wire::kQueued);
+  EXPECT_EQ(store.Dword(L"Resumed", value::kUpdateStatus), wire::WireValue(wire::kQueued));
   for (const wchar_t* name : {value::kInitialRequest, value::kRequestTime, value::kTimeStamp}) {
     EXPECT_FALSE(store.Value(L"Resumed", name)) << name;
   }

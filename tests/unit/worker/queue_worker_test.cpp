@@ -19,14 +19,14 @@ using test::kKnownPackagePath;
 using test::SubmitMessage;
 using test::WorkerBench;
 using Removal = test::PackageRemovalRecorder::Removal;
-using Statuses = std::vector<std::uint32_t>;
+using Statuses = std::vector<wire::UpdateStatus>;
 
 // One row per stage: download, approval, installation, a status no stage takes up, an
 // unreadable one, installed (the log and the package directory go too) and another final one.
 // Outside its window, approval keeps a request waiting and installation hands it back.
 TEST(QueueWorker, EachStoredStatusLeadsToItsStage) {
   struct Row {
-    std::uint32_t stored;
+    wire::UpdateStatus stored;
     Statuses reported;
     std::vector<Removal> removed;  // finished when not empty, else requeued
   };
@@ -37,7 +37,7 @@ TEST(QueueWorker, EachStoredStatusLeadsToItsStage) {
       {wire::kDownloaded, {}, {}},
       {wire::kReadyToInstall, {wire::kDownloaded}, {}},
       {wire::kPrompting, {}, {}},
-      {0, {}, {}},
+      {wire::UpdateStatus{}, {}, {}},
       {wire::kCompleted, {}, {{kKnownPackagePath, true}}},
       {wire::kCancelled, {}, {{kKnownPackagePath, false}}},
   };
@@ -184,10 +184,10 @@ TEST(QueueWorker, DryRunWritesEveryStatusButNeverDownloadsNorDeletes) {
 
 TEST(QueueWorker, StopLeavesTheRequestAsStored) {
   struct Row {
-    std::uint32_t stored;
+    wire::UpdateStatus stored;
     bool before_record;  // else during the pause before the download, the download or the prompt
     std::uint32_t flags;
-    std::uint32_t left;        // the status stored afterwards
+    wire::UpdateStatus left;   // the status stored afterwards
     bool in_download = false;  // the transfer ended by the stop
   };
   const Row rows[] = {
@@ -227,7 +227,7 @@ TEST(QueueWorker, TakesOnlyDueRecordsAndArmsTheTimersOfTheOthers) {
   for (const char* name : {"Later1", "Now", "Later2"}) {
     const auto delayed =
         SubmitMessage(name).U32(wire::kRandomDelayMinAt, std::string_view(name) == "Now" ? 0 : 30);
-    ASSERT_EQ(store::EnqueueRequest(bench.objects(), delayed.span(), 0, reply.record()), 0u);
+    ASSERT_EQ(store::EnqueueRequest(bench.objects(), delayed.span(), 0, reply.record()), wire::result::kDone);
   }
   const auto records = bench.Listed();
   ASSERT_EQ(records.size(), 3u);
@@ -259,7 +259,7 @@ TEST(QueueWorker, StartTimeAheadStartsTheDownloadAtItsMoment) {
   const ULONGLONG moment = ::GetTickCount64() + kAheadMs;
   test::ReplyBuffer reply;
   const auto timed = test::StartingAt(SubmitMessage("Timed"), start);
-  ASSERT_EQ(store::EnqueueRequest(bench.objects(), timed.span(), 0, reply.record()), 0u);
+  ASSERT_EQ(store::EnqueueRequest(bench.objects(), timed.span(), 0, reply.record()), wire::result::kDone);
   ASSERT_TRUE(bench.downloader.WaitForCall(static_cast<DWORD>(kAheadMs + 3 * kToleranceMs)));
   const ULONGLONG called = bench.downloader.first_call_tick;
   EXPECT_GE(called + 50, moment);  // the tick counts of two threads may differ by their resolution

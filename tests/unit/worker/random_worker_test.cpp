@@ -46,8 +46,8 @@ std::uint64_t EnvNumber(const char* name, std::uint64_t otherwise) {
 
 // The status changes the worker's tables allow; any status that is not final may end Cancelled,
 // and only a submit or recovery (which may resume any request) writes Queued.
-bool Allowed(std::uint32_t from, std::uint32_t to) {
-  static const std::map<std::uint32_t, std::set<std::uint32_t>> kNext = {
+bool Allowed(UpdateStatus from, UpdateStatus to) {
+  static const std::map<UpdateStatus, std::set<UpdateStatus>> kNext = {
       {kQueued, {kDownloading, kInstallFailed}},
       {kDownloadRetry, {kDownloading, kInstallFailed}},
       {kDownloading, {kDownloaded, kDownloadRetry, kDownloadFailed}},
@@ -71,13 +71,13 @@ bool Allowed(std::uint32_t from, std::uint32_t to) {
 struct Tracked {
   std::string name;            // as last submitted
   std::uint32_t instance = 0;  // not 0: a dry run
-  std::uint32_t last = 0;      // the status last seen
+  UpdateStatus last{};         // the status last seen
   bool cancel_answered = false;
 };
 
-std::string StatusText(std::uint32_t status) {
+std::string StatusText(UpdateStatus status) {
   const char* name = UpdateStatusName(status);
-  return name != nullptr ? name : std::to_string(status);
+  return name != nullptr ? name : std::to_string(WireValue(status));
 }
 
 std::string Key(std::string_view name, std::uint32_t instance) {
@@ -153,7 +153,7 @@ class RandomWorker final : public store::StatusReporter,
   }
 
   // StatusReporter: every change the store reports.
-  void StatusChanged(Bytes message, std::uint32_t status, std::uint32_t) noexcept override {
+  void StatusChanged(Bytes message, UpdateStatus status, std::uint32_t) noexcept override {
     const RequestMessage request(message);
     Tracked& request_seen = tracked_[Key(request.request_name(), request.instance_number())];
     const std::string what = std::string(request.request_name()) + ": " + StatusText(request_seen.last) +
@@ -239,7 +239,7 @@ class RandomWorker final : public store::StatusReporter,
     if (draw == 0 || draw > 3 || !test::MutexesAreFree({objects().cancel_mutex.get()})) return;
     std::vector<const Tracked*> held;
     for (const auto& [key, request] : tracked_) {
-      const std::uint32_t status = Stored(request);
+      const UpdateStatus status = Stored(request);
       if (!IsFinalStatus(status) && status != kRestartPending && Listed(request) == nullptr)
         held.push_back(&request);
     }
@@ -295,7 +295,7 @@ class RandomWorker final : public store::StatusReporter,
     for (auto& [key, request] : tracked_) request.last = Stored(request);
   }
 
-  [[nodiscard]] std::uint32_t Stored(const Tracked& request) const {
+  [[nodiscard]] UpdateStatus Stored(const Tracked& request) const {
     return bench_->StoredStatus(store::FormatRequestKeyName(Utf8ToWide(request.name), request.instance));
   }
 
@@ -312,7 +312,7 @@ class RandomWorker final : public store::StatusReporter,
 
   void Check() {
     for (const auto& [key, request] : tracked_) {
-      const std::uint32_t status = Stored(request);
+      const UpdateStatus status = Stored(request);
       const std::string what = key + " " + StatusText(status);
       const bool final = IsFinalStatus(status);
       // A restart left pending waits for the machine, listed nowhere.

@@ -27,16 +27,16 @@ constexpr std::uint64_t kHourMs = 3'600'000;
 constexpr std::uint64_t kNoTime = ~0ULL;
 
 struct Row {
-  const wchar_t* key;       // the subkey the values are stored under
-  const char* name;         // the stored message's request name
-  std::uint32_t instance;   // not 0: a dry run with this instance number
-  std::uint32_t status;     // stored
-  const char* version;      // requested
-  bool initial_request;     // "InitialRequest" stored
-  bool package;             // package, msi.log and package directory on disk, named by "TargetPath"
-  std::uint64_t age_hours;  // "RequestTime" this long ago (kNoTime: none)
+  const wchar_t* key;         // the subkey the values are stored under
+  const char* name;           // the stored message's request name
+  std::uint32_t instance;     // not 0: a dry run with this instance number
+  wire::UpdateStatus status;  // stored
+  const char* version;        // requested
+  bool initial_request;       // "InitialRequest" stored
+  bool package;               // package, msi.log and package directory on disk, named by "TargetPath"
+  std::uint64_t age_hours;    // "RequestTime" this long ago (kNoTime: none)
   // What recovery leaves.
-  std::uint32_t expected_status;
+  wire::UpdateStatus expected_status;
   std::uint64_t deadline_ms;  // listed: deadline tick minus now (kNoTime: not listed)
   bool package_remains;
 };
@@ -116,7 +116,8 @@ TEST(RecoverStoredRequests, DecidesEachStoredRequestByItsStatusAndInstalledVersi
   for (const Row& row : kRows) {
     SCOPED_TRACE(WideToUtf8(row.key));
     if (row.deadline_ms != kNoTime) expected_listed.push_back(row.key);
-    EXPECT_EQ(store.Dword(row.key, store::value::kUpdateStatus), row.expected_status);
+    EXPECT_EQ(static_cast<wire::UpdateStatus>(store.Dword(row.key, store::value::kUpdateStatus)),
+              row.expected_status);
     if (row.expected_status == wire::kCompleted) {
       for (const wchar_t* pruned : {store::value::kInitialRequest, store::value::kTargetPath,
                                     store::value::kCancelPending, store::value::kRequestTime}) {
@@ -149,14 +150,16 @@ TEST(RecoverStoredRequests, RecoversNothingFromAnEmptyKeyOrWithoutTheCancelMutex
     EXPECT_FALSE(store.TakeUpdateEvent());
   }
   test::TestStore store(L"RecoveryNoMutex");
-  const Row resumable{L"Retry", "Retry", 0, wire::kDownloadRetry, kNewer, true, false, kNoTime, 0, 0, false};
+  const Row resumable{L"Retry", "Retry", 0,       wire::kDownloadRetry, kNewer,
+                      true,     false,   kNoTime, wire::UpdateStatus{}, 0,
+                      false};
   test::StoredValues values;
   values.status = resumable.status;
   test::StoreRequestKey(store, resumable.key, StoredMessage(resumable), values);
   store.objects().cancel_mutex.reset();
   RecoverStoredRequests(store.objects(), client_api);
   EXPECT_EQ(store.RequestCount(), 0u);
-  EXPECT_EQ(store.Dword(resumable.key, store::value::kUpdateStatus), resumable.status);
+  EXPECT_EQ(store.Dword(resumable.key, store::value::kUpdateStatus), wire::WireValue(resumable.status));
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ TEST(InstallationStage, VerifiesAndInstallsRealPackages) {
     const char* what;
     const wchar_t* fixture;
     std::uint32_t flags, kind;
-    std::uint32_t status, detail;
+    wire::UpdateStatus status;
+    std::uint32_t detail;
     int restarts;
     const std::string* pinned = nullptr;
   } rows[] = {

@@ -23,7 +23,7 @@ using test::kKnownPackagePath;
 using test::kStoredDetail;
 using test::WorkerBench;
 using Request = test::StagedRequest;
-using Statuses = std::vector<std::uint32_t>;
+using Statuses = std::vector<wire::UpdateStatus>;
 using Removal = test::PackageRemovalRecorder::Removal;
 namespace reply = ui_reply;
 
@@ -261,7 +261,7 @@ TEST(InstallationStage, EveryTransition) {
   const C verifying{"Staged", kVerifying, 0}, installing{"Staged", kInstalling, 0};
   const C completed{"Staged", kCompleted, 0}, ready{"Staged", kReadyToInstall, 0};
   const C restart_pending{"Staged", kRestartPending, 0};
-  const std::uint32_t kReady = kReadyToInstall;
+  const UpdateStatus kReady = kReadyToInstall;
   const Row rows[] = {
       {"exit 0", {kReady}, 0, {}, 0, {verifying, installing, completed}, {}, 0, End::kFinished, true},
       {"1618 is retried", {kReady}, 1618, {}, 0, {verifying, installing, ready}, {}, 0, End::kRequeued},
@@ -365,7 +365,7 @@ TEST(InstallationStage, WaitsOrStopsBeforeTheInstaller) {
   };
   using C = test::StatusRecorder::Change;
   const C verifying{"Staged", kVerifying, 0};
-  const std::uint32_t kReady = kReadyToInstall;
+  const UpdateStatus kReady = kReadyToInstall;
   const Row rows[] = {
       // Deferred with the stored detail; the approval stage then sets the wait.
       {"restart pending",
@@ -478,7 +478,8 @@ TEST(InstallationStage, InstallsAPinnedPackageOnlyWithItsDigest) {
     const char* what = nullptr;
     const char* digest = nullptr;
     DWORD hash_error = 0;
-    std::uint32_t status = 0, detail = 0;
+    UpdateStatus status{};
+    std::uint32_t detail = 0;
     int hashes = 0, verifications = 0;
   } rows[] = {
       {.what = "no digest", .digest = nullptr, .status = kCompleted, .verifications = 1},
