@@ -21,28 +21,6 @@ constexpr DWORD kMisbehaviourMs = 8000;
 // Slack for a loaded machine on top of a bound the notifier keeps.
 constexpr std::uint64_t kSchedulingSlackMs = 1500;
 
-// Each record holds the request's name, instance number and UI name, and not its version.
-TEST(StatusNotification, ListenerReceivesOneRecordPerChangeAndNoneForQueued) {
-  const std::wstring pipe = UniqueStatusPipeName(L"Listener");
-  test::StatusListener listener(pipe);
-  ASSERT_TRUE(listener.valid());
-  const auto message = test::SubmitMessage("Notified").Instance(0x1A).Version("9.8.7.6");
-
-  NotifyStatus(pipe.c_str(), message.span(), kQueued, 0);  // never announced
-  NotifyStatus(pipe.c_str(), message.span(), kDownloadRetry, 12029);
-  NotifyStatus(pipe.c_str(), message.span(), kDownloaded, 0);
-  ASSERT_EQ(listener.WaitFor(2, 10000).size(), 2u);
-  const auto received = listener.WaitFor(3, 300);
-  ASSERT_EQ(received.size(), 2u);
-
-  const std::pair<UpdateStatus, std::uint32_t> changes[] = {{kDownloadRetry, 12029}, {kDownloaded, 0}};
-  for (std::size_t i = 0; i < 2; ++i) {
-    auto expected = test::StatusReply("Notified", changes[i].first, changes[i].second, 0x1A);
-    (void)WriteFieldText(expected.record().ui_name_field(), "Test Software");
-    EXPECT_EQ(received[i], expected.Sent()) << i;
-  }
-}
-
 TEST(StatusNotification, ListenerThatNeverReadsCostsNoMoreThanTheWriteTimeOut) {
   const std::wstring pipe = UniqueStatusPipeName(L"Silent");
   test::SilentListener listener(pipe, kMisbehaviourMs);

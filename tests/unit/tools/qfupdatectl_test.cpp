@@ -52,34 +52,11 @@ TEST(SubmitOptions, PutEveryValueInItsFieldAndTheItemsInOrderAfterTheHeader) {
   expected.TextItem(wire::kPromptTextItem, "Install?")
       .TextItem(wire::kPackageDigestItem, std::string(64, 'F'));
   EXPECT_EQ(MessageOf(arguments), expected.bytes());
-  // Without --args the installer arguments item is there, empty.
-  EXPECT_EQ(MessageOf(Words("submit C --url u")), MessageWriter()
-                                                      .Name("C")
-                                                      .TextItem(wire::kPackageUrlItem, "u")
-                                                      .TextItem(wire::kInstallerArgumentsItem, "")
-                                                      .bytes());
-}
-
-TEST(SubmitOptions, SetEachRequestFlagByNameAndMergeRawFlags) {
-  const std::pair<const char*, std::uint32_t> rows[] = {
-      {"--no-prompts", 0x1},
-      {"--no-download-on-pop3", 0x2},
-      {"--download-when-disconnected", 0x4},
-      {"--dry-run", 0x8},
-      {"--force-install", 0x20},
-      {"--pop1", 0x80},
-      {"--pop2", 0x100},
-      {"--pop3", 0x200},
-      {"--no-install-while-logged-on", 0x400},
-      {"--skip-publisher-check", 0x800},
-      {"--flags 0x1000 --pop1", 0x1080},
-      {"--flags=4096", 0x1000},
-      {"--instance 0", 0x8},  // the instance number is present, even 0
-  };
-  for (const auto& [options, flags] : rows) {
-    EXPECT_EQ(RequestMessage(MessageOf(Words(std::string("submit C --url u ") + options))).flags(), flags)
-        << options;
-  }
+  // Without --args the installer arguments item is there, empty; raw flags merge with named
+  // ones; --instance 0 still marks the instance number as present.
+  auto plain = MessageWriter().Name("C").Flags(0x1088).TextItem(wire::kPackageUrlItem, "u");
+  EXPECT_EQ(MessageOf(Words("submit C --url u --flags 0x1000 --pop1 --instance 0")),
+            plain.TextItem(wire::kInstallerArgumentsItem, "").bytes());
 }
 
 TEST(CommandLineOptions, RefuseMalformedValuesTextsTooLongForTheirFieldsAndWhatDoesNotApply) {
