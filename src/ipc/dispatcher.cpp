@@ -105,7 +105,8 @@ ResultCode QueryRequestMessage(ProcessObjects& objects, Bytes message, MutableBy
 ResultCode EnumerateRequestsMessage(ProcessObjects& objects, Bytes message, MutableBytes reply) {
   store::RequestNameField name{};
   std::uint32_t instance_number = 0;
-  DWORD error = store::EnumerateRequestKey(objects, RequestMessage(message).flags(), name, instance_number);
+  DWORD error =
+      store::EnumerateRequestKey(objects, RequestMessage(message).enumeration_index(), name, instance_number);
   if (error == ERROR_SUCCESS) error = ReadStoredRequest(objects, name, instance_number, reply);
   if (error == ERROR_SUCCESS) return result::kDone;
   return error == ERROR_NO_MORE_ITEMS ? result::kNothingToReport : result::kCannotCarryOut;
@@ -126,7 +127,7 @@ ResultCode CancelAll(ProcessObjects& objects, Bytes message, StatusRecord record
     std::copy(name.begin(), name.end(), named.begin() + kRequestNameAt);
     // The dry-run flag only carries the instance number: the cancel takes whether the request
     // is a dry run from the request's own message.
-    WriteU32(named, kRequestFlagsAt, RequestMessage(named).flags() | flags::kDryRun);
+    WriteU32(named, kRequestFlagsAt, WireValue(RequestMessage(named).flags() | flags::kDryRun));
     WriteU32(named, kInstanceNumberAt, instance_number);
     outcome = store::CancelRequest(objects, named, record);
   }

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "common/clock.h"
+#include "wire/message.h"
 
 namespace qfu::store {
 
@@ -14,7 +15,7 @@ inline constexpr std::uint64_t kFileTimeUnitsPerMinute = 600000000;
 inline constexpr std::uint64_t kMsPerMinute = 60000;
 
 // True when a random delay applies: a bound is not 0 and the flags lack 0x4.
-[[nodiscard]] bool HasRandomDelay(std::uint32_t request_flags, std::uint32_t minimum,
+[[nodiscard]] bool HasRandomDelay(wire::RequestFlags request_flags, std::uint32_t minimum,
                                   std::uint32_t maximum) noexcept;
 
 // The random delay in minutes: minimum + draw modulo |maximum - minimum|, or the minimum alone

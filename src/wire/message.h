@@ -62,22 +62,37 @@ enum MessageType : std::uint32_t {
   kInstallPostponedNow = 7,
 };
 
-// Request flags (header offset 12).
+// Request flags (header offset 12): a set of the bits in namespace flags. Set operations only;
+// WireValue gives the field's bytes.
+enum class RequestFlags : std::uint32_t {};
+[[nodiscard]] constexpr std::uint32_t WireValue(RequestFlags set) noexcept {
+  return static_cast<std::uint32_t>(set);
+}
+[[nodiscard]] constexpr RequestFlags operator|(RequestFlags a, RequestFlags b) noexcept {
+  return RequestFlags{WireValue(a) | WireValue(b)};
+}
+[[nodiscard]] constexpr RequestFlags operator&(RequestFlags a, RequestFlags b) noexcept {
+  return RequestFlags{WireValue(a) & WireValue(b)};
+}
+constexpr RequestFlags& operator|=(RequestFlags& a, RequestFlags b) noexcept { return a = a | b; }
+// True when the set holds any flag.
+[[nodiscard]] constexpr bool Any(RequestFlags set) noexcept { return WireValue(set) != 0; }
+
 namespace flags {
-inline constexpr std::uint32_t kNoPrompts = 0x1;
-inline constexpr std::uint32_t kNoDownloadOnPopType3 = 0x2;
-inline constexpr std::uint32_t kDownloadWhenDisconnected = 0x4;  // also: no random delay
-inline constexpr std::uint32_t kDryRun = 0x8;                    // also: instance number present
-inline constexpr std::uint32_t kStartTime = 0x10;
-inline constexpr std::uint32_t kForceInstall = 0x20;
-inline constexpr std::uint32_t kInstallWindow = 0x40;
-inline constexpr std::uint32_t kAllowPopType1 = 0x80;
-inline constexpr std::uint32_t kAllowPopType2 = 0x100;
-inline constexpr std::uint32_t kAllowPopType3 = 0x200;
-inline constexpr std::uint32_t kNoInstallWhileLoggedOn = 0x400;
-inline constexpr std::uint32_t kSkipPublisherCheck = 0x800;  // with product kind 9999
-inline constexpr std::uint32_t kSilentMask = kNoPrompts | kNoInstallWhileLoggedOn;
-inline constexpr std::uint32_t kAllowedPopTypesMask = kAllowPopType1 | kAllowPopType2 | kAllowPopType3;
+inline constexpr RequestFlags kNoPrompts{0x1};
+inline constexpr RequestFlags kNoDownloadOnPopType3{0x2};
+inline constexpr RequestFlags kDownloadWhenDisconnected{0x4};  // also: no random delay
+inline constexpr RequestFlags kDryRun{0x8};                    // also: instance number present
+inline constexpr RequestFlags kStartTime{0x10};
+inline constexpr RequestFlags kForceInstall{0x20};
+inline constexpr RequestFlags kInstallWindow{0x40};
+inline constexpr RequestFlags kAllowPopType1{0x80};
+inline constexpr RequestFlags kAllowPopType2{0x100};
+inline constexpr RequestFlags kAllowPopType3{0x200};
+inline constexpr RequestFlags kNoInstallWhileLoggedOn{0x400};
+inline constexpr RequestFlags kSkipPublisherCheck{0x800};  // with product kind 9999
+inline constexpr RequestFlags kSilentMask = kNoPrompts | kNoInstallWhileLoggedOn;
+inline constexpr RequestFlags kAllowedPopTypesMask = kAllowPopType1 | kAllowPopType2 | kAllowPopType3;
 }  // namespace flags
 
 namespace product_kind {
@@ -161,9 +176,11 @@ class RequestMessage {
   [[nodiscard]] std::uint32_t items_offset() const noexcept { return U32(kItemsOffsetAt); }
   [[nodiscard]] std::uint32_t items_end() const noexcept { return U32(kItemsEndAt); }
   [[nodiscard]] std::uint32_t type() const noexcept { return U32(kMessageTypeAt); }
-  [[nodiscard]] std::uint32_t flags() const noexcept { return U32(kRequestFlagsAt); }
+  [[nodiscard]] RequestFlags flags() const noexcept { return RequestFlags{U32(kRequestFlagsAt)}; }
+  // Message type 4 carries the enumeration index in the flags field.
+  [[nodiscard]] std::uint32_t enumeration_index() const noexcept { return U32(kRequestFlagsAt); }
   [[nodiscard]] std::uint32_t product_kind() const noexcept { return U32(kProductKindAt); }
-  [[nodiscard]] bool HasFlag(std::uint32_t flag) const noexcept { return (flags() & flag) != 0; }
+  [[nodiscard]] bool HasFlag(RequestFlags flag) const noexcept { return Any(flags() & flag); }
   // The instance number that identifies the request: the header's only with flag 0x8.
   [[nodiscard]] std::uint32_t instance_number() const noexcept {
     return HasFlag(flags::kDryRun) ? U32(kInstanceNumberAt) : 0;

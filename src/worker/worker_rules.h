@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "store/version.h"
+#include "wire/message.h"
 #include "wire/update_status.h"
 
 namespace qfu::worker {
@@ -30,7 +31,7 @@ enum class Stage {
 // True when the client's point-of-presence network type allows a download for these request
 // flags: type 3 is refused with flag 0x2; once any of 0x80, 0x100, 0x200 is set, types 1, 2
 // and 3 each need their own flag of the three. Other types are never restricted by them.
-[[nodiscard]] bool IsNetworkAllowed(std::uint32_t request_flags, std::uint32_t network_type) noexcept;
+[[nodiscard]] bool IsNetworkAllowed(wire::RequestFlags request_flags, std::uint32_t network_type) noexcept;
 
 // The install prompt's default time limit, the default postpone interval, and the margin the
 // last postponement keeps before the deadline.

@@ -31,7 +31,9 @@ std::vector<std::uint8_t> HostileMessages::ValidMessage() {
   const std::string name = "hostile" + std::to_string(Draw(8));
   switch (Draw(7)) {
     case 0:
-      return SubmitMessage(name, "http://127.0.0.1:9/p.msi", "/qn").Flags(random_()).bytes();
+      return SubmitMessage(name, "http://127.0.0.1:9/p.msi", "/qn")
+          .Flags(wire::RequestFlags{random_()})
+          .bytes();
     case 1:
       return Query(name).bytes();
     case 2:

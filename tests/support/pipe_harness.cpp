@@ -60,7 +60,7 @@ wire::UpdateStatus WaitWhileStatus(const wchar_t* pipe_name, std::string_view na
 
 wire::MessageWriter Enumerate(std::uint32_t index) {
   wire::MessageWriter message(wire::kEnumerateRequests);
-  message.Flags(index);
+  message.U32(wire::kRequestFlagsAt, index);  // the enumeration index
   return message;
 }
 wire::MessageWriter Cancel(std::string_view name) { return Query(name, wire::kCancelRequest); }
@@ -163,8 +163,9 @@ std::string SendBatch(const wchar_t* pipe_name, const std::vector<Expected>& bat
                     (reply.size() > wire::kStatusRecordSize) == with_item;
     if (!ok) {
       return "reply " + std::to_string(i) + " to type " + std::to_string(type) + ": " +
-             std::to_string(reply.size()) + " bytes, result " + std::to_string(wire::WireValue(ResultOf(reply))) +
-             ", status " + std::to_string(wire::WireValue(StatusOf(reply))) + ", name " + NameOf(reply);
+             std::to_string(reply.size()) + " bytes, result " +
+             std::to_string(wire::WireValue(ResultOf(reply))) + ", status " +
+             std::to_string(wire::WireValue(StatusOf(reply))) + ", name " + NameOf(reply);
     }
   }
   return "";

@@ -16,6 +16,10 @@ std::ostream& operator<<(std::ostream& out, ResultCode code) {
   return out << (name != nullptr ? name : "?") << " (" << WireValue(code) << ")";
 }
 
+std::ostream& operator<<(std::ostream& out, RequestFlags flags) {
+  return out << "flags 0x" << std::hex << WireValue(flags) << std::dec;
+}
+
 }  // namespace qfu::wire
 
 namespace qfu::test {
@@ -42,8 +46,9 @@ wire::MessageWriter StartingAt(wire::MessageWriter message, const LocalDateTime&
   return message;
 }
 
-wire::MessageWriter WindowMessage(std::uint32_t flags, std::uint16_t start_hour, std::uint16_t start_minute,
-                                  std::uint16_t end_hour, std::uint16_t end_minute) {
+wire::MessageWriter WindowMessage(wire::RequestFlags flags, std::uint16_t start_hour,
+                                  std::uint16_t start_minute, std::uint16_t end_hour,
+                                  std::uint16_t end_minute) {
   wire::MessageWriter message;
   message.Flags(flags)
       .U16(wire::kWindowStartHourAt, start_hour)

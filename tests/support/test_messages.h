@@ -13,6 +13,7 @@ namespace qfu::wire {
 // Tests print statuses and result codes as their names and values.
 std::ostream& operator<<(std::ostream& out, UpdateStatus status);
 std::ostream& operator<<(std::ostream& out, ResultCode code);
+std::ostream& operator<<(std::ostream& out, RequestFlags flags);
 }  // namespace qfu::wire
 
 namespace qfu::test {
@@ -26,7 +27,7 @@ namespace qfu::test {
 // The message with flag 0x10 and the start time set to local.
 [[nodiscard]] wire::MessageWriter StartingAt(wire::MessageWriter message, const LocalDateTime& local);
 // A message with those flags and the install window's fields set to start-end (hours, minutes).
-[[nodiscard]] wire::MessageWriter WindowMessage(std::uint32_t flags, std::uint16_t start_hour,
+[[nodiscard]] wire::MessageWriter WindowMessage(wire::RequestFlags flags, std::uint16_t start_hour,
                                                 std::uint16_t start_minute, std::uint16_t end_hour,
                                                 std::uint16_t end_minute);
 // The message's 37-byte request name field.

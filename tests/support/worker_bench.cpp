@@ -58,9 +58,10 @@ store::RequestRecord* WorkerBench::Submit(const wire::MessageWriter& message) {
 }
 
 store::RequestRecord* WorkerBench::RunStaged(const StagedRequest& request) {
-  auto message = SubmitMessage("Staged", "http://127.0.0.1/p.msi", "A=1").Flags(request.flags & 0xFFFF);
+  auto message = SubmitMessage("Staged", "http://127.0.0.1/p.msi", "A=1")
+                     .Flags(request.flags & wire::RequestFlags{0xFFFF});
   message.U32(wire::kProductKindAt, request.kind).U32(wire::kPostponeIntervalAt, request.interval_minutes);
-  if ((request.flags & kDryRunFlag) != 0) message.Instance(3);
+  if (wire::Any(request.flags & kDryRunFlag)) message.Instance(3);
   if (request.digest != nullptr) message.TextItem(wire::kPackageDigestItem, request.digest);
   store::RequestRecord* record = Waiting(message, request.stored);
   if (record == nullptr) return nullptr;
@@ -68,7 +69,7 @@ store::RequestRecord* WorkerBench::RunStaged(const StagedRequest& request) {
   const std::uint64_t now = store.clock().tick;
   record->deadline_tick = now + request.deadline_in;
   record->due_tick = now - 1;
-  record->install_now = (request.flags & kInstallNow) != 0 ? 1 : 0;
+  record->install_now = wire::Any(request.flags & kInstallNow) ? 1 : 0;
   EXPECT_TRUE(worker().RunOnce());
   return record;
 }

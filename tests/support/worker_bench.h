@@ -25,15 +25,15 @@ inline constexpr const wchar_t* kKnownPackagePath = L"C:\\ProgramData\\QFUpdate\
 
 // Markers in StagedRequest::flags beside the request flags: a dry run (instance number 3), and
 // the install-now flag of the record.
-inline constexpr std::uint32_t kDryRunFlag = 0x8000'0000;
-inline constexpr std::uint32_t kInstallNow = 0x4000'0000;
+inline constexpr wire::RequestFlags kDryRunFlag{0x8000'0000};
+inline constexpr wire::RequestFlags kInstallNow{0x4000'0000};
 // The detail stored with the status of a staged request.
 inline constexpr std::uint32_t kStoredDetail = 1234;
 
 // A request named "Staged" (URL http://127.0.0.1/p.msi, arguments "A=1") as a stage finds it.
 struct StagedRequest {
   wire::UpdateStatus stored = wire::kDownloaded;
-  std::uint32_t flags = 0;  // request flags, with kDryRunFlag and kInstallNow
+  wire::RequestFlags flags{};  // request flags, with kDryRunFlag and kInstallNow
   std::uint32_t kind = wire::product_kind::kCurrentClient;
   std::uint32_t interval_minutes = 0;
   std::uint64_t deadline_in = 0;  // ms after the step; 0: the deadline has passed at once

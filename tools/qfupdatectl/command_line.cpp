@@ -20,31 +20,31 @@ constexpr unsigned kAllCommands = kRequestCommands | Bit(Command::kWatch) | Bit(
 struct OptionDefinition {
   std::string_view name;
   bool takes_value;
-  unsigned commands;   // the subcommands it applies to
-  std::uint32_t flag;  // the request flag a switch sets, or 0
+  unsigned commands;        // the subcommands it applies to
+  wire::RequestFlags flag;  // the request flag a switch sets, or none
 };
 
 // Every option the tool knows. A request flag switch sets its bit; the others are read below.
 constexpr OptionDefinition kOptions[] = {
-    {"--pipe", true, kAllCommands, 0},
-    {"--info", false, kRequestCommands, 0},
-    {"--json", false, kAllCommands, 0},
-    {"--timeout", true, kAllCommands, 0},
-    {"--count", true, Bit(Command::kWatch), 0},
-    {"--instance", true, Bit(Command::kSubmit) | Bit(Command::kQuery) | Bit(Command::kCancel), 0},
-    {"--display-name", true, Bit(Command::kSubmit), 0},
-    {"--version", true, Bit(Command::kSubmit), 0},
-    {"--product-kind", true, Bit(Command::kSubmit), 0},
-    {"--url", true, Bit(Command::kSubmit), 0},
-    {"--args", true, Bit(Command::kSubmit), 0},
-    {"--prompt", true, Bit(Command::kSubmit), 0},
-    {"--sha256", true, Bit(Command::kSubmit), 0},
-    {"--start", true, Bit(Command::kSubmit), 0},
-    {"--window", true, Bit(Command::kSubmit), 0},
-    {"--random-delay", true, Bit(Command::kSubmit), 0},
-    {"--postpone", true, Bit(Command::kSubmit), 0},
-    {"--deadline", true, Bit(Command::kSubmit), 0},
-    {"--flags", true, Bit(Command::kSubmit), 0},
+    {"--pipe", true, kAllCommands, {}},
+    {"--info", false, kRequestCommands, {}},
+    {"--json", false, kAllCommands, {}},
+    {"--timeout", true, kAllCommands, {}},
+    {"--count", true, Bit(Command::kWatch), {}},
+    {"--instance", true, Bit(Command::kSubmit) | Bit(Command::kQuery) | Bit(Command::kCancel), {}},
+    {"--display-name", true, Bit(Command::kSubmit), {}},
+    {"--version", true, Bit(Command::kSubmit), {}},
+    {"--product-kind", true, Bit(Command::kSubmit), {}},
+    {"--url", true, Bit(Command::kSubmit), {}},
+    {"--args", true, Bit(Command::kSubmit), {}},
+    {"--prompt", true, Bit(Command::kSubmit), {}},
+    {"--sha256", true, Bit(Command::kSubmit), {}},
+    {"--start", true, Bit(Command::kSubmit), {}},
+    {"--window", true, Bit(Command::kSubmit), {}},
+    {"--random-delay", true, Bit(Command::kSubmit), {}},
+    {"--postpone", true, Bit(Command::kSubmit), {}},
+    {"--deadline", true, Bit(Command::kSubmit), {}},
+    {"--flags", true, Bit(Command::kSubmit), {}},
     {"--no-prompts", false, Bit(Command::kSubmit), flags::kNoPrompts},
     {"--no-download-on-pop3", false, Bit(Command::kSubmit), flags::kNoDownloadOnPopType3},
     {"--download-when-disconnected", false, Bit(Command::kSubmit), flags::kDownloadWhenDisconnected},

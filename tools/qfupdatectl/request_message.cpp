@@ -144,14 +144,14 @@ bool BuildSubmit(const GivenOptions& given, wire::MessageWriter& message, std::s
   message = wire::MessageWriter(wire::kSubmitRequest);
   if (!PutRequestName(message, given.operands[0], error)) return false;
 
-  std::uint32_t request_flags = 0;
+  wire::RequestFlags request_flags{};
   for (const GivenOption& option : given.values) request_flags |= option.flag;
   if (given.Has("--flags")) {
     const auto raw = NumberOption(given, "--flags", error);
     if (!raw) return false;
-    request_flags |= *raw;
+    request_flags |= wire::RequestFlags{*raw};
   }
-  message.U32(wire::kRequestFlagsAt, request_flags);
+  message.Flags(request_flags);
 
   if (given.Has("--instance")) {
     const auto instance = NumberOption(given, "--instance", error);

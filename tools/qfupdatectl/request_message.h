@@ -24,7 +24,7 @@ enum class Command { kHelp, kSubmit, kQuery, kList, kCancel, kPostponed, kInstal
 struct GivenOption {
   std::string_view name;
   std::string value;
-  std::uint32_t flag = 0;
+  wire::RequestFlags flag{};
 };
 
 // The options and operands as given, after they were checked against the subcommand.

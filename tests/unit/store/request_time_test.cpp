@@ -82,7 +82,8 @@ TEST(EnqueueRequest, RandomDelayFromTheDrawEvenWithEqualBoundsUnlessFlag4) {
   for (const auto& [minimum, maximum, flags, minutes] : cases) {
     SCOPED_TRACE(testing::Message() << maximum << " " << flags);
     clock.random_draws = 0;
-    auto message = SubmitMessage("Delayed").Flags(flags).U32(wire::kRandomDelayMinAt, minimum);
+    auto message =
+        SubmitMessage("Delayed").Flags(wire::RequestFlags{flags}).U32(wire::kRandomDelayMinAt, minimum);
     RequestRecord* entry = store.EnqueueAlone(message.U32(wire::kRandomDelayMaxAt, maximum));
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->due_tick, minutes == 0 ? 0 : clock.tick + minutes * kMsPerMinute);

@@ -54,7 +54,8 @@ TEST(SubmitOptions, PutEveryValueInItsFieldAndTheItemsInOrderAfterTheHeader) {
   EXPECT_EQ(MessageOf(arguments), expected.bytes());
   // Without --args the installer arguments item is there, empty; raw flags merge with named
   // ones; --instance 0 still marks the instance number as present.
-  auto plain = MessageWriter().Name("C").Flags(0x1088).TextItem(wire::kPackageUrlItem, "u");
+  auto plain =
+      MessageWriter().Name("C").Flags(wire::RequestFlags{0x1088}).TextItem(wire::kPackageUrlItem, "u");
   EXPECT_EQ(MessageOf(Words("submit C --url u --flags 0x1000 --pop1 --instance 0")),
             plain.TextItem(wire::kInstallerArgumentsItem, "").bytes());
 }
@@ -105,12 +106,13 @@ TEST(RequestIdentity, TakesTheInstanceAfterAColonOrFromInstanceOption) {
   const struct {
     const char* line;
     std::string_view name;
-    std::uint32_t flags = 0, instance = 0;
+    wire::RequestFlags flags{};
+    std::uint32_t instance = 0;
   } rows[] = {
       {.line = "query Client", .name = "Client"},
-      {.line = "query Client:0x1A", .name = "Client", .flags = 0x8, .instance = 26},
-      {.line = "cancel Client:0", .name = "Client", .flags = 0x8},
-      {.line = "cancel a:b --instance 7", .name = "a:b", .flags = 0x8, .instance = 7},
+      {.line = "query Client:0x1A", .name = "Client", .flags = wire::flags::kDryRun, .instance = 26},
+      {.line = "cancel Client:0", .name = "Client", .flags = wire::flags::kDryRun},
+      {.line = "cancel a:b --instance 7", .name = "a:b", .flags = wire::flags::kDryRun, .instance = 7},
       {.line = "query -- --odd", .name = "--odd"},  // after "--" every argument is an operand
   };
   for (const auto& row : rows) {

@@ -29,9 +29,9 @@ void SetCentralEuropeanZone(test::FakeClock& clock) {
 TEST(InstallWindow, LocalWallClockWindowsWithBothBoundariesInside) {
   constexpr std::uint64_t kMinute = 60'000;
   constexpr std::uint64_t kHour = 60 * kMinute;
-  constexpr std::uint32_t kWindow = flags::kInstallWindow;
+  constexpr RequestFlags kWindow = flags::kInstallWindow;
   struct Case {
-    std::uint32_t flags;
+    RequestFlags flags;
     std::uint16_t start_hour, start_minute, end_hour, end_minute;
     LocalDateTime now;
     bool conversion_fails;
@@ -51,7 +51,7 @@ TEST(InstallWindow, LocalWallClockWindowsWithBothBoundariesInside) {
       {kWindow, 9, 0, 17, 0, Local(6, 12, 16, 59, 59, 999), false, true, 1 * kMinute, {}},  // a minute left
       {kWindow, 9, 0, 17, 0, Local(6, 12, 17, 1), false, false, {}, 15 * kHour + 59 * kMinute},
       {kWindow, 9, 0, 17, 0, Local(6, 12, 8, 59, 30), false, false, {}, 1 * kMinute},  // opens at 09:00:30
-      {0, 22, 0, 6, 0, Local(6, 12, 12, 0), false, true, {}, {}},                      // no flag: no window
+      {{}, 22, 0, 6, 0, Local(6, 12, 12, 0), false, true, {}, {}},                     // no flag: no window
       {kWindow, 24, 0, 6, 0, Local(6, 12, 12, 0), false, true, {}, {}},  // no time of day: no window
       {kWindow, 22, 0, 6, 60, Local(6, 12, 12, 0), false, true, {}, {}},
       // Not evaluable: outside, with no next start to wait for.

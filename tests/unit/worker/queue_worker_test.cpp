@@ -116,25 +116,25 @@ TEST(QueueWorker, VersionGateAndDownloadOutcomes) {
 // Without flag 0x4 the client must be connected; flag 0x4 also holds the trigger condition
 // TRUE while the download runs. Which flags allow which network: WorkerRules.
 TEST(QueueWorker, DownloadsOnlyWhenConnectedOrFlag4AndOnAnAllowedNetwork) {
-  constexpr std::uint32_t kFlag4 = wire::flags::kDownloadWhenDisconnected;
+  constexpr wire::RequestFlags kFlag4 = wire::flags::kDownloadWhenDisconnected;
   struct Row {
-    std::uint32_t flags;
+    wire::RequestFlags flags;
     bool connected;
     DWORD network_type;
     DWORD result;
     bool downloads;
   };
   const Row rows[] = {
-      {0, false, 1, 0, false},
+      {{}, false, 1, 0, false},
       {kFlag4, false, 0, 0, true},
       {kFlag4, true, 1, 12007, true},
       {wire::flags::kAllowPopType1, true, 2, 0, false},
       {kFlag4 | wire::flags::kNoDownloadOnPopType3, false, 3, 0, false},
-      {0, true, 3, 0, true},
+      {{}, true, 3, 0, true},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << "flags 0x" << std::hex << row.flags << " connected " << row.connected
-                                    << " type " << row.network_type);
+    SCOPED_TRACE(testing::Message() << row.flags << " connected " << row.connected << " type "
+                                    << row.network_type);
     WorkerBench bench(L"WorkerNetwork");
     bench.client_api.connected = row.connected;
     bench.client_api.network_type = row.network_type;
@@ -152,7 +152,7 @@ TEST(QueueWorker, DownloadsOnlyWhenConnectedOrFlag4AndOnAnAllowedNetwork) {
       EXPECT_EQ(bench.Listed(), std::vector<store::RequestRecord*>{record});
       EXPECT_EQ(record->due_tick, bench.store.clock().tick - 5);
     }
-    const bool flag4_download = row.downloads && (row.flags & kFlag4) != 0;
+    const bool flag4_download = row.downloads && wire::Any(row.flags & kFlag4);
     EXPECT_EQ(trigger_during, flag4_download);
     EXPECT_FALSE(bench.client_api.trigger);
     EXPECT_EQ(bench.client_api.trigger_true_calls, flag4_download ? 1 : 0);
@@ -186,17 +186,17 @@ TEST(QueueWorker, StopLeavesTheRequestAsStored) {
   struct Row {
     wire::UpdateStatus stored;
     bool before_record;  // else during the pause before the download, the download or the prompt
-    std::uint32_t flags;
+    wire::RequestFlags flags;
     wire::UpdateStatus left;   // the status stored afterwards
     bool in_download = false;  // the transfer ended by the stop
   };
   const Row rows[] = {
-      {wire::kDownloadRetry, true, 0, wire::kDownloadRetry},
-      {wire::kDownloadRetry, false, 0, wire::kDownloadRetry},
+      {wire::kDownloadRetry, true, {}, wire::kDownloadRetry},
+      {wire::kDownloadRetry, false, {}, wire::kDownloadRetry},
       {wire::kDownloadRetry, false, wire::flags::kDownloadWhenDisconnected, wire::kDownloadRetry},
       {wire::kDownloadRetry, false, wire::flags::kDownloadWhenDisconnected, wire::kDownloading, true},
       // Whatever the UI answers once the stop has cut the wait short.
-      {wire::kDownloaded, false, 0, wire::kPrompting}};
+      {wire::kDownloaded, false, {}, wire::kPrompting}};
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << row.stored << " " << row.before_record << " " << row.flags << " "
                                     << row.in_download);

@@ -197,8 +197,8 @@ class RandomWorker final : public store::StatusReporter,
   void Submit() {
     const std::string name = kNames[Draw(5)];
     auto message = test::SubmitMessage(name, "http://127.0.0.1/p.msi", "A=1");
-    message.Flags(
-        Pick<std::uint32_t>({0, 0, flags::kNoPrompts, flags::kForceInstall, flags::kNoInstallWhileLoggedOn}));
+    message.Flags(Pick<RequestFlags>(
+        {{}, {}, flags::kNoPrompts, flags::kForceInstall, flags::kNoInstallWhileLoggedOn}));
     message.U32(kProductKindAt, Pick<std::uint32_t>({product_kind::kCurrentClient, 5}));
     message.U32(kDeadlineAt, Pick<std::uint32_t>({0, 30, 1440}))
         .U32(kPostponeIntervalAt, Pick<std::uint32_t>({0, 10}));

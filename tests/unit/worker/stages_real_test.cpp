@@ -34,22 +34,34 @@ TEST(InstallationStage, VerifiesAndInstallsRealPackages) {
   const struct {
     const char* what;
     const wchar_t* fixture;
-    std::uint32_t flags, kind;
+    wire::RequestFlags flags;
+    std::uint32_t kind;
     wire::UpdateStatus status;
     std::uint32_t detail;
     int restarts;
     const std::string* pinned = nullptr;
   } rows[] = {
-      {"its pinned digest", L"publisher_signed.msi", 0, 1, wire::kCompleted, 0, 0, &digest},
-      {"another pinned digest", L"publisher_signed.msi", 0, 1, wire::kVerificationFailed, kBadDigest, 0,
+      {"its pinned digest", L"publisher_signed.msi", {}, 1, wire::kCompleted, 0, 0, &digest},
+      {"another pinned digest",
+       L"publisher_signed.msi",
+       {},
+       1,
+       wire::kVerificationFailed,
+       kBadDigest,
+       0,
        &other_digest},
-      {"altered after signing", L"publisher_signed_altered.exe", 0, 1, wire::kVerificationFailed, kBadDigest,
+      {"altered after signing",
+       L"publisher_signed_altered.exe",
+       {},
+       1,
+       wire::kVerificationFailed,
+       kBadDigest,
        0},
       {"another publisher", L"other_signed.msi", wire::flags::kSkipPublisherCheck, 1,
        wire::kVerificationFailed, kNoPublisher, 0},
       {"another publisher, waived", L"other_signed.msi", wire::flags::kSkipPublisherCheck,
        wire::product_kind::kAnyPublisher, wire::kCompleted, 0, 0},
-      {"a restart asked for", L"publisher_signed_reboot.msi", 0, 1, wire::kRestartPending, 0, 1},
+      {"a restart asked for", L"publisher_signed_reboot.msi", {}, 1, wire::kRestartPending, 0, 1},
   };
   test::ScratchDirectory scratch(L"RealInstallationStage");
   ASSERT_TRUE(scratch.Make());

@@ -138,7 +138,7 @@ TEST(ApprovalStage, EveryTransition) {
        std::nullopt,
        900000},
       {"the window end bounds the prompt, unanswered",
-       {kPostponed, 0, 1, 0, 60 * kMinute},
+       {kPostponed, {}, 1, 0, 60 * kMinute},
        false,
        false,
        {true, 10 * kMinute, 0, 0},
@@ -149,7 +149,7 @@ TEST(ApprovalStage, EveryTransition) {
        std::nullopt,
        600000},
       {"postpone 30 min, deadline in 20",
-       {kDownloaded, 0, 1, 30, 20 * kMinute},
+       {kDownloaded, {}, 1, 30, 20 * kMinute},
        false,
        false,
        {},
@@ -160,7 +160,7 @@ TEST(ApprovalStage, EveryTransition) {
        5 * kMinute,
        1200000},
       {"no 10 min before the deadline",
-       {kDownloaded, 0, 1, 30, 10 * kMinute},
+       {kDownloaded, {}, 1, 30, 10 * kMinute},
        false,
        false,
        {},
@@ -171,7 +171,7 @@ TEST(ApprovalStage, EveryTransition) {
        10 * kMinute,
        600000},
       {"no UI, default interval",
-       {kDownloaded, 0, 1, 0, 60 * kMinute},
+       {kDownloaded, {}, 1, 0, 60 * kMinute},
        false,
        false,
        {},
@@ -182,7 +182,7 @@ TEST(ApprovalStage, EveryTransition) {
        15 * kMinute,
        3600000},
       {"ignore after the deadline",
-       {kDownloaded, 0, 1, 0, 10 * kMinute},
+       {kDownloaded, {}, 1, 0, 10 * kMinute},
        false,
        false,
        {},
@@ -289,7 +289,7 @@ TEST(InstallationStage, EveryTransition) {
        {},
        1},
       {"3010, kind 5, no restart wanted",
-       {kReady, 0, 5},
+       {kReady, {}, 5},
        k3010,
        {reply::kNo},
        0,
@@ -299,7 +299,7 @@ TEST(InstallationStage, EveryTransition) {
        End::kFinished,
        true},
       {"3010, kind 2, restart wanted",
-       {kReady, 0, product_kind::kLegacyClient},
+       {kReady, {}, product_kind::kLegacyClient},
        k3010,
        {reply::kYes},
        0,
@@ -307,7 +307,7 @@ TEST(InstallationStage, EveryTransition) {
        {text_id::kRestartPrompt},
        1},
       {"3010, kind 5, the restart fails",
-       {kReady, 0, 5},
+       {kReady, {}, 5},
        k3010,
        {reply::kIgnore},
        kRestartFails,
@@ -333,7 +333,7 @@ TEST(InstallationStage, EveryTransition) {
     }
     EXPECT_EQ(prompts, expected_prompts);
     EXPECT_EQ(bench.restart.calls, row.restarts);
-    const bool dry_run = (row.request.flags & kDryRunFlag) != 0;
+    const bool dry_run = wire::Any(row.request.flags & kDryRunFlag);
     EXPECT_EQ(bench.pause.sleeps, dry_run ? 1 : 0);
     EXPECT_EQ(bench.pause.last_sleep_ms, dry_run ? kDryRunInstallMs : 0u);
     EXPECT_EQ(bench.package_lock.calls + bench.signature.calls + bench.installer.calls, dry_run ? 0 : 3);
@@ -529,7 +529,7 @@ TEST(InstallationStage, PublisherWaiverAndStopDuringTheInstaller) {
     WorkerBench bench(L"InstallationStop");
     bench.installer.result = exit_code;
     bench.installer.during = [&] { bench.pause.stop = true; };
-    ASSERT_NE(bench.RunStaged({kReadyToInstall, 0, 5}), nullptr);
+    ASSERT_NE(bench.RunStaged({kReadyToInstall, {}, 5}), nullptr);
     EXPECT_EQ(bench.statuses.Statuses().back(), exit_code == 3010 ? kCompleted : kReadyToInstall);
     EXPECT_TRUE(bench.ui.prompts.empty());
     EXPECT_EQ(bench.restart.calls, 0);
@@ -551,7 +551,7 @@ TEST(InstallationStage, HoldsTheCancelMutexAndThePackageWhileItWorks) {
   bench.restart.during = look;
   bench.installer.result = 3010;
   bench.ui.replies = {reply::kYes};
-  ASSERT_NE(bench.RunStaged({kReadyToInstall, 0, 5}), nullptr);
+  ASSERT_NE(bench.RunStaged({kReadyToInstall, {}, 5}), nullptr);
   const std::vector<std::pair<bool, bool>> expected = {
       {true, true}, {true, true}, {true, false}, {true, false}};
   EXPECT_EQ(seen, expected);
