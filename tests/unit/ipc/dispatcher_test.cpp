@@ -23,12 +23,17 @@ constexpr auto ResultOf = test::DispatchedResult;
 // stored for a refused submit.
 TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
   test::TestStore store(L"DispatchResults");
+  store.key().SetDword(L"UpdateStatus", 2, L"_foreign");
   const std::string longest_agent(kUserAgentCapacity - 1, 'x');
   const struct {
     MessageWriter message;
     ResultCode result;
   } script[] = {
       {.message = NamedMessage(kCancelRequest, "*"), .result = result::kNothingToReport},
+      // A key no request can have: listed, but not readable as a request; then the end.
+      {.message = MessageWriter(kEnumerateRequests), .result = result::kCannotCarryOut},
+      {.message = MessageWriter(kEnumerateRequests).U32(kRequestFlagsAt, 1),
+       .result = result::kNothingToReport},
       {.message = SubmitMessage("App").Instance(7), .result = result::kDone},
       {.message = MessageWriter().Name("NoArgs").TextItem(kPackageUrlItem, "u"),
        .result = result::kBadMessage},

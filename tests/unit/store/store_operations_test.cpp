@@ -1,12 +1,15 @@
 #include "store/store_operations.h"
 
+#include <cwchar>
 #include <gtest/gtest.h>
+#include <thread>
 #include <utility>
 
 #include "common/bytes.h"
 #include "common/utf.h"
 #include "store/enqueue.h"
 #include "store/request_time.h"
+#include "store/user_agent.h"
 #include "support/test_messages.h"
 #include "support/test_store.h"
 
@@ -127,6 +130,34 @@ TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
   EXPECT_EQ(store.Dword(L"Stored", value::kUpdateStatus), wire::WireValue(wire::kQueued));
   EXPECT_TRUE(store.Value(L"Stored", value::kInitialRequest));
   EXPECT_FALSE(store.Value(L"Fresh", value::kUpdateStatus));
+}
+
+// Stored texts with no terminator that fill the buffer are cut to end inside it; a user agent
+// that leaves no room for its terminator leaves the buffer as it was.
+TEST(RequestKeyValues, StringsEndInsideTheirBuffersAndTheUserAgentReadsBack) {
+  test::TestStore store(L"Values");
+  wchar_t path[kTargetPathCapacity + 1];  // the unit past the value is not NUL either
+  std::wmemset(path, L'x', kTargetPathCapacity + 1);
+  ASSERT_EQ(SetTargetPath(store.objects(), NameField(SubmitMessage("Paths")), 0, path, kTargetPathBytes), 0u);
+  ASSERT_EQ(GetTargetPath(store.objects(), NameField(SubmitMessage("Paths")), 0, path, kTargetPathBytes), 0u);
+  EXPECT_EQ(std::wcslen(path), kTargetPathCapacity - 1);
+  const wchar_t* service_key = store.key().path().c_str();
+  wchar_t agent[kUserAgentCapacity] = {};
+  ASSERT_EQ(SetUserAgent(HKEY_LOCAL_MACHINE, service_key, L"Agent/2.0"), 0u);
+  ASSERT_EQ(SetUserAgent(HKEY_LOCAL_MACHINE, service_key, std::wstring(kUserAgentCapacity, L'u').c_str()),
+            0u);
+  EXPECT_EQ(GetUserAgent(HKEY_LOCAL_MACHINE, service_key, agent, sizeof(agent)), DWORD{ERROR_MORE_DATA});
+  EXPECT_STREQ(agent, L"");
+}
+
+// A thread that ended holding the registry mutex leaves it abandoned: the next wait takes it.
+TEST(StoreLocks, AnAbandonedRegistryMutexIsTakenAndReleased) {
+  test::TestStore store(L"Abandoned");
+  std::thread([&] { ::WaitForSingleObject(store.objects().registry_mutex.get(), INFINITE); }).join();
+  ASSERT_EQ(SetRequestStatus(store.objects(), SubmitMessage("Orphan").span(), wire::kDownloading, 5, false),
+            0u);
+  EXPECT_EQ(store.Dword(L"Orphan", value::kSystemErrorCode), 5u);
+  EXPECT_TRUE(store.MutexesAreFree());
 }
 
 }  // namespace
