@@ -106,7 +106,7 @@ DWORD WriteRequestKeys(std::size_t first, std::size_t count, std::size_t in_prog
     const bool in_progress = i % in_progress_share == 0;
     const wire::MessageWriter message = StoredMessage(name);
     const wire::RequestMessage request(message.span());
-    const DWORD status = in_progress ? wire::kDownloading : wire::kCompleted;
+    const DWORD status = wire::WireValue(in_progress ? wire::kDownloading : wire::kCompleted);
     const DWORD no_error = 0;
     const auto set = [&](const wchar_t* value, DWORD type, const void* data, std::size_t size) {
       return ::RegSetValueExW(key.get(), value, 0, type, static_cast<const BYTE*>(data),

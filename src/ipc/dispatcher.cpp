@@ -1,7 +1,6 @@
 #include "ipc/dispatcher.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <vector>
 
@@ -26,12 +25,12 @@ namespace {
 constexpr std::string_view kCancelAllName = "*";
 
 // Result code for a failed read of one request: not found, or not carried out.
-std::uint32_t ReadFailureResult(DWORD error) {
+ResultCode ReadFailureResult(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND ? result::kNoSuchRequest : result::kCannotCarryOut;
 }
 
 // Type 1: replaces the download user agent and stores it as "UserAgent".
-std::uint32_t SetUserAgentMessage(AgentConfig& config, Bytes message) {
+ResultCode SetUserAgentMessage(AgentConfig& config, Bytes message) {
   MutexGuard guard(config.user_agent_mutex.get());
   if (!guard.acquired()) return result::kCannotCarryOut;
   const auto text = ItemText(message, kUserAgentItem);
@@ -48,7 +47,7 @@ std::uint32_t SetUserAgentMessage(AgentConfig& config, Bytes message) {
 
 // Type 2: creates and queues a request unless one of that name and instance is still active
 // or completed.
-std::uint32_t SubmitRequestMessage(ProcessObjects& objects, Bytes message, StatusRecord record) {
+ResultCode SubmitRequestMessage(ProcessObjects& objects, Bytes message, StatusRecord record) {
   if (!FindItem(message, kPackageUrlItem) || !FindItem(message, kInstallerArgumentsItem))
     return result::kBadMessage;
   const RequestMessage request(message);
@@ -95,7 +94,7 @@ DWORD ReadStoredRequest(ProcessObjects& objects, Bytes name_field, std::uint32_t
 }
 
 // Type 3: one request as stored, with its time stamp.
-std::uint32_t QueryRequestMessage(ProcessObjects& objects, Bytes message, MutableBytes reply) {
+ResultCode QueryRequestMessage(ProcessObjects& objects, Bytes message, MutableBytes reply) {
   const RequestMessage request(message);
   const DWORD error =
       ReadStoredRequest(objects, request.request_name_field(), request.instance_number(), reply);
@@ -103,10 +102,11 @@ std::uint32_t QueryRequestMessage(ProcessObjects& objects, Bytes message, Mutabl
 }
 
 // Type 4: the request at the index carried in the flags field.
-std::uint32_t EnumerateRequestsMessage(ProcessObjects& objects, Bytes message, MutableBytes reply) {
+ResultCode EnumerateRequestsMessage(ProcessObjects& objects, Bytes message, MutableBytes reply) {
   store::RequestNameField name{};
   std::uint32_t instance_number = 0;
-  DWORD error = store::EnumerateRequestKey(RequestMessage(message).flags(), name, instance_number);
+  DWORD error =
+      store::EnumerateRequestKey(RequestMessage(message).enumeration_index(), name, instance_number);
   if (error == ERROR_SUCCESS) error = ReadStoredRequest(objects, name, instance_number, reply);
   if (error == ERROR_SUCCESS) return result::kDone;
   return error == ERROR_NO_MORE_ITEMS ? result::kNothingToReport : result::kCannotCarryOut;
@@ -114,33 +114,28 @@ std::uint32_t EnumerateRequestsMessage(ProcessObjects& objects, Bytes message, M
 
 // Cancels every request whose stored status is not final, each under its own name and
 // instance number; the reply holds the last one tried.
-std::uint32_t CancelAll(ProcessObjects& objects, Bytes message, StatusRecord record) {
-  std::uint32_t outcome = result::kNothingToReport;
+ResultCode CancelAll(ProcessObjects& objects, Bytes message, StatusRecord record) {
+  ResultCode outcome = result::kNothingToReport;
   // A copy of the message that names the enumerated request in turn.
   std::vector<std::uint8_t> named(message.begin(), message.end());
   for (DWORD index = 0;; ++index) {
     store::RequestNameField name{};
     std::uint32_t instance_number = 0;
     if (store::EnumerateRequestKey(index, name, instance_number) != ERROR_SUCCESS) break;
-    std::array<std::uint8_t, kStatusRecordSize> scratch{};
-    const StatusRecord stored(scratch);
-    if (store::ReadRequestStatus(objects, name, instance_number, stored) != ERROR_SUCCESS ||
-        wire::IsFinalStatus(stored.update_status())) {
-      continue;
-    }
+    const store::StoredStatus stored = store::ReadStoredStatus(objects, name, instance_number);
+    if (stored.read != ERROR_SUCCESS || wire::IsFinalStatus(stored.status)) continue;
     std::copy(name.begin(), name.end(), named.begin() + kRequestNameAt);
     // The dry-run flag only carries the instance number: the cancel takes whether the request
     // is a dry run from the request's own message.
-    WriteU32(named, kRequestFlagsAt, RequestMessage(named).flags() | flags::kDryRun);
+    WriteU32(named, kRequestFlagsAt, WireValue(RequestMessage(named).flags() | flags::kDryRun));
     WriteU32(named, kInstanceNumberAt, instance_number);
-    std::copy(scratch.begin(), scratch.end(), record.bytes().begin());
     outcome = store::CancelRequest(objects, named, record);
   }
   return outcome;
 }
 
 // Type 5: cancels one request, or every active one with the name "*".
-std::uint32_t CancelRequestMessage(ProcessObjects& objects, Bytes message, StatusRecord record) {
+ResultCode CancelRequestMessage(ProcessObjects& objects, Bytes message, StatusRecord record) {
   const RequestMessage request(message);
   if (request.request_name() == kCancelAllName) return CancelAll(objects, message, record);
   const DWORD error =
@@ -154,7 +149,7 @@ std::uint32_t CancelRequestMessage(ProcessObjects& objects, Bytes message, Statu
 void Dispatch(ProcessObjects& objects, AgentConfig& config, Bytes message, MutableBytes reply) {
   StatusRecord record(reply);
   wire::PrepareStatusRecord(message, record);
-  std::uint32_t outcome = result::kBadMessage;
+  ResultCode outcome = result::kBadMessage;
   switch (RequestMessage(message).type()) {
     case kSetUserAgent:
       outcome = SetUserAgentMessage(config, message);

@@ -109,7 +109,7 @@ bool WriteReply(HANDLE pipe, MutableBytes reply) {
 
 // Writes the reply as an error reply and ends the connection; an error code of 0 ends it
 // without a reply.
-void SendErrorReply(HANDLE pipe, MutableBytes reply, std::uint32_t result_code, DWORD error) {
+void SendErrorReply(HANDLE pipe, MutableBytes reply, ResultCode result_code, DWORD error) {
   if (error == ERROR_SUCCESS) return;
   StatusRecord record(reply);
   record.set_result_code(result_code);
@@ -120,7 +120,7 @@ void SendErrorReply(HANDLE pipe, MutableBytes reply, std::uint32_t result_code, 
 // Why a connection ends before its next message is dispatched: the error reply's result code
 // and system error code. An error of 0 ends the connection without a reply.
 struct ConnectionEnd {
-  std::uint32_t result_code;
+  ResultCode result_code;
   DWORD error;
 };
 

@@ -49,7 +49,7 @@ void WriteRecord(HANDLE pipe, Bytes record) noexcept {
 
 }  // namespace
 
-void BuildStatusNotification(Bytes message, std::uint32_t status, std::uint32_t detail,
+void BuildStatusNotification(Bytes message, wire::UpdateStatus status, std::uint32_t detail,
                              MutableBytes notification) noexcept {
   StatusRecord record(notification);
   wire::PrepareStatusRecord(message, record);
@@ -57,7 +57,7 @@ void BuildStatusNotification(Bytes message, std::uint32_t status, std::uint32_t 
   record.set_system_error_code(detail);
 }
 
-void NotifyStatus(const wchar_t* pipe_name, Bytes message, std::uint32_t status, std::uint32_t detail,
+void NotifyStatus(const wchar_t* pipe_name, Bytes message, wire::UpdateStatus status, std::uint32_t detail,
                   DWORD busy_wait_ms) noexcept {
   // A new request is not announced, only its later changes.
   if (status == wire::kQueued) return;

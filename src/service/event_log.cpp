@@ -59,7 +59,7 @@ void ReportServiceError(const wchar_t* function_name, unsigned long error) {
   ApplicationLogSink().WriteEvent(EVENTLOG_ERROR_TYPE, kServiceErrorEventId, strings);
 }
 
-void OutcomeEventReporter::StatusChanged(wire::Bytes message, std::uint32_t status,
+void OutcomeEventReporter::StatusChanged(wire::Bytes message, wire::UpdateStatus status,
                                          std::uint32_t detail) noexcept {
   next_.StatusChanged(message, status, detail);
   const std::uint32_t event_id = OutcomeEventId(status, detail);

@@ -43,7 +43,7 @@ class ApplicationLogSink final : public EventSink {
 class OutcomeEventReporter final : public store::StatusReporter {
  public:
   OutcomeEventReporter(store::StatusReporter& next, EventSink& sink) noexcept : next_(next), sink_(sink) {}
-  void StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept override;
+  void StatusChanged(wire::Bytes message, wire::UpdateStatus status, std::uint32_t detail) noexcept override;
 
  private:
   store::StatusReporter& next_;

@@ -220,8 +220,9 @@ ipc::FailedCall RunStartupSequence(ProcessObjects& objects, AgentConfig& config,
 }
 
 void RunServiceDispatcher() {
-  static wchar_t service_name[] = L"QFUpdate";
-  const SERVICE_TABLE_ENTRYW table[] = {{service_name, ServiceMain}, {nullptr, nullptr}};
+  // The dispatcher only reads the name; its table just does not say so.
+  const SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kServiceName), ServiceMain},
+                                        {nullptr, nullptr}};
   if (!::StartServiceCtrlDispatcherW(table))
     ReportServiceError(L"StartServiceCtrlDispatcher", ::GetLastError());
 }

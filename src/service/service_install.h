@@ -3,7 +3,9 @@
 
 namespace qfu::service {
 
-inline constexpr const wchar_t* kServiceName = L"QFUpdate";
+// The service's name, which the service control manager, the event log and the service
+// dispatcher know it by.
+inline constexpr wchar_t kServiceName[] = L"QFUpdate";
 
 // The service's recovery: restart 60 s after each of the first two failures, then nothing;
 // the failure count starts again after a day without failures.

@@ -39,7 +39,8 @@ inline constexpr std::uint32_t kRestartFailed = 0x80020008;
 // The entry written when a request's status becomes status with error code error: one for
 // each final status, and one for RestartPending with an error (the agent's restart failed);
 // 0 for every other change.
-[[nodiscard]] constexpr std::uint32_t OutcomeEventId(std::uint32_t status, std::uint32_t error) noexcept {
+[[nodiscard]] constexpr std::uint32_t OutcomeEventId(wire::UpdateStatus status,
+                                                     std::uint32_t error) noexcept {
   switch (status) {
     case wire::kCompleted:
       return event_id::kRequestCompleted;

@@ -6,8 +6,8 @@ namespace qfu::store {
 
 using std::chrono::duration_cast;
 
-bool HasRandomDelay(std::uint32_t request_flags, std::uint32_t minimum, std::uint32_t maximum) noexcept {
-  return (minimum != 0 || maximum != 0) && (request_flags & wire::flags::kDownloadWhenDisconnected) == 0;
+bool HasRandomDelay(wire::RequestFlags request_flags, std::uint32_t minimum, std::uint32_t maximum) noexcept {
+  return (minimum != 0 || maximum != 0) && !wire::Any(request_flags & wire::flags::kDownloadWhenDisconnected);
 }
 
 Minutes RandomDelay(std::uint32_t minimum, std::uint32_t maximum, std::uint32_t draw) noexcept {

@@ -6,11 +6,12 @@
 #include <optional>
 
 #include "common/clock.h"
+#include "wire/message.h"
 
 namespace qfu::store {
 
 // True when a random delay applies: a bound is not 0 and the flags lack 0x4.
-[[nodiscard]] bool HasRandomDelay(std::uint32_t request_flags, std::uint32_t minimum,
+[[nodiscard]] bool HasRandomDelay(wire::RequestFlags request_flags, std::uint32_t minimum,
                                   std::uint32_t maximum) noexcept;
 
 // The random delay: minimum + draw modulo |maximum - minimum| minutes, or the minimum alone

@@ -19,12 +19,7 @@ namespace {
 // The start time of the message as a UTC FILETIME, or nothing when its fields do not form a
 // date and time (the request is then due at once) or do not convert.
 std::optional<FileTimeUnits> StartTimeUtc(Clock& clock, const wire::RequestMessage& request) {
-  LocalDateTime start;
-  start.year = request.U16(wire::kStartYearAt);
-  start.month = request.U16(wire::kStartMonthAt);
-  start.day = request.U16(wire::kStartDayAt);
-  start.hour = request.U16(wire::kStartHourAt);
-  start.minute = request.U16(wire::kStartMinuteAt);
+  const LocalDateTime start = request.start_time();
   if (!IsValidLocalDateTime(start)) return std::nullopt;
   return clock.LocalToUtc(start);
 }
@@ -41,13 +36,13 @@ RequestRecordPtr MakeRecord(Clock& clock, wire::Bytes message, FileTimeUnits sto
   if (!entry) return nullptr;
   const Milliseconds tick_now = clock.TickCount();
   utc_now = clock.UtcNow();
-  entry->deadline_tick = DeadlineTick(tick_now, utc_now, stored_acceptance, request.U32(wire::kDeadlineAt));
+  entry->deadline_tick = DeadlineTick(tick_now, utc_now, stored_acceptance, request.deadline_minutes());
 
   std::optional<FileTimeUnits> start_utc;
   if (request.HasFlag(wire::flags::kStartTime)) start_utc = StartTimeUtc(clock, request);
   std::optional<Minutes> delay;
-  const std::uint32_t delay_min = request.U32(wire::kRandomDelayMinAt);
-  const std::uint32_t delay_max = request.U32(wire::kRandomDelayMaxAt);
+  const std::uint32_t delay_min = request.random_delay_min_minutes();
+  const std::uint32_t delay_max = request.random_delay_max_minutes();
   if (HasRandomDelay(request.flags(), delay_min, delay_max)) {
     delay = RandomDelay(delay_min, delay_max, clock.NextRandom());
   }
@@ -61,8 +56,8 @@ RequestRecordPtr MakeRecord(Clock& clock, wire::Bytes message, FileTimeUnits sto
 
 }  // namespace
 
-std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message, FileTimeUnits stored_acceptance,
-                             wire::StatusRecord record) {
+wire::ResultCode EnqueueRequest(ProcessObjects& objects, wire::Bytes message, FileTimeUnits stored_acceptance,
+                                wire::StatusRecord record) {
   wire::PrepareStatusRecord(message, record);
   const wire::RequestMessage request(message);
   FileTimeUnits utc_now{};
@@ -116,7 +111,7 @@ std::size_t EnqueueStoredRequests(ProcessObjects& objects, std::span<StoredMessa
     // the registry mutex already held; a failed write leaves the request listed, as there.
     if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
                           nullptr) == ERROR_SUCCESS) {
-      const DWORD queued = wire::kQueued;
+      const DWORD queued = static_cast<DWORD>(wire::kQueued);
       const DWORD no_error = 0;
       (void)SetValue(key.get(), value::kUpdateStatus, REG_DWORD, &queued, sizeof(queued));
       (void)SetValue(key.get(), value::kSystemErrorCode, REG_DWORD, &no_error, sizeof(no_error));

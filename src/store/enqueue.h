@@ -20,8 +20,8 @@ namespace qfu::store {
 // result 0, or 0x80000003 when the record cannot be made or listed, or a mutex wait fails
 // (nothing is then written, UpdateStatus stays 0, and SystemErrorCode holds a failed wait's
 // Win32 error).
-[[nodiscard]] std::uint32_t EnqueueRequest(ProcessObjects& objects, wire::Bytes message,
-                                           FileTimeUnits stored_acceptance, wire::StatusRecord record);
+[[nodiscard]] wire::ResultCode EnqueueRequest(ProcessObjects& objects, wire::Bytes message,
+                                              FileTimeUnits stored_acceptance, wire::StatusRecord record);
 
 // A request kept in the registry, as start-up recovery puts it back.
 struct StoredMessage {

@@ -20,10 +20,10 @@ constexpr DWORD kFirstMessageRead = 1024;
 bool ReadInProgress(HKEY key, StoredRequest& request) {
   DWORD status = 0;
   if (QueryValue(key, value::kUpdateStatus, &status, sizeof(status)) != ERROR_SUCCESS ||
-      wire::IsFinalStatus(status)) {
+      wire::IsFinalStatus(wire::UpdateStatus{status})) {
     return false;
   }
-  request.status = status;
+  request.status = wire::UpdateStatus{status};
   DWORD error_code = 0;
   std::array<std::uint8_t, wire::kUiNameSize> ui_name{};
   std::array<std::uint8_t, wire::kSoftwareVersionSize> version{};

@@ -11,14 +11,15 @@
 
 #include "store/enqueue.h"
 #include "store/process_objects.h"
+#include "wire/update_status.h"
 
 namespace qfu::store {
 
 // A stored request still in progress, as the walk read it in one opening of its key.
 struct StoredRequest {
   std::wstring key_name;
-  std::uint32_t status = 0;  // "UpdateStatus", never a final status
-  StoredMessage stored;      // "InitialRequest" and "RequestTime" (0 when absent)
+  wire::UpdateStatus status{};  // "UpdateStatus", never a final status
+  StoredMessage stored;         // "InitialRequest" and "RequestTime" (0 when absent)
 };
 
 // Walks the service key's subkeys by index. For each whose name accept takes, reads

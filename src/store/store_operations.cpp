@@ -62,7 +62,7 @@ bool SetCancelPendingIfActive(ProcessObjects& objects, wire::Bytes name, std::ui
         read != ERROR_SUCCESS) {
       return read;
     }
-    active = !wire::IsFinalStatus(status);
+    active = !wire::IsFinalStatus(static_cast<wire::UpdateStatus>(status));
     return active ? SetDword(key, value::kCancelPending, 1) : DWORD{ERROR_SUCCESS};
   });
   return result == ERROR_SUCCESS && active;
@@ -74,11 +74,7 @@ bool SetCancelPendingIfActive(ProcessObjects& objects, wire::Bytes name, std::ui
 // read from it first when empty. installation_ran: the log and the package directory go too.
 void CarryOutCancel(ProcessObjects& objects, wire::Bytes message, bool dry_run, wchar_t* target_path,
                     bool installation_ran) {
-  const wire::RequestMessage request(message);
-  if (!dry_run && target_path[0] == L'\0') {
-    (void)GetTargetPath(objects, request.request_name_field(), request.instance_number(), target_path,
-                        kTargetPathBytes);
-  }
+  RecallTargetPath(objects, wire::RequestMessage(message), dry_run, target_path);
   (void)SetRequestStatus(objects, message, wire::kCancelled, 0, false);
   if (!dry_run && objects.package_files != nullptr) {
     objects.package_files->RemovePackageFiles(target_path, installation_ran);
@@ -95,12 +91,12 @@ bool SameRequestName(wire::Bytes a, wire::Bytes b) {
                                 static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
 }
 
-DWORD SetRequestStatus(ProcessObjects& objects, wire::Bytes message, std::uint32_t status,
+DWORD SetRequestStatus(ProcessObjects& objects, wire::Bytes message, wire::UpdateStatus status,
                        std::uint32_t error_code, bool first_write) {
   const wire::RequestMessage request(message);
   const DWORD result = AccessRequestKey(
       objects, request.request_name_field(), request.instance_number(), KeyAccess::kWrite, [&](HKEY key) {
-        DWORD written = SetDword(key, value::kUpdateStatus, status);
+        DWORD written = SetDword(key, value::kUpdateStatus, wire::WireValue(status));
         written |= SetDword(key, value::kSystemErrorCode, error_code);
         if (first_write) {
           const auto ui_name = FieldBytes<wire::kUiNameSize>(request.ui_name_field());
@@ -141,7 +137,8 @@ DWORD ReadRequestStatus(ProcessObjects& objects, wire::Bytes request_name_field,
           read |= error;
           return error == ERROR_SUCCESS;
         };
-        if (query(value::kUpdateStatus, &status, sizeof(status))) record.set_update_status(status);
+        if (query(value::kUpdateStatus, &status, sizeof(status)))
+          record.set_update_status(static_cast<wire::UpdateStatus>(status));
         if (query(value::kSystemErrorCode, &error_code, sizeof(error_code)))
           record.set_system_error_code(error_code);
         if (query(value::kUiName, ui_name.data(), ui_name.size())) CopyInto(ui_name, record.ui_name_field());
@@ -166,6 +163,14 @@ DWORD ReadRequestStatus(ProcessObjects& objects, wire::Bytes request_name_field,
         initial_request->length = size;
         return ERROR_SUCCESS;
       });
+}
+
+StoredStatus ReadStoredStatus(ProcessObjects& objects, wire::Bytes request_name_field,
+                              std::uint32_t instance_number, MessageCopy* initial_request) {
+  std::array<std::uint8_t, wire::kStatusRecordSize> bytes{};
+  const wire::StatusRecord record(bytes);
+  const DWORD read = ReadRequestStatus(objects, request_name_field, instance_number, record, initial_request);
+  return {.read = read, .status = record.update_status(), .system_error_code = record.system_error_code()};
 }
 
 DWORD ReadCancelPending(ProcessObjects& objects, wire::Bytes request_name_field,
@@ -209,6 +214,13 @@ DWORD GetTargetPath(ProcessObjects& objects, wire::Bytes request_name_field, std
                           [&](HKEY key) { return QueryStringValue(key, value::kTargetPath, buffer, size); });
 }
 
+void RecallTargetPath(ProcessObjects& objects, const wire::RequestMessage& request, bool dry_run,
+                      wchar_t* target_path) {
+  if (dry_run || target_path[0] != L'\0') return;
+  (void)GetTargetPath(objects, request.request_name_field(), request.instance_number(), target_path,
+                      kTargetPathBytes);
+}
+
 DWORD ReadServiceSubkeyName(DWORD index, std::wstring& key_name) {
   key_name.clear();
   UniqueHkey service_key;
@@ -239,7 +251,7 @@ DWORD EnumerateRequestKey(DWORD index, wire::MutableBytes name, std::uint32_t& i
   return ERROR_SUCCESS;
 }
 
-std::uint32_t CancelRequest(ProcessObjects& objects, wire::Bytes message, wire::StatusRecord record) {
+wire::ResultCode CancelRequest(ProcessObjects& objects, wire::Bytes message, wire::StatusRecord record) {
   const wire::RequestMessage request(message);
   const wire::Bytes name = request.request_name_field();
   const std::uint32_t instance = request.instance_number();
@@ -279,14 +291,12 @@ std::uint32_t CancelRequest(ProcessObjects& objects, wire::Bytes message, wire::
   // keeps recovery and the worker's installation away meanwhile.
   locks.ReleaseSecond();
   const DWORD read = ReadRequestStatus(objects, name, instance, record);
-  const std::uint32_t status = record.update_status();
+  const wire::UpdateStatus status = record.update_status();
   if (read != ERROR_SUCCESS || wire::IsFinalStatus(status)) return wire::result::kCannotCancel;
   // Its own stored message says whether it is a dry run; a key without one holds no package of ours.
-  std::array<std::uint8_t, wire::kStatusRecordSize> scratch{};
   MessageCopy stored;
-  const bool dry_run =
-      ReadRequestStatus(objects, name, instance, wire::StatusRecord(scratch), &stored) != ERROR_SUCCESS ||
-      wire::RequestMessage(stored.span()).HasFlag(wire::flags::kDryRun);
+  const bool dry_run = ReadStoredStatus(objects, name, instance, &stored).read != ERROR_SUCCESS ||
+                       wire::RequestMessage(stored.span()).HasFlag(wire::flags::kDryRun);
   wchar_t target_path[kTargetPathCapacity] = {};
   // After a restart left pending the installation ran: its log has no one left to read it.
   CarryOutCancel(objects, message, dry_run, target_path, status == wire::kRestartPending);
@@ -295,7 +305,8 @@ std::uint32_t CancelRequest(ProcessObjects& objects, wire::Bytes message, wire::
   return wire::result::kDone;
 }
 
-std::uint32_t FindPostponedRequests(ProcessObjects& objects, wire::StatusRecord record, PostponedMode mode) {
+wire::ResultCode FindPostponedRequests(ProcessObjects& objects, wire::StatusRecord record,
+                                       PostponedMode mode) {
   record.Clear();
   MutexGuard queue(objects.queue_mutex.get());
   if (!queue.acquired()) return wire::result::kNothingToReport;
@@ -303,13 +314,9 @@ std::uint32_t FindPostponedRequests(ProcessObjects& objects, wire::StatusRecord 
   bool found = false;
   objects.requests.ForEach([&](RequestRecord& waiting) {
     const wire::RequestMessage request(waiting.message());
-    std::array<std::uint8_t, wire::kStatusRecordSize> scratch{};
-    wire::StatusRecord stored(scratch);
-    if (ReadRequestStatus(objects, request.request_name_field(), request.instance_number(), stored) !=
-            ERROR_SUCCESS ||
-        stored.update_status() != wire::kPostponed) {
-      return true;
-    }
+    const StoredStatus stored =
+        ReadStoredStatus(objects, request.request_name_field(), request.instance_number());
+    if (stored.read != ERROR_SUCCESS || stored.status != wire::kPostponed) return true;
     found = true;
     if (mode != PostponedMode::kInstallNow) return false;
     waiting.due_tick = {};

@@ -49,7 +49,7 @@ struct MessageCopy {
 // mutex released, tells the status reporter (never for Queued), whatever the writes gave.
 // Returns the OR of the write results, or the Win32 error of a failed registry mutex wait
 // (nothing is then written).
-[[nodiscard]] DWORD SetRequestStatus(ProcessObjects& objects, wire::Bytes message, std::uint32_t status,
+[[nodiscard]] DWORD SetRequestStatus(ProcessObjects& objects, wire::Bytes message, wire::UpdateStatus status,
                                      std::uint32_t error_code, bool first_write);
 
 // Fills record from the request key: size and length 159, the caller's 37-byte name and the
@@ -61,6 +61,19 @@ struct MessageCopy {
 [[nodiscard]] DWORD ReadRequestStatus(ProcessObjects& objects, wire::Bytes request_name_field,
                                       std::uint32_t instance_number, wire::StatusRecord record,
                                       MessageCopy* initial_request = nullptr);
+
+// What ReadStoredStatus found in a request key.
+struct StoredStatus {
+  DWORD read = ERROR_SUCCESS;   // what ReadRequestStatus returned
+  wire::UpdateStatus status{};  // 0 when "UpdateStatus" could not be read
+  std::uint32_t system_error_code = 0;
+};
+
+// The stored status of the request key, read as ReadRequestStatus reads it into a record of
+// its own (initial_request as there).
+[[nodiscard]] StoredStatus ReadStoredStatus(ProcessObjects& objects, wire::Bytes request_name_field,
+                                            std::uint32_t instance_number,
+                                            MessageCopy* initial_request = nullptr);
 
 // Sets cancel_pending to whether "CancelPending" holds a value other than 0. Returns the read's
 // result (2 when no cancel was ever recorded).
@@ -80,6 +93,12 @@ struct MessageCopy {
 // kTargetPathBytes). Returns the Win32 error.
 [[nodiscard]] DWORD SetTargetPath(ProcessObjects& objects, wire::Bytes request_name_field,
                                   std::uint32_t instance_number, const wchar_t* path, DWORD size);
+
+// A request recovered at start knows its package only from "TargetPath", which a final status
+// deletes: fills an empty target_path (kTargetPathCapacity units) from it, unless the request
+// is a dry run, which has no package of ours.
+void RecallTargetPath(ProcessObjects& objects, const wire::RequestMessage& request, bool dry_run,
+                      wchar_t* target_path);
 
 // Reads "TargetPath" into buffer of size bytes (callers give kTargetPathBytes); the text is
 // always terminated inside the buffer, and empty when the read fails. Returns the Win32 error.
@@ -109,8 +128,8 @@ struct MessageCopy {
 // restart left pending, one that recovery left alone) is cancelled at once like a waiting one.
 // Returns result 0, or 0x80000006 when the request is unknown, already final, or the cancel
 // and queue mutexes cannot be taken.
-[[nodiscard]] std::uint32_t CancelRequest(ProcessObjects& objects, wire::Bytes message,
-                                          wire::StatusRecord record);
+[[nodiscard]] wire::ResultCode CancelRequest(ProcessObjects& objects, wire::Bytes message,
+                                             wire::StatusRecord record);
 
 enum class PostponedMode {
   kQuery,       // stop at the first Postponed request
@@ -121,7 +140,7 @@ enum class PostponedMode {
 // empty (size and length 159). In kInstallNow mode each such record gets due tick 0
 // and the install-now flag, and the update event is signalled once. Returns result 0 when a
 // postponed request was found, else 0x80000005.
-[[nodiscard]] std::uint32_t FindPostponedRequests(ProcessObjects& objects, wire::StatusRecord record,
-                                                  PostponedMode mode);
+[[nodiscard]] wire::ResultCode FindPostponedRequests(ProcessObjects& objects, wire::StatusRecord record,
+                                                     PostponedMode mode);
 
 }  // namespace qfu::store

@@ -13,7 +13,8 @@ class StatusReporter {
   virtual ~StatusReporter() = default;
   // Told after every status write of the request in message, whatever the write gave. Must
   // not take the store's mutexes.
-  virtual void StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept = 0;
+  virtual void StatusChanged(wire::Bytes message, wire::UpdateStatus status,
+                             std::uint32_t detail) noexcept = 0;
 };
 
 class PackageFileRemover {

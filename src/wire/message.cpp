@@ -8,7 +8,7 @@
 
 namespace qfu::wire {
 
-const char* ResultCodeName(std::uint32_t code) {
+const char* ResultCodeName(ResultCode code) {
   switch (code) {
     case result::kDone:
       return "Done";
@@ -42,6 +42,16 @@ bool IsValidDailyWindow(const DailyWindow& window) noexcept {
 DailyWindow RequestMessage::install_window() const noexcept {
   return DailyWindow{U16(kWindowStartHourAt), U16(kWindowStartMinuteAt), U16(kWindowEndHourAt),
                      U16(kWindowEndMinuteAt)};
+}
+
+LocalDateTime RequestMessage::start_time() const noexcept {
+  LocalDateTime start;
+  start.year = U16(kStartYearAt);
+  start.month = U16(kStartMonthAt);
+  start.day = U16(kStartDayAt);
+  start.hour = U16(kStartHourAt);
+  start.minute = U16(kStartMinuteAt);
+  return start;
 }
 
 bool HasAcceptableInstallWindow(const RequestMessage& message) noexcept {
@@ -136,16 +146,22 @@ void StatusRecord::Clear() noexcept {
 
 std::uint32_t StatusRecord::record_size() const noexcept { return ReadU32(bytes_, kRecordSizeAt); }
 std::uint32_t StatusRecord::length() const noexcept { return ReadU32(bytes_, kLengthAt); }
-std::uint32_t StatusRecord::result_code() const noexcept { return ReadU32(bytes_, kResultCodeAt); }
-std::uint32_t StatusRecord::update_status() const noexcept { return ReadU32(bytes_, kUpdateStatusAt); }
+ResultCode StatusRecord::result_code() const noexcept {
+  return static_cast<ResultCode>(ReadU32(bytes_, kResultCodeAt));
+}
+UpdateStatus StatusRecord::update_status() const noexcept {
+  return static_cast<UpdateStatus>(ReadU32(bytes_, kUpdateStatusAt));
+}
 std::uint32_t StatusRecord::system_error_code() const noexcept { return ReadU32(bytes_, kSystemErrorCodeAt); }
 std::uint32_t StatusRecord::instance_number() const noexcept {
   return ReadU32(bytes_, kRecordInstanceNumberAt);
 }
 void StatusRecord::set_length(std::uint32_t value) noexcept { WriteU32(bytes_, kLengthAt, value); }
-void StatusRecord::set_result_code(std::uint32_t value) noexcept { WriteU32(bytes_, kResultCodeAt, value); }
-void StatusRecord::set_update_status(std::uint32_t value) noexcept {
-  WriteU32(bytes_, kUpdateStatusAt, value);
+void StatusRecord::set_result_code(ResultCode value) noexcept {
+  WriteU32(bytes_, kResultCodeAt, static_cast<std::uint32_t>(value));
+}
+void StatusRecord::set_update_status(UpdateStatus value) noexcept {
+  WriteU32(bytes_, kUpdateStatusAt, WireValue(value));
 }
 void StatusRecord::set_system_error_code(std::uint32_t value) noexcept {
   WriteU32(bytes_, kSystemErrorCodeAt, value);

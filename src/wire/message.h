@@ -10,7 +10,9 @@
 #include <span>
 #include <string_view>
 
+#include "common/local_time.h"
 #include "common/wide.h"
+#include "wire/update_status.h"
 
 namespace qfu::wire {
 
@@ -60,22 +62,37 @@ enum MessageType : std::uint32_t {
   kInstallPostponedNow = 7,
 };
 
-// Request flags (header offset 12).
+// Request flags (header offset 12): a set of the bits in namespace flags. Set operations only;
+// WireValue gives the field's bytes.
+enum class RequestFlags : std::uint32_t {};
+[[nodiscard]] constexpr std::uint32_t WireValue(RequestFlags set) noexcept {
+  return static_cast<std::uint32_t>(set);
+}
+[[nodiscard]] constexpr RequestFlags operator|(RequestFlags a, RequestFlags b) noexcept {
+  return RequestFlags{WireValue(a) | WireValue(b)};
+}
+[[nodiscard]] constexpr RequestFlags operator&(RequestFlags a, RequestFlags b) noexcept {
+  return RequestFlags{WireValue(a) & WireValue(b)};
+}
+constexpr RequestFlags& operator|=(RequestFlags& a, RequestFlags b) noexcept { return a = a | b; }
+// True when the set holds any flag.
+[[nodiscard]] constexpr bool Any(RequestFlags set) noexcept { return WireValue(set) != 0; }
+
 namespace flags {
-inline constexpr std::uint32_t kNoPrompts = 0x1;
-inline constexpr std::uint32_t kNoDownloadOnPopType3 = 0x2;
-inline constexpr std::uint32_t kDownloadWhenDisconnected = 0x4;  // also: no random delay
-inline constexpr std::uint32_t kDryRun = 0x8;                    // also: instance number present
-inline constexpr std::uint32_t kStartTime = 0x10;
-inline constexpr std::uint32_t kForceInstall = 0x20;
-inline constexpr std::uint32_t kInstallWindow = 0x40;
-inline constexpr std::uint32_t kAllowPopType1 = 0x80;
-inline constexpr std::uint32_t kAllowPopType2 = 0x100;
-inline constexpr std::uint32_t kAllowPopType3 = 0x200;
-inline constexpr std::uint32_t kNoInstallWhileLoggedOn = 0x400;
-inline constexpr std::uint32_t kSkipPublisherCheck = 0x800;  // with product kind 9999
-inline constexpr std::uint32_t kSilentMask = kNoPrompts | kNoInstallWhileLoggedOn;
-inline constexpr std::uint32_t kAllowedPopTypesMask = kAllowPopType1 | kAllowPopType2 | kAllowPopType3;
+inline constexpr RequestFlags kNoPrompts{0x1};
+inline constexpr RequestFlags kNoDownloadOnPopType3{0x2};
+inline constexpr RequestFlags kDownloadWhenDisconnected{0x4};  // also: no random delay
+inline constexpr RequestFlags kDryRun{0x8};                    // also: instance number present
+inline constexpr RequestFlags kStartTime{0x10};
+inline constexpr RequestFlags kForceInstall{0x20};
+inline constexpr RequestFlags kInstallWindow{0x40};
+inline constexpr RequestFlags kAllowPopType1{0x80};
+inline constexpr RequestFlags kAllowPopType2{0x100};
+inline constexpr RequestFlags kAllowPopType3{0x200};
+inline constexpr RequestFlags kNoInstallWhileLoggedOn{0x400};
+inline constexpr RequestFlags kSkipPublisherCheck{0x800};  // with product kind 9999
+inline constexpr RequestFlags kSilentMask = kNoPrompts | kNoInstallWhileLoggedOn;
+inline constexpr RequestFlags kAllowedPopTypesMask = kAllowPopType1 | kAllowPopType2 | kAllowPopType3;
 }  // namespace flags
 
 namespace product_kind {
@@ -95,18 +112,26 @@ enum ItemType : std::uint32_t {
 inline constexpr std::size_t kItemHeaderSize = 8;  // item type, item length
 
 // Result codes of a reply (status record offset 8).
+enum class ResultCode : std::uint32_t {
+  kDone = 0,
+  kBadMessage = 0x80000001,
+  kAlreadyExists = 0x80000002,
+  kCannotCarryOut = 0x80000003,
+  kNoSuchRequest = 0x80000004,
+  kNothingToReport = 0x80000005,
+  kCannotCancel = 0x80000006,
+};
 namespace result {
-inline constexpr std::uint32_t kDone = 0;
-inline constexpr std::uint32_t kBadMessage = 0x80000001;
-inline constexpr std::uint32_t kAlreadyExists = 0x80000002;
-inline constexpr std::uint32_t kCannotCarryOut = 0x80000003;
-inline constexpr std::uint32_t kNoSuchRequest = 0x80000004;
-inline constexpr std::uint32_t kNothingToReport = 0x80000005;
-inline constexpr std::uint32_t kCannotCancel = 0x80000006;
+using enum ResultCode;
 }  // namespace result
 
+// The result code as carried at status record offset 8.
+[[nodiscard]] constexpr std::uint32_t WireValue(ResultCode code) noexcept {
+  return static_cast<std::uint32_t>(code);
+}
+
 // Returns the name of a result code ("Done", "BadMessage", ...), or nullptr when unknown.
-[[nodiscard]] const char* ResultCodeName(std::uint32_t code);
+[[nodiscard]] const char* ResultCodeName(ResultCode code);
 
 // Win32 error a pipe server answers for a message that fails the framing check
 // (ERROR_INVALID_DATA).
@@ -151,15 +176,23 @@ class RequestMessage {
   [[nodiscard]] std::uint32_t items_offset() const noexcept { return U32(kItemsOffsetAt); }
   [[nodiscard]] std::uint32_t items_end() const noexcept { return U32(kItemsEndAt); }
   [[nodiscard]] std::uint32_t type() const noexcept { return U32(kMessageTypeAt); }
-  [[nodiscard]] std::uint32_t flags() const noexcept { return U32(kRequestFlagsAt); }
+  [[nodiscard]] RequestFlags flags() const noexcept { return RequestFlags{U32(kRequestFlagsAt)}; }
+  // Message type 4 carries the enumeration index in the flags field.
+  [[nodiscard]] std::uint32_t enumeration_index() const noexcept { return U32(kRequestFlagsAt); }
   [[nodiscard]] std::uint32_t product_kind() const noexcept { return U32(kProductKindAt); }
-  [[nodiscard]] bool HasFlag(std::uint32_t flag) const noexcept { return (flags() & flag) != 0; }
+  [[nodiscard]] bool HasFlag(RequestFlags flag) const noexcept { return Any(flags() & flag); }
   // The instance number that identifies the request: the header's only with flag 0x8.
   [[nodiscard]] std::uint32_t instance_number() const noexcept {
     return HasFlag(flags::kDryRun) ? U32(kInstanceNumberAt) : 0;
   }
   // The window fields; they count only with flag 0x40.
   [[nodiscard]] DailyWindow install_window() const noexcept;
+  // What submit schedules by: the start time (its date and time fields; counts only with flag
+  // 0x10), the random delay's bounds and the deadline, in minutes.
+  [[nodiscard]] LocalDateTime start_time() const noexcept;
+  [[nodiscard]] std::uint32_t random_delay_min_minutes() const noexcept { return U32(kRandomDelayMinAt); }
+  [[nodiscard]] std::uint32_t random_delay_max_minutes() const noexcept { return U32(kRandomDelayMaxAt); }
+  [[nodiscard]] std::uint32_t deadline_minutes() const noexcept { return U32(kDeadlineAt); }
   // The raw 37-byte request name field (empty when the message is shorter than its header).
   [[nodiscard]] Bytes request_name_field() const noexcept;
   [[nodiscard]] Bytes ui_name_field() const noexcept;
@@ -236,13 +269,13 @@ class StatusRecord {
 
   [[nodiscard]] std::uint32_t record_size() const noexcept;
   [[nodiscard]] std::uint32_t length() const noexcept;
-  [[nodiscard]] std::uint32_t result_code() const noexcept;
-  [[nodiscard]] std::uint32_t update_status() const noexcept;
+  [[nodiscard]] ResultCode result_code() const noexcept;
+  [[nodiscard]] UpdateStatus update_status() const noexcept;
   [[nodiscard]] std::uint32_t system_error_code() const noexcept;
   [[nodiscard]] std::uint32_t instance_number() const noexcept;
   void set_length(std::uint32_t value) noexcept;
-  void set_result_code(std::uint32_t value) noexcept;
-  void set_update_status(std::uint32_t value) noexcept;
+  void set_result_code(ResultCode value) noexcept;
+  void set_update_status(UpdateStatus value) noexcept;
   void set_system_error_code(std::uint32_t value) noexcept;
   void set_instance_number(std::uint32_t value) noexcept;
 

@@ -22,8 +22,8 @@ MessageWriter& MessageWriter::U16(std::size_t offset, std::uint16_t value) {
   return *this;
 }
 
-MessageWriter& MessageWriter::AddFlags(std::uint32_t flags) {
-  return Flags(ReadU32(bytes_, kRequestFlagsAt) | flags);
+MessageWriter& MessageWriter::AddFlags(RequestFlags flags) {
+  return Flags(RequestFlags{ReadU32(bytes_, kRequestFlagsAt)} | flags);
 }
 
 MessageWriter& MessageWriter::Instance(std::uint32_t instance) {

@@ -16,9 +16,9 @@ class MessageWriter {
 
   MessageWriter& U32(std::size_t offset, std::uint32_t value);
   MessageWriter& U16(std::size_t offset, std::uint16_t value);
-  MessageWriter& Flags(std::uint32_t flags) { return U32(kRequestFlagsAt, flags); }
+  MessageWriter& Flags(RequestFlags flags) { return U32(kRequestFlagsAt, WireValue(flags)); }
   // Adds flags to those already set.
-  MessageWriter& AddFlags(std::uint32_t flags);
+  MessageWriter& AddFlags(RequestFlags flags);
   // Sets the instance number and the flag 0x8 that makes it part of the request's identity.
   MessageWriter& Instance(std::uint32_t instance);
   // Header texts: as many bytes as the field holds, the rest NUL-padded. A text as long as

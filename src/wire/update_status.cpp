@@ -2,7 +2,7 @@
 
 namespace qfu::wire {
 
-const char* UpdateStatusName(std::uint32_t status) noexcept {
+const char* UpdateStatusName(UpdateStatus status) noexcept {
   switch (status) {
     case kCompleted:
       return "Completed";

@@ -6,7 +6,7 @@
 
 namespace qfu::wire {
 
-enum UpdateStatus : std::uint32_t {
+enum class UpdateStatus : std::uint32_t {
   kCompleted = 1,
   kQueued = 2,
   kDownloading = 3,
@@ -26,22 +26,28 @@ enum UpdateStatus : std::uint32_t {
   kDownloadFailed = 0x8000000F,
   kConsentTimedOut = 0x80000010,
 };
+using enum UpdateStatus;
 
 inline constexpr std::uint32_t kFailureBit = 0x80000000;
 
+// The status as stored in "UpdateStatus" and carried at status record offset 12.
+[[nodiscard]] constexpr std::uint32_t WireValue(UpdateStatus status) noexcept {
+  return static_cast<std::uint32_t>(status);
+}
+
 // True for Completed and for every value with the top bit set except DownloadRetry: the
 // request is over, its prunable values are deleted and nothing works on it any more.
-[[nodiscard]] constexpr bool IsFinalStatus(std::uint32_t status) noexcept {
-  return status == kCompleted || ((status & kFailureBit) != 0 && status != kDownloadRetry);
+[[nodiscard]] constexpr bool IsFinalStatus(UpdateStatus status) noexcept {
+  return status == kCompleted || ((WireValue(status) & kFailureBit) != 0 && status != kDownloadRetry);
 }
 
 // True when a submit of the same name and instance number must be refused: the stored status
 // has the top bit clear (Completed included) or is DownloadRetry.
-[[nodiscard]] constexpr bool BlocksResubmission(std::uint32_t status) noexcept {
-  return (status & kFailureBit) == 0 || status == kDownloadRetry;
+[[nodiscard]] constexpr bool BlocksResubmission(UpdateStatus status) noexcept {
+  return (WireValue(status) & kFailureBit) == 0 || status == kDownloadRetry;
 }
 
 // Returns the status's name ("Queued", "DownloadRetry", ...), or nullptr when unknown.
-[[nodiscard]] const char* UpdateStatusName(std::uint32_t status) noexcept;
+[[nodiscard]] const char* UpdateStatusName(UpdateStatus status) noexcept;
 
 }  // namespace qfu::wire

@@ -62,9 +62,9 @@ struct QueueWorker::Request {
   WideString arguments;  // the installer arguments; empty when the item is absent
   bool dry_run;          // every status is written, nothing is downloaded, installed or deleted
   std::uint32_t instance;
-  bool installed = false;                    // ended Completed with no restart left pending
-  bool install_now = false;                  // the user asked to install now: no window, no prompt this wake
-  std::optional<std::uint32_t> last_status;  // what the previous pass of this wake read
+  bool installed = false;    // ended Completed with no restart left pending
+  bool install_now = false;  // the user asked to install now: no window, no prompt this wake
+  std::optional<wire::UpdateStatus> last_status;  // what the previous pass of this wake read
 };
 
 // What one evaluation pass found, as the approval and installation stages take it.
@@ -116,10 +116,7 @@ bool QueueWorker::RunOnce() {
     Request request(*taken);
     // A request recovered at start knows its package only from "TargetPath", which a final
     // status deletes; read it now so that a cancel or a refusal still removes the package.
-    if (!request.dry_run && request.record->target_path[0] == L'\0') {
-      (void)store::GetTargetPath(objects_, request.message.request_name_field(), request.instance,
-                                 request.record->target_path, store::kTargetPathBytes);
-    }
+    store::RecallTargetPath(objects_, request.message, request.dry_run, request.record->target_path);
     const Outcome outcome = Evaluate(request);
     if (outcome == Outcome::kStopped) return false;
     if (!(outcome == Outcome::kRequeue ? Requeue(request) : Finish(request))) return true;
@@ -151,11 +148,9 @@ QueueWorker::Outcome QueueWorker::Evaluate(Request& request) {
     if (ports_.pause->StopRequested()) {
       // A request that reached its final status just before the stop is still finished: no
       // later start would remove its package, as recovery leaves final requests alone.
-      std::array<std::uint8_t, wire::kStatusRecordSize> bytes{};
-      const wire::StatusRecord stored(bytes);
-      (void)store::ReadRequestStatus(objects_, request.message.request_name_field(), request.instance,
-                                     stored);
-      return wire::IsFinalStatus(stored.update_status()) ? Outcome::kFinish : Outcome::kStopped;
+      const store::StoredStatus stored =
+          store::ReadStoredStatus(objects_, request.message.request_name_field(), request.instance);
+      return wire::IsFinalStatus(stored.status) ? Outcome::kFinish : Outcome::kStopped;
     }
     if (const Outcome outcome = Pass(request); outcome != Outcome::kContinue) return outcome;
   }
@@ -163,10 +158,8 @@ QueueWorker::Outcome QueueWorker::Evaluate(Request& request) {
 
 QueueWorker::Outcome QueueWorker::Pass(Request& request) {
   const wire::Bytes name_field = request.message.request_name_field();
-  std::array<std::uint8_t, wire::kStatusRecordSize> bytes{};
-  const wire::StatusRecord stored(bytes);
   // An unreadable key leaves status 0, which no stage takes up.
-  (void)store::ReadRequestStatus(objects_, name_field, request.instance, stored);
+  const store::StoredStatus stored = store::ReadStoredStatus(objects_, name_field, request.instance);
   bool cancel = false;  // a failed read is no cancel
   (void)store::ReadCancelPending(objects_, name_field, request.instance, cancel);
   const Milliseconds step_tick = ports_.clock->TickCount();
@@ -175,7 +168,7 @@ QueueWorker::Outcome QueueWorker::Pass(Request& request) {
     SetStatus(request, wire::kCancelled);
     return Outcome::kFinish;
   }
-  const Stage stage = StageForStatus(stored.update_status());
+  const Stage stage = StageForStatus(stored.status);
   if (stage == Stage::kFinishInstalled) {
     request.installed = true;
     return Outcome::kFinish;
@@ -183,12 +176,12 @@ QueueWorker::Outcome QueueWorker::Pass(Request& request) {
   if (stage == Stage::kFinish) return Outcome::kFinish;
   // A pass goes on only after writing the next status: the same status read again means that
   // write failed, and another pass would spin on it.
-  if (request.last_status == stored.update_status()) return Outcome::kRequeue;
-  request.last_status = stored.update_status();
+  if (request.last_status == stored.status) return Outcome::kRequeue;
+  request.last_status = stored.status;
 
   // The record is out of the request list, so the install-now flag is ours to clear.
   Step step;
-  step.detail = stored.system_error_code();
+  step.detail = stored.system_error_code;
   step.tick = step_tick;
   // Read and cleared at every pass, but kept for the rest of this wake: the installation pass
   // that follows the approval must not send the request back for being outside its window.
@@ -479,7 +472,7 @@ void QueueWorker::DecideRestart(Request& request) {
   }
 }
 
-void QueueWorker::SetStatus(const Request& request, std::uint32_t status, std::uint32_t detail) {
+void QueueWorker::SetStatus(const Request& request, wire::UpdateStatus status, std::uint32_t detail) {
   // A failed write is not retried here: the next pass reads what the key holds.
   (void)store::SetRequestStatus(objects_, request.record->message(), status, detail, false);
 }

@@ -78,7 +78,7 @@ class QueueWorker {
   [[nodiscard]] Outcome VerifyAndInstall(Request& request);
   void DecideRestart(Request& request);
   [[nodiscard]] bool WindowsUpdateBusy();
-  void SetStatus(const Request& request, std::uint32_t status, std::uint32_t detail = 0);
+  void SetStatus(const Request& request, wire::UpdateStatus status, std::uint32_t detail = 0);
   // Makes the record due at due_tick; ArmRequestTimers arms its timer for that moment.
   void ScheduleWake(store::RequestRecord& record, Milliseconds due_tick);
   // Puts the held record back into the request list; due at once when a cancel came while the

@@ -8,7 +8,7 @@
 
 namespace qfu::worker {
 
-Stage StageForStatus(std::uint32_t status) noexcept {
+Stage StageForStatus(wire::UpdateStatus status) noexcept {
   if (status == wire::kCompleted) return Stage::kFinishInstalled;
   if (wire::IsFinalStatus(status)) return Stage::kFinish;
   switch (status) {
@@ -31,19 +31,19 @@ bool VersionAllowsDownload(store::InstalledVersionResult result) noexcept {
   return result == Result::kInstalledUnknown || result == Result::kSame || result == Result::kNewer;
 }
 
-bool IsNetworkAllowed(std::uint32_t request_flags, std::uint32_t network_type) noexcept {
+bool IsNetworkAllowed(wire::RequestFlags request_flags, std::uint32_t network_type) noexcept {
   // Network type 3 is the one that flag 0x2 keeps downloads off.
   constexpr std::uint32_t kRestrictedType = 3;
-  if (network_type == kRestrictedType && (request_flags & wire::flags::kNoDownloadOnPopType3) != 0)
+  if (network_type == kRestrictedType && wire::Any(request_flags & wire::flags::kNoDownloadOnPopType3))
     return false;
-  if ((request_flags & wire::flags::kAllowedPopTypesMask) == 0) return true;
+  if (!wire::Any(request_flags & wire::flags::kAllowedPopTypesMask)) return true;
   switch (network_type) {
     case 1:
-      return (request_flags & wire::flags::kAllowPopType1) != 0;
+      return wire::Any(request_flags & wire::flags::kAllowPopType1);
     case 2:
-      return (request_flags & wire::flags::kAllowPopType2) != 0;
+      return wire::Any(request_flags & wire::flags::kAllowPopType2);
     case 3:
-      return (request_flags & wire::flags::kAllowPopType3) != 0;
+      return wire::Any(request_flags & wire::flags::kAllowPopType3);
     default:
       return true;
   }

@@ -7,6 +7,8 @@
 
 #include "common/clock.h"
 #include "store/version.h"
+#include "wire/message.h"
+#include "wire/update_status.h"
 
 namespace qfu::worker {
 
@@ -20,7 +22,7 @@ enum class Stage {
   kNotListed,        // anything else (Prompting left behind, 0 for an unreadable key, ...)
 };
 
-[[nodiscard]] Stage StageForStatus(std::uint32_t status) noexcept;
+[[nodiscard]] Stage StageForStatus(wire::UpdateStatus status) noexcept;
 
 // True when the comparison with the installed version lets the download stage go on: nothing
 // installed, the same version, or a newer package. An older package, or a request that names
@@ -30,7 +32,7 @@ enum class Stage {
 // True when the client's point-of-presence network type allows a download for these request
 // flags: type 3 is refused with flag 0x2; once any of 0x80, 0x100, 0x200 is set, types 1, 2
 // and 3 each need their own flag of the three. Other types are never restricted by them.
-[[nodiscard]] bool IsNetworkAllowed(std::uint32_t request_flags, std::uint32_t network_type) noexcept;
+[[nodiscard]] bool IsNetworkAllowed(wire::RequestFlags request_flags, std::uint32_t network_type) noexcept;
 
 // The install prompt's default time limit, the default postpone interval, and the margin the
 // last postponement keeps before the deadline.

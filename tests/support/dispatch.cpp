@@ -11,7 +11,7 @@ ReplyBuffer Dispatched(TestStore& store, const wire::MessageWriter& message) {
   return reply;
 }
 
-std::uint32_t DispatchedResult(TestStore& store, const wire::MessageWriter& message) {
+wire::ResultCode DispatchedResult(TestStore& store, const wire::MessageWriter& message) {
   return Dispatched(store, message).record().result_code();
 }
 

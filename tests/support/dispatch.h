@@ -12,6 +12,6 @@ namespace qfu::test {
 // the dispatcher leaves unwritten shows.
 [[nodiscard]] ReplyBuffer Dispatched(TestStore& store, const wire::MessageWriter& message);
 // The result code of the message's reply.
-[[nodiscard]] std::uint32_t DispatchedResult(TestStore& store, const wire::MessageWriter& message);
+[[nodiscard]] wire::ResultCode DispatchedResult(TestStore& store, const wire::MessageWriter& message);
 
 }  // namespace qfu::test

@@ -2,9 +2,10 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include <array>
 #include <cstdlib>
 
+#include "common/bytes.h"
 #include "support/pipe_harness.h"
 #include "support/test_messages.h"
 #include "wire/message.h"
@@ -15,26 +16,13 @@ namespace {
 constexpr std::size_t kRandomMessageBytes = 600;
 constexpr std::uint32_t kMostByteFlips = 8;
 
-void PutU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
-  if (at + 4 > bytes.size()) return;
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 }  // namespace
 
+// A value at an edge: of the header, of the message's own size, of the size cap, of the sign.
 std::uint32_t HostileMessages::BoundaryValue(std::size_t size) {
-  const std::uint32_t values[] = {0,
-                                  1,
-                                  static_cast<std::uint32_t>(wire::kHeaderSize - 1),
-                                  static_cast<std::uint32_t>(wire::kHeaderSize),
-                                  static_cast<std::uint32_t>(wire::kHeaderSize + 1),
-                                  static_cast<std::uint32_t>(size - 1),
-                                  static_cast<std::uint32_t>(size),
-                                  static_cast<std::uint32_t>(size + 1),
-                                  static_cast<std::uint32_t>(wire::kMaxMessageSize),
-                                  0x7FFFFFFF,
-                                  0x80000000,
-                                  0xFFFFFFFF,
+  const std::int64_t edge = std::array<std::int64_t, 4>{0, wire::kHeaderSize, static_cast<std::int64_t>(size),
+                                                        wire::kMaxMessageSize}[Draw(4)];
+  const std::uint32_t values[] = {static_cast<std::uint32_t>(edge + Draw(3)) - 1, 0x7FFFFFFF, 0x80000000,
                                   static_cast<std::uint32_t>(random_())};
   return values[Draw(std::size(values))];
 }
@@ -43,7 +31,9 @@ std::vector<std::uint8_t> HostileMessages::ValidMessage() {
   const std::string name = "hostile" + std::to_string(Draw(8));
   switch (Draw(7)) {
     case 0:
-      return SubmitMessage(name, "http://127.0.0.1:9/p.msi", "/qn").Flags(random_()).bytes();
+      return SubmitMessage(name, "http://127.0.0.1:9/p.msi", "/qn")
+          .Flags(wire::RequestFlags{random_()})
+          .bytes();
     case 1:
       return Query(name).bytes();
     case 2:
@@ -89,7 +79,7 @@ std::vector<std::uint8_t> HostileMessages::Next(std::string& what) {
       const std::size_t fields[] = {wire::kItemsOffsetAt, wire::kItemsEndAt, wire::kMessageTypeAt,
                                     wire::kHeaderSize, wire::kHeaderSize + 4};
       for (std::uint32_t n = 1 + Draw(2); n > 0; --n)
-        PutU32(bytes, fields[Draw(std::size(fields))], BoundaryValue(bytes.size()));
+        (void)WriteU32(bytes, fields[Draw(std::size(fields))], BoundaryValue(bytes.size()));
       return bytes;
     }
     case 6: {

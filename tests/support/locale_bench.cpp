@@ -46,25 +46,4 @@ void LocaleBench::SetInstallLocation(REGSAM view, const std::wstring& location) 
 
 locale::LanguageKeys LocaleBench::keys() const { return {key64_.path().c_str(), setup_key_path_.c_str()}; }
 
-OwnResourceDll::OwnResourceDll(const std::wstring& language, const std::wstring& source) {
-  Place(language, source);
-}
-
-void OwnResourceDll::Place(const std::wstring& language, const std::wstring& source) {
-  wchar_t program[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
-  ASSERT_TRUE(length > 0 && length < MAX_PATH);
-  const std::wstring path(program, length);
-  const std::size_t name_start = path.rfind(L'\\') + 1;
-  const std::wstring stem = path.substr(name_start, path.rfind(L'.') - name_start);
-  folder_ = path.substr(0, name_start) + language;
-  RemoveTree(folder_);
-  ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr));
-  ASSERT_TRUE(::CopyFileW(source.c_str(), (folder_ + L"\\" + stem + L".resources.dll").c_str(), FALSE));
-}
-
-OwnResourceDll::~OwnResourceDll() {
-  if (!folder_.empty()) RemoveTree(folder_);
-}
-
 }  // namespace qfu::test

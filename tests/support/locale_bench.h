@@ -42,19 +42,4 @@ class LocaleBench {
   std::wstring install_folder_;
 };
 
-// A resource DLL for the running test program itself: the file source copied to
-// <the program's folder>\<language>\<program name>.resources.dll, and the language folder
-// removed again at the end.
-class OwnResourceDll {
- public:
-  OwnResourceDll(const std::wstring& language, const std::wstring& source);
-  OwnResourceDll(const OwnResourceDll&) = delete;
-  OwnResourceDll& operator=(const OwnResourceDll&) = delete;
-  ~OwnResourceDll();
-
- private:
-  void Place(const std::wstring& language, const std::wstring& source);  // a void function for ASSERT
-  std::wstring folder_;
-};
-
 }  // namespace qfu::test

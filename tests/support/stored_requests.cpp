@@ -16,7 +16,7 @@ void StoreRequestKey(TestStore& store, const std::wstring& key_name, const wire:
   ScratchKey& key = store.key();
   const wchar_t* subkey = key_name.c_str();
   const wire::RequestMessage request(message.span());
-  key.SetDword(store::value::kUpdateStatus, values.status, subkey);
+  key.SetDword(store::value::kUpdateStatus, wire::WireValue(values.status), subkey);
   key.SetDword(store::value::kSystemErrorCode, 0, subkey);
   key.SetBinary(store::value::kUiName, request.ui_name_field().data(), wire::kUiNameSize, subkey);
   key.SetBinary(store::value::kSoftwareVersion, request.software_version_field().data(),

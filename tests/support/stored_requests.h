@@ -15,7 +15,7 @@
 namespace qfu::test {
 
 struct StoredValues {
-  std::uint32_t status = 0;
+  wire::UpdateStatus status{};
   bool initial_request = true;                // "InitialRequest": the message's bytes
   std::wstring target_path;                   // "TargetPath" (522 bytes) when not empty
   std::optional<std::uint64_t> request_time;  // "RequestTime" and a "TimeStamp"

@@ -4,6 +4,24 @@
 
 #include "common/utf.h"
 
+namespace qfu::wire {
+
+std::ostream& operator<<(std::ostream& out, UpdateStatus status) {
+  const char* name = UpdateStatusName(status);
+  return out << (name != nullptr ? name : "?") << " (" << WireValue(status) << ")";
+}
+
+std::ostream& operator<<(std::ostream& out, ResultCode code) {
+  const char* name = ResultCodeName(code);
+  return out << (name != nullptr ? name : "?") << " (" << WireValue(code) << ")";
+}
+
+std::ostream& operator<<(std::ostream& out, RequestFlags flags) {
+  return out << "flags 0x" << std::hex << WireValue(flags) << std::dec;
+}
+
+}  // namespace qfu::wire
+
 namespace qfu::test {
 
 wire::MessageWriter SubmitMessage(std::string_view name, std::string_view url, std::string_view arguments) {
@@ -28,8 +46,9 @@ wire::MessageWriter StartingAt(wire::MessageWriter message, const LocalDateTime&
   return message;
 }
 
-wire::MessageWriter WindowMessage(std::uint32_t flags, std::uint16_t start_hour, std::uint16_t start_minute,
-                                  std::uint16_t end_hour, std::uint16_t end_minute) {
+wire::MessageWriter WindowMessage(wire::RequestFlags flags, std::uint16_t start_hour,
+                                  std::uint16_t start_minute, std::uint16_t end_hour,
+                                  std::uint16_t end_minute) {
   wire::MessageWriter message;
   message.Flags(flags)
       .U16(wire::kWindowStartHourAt, start_hour)
@@ -49,7 +68,7 @@ std::vector<std::uint8_t> ReplyBuffer::Sent() {
   return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)};
 }
 
-ReplyBuffer StatusReply(std::string_view name, std::uint32_t status, std::uint32_t error,
+ReplyBuffer StatusReply(std::string_view name, wire::UpdateStatus status, std::uint32_t error,
                         std::uint32_t instance) {
   ReplyBuffer reply;
   wire::StatusRecord record = reply.record();

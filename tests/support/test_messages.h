@@ -2,11 +2,19 @@
 // Messages that many tests send, and the reply buffers they read.
 #include <array>
 #include <cstdint>
+#include <ostream>
 #include <string_view>
 #include <vector>
 
 #include "common/local_time.h"
 #include "wire/message_writer.h"
+
+namespace qfu::wire {
+// Tests print statuses and result codes as their names and values.
+std::ostream& operator<<(std::ostream& out, UpdateStatus status);
+std::ostream& operator<<(std::ostream& out, ResultCode code);
+std::ostream& operator<<(std::ostream& out, RequestFlags flags);
+}  // namespace qfu::wire
 
 namespace qfu::test {
 
@@ -19,7 +27,7 @@ namespace qfu::test {
 // The message with flag 0x10 and the start time set to local.
 [[nodiscard]] wire::MessageWriter StartingAt(wire::MessageWriter message, const LocalDateTime& local);
 // A message with those flags and the install window's fields set to start-end (hours, minutes).
-[[nodiscard]] wire::MessageWriter WindowMessage(std::uint32_t flags, std::uint16_t start_hour,
+[[nodiscard]] wire::MessageWriter WindowMessage(wire::RequestFlags flags, std::uint16_t start_hour,
                                                 std::uint16_t start_minute, std::uint16_t end_hour,
                                                 std::uint16_t end_minute);
 // The message's 37-byte request name field.
@@ -36,7 +44,7 @@ struct ReplyBuffer {
 };
 
 // A cleared status record with these fields, as the agent replies or notifies.
-[[nodiscard]] ReplyBuffer StatusReply(std::string_view name, std::uint32_t status, std::uint32_t error = 0,
-                                      std::uint32_t instance = 0);
+[[nodiscard]] ReplyBuffer StatusReply(std::string_view name, wire::UpdateStatus status,
+                                      std::uint32_t error = 0, std::uint32_t instance = 0);
 
 }  // namespace qfu::test

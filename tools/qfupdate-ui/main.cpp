@@ -10,7 +10,6 @@
 
 #include <array>
 #include <atomic>
-#include <charconv>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -23,6 +22,7 @@
 #include "common/last_error.h"
 #include "common/overlapped_io.h"
 #include "common/utf.h"
+#include "qfupdatectl/number_text.h"
 #include "qfupdatectl/status_format.h"
 #include "wire/pipes.h"
 #include "wire/ui_prompt.h"
@@ -125,14 +125,6 @@ void PrintError(const std::string& text) {
   std::fflush(stderr);
 }
 
-[[nodiscard]] std::optional<std::uint32_t> ParseNumber(const std::wstring& text) {
-  const std::string digits = WideToUtf8(text);
-  std::uint32_t value = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (error != std::errc() || end != digits.data() + digits.size() || digits.empty()) return std::nullopt;
-  return value;
-}
-
 [[nodiscard]] bool ParseAnswer(const std::wstring& name, Options& options) {
   struct Named {
     const wchar_t* name;
@@ -168,13 +160,13 @@ void PrintError(const std::string& text) {
     } else if (option == L"--answer") {
       if (!ParseAnswer(value, options)) return std::nullopt;
     } else if (option == L"--delay") {
-      const auto delay = ParseNumber(value);
+      const auto delay = ctl::ParseNumber(WideToUtf8(value));
       if (!delay || *delay == INFINITE) return std::nullopt;
       options.delay_ms = *delay;
     } else if (option == L"--log" && !value.empty()) {
       options.log = value;
     } else if (option == L"--count") {
-      const auto count = ParseNumber(value);
+      const auto count = ctl::ParseNumber(WideToUtf8(value));
       if (!count || *count == 0) return std::nullopt;
       options.count = *count;
     } else {

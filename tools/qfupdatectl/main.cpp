@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "common/utf.h"
 #include "console_output.h"
 #include "pipe_client.h"
-#include "request_options.h"
 #include "status_format.h"
 #include "status_listener.h"
 #include "wire/message.h"

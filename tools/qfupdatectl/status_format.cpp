@@ -57,8 +57,8 @@ std::string TimeText(const LocalTime& time, char separator, bool milliseconds) {
 
 ReceivedRecord ReadRecord(std::span<const std::uint8_t> bytes) {
   ReceivedRecord record;
-  record.result = ReadU32(bytes, wire::kResultCodeAt);
-  record.status = ReadU32(bytes, wire::kUpdateStatusAt);
+  record.result = static_cast<wire::ResultCode>(ReadU32(bytes, wire::kResultCodeAt));
+  record.status = static_cast<wire::UpdateStatus>(ReadU32(bytes, wire::kUpdateStatusAt));
   record.system_error = ReadU32(bytes, wire::kSystemErrorCodeAt);
   record.instance = ReadU32(bytes, wire::kRecordInstanceNumberAt);
   record.name = FieldText(Slice(bytes, wire::kRecordRequestNameAt, wire::kRequestNameSize));
@@ -69,9 +69,9 @@ ReceivedRecord ReadRecord(std::span<const std::uint8_t> bytes) {
 
 // The JSON members every record has, without braces.
 std::string RecordMembers(const ReceivedRecord& record) {
-  return "\"result\":" + std::to_string(record.result) +
+  return "\"result\":" + std::to_string(wire::WireValue(record.result)) +
          ",\"result_name\":" + JsonName(wire::ResultCodeName(record.result)) +
-         ",\"status\":" + std::to_string(record.status) +
+         ",\"status\":" + std::to_string(wire::WireValue(record.status)) +
          ",\"status_name\":" + JsonName(wire::UpdateStatusName(record.status)) +
          ",\"name\":" + JsonString(record.name) + ",\"instance\":" + std::to_string(record.instance) +
          ",\"ui_name\":" + JsonString(record.ui_name) + ",\"version\":" + JsonString(record.version) +
@@ -117,8 +117,12 @@ std::optional<ReceivedRecord> ParseNotification(std::span<const std::uint8_t> by
   return ReadRecord(bytes);
 }
 
-std::string DescribeStatus(std::uint32_t status) { return Describe(status, wire::UpdateStatusName(status)); }
-std::string DescribeResult(std::uint32_t result) { return Describe(result, wire::ResultCodeName(result)); }
+std::string DescribeStatus(wire::UpdateStatus status) {
+  return Describe(wire::WireValue(status), wire::UpdateStatusName(status));
+}
+std::string DescribeResult(wire::ResultCode result) {
+  return Describe(wire::WireValue(result), wire::ResultCodeName(result));
+}
 
 std::string RequestIdentity(const ReceivedRecord& record) {
   std::string identity = PrintableText(record.name);

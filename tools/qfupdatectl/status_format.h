@@ -7,13 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "wire/message.h"
+
 namespace qfu::ctl {
 
 // A status record as received: the fields, their texts (raw bytes up to the NUL), and the
 // text of a time stamp item when the reply carried one.
 struct ReceivedRecord {
-  std::uint32_t result = 0;
-  std::uint32_t status = 0;
+  wire::ResultCode result{};
+  wire::UpdateStatus status{};
   std::uint32_t system_error = 0;
   std::uint32_t instance = 0;
   std::string name;
@@ -37,8 +39,8 @@ struct LocalTime {
                                                               std::string& error);
 
 // "Queued (2)", "DownloadRetry (0x80000004)", or the bare code when it has no name.
-[[nodiscard]] std::string DescribeStatus(std::uint32_t status);
-[[nodiscard]] std::string DescribeResult(std::uint32_t result);
+[[nodiscard]] std::string DescribeStatus(wire::UpdateStatus status);
+[[nodiscard]] std::string DescribeResult(wire::ResultCode result);
 
 // "NAME" or "NAME:INSTANCE" (instance in decimal, as the tool's options take it).
 [[nodiscard]] std::string RequestIdentity(const ReceivedRecord& record);

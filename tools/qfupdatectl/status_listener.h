@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "common/handle.h"
-#include "request_options.h"
+#include "command_line.h"
 
 namespace qfu::ctl {
 

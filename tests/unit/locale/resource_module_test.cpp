@@ -10,127 +10,50 @@
 namespace qfu::locale {
 namespace {
 
-enum class Program { kAgent, kUnversioned };  // qfupdate.exe; a program without a version resource
-enum class Dll { kGerman, kUnversioned, kOtherMinor, kOtherTweak };
 // Where the DLL's language folder lies: beside the program, or under "LastInstallLocation"
 // written in the 32-bit view without a trailing backslash, or only in the 64-bit view with one.
 enum class Place { kBeside, kInstalled32, kInstalled64 };
 
-constexpr const wchar_t* kGermanInstallText = L"Klicken Sie auf \u201EJa\u201C, um sie jetzt zu installieren";
-constexpr const wchar_t* kFixtureText = L"Resource DLL fixture";
-constexpr UINT kInstallPromptId = 101;
-
-std::wstring UserDefaultLocaleName() {
-  wchar_t name[kLanguageNameUnits] = {};
-  EXPECT_GT(::GetUserDefaultLocaleName(name, static_cast<int>(kLanguageNameUnits)), 0);
-  return name;
-}
-
+// The language comes from "Language" (its part before the hyphen when only that folder
+// exists), else from the user's locale; a DLL whose product version is not the program's is
+// never used.
 TEST(SelectResourceDll, ChoosesTheLanguageAndUsesOnlyADllOfTheProgramsVersion) {
+  wchar_t default_language[kLanguageNameUnits] = {};
+  ASSERT_GT(::GetUserDefaultLocaleName(default_language, static_cast<int>(kLanguageNameUnits)), 0);
   const struct {
-    const char* name;
-    Program program;
-    Dll dll;
-    Place place;
-    const wchar_t* folder;          // the DLL's language folder; nullptr: the user's default locale name
-    const wchar_t* language_value;  // "Language"; nullptr: missing
-    bool decoy_directory;           // a folder named like the DLL under the program's de-DE folder
-    bool accepted;
-    const wchar_t* language;  // the language chosen; nullptr: the user's default locale name
-  } cases[] = {
-      {"only a de folder beside the program", Program::kAgent, Dll::kGerman, Place::kBeside, L"de", L"de-DE",
-       false, true, L"de"},
-      {"full name under the install location, 32-bit view, no trailing backslash", Program::kAgent,
-       Dll::kGerman, Place::kInstalled32, L"de-DE", L"de-DE", false, true, L"de-DE"},
-      {"de under the install location of the 64-bit view", Program::kAgent, Dll::kGerman, Place::kInstalled64,
-       L"de", L"de-DE", false, true, L"de"},
-      {"a folder where the full name's DLL would be", Program::kAgent, Dll::kGerman, Place::kBeside, L"de",
-       L"de-DE", true, true, L"de"},
-      {"product version differs in the first word", Program::kAgent, Dll::kOtherMinor, Place::kBeside, L"de",
-       L"de-DE", false, false, L"de"},
-      {"product version differs in the second word", Program::kAgent, Dll::kOtherTweak, Place::kBeside, L"de",
-       L"de-DE", false, false, L"de"},
-      {"no version resource on either", Program::kUnversioned, Dll::kUnversioned, Place::kBeside, L"de",
-       L"de-DE", false, true, L"de"},
-      {"a DLL without version for a versioned program", Program::kAgent, Dll::kUnversioned, Place::kBeside,
-       L"de", L"de-DE", false, false, L"de"},
-      {"no Language value", Program::kAgent, Dll::kGerman, Place::kBeside, nullptr, nullptr, false, true,
-       nullptr},
-      {"an empty Language value", Program::kAgent, Dll::kGerman, Place::kBeside, nullptr, L"", false, true,
-       nullptr},
+    const wchar_t* dll = L"de\\qfupdate.resources.dll";  // built, or a fixture of another version
+    Place place = Place::kBeside;
+    const wchar_t* folder = L"de";             // the DLL's language folder
+    const wchar_t* language_value = L"de-DE";  // "Language"; nullptr: missing
+    bool accepted = true;
+  } rows[] = {
+      {},
+      {.place = Place::kInstalled32, .folder = L"de-DE"},
+      {.place = Place::kInstalled64},
+      {.dll = L"resource_dll_other_minor.dll", .accepted = false},
+      {.dll = L"resource_dll_unversioned.dll", .accepted = false},
+      {.folder = default_language, .language_value = nullptr},
   };
-  const std::wstring default_language = UserDefaultLocaleName();
   int index = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(index);
     test::LocaleBench bench(L"Locale" + std::to_wstring(index++));
-    const bool agent = c.program == Program::kAgent;
-    const std::wstring program =
-        agent ? bench.PlaceProgram(test::BuiltProgram(L"qfupdate.exe"), L"qfupdate.exe")
-              : bench.PlaceProgram(test::Fixture(L"unsigned.exe"), L"probe.exe");
-    const wchar_t* dll_name = agent ? L"qfupdate.resources.dll" : L"probe.resources.dll";
-    const std::wstring dll = c.dll == Dll::kGerman        ? test::BuiltProgram(L"de\\qfupdate.resources.dll")
-                             : c.dll == Dll::kUnversioned ? test::Fixture(L"resource_dll_unversioned.dll")
-                             : c.dll == Dll::kOtherMinor  ? test::Fixture(L"resource_dll_other_minor.dll")
-                                                          : test::Fixture(L"resource_dll_other_tweak.dll");
-    const std::wstring folder = c.folder != nullptr ? c.folder : default_language;
-    if (c.place == Place::kInstalled32) bench.SetInstallLocation(KEY_WOW64_32KEY, bench.install_folder());
-    if (c.place == Place::kInstalled64)
+    const std::wstring program = bench.PlaceProgram(test::BuiltProgram(L"qfupdate.exe"), L"qfupdate.exe");
+    const bool built = std::wstring(row.dll).starts_with(L"de\\");
+    if (row.place == Place::kInstalled32) bench.SetInstallLocation(KEY_WOW64_32KEY, bench.install_folder());
+    if (row.place == Place::kInstalled64)
       bench.SetInstallLocation(KEY_WOW64_64KEY, bench.install_folder() + L"\\");
-    ASSERT_TRUE(bench.PlaceFile(
-        dll, c.place == Place::kBeside ? bench.program_folder() : bench.install_folder(), folder, dll_name));
-    if (c.decoy_directory) {
-      const std::wstring full_name_folder = bench.program_folder() + L"\\de-DE";
-      ASSERT_TRUE(::CreateDirectoryW(full_name_folder.c_str(), nullptr));
-      ASSERT_TRUE(::CreateDirectoryW((full_name_folder + L"\\" + dll_name).c_str(), nullptr));
-    }
-    bench.SetLanguage(c.language_value);
-
+    ASSERT_TRUE(bench.PlaceFile(built ? test::BuiltProgram(row.dll) : test::Fixture(row.dll),
+                                row.place == Place::kBeside ? bench.program_folder() : bench.install_folder(),
+                                row.folder, L"qfupdate.resources.dll"));
+    bench.SetLanguage(row.language_value);
     const ResourceSelection selection = SelectResourceDll(program.c_str(), bench.keys());
-
-    EXPECT_EQ(WideToUtf8(selection.language),
-              WideToUtf8(c.language != nullptr ? c.language : default_language));
-    ASSERT_EQ(static_cast<bool>(selection.dll), c.accepted);
-    if (!c.accepted) continue;
-    const std::wstring text = test::LoadText(selection.dll.get(), kInstallPromptId);
-    EXPECT_NE(text.find(c.dll == Dll::kGerman ? kGermanInstallText : kFixtureText), std::wstring::npos)
-        << WideToUtf8(text);
+    EXPECT_EQ(selection.language, row.language_value != nullptr ? row.folder : default_language);
+    ASSERT_EQ(static_cast<bool>(selection.dll), row.accepted);
+    if (!row.accepted) continue;
+    EXPECT_NE(test::LoadText(selection.dll.get(), 101).find(L"Klicken Sie auf \u201EJa\u201C"),
+              std::wstring::npos);
   }
-}
-
-// The service's call: the program's own path, the product's keys (redirected), and the release
-// of a failed start back to the program's own texts.
-TEST(SelectResourceModule, UsesTheOwnModulesPathAndReleasesBackToTheOwnModule) {
-  constexpr const wchar_t* kLanguage = L"xx-QFUOwnModule";
-  const test::RegistryRedirect redirect(L"LocaleOwnModule");
-  test::ScratchKey key(kProductKeyPath, KEY_WOW64_64KEY, test::ScratchKey::Place::kRedirectedMachine);
-  key.SetString(L"Language", kLanguage);
-  // The test program has no version resource, nor has this DLL.
-  const test::OwnResourceDll dll(kLanguage, test::Fixture(L"resource_dll_unversioned.dll"));
-  AgentConfig objects;
-  const HMODULE own = ::GetModuleHandleW(nullptr);
-
-  SelectResourceModule(objects, own);
-  EXPECT_EQ(WideToUtf8(objects.language_name), WideToUtf8(kLanguage));
-  ASSERT_TRUE(objects.loaded_resource_module);
-  EXPECT_EQ(objects.resource_module, objects.loaded_resource_module.get());
-  EXPECT_EQ(test::LoadText(objects.resource_module, kInstallPromptId), kFixtureText);
-
-  ReleaseResourceModule(objects);
-  EXPECT_EQ(objects.resource_module, own);
-  EXPECT_FALSE(objects.loaded_resource_module);
-}
-
-TEST(GermanResourceDll, CarriesEveryPromptTextAndTheProgramsProductVersion) {
-  const std::wstring path = test::BuiltProgram(L"de\\qfupdate.resources.dll");
-  const UniqueModule dll(
-      ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-  ASSERT_TRUE(dll);
-  for (UINT id = 100; id <= 104; ++id) EXPECT_FALSE(test::LoadText(dll.get(), id).empty()) << id;
-  EXPECT_EQ(WideToUtf8(test::LoadText(dll.get(), 100)), "Tessaran Harborline Software");
-  const ULONGLONG version = ReadProductVersion(path.c_str());
-  EXPECT_NE(version, 0u);
-  EXPECT_EQ(version, ReadProductVersion(test::BuiltProgram(L"qfupdate.exe").c_str()));
 }
 
 }  // namespace

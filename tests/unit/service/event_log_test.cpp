@@ -43,20 +43,17 @@ std::wstring Rendered(HMODULE program, DWORD id, const std::vector<std::wstring>
 
 TEST(EventLog, WritesOneEntryPerOutcomeWithTextsFromTheProgramsMessageTable) {
   const struct {
-    std::uint32_t status = 0, detail = 0;
+    UpdateStatus status{};
+    std::uint32_t detail = 0;
     DWORD id = 0;  // 0: no entry
     WORD type = 0;
     const wchar_t* status_name = nullptr;
     const wchar_t* code = nullptr;
   } rows[] = {
       {.status = kDownloading},
-      {.status = kDownloadRetry, .detail = 12029},
       {.status = kRestartPending},
       {kRestartPending, 1115, event_id::kRestartFailed, EVENTLOG_WARNING_TYPE, L"RestartPending", L"1115"},
       {kCompleted, 0, event_id::kRequestCompleted, EVENTLOG_INFORMATION_TYPE, L"Completed", L"0"},
-      {kCancelled, 0, event_id::kRequestCancelled, EVENTLOG_INFORMATION_TYPE, L"Cancelled", L"0"},
-      {kConsentTimedOut, 0, event_id::kConsentTimedOut, EVENTLOG_WARNING_TYPE, L"ConsentTimedOut", L"0"},
-      {kDownloadFailed, 2, event_id::kDownloadFailed, EVENTLOG_ERROR_TYPE, L"DownloadFailed", L"2"},
       {kVerificationFailed, 0x80096010, event_id::kVerificationFailed, EVENTLOG_ERROR_TYPE,
        L"VerificationFailed", L"0x80096010"},
       {kInstallFailed, 1603, event_id::kInstallFailed, EVENTLOG_ERROR_TYPE, L"InstallFailed", L"1603"},
@@ -69,7 +66,7 @@ TEST(EventLog, WritesOneEntryPerOutcomeWithTextsFromTheProgramsMessageTable) {
   OutcomeEventReporter reporter(pipe, sink);
   const auto message = test::SubmitMessage("Outcome").Instance(0x1A);
   for (const auto& row : rows) {
-    SCOPED_TRACE(testing::Message() << std::hex << row.status << " " << row.detail);
+    SCOPED_TRACE(testing::Message() << row.status << " " << row.detail);
     sink.entries.clear();
     reporter.StatusChanged(message.span(), row.status, row.detail);
     EXPECT_EQ(pipe.changes.back(), (test::StatusRecorder::Change{"Outcome", row.status, row.detail}));
@@ -94,6 +91,22 @@ TEST(EventLog, WritesOneEntryPerOutcomeWithTextsFromTheProgramsMessageTable) {
       Rendered(program.get(), kServiceErrorEventId, {L"QFUpdate", L"CreateMutex failed with 6"});
   EXPECT_EQ(start_failure.substr(0, start_failure.find_last_not_of(L"\r\n") + 1),
             L"The service QFUpdate could not start: CreateMutex failed with 6.");
+}
+
+// Without its supportedOS entries GetVersionExW reports 6.2 on every later Windows, and the
+// agent would take Windows 10 for an older one.
+TEST(ProgramManifest, DeclaresWindows81To11AndRunsAsInvoker) {
+  const UniqueModule program(::LoadLibraryExW(test::BuiltProgram(L"qfupdate.exe").c_str(), nullptr,
+                                              LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  const HRSRC found = ::FindResourceW(program.get(), CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST);
+  ASSERT_NE(found, nullptr);
+  const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(program.get(), found)));
+  const std::string manifest(bytes, ::SizeofResource(program.get(), found));
+  for (const char* expected : {"<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"",  // 8.1
+                               "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"",  // 10 and 11
+                               "<requestedExecutionLevel level=\"asInvoker\""}) {
+    EXPECT_NE(manifest.find(expected), std::string::npos) << expected;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // The command line of qfupdatectl turned into what it sends: the subcommand, the pipe, and
-// the request message built from the options. Portable: no Windows calls, UTF-8 arguments.
+// the request message built from the options (request_message.h builds it). Portable: no
+// Windows calls, UTF-8 arguments.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -8,19 +9,15 @@
 #include <string_view>
 #include <vector>
 
+#include "number_text.h"
+#include "request_message.h"
+
 namespace qfu::ctl {
 
 inline constexpr std::string_view kPipePrefix = "\\\\.\\pipe\\";
 
 // How long a request subcommand waits for its reply unless --timeout says otherwise.
 inline constexpr std::uint32_t kDefaultReplyTimeoutSeconds = 30;
-// The agent's user-agent buffer holds 260 UTF-16 units with the terminator.
-inline constexpr std::size_t kMaxUserAgentUnits = 259;
-// The install prompt shows at most 511 UTF-16 units of a request's own prompt text.
-inline constexpr std::size_t kMaxPromptUnits = 511;
-
-enum class Command { kHelp, kSubmit, kQuery, kList, kCancel, kPostponed, kInstallNow, kUserAgent, kWatch };
-
 struct CommandLine {
   Command command = Command::kHelp;
   std::string pipe;                   // full pipe path, UTF-8
@@ -39,16 +36,9 @@ struct ParseOutcome {
 // malformed numbers, dates and windows, and texts that do not fit their fields.
 [[nodiscard]] ParseOutcome ParseCommandLine(std::span<const std::string> arguments);
 
-// Returns the number written as decimal or as 0x-prefixed hexadecimal, or nothing when the
-// text is empty, holds anything else, or exceeds 32 bits.
-[[nodiscard]] std::optional<std::uint32_t> ParseNumber(std::string_view text);
-
 // Returns the full pipe path for a --pipe value: kept when it starts with \\.\pipe\, else
 // appended to that prefix.
 [[nodiscard]] std::string FullPipeName(std::string_view name);
-
-// Writes the enumeration index into a list message (the request flags field).
-void SetEnumerationIndex(std::span<std::uint8_t> message, std::uint32_t index);
 
 // The usage text printed by --help and after a usage error.
 [[nodiscard]] std::string_view UsageText();
