@@ -63,7 +63,7 @@ TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
   EXPECT_EQ(store.RequestCount(), 1u);
   for (const wchar_t* refused : {L"NoArgs", L"a_b", L"Late", L"Pinned"})
     EXPECT_FALSE(store.Value(refused, L"UpdateStatus")) << refused;
-  EXPECT_EQ(std::wcslen(store.objects().user_agent), kUserAgentCapacity - 1);
+  EXPECT_EQ(std::wcslen(store.config().user_agent), kUserAgentCapacity - 1);
 }
 
 // A stored status that is not a failure, or DownloadRetry, refuses a second submit of the name.

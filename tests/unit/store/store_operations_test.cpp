@@ -83,7 +83,7 @@ TEST(FindPostponedRequests, QueryFindsAndInstallNowReleasesEveryPostponedRecord)
   const auto record = reply.record();
   for (const char* name : {"Later1", "Busy", "Later2"}) {
     const auto delayed = SubmitMessage(name).U32(wire::kRandomDelayMinAt, 30);
-    ASSERT_EQ(EnqueueRequest(objects, delayed.span(), 0, record), wire::result::kDone);
+    ASSERT_EQ(EnqueueRequest(objects, delayed.span(), FileTimeUnits{}, record), wire::result::kDone);
   }
   EXPECT_EQ(FindPostponedRequests(objects, record, PostponedMode::kQuery), wire::result::kNothingToReport);
   for (const char* name : {"Later1", "Later2"}) {
@@ -97,7 +97,7 @@ TEST(FindPostponedRequests, QueryFindsAndInstallNowReleasesEveryPostponedRecord)
   EXPECT_TRUE(store.TakeUpdateEvent());
   objects.requests.ForEach([](RequestRecord& waiting) {
     const bool postponed = wire::RequestMessage(waiting.message()).request_name().starts_with("Later");
-    EXPECT_EQ(std::pair(waiting.due_tick == 0, waiting.install_now),
+    EXPECT_EQ(std::pair(waiting.due_tick == Milliseconds{}, waiting.install_now),
               std::pair(postponed, postponed ? 1u : 0u));
     return true;
   });
@@ -122,7 +122,7 @@ TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
   const StoredStatus read = ReadStoredStatus(objects, NameField(stored), 0);
   EXPECT_EQ(std::pair(read.read, read.status), std::pair(DWORD{ERROR_INVALID_HANDLE}, wire::UpdateStatus{}));
   test::ReplyBuffer reply;
-  EXPECT_EQ(EnqueueRequest(objects, SubmitMessage("Fresh").span(), 0, reply.record()),
+  EXPECT_EQ(EnqueueRequest(objects, SubmitMessage("Fresh").span(), FileTimeUnits{}, reply.record()),
             wire::result::kCannotCarryOut);
   EXPECT_EQ(reply.record().system_error_code(), DWORD{ERROR_INVALID_HANDLE});
   EXPECT_EQ(store.RequestCount(), 0u);
