@@ -52,11 +52,29 @@ TEST(EventLog, WritesOneEntryPerOutcomeWithTextsFromTheProgramsMessageTable) {
   } rows[] = {
       {.status = kDownloading},
       {.status = kRestartPending},
-      {kRestartPending, 1115, event_id::kRestartFailed, EVENTLOG_WARNING_TYPE, L"RestartPending", L"1115"},
-      {kCompleted, 0, event_id::kRequestCompleted, EVENTLOG_INFORMATION_TYPE, L"Completed", L"0"},
-      {kVerificationFailed, 0x80096010, event_id::kVerificationFailed, EVENTLOG_ERROR_TYPE,
-       L"VerificationFailed", L"0x80096010"},
-      {kInstallFailed, 1603, event_id::kInstallFailed, EVENTLOG_ERROR_TYPE, L"InstallFailed", L"1603"},
+      {.status = kRestartPending,
+       .detail = 1115,
+       .id = event_id::kRestartFailed,
+       .type = EVENTLOG_WARNING_TYPE,
+       .status_name = L"RestartPending",
+       .code = L"1115"},
+      {.status = kCompleted,
+       .id = event_id::kRequestCompleted,
+       .type = EVENTLOG_INFORMATION_TYPE,
+       .status_name = L"Completed",
+       .code = L"0"},
+      {.status = kVerificationFailed,
+       .detail = 0x80096010,
+       .id = event_id::kVerificationFailed,
+       .type = EVENTLOG_ERROR_TYPE,
+       .status_name = L"VerificationFailed",
+       .code = L"0x80096010"},
+      {.status = kInstallFailed,
+       .detail = 1603,
+       .id = event_id::kInstallFailed,
+       .type = EVENTLOG_ERROR_TYPE,
+       .status_name = L"InstallFailed",
+       .code = L"1603"},
   };
   const UniqueModule program(::LoadLibraryExW(test::BuiltProgram(L"qfupdate.exe").c_str(), nullptr,
                                               LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
@@ -76,12 +94,10 @@ TEST(EventLog, WritesOneEntryPerOutcomeWithTextsFromTheProgramsMessageTable) {
     }
     ASSERT_EQ(sink.entries.size(), 1u);
     const RecordingSink::Entry& entry = sink.entries[0];
-    EXPECT_EQ(entry.id, row.id);
-    EXPECT_EQ(entry.type, row.type);
-    ASSERT_EQ(entry.strings.size(), 4u);
-    EXPECT_EQ(entry.strings[0], L"Outcome_0000001A");
-    EXPECT_EQ(entry.strings[1], row.status_name);
-    EXPECT_EQ(entry.strings[2], row.code);
+    EXPECT_EQ(std::pair(entry.id, entry.type), std::pair(row.id, row.type));
+    ASSERT_EQ(entry.strings.size(), 4u);  // the fourth: the error's text
+    EXPECT_EQ(std::vector(entry.strings.begin(), entry.strings.begin() + 3),
+              (std::vector<std::wstring>{L"Outcome_0000001A", row.status_name, row.code}));
     EXPECT_FALSE(entry.strings[3].empty());
     const std::wstring text = Rendered(program.get(), row.id, entry.strings);
     for (const std::wstring& inserted : entry.strings)
