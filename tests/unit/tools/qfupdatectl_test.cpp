@@ -102,29 +102,6 @@ TEST(CommandLineOptions, RefuseMalformedValuesTextsTooLongForTheirFieldsAndWhatD
   }
 }
 
-TEST(RequestIdentity, TakesTheInstanceAfterAColonOrFromInstanceOption) {
-  const struct {
-    const char* line;
-    std::string_view name;
-    wire::RequestFlags flags{};
-    std::uint32_t instance = 0;
-  } rows[] = {
-      {.line = "query Client", .name = "Client"},
-      {.line = "query Client:0x1A", .name = "Client", .flags = wire::flags::kDryRun, .instance = 26},
-      {.line = "cancel Client:0", .name = "Client", .flags = wire::flags::kDryRun},
-      {.line = "cancel a:b --instance 7", .name = "a:b", .flags = wire::flags::kDryRun, .instance = 7},
-      {.line = "query -- --odd", .name = "--odd"},  // after "--" every argument is an operand
-  };
-  for (const auto& row : rows) {
-    const auto message = MessageOf(Words(row.line));
-    const RequestMessage request(message);
-    EXPECT_EQ(std::tuple(request.request_name(), request.flags(), request.U32(wire::kInstanceNumberAt),
-                         message.size()),
-              std::tuple(row.name, row.flags, row.instance, wire::kHeaderSize))
-        << row.line;
-  }
-}
-
 TEST(ParseNumber, ReadsDecimalAndHexadecimalUpTo32Bits) {
   EXPECT_EQ(ParseNumber("4294967295"), 0xFFFFFFFFu);
   EXPECT_EQ(ParseNumber("0X1a"), 26u);
