@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 #include "common/utf.h"
@@ -110,20 +111,18 @@ void TestHttpServer::Answer(std::uintptr_t socket) {
   }
   const std::string path = request.target.substr(0, request.target.find('?'));
   const std::string range = request.Header("Range").value_or("");
-  std::string rule = "serve", file;
-  bool found = false;
+  std::string rule = "serve";
+  std::shared_ptr<const std::string> file;
   {
     const std::lock_guard lock(mutex_);
     requests_.push_back(std::move(request));
     if (const auto r = rules_.find(path); r != rules_.end()) rule = r->second;
-    if (const auto f = files_.find(path); f != files_.end()) {
-      found = true;
-      file = f->second;
-    }
+    if (const auto f = files_.find(path); f != files_.end()) file = f->second;
   }
 
   int status = 200;
-  std::string extra, body;
+  std::string extra;
+  std::string_view body;
   std::size_t count = std::string::npos;  // of the body's bytes, those sent
   std::optional<std::size_t> announced;   // the Content-Length, when other than the body's
   unsigned long long asked = 0;
@@ -134,25 +133,25 @@ void TestHttpServer::Answer(std::uintptr_t socket) {
   if (rule.starts_with("status:")) {
     status = std::stoi(rule.substr(7));
     body = "refused by rule\n";
-  } else if (!found) {
+  } else if (!file) {
     status = 404;
     body = "no such package\n";
-  } else if (ranged && asked >= file.size()) {
+  } else if (ranged && asked >= file->size()) {
     status = 416;
-    extra = "Content-Range: bytes */" + std::to_string(file.size()) + "\r\n";
+    extra = "Content-Range: bytes */" + std::to_string(file->size()) + "\r\n";
   } else {
     std::size_t start = 0;
     if (ranged) {
       status = 206;
       start = static_cast<std::size_t>(asked) + (rule == "range-late");
-      const std::size_t total = file.size() + (rule == "range-total");
-      extra = "Content-Range: bytes " + std::to_string(start) + "-" + std::to_string(file.size() - 1) + "/" +
+      const std::size_t total = file->size() + (rule == "range-total");
+      extra = "Content-Range: bytes " + std::to_string(start) + "-" + std::to_string(file->size() - 1) + "/" +
               std::to_string(total) + "\r\n";
     }
-    body = file.substr(start);
+    body = std::string_view(*file).substr(start);
     if (rule == "cut" || rule == "stall") count = body.size() / 2;
     if (rule == "long-body") {
-      body.resize(4000);
+      body = body.substr(0, 4000);
       announced = 1000;
     }
   }
@@ -161,8 +160,8 @@ void TestHttpServer::Answer(std::uintptr_t socket) {
   std::string answer =
       "HTTP/1.1 " + std::to_string(status) + " Rule\r\nContent-Type: application/octet-stream\r\n";
   if (announced) answer += "Content-Length: " + std::to_string(*announced) + "\r\n";
-  answer += "Connection: close\r\n" + extra + "\r\n" + body.substr(0, count);
-  if (SendAll(connection, answer)) sent_ += count;
+  answer += "Connection: close\r\n" + extra + "\r\n";
+  if (SendAll(connection, answer) && SendAll(connection, body.substr(0, count))) sent_ += count;
   if (rule == "stall") ::WaitForSingleObject(ending_.get(), INFINITE);
   ::shutdown(connection, SD_SEND);
   ::closesocket(connection);
@@ -174,7 +173,7 @@ std::wstring TestHttpServer::Url(std::wstring_view path_and_query) const {
 
 void TestHttpServer::AddFile(const std::wstring& name, std::string_view bytes) {
   const std::lock_guard lock(mutex_);
-  files_["/" + WideToUtf8(name)] = std::string(bytes);
+  files_["/" + WideToUtf8(name)] = std::make_shared<const std::string>(bytes);
 }
 
 void TestHttpServer::SetRule(const std::string& url_path, const std::string& rule) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -66,7 +67,8 @@ class TestHttpServer {
   void Answer(std::uintptr_t connection);
 
   mutable std::mutex mutex_;
-  std::map<std::string, std::string> files_, rules_;  // by URL path
+  std::map<std::string, std::shared_ptr<const std::string>> files_;  // by URL path
+  std::map<std::string, std::string> rules_;                         // by URL path
   std::vector<RecordedRequest> requests_;
   std::atomic<std::uint64_t> sent_ = 0;
   UniqueHandle ending_;  // manual-reset: set when the server goes
