@@ -36,8 +36,6 @@ constexpr std::size_t kDefaultMebibytes = 256;
 constexpr std::size_t kDefaultRuns = 3;
 constexpr std::size_t kMebibyte = 1 << 20;
 constexpr DWORD kBareBufferSize = 64 * 1024;
-// Long enough for every run of the largest file on a loaded machine.
-constexpr int kServerLifetimeSeconds = 1800;
 constexpr const wchar_t* kRequestName = L"bench-download";
 constexpr const wchar_t* kFileName = L"package.bin";
 constexpr const wchar_t* kUrlPath = L"/package.bin";
@@ -122,7 +120,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   const std::uint64_t size = std::uint64_t{mebibytes} * kMebibyte;
 
-  test::TestHttpServer server(L"bench-download", test::HttpScheme::kHttp, kServerLifetimeSeconds);
+  test::TestHttpServer server;
   if (!server.failure().empty()) {
     std::fprintf(stderr, "the package server did not start: %s\n", server.failure().c_str());
     return 1;

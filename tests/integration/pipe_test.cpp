@@ -1,12 +1,11 @@
 // The running service through its real pipes: framing and size refusals, the info pipe's
-// access rights and type filter, connection threads, many clients at once. What each message
+// access rights and type filter, many clients at once and the threads they leave. What each message
 // type does is tested in process (tests/unit/ipc/dispatcher_test.cpp).
 #include <windows.h>
 
 #include <gtest/gtest.h>
 #include <latch>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,38 +29,6 @@ const wchar_t* const kRequestPipe = wire::kRequestPipeName;
 const wchar_t* const kInfoPipe = wire::kInfoPipeName;
 
 class Pipes : public RunningService {};
-
-// A message and what its reply must say: result, and when given, status and request name.
-struct Expected {
-  wire::MessageWriter message;
-  std::uint32_t result = kDone;
-  std::optional<std::uint32_t> status = {};
-  std::string name = {};
-};
-
-// Writes the whole batch on one connection without waiting for replies, then checks the
-// replies in order (a successful query or enumeration carries its time stamp item). Returns
-// the first mismatch, or an empty text.
-std::string SendBatch(const wchar_t* pipe_name, const std::vector<Expected>& batch) {
-  RawPipe client(pipe_name);
-  if (!client.valid()) return "cannot connect";
-  for (const Expected& expected : batch) client.StartWrite(expected.message.span());
-  for (std::size_t i = 0; i < batch.size(); ++i) {
-    const Expected& e = batch[i];
-    const Reply reply = client.Read(kReplyTimeoutMs);
-    const std::uint32_t type = wire::RequestMessage(e.message.span()).type();
-    const bool with_item =
-        ResultOf(reply) == kDone && (type == wire::kQueryRequest || type == wire::kEnumerateRequests);
-    if (reply.size() < wire::kStatusRecordSize || LengthOf(reply) != reply.size() ||
-        ResultOf(reply) != e.result || (e.status && StatusOf(reply) != *e.status) ||
-        (!e.name.empty() && NameOf(reply) != e.name) ||
-        (reply.size() > wire::kStatusRecordSize) != with_item) {
-      return "reply " + std::to_string(i) + " to type " + std::to_string(type) + ": " +
-             std::to_string(reply.size()) + " bytes, result " + std::to_string(ResultOf(reply));
-    }
-  }
-  return "";
-}
 
 // Everyone may read and write messages and switch to message mode, but neither create
 // instances of the pipe (and answer other users' clients) nor change its DACL. A message over
@@ -101,7 +68,6 @@ TEST_F(Pipes, RefusesMalformedMessagesAndOtherTypesOnTheInfoPipeWithErrorReplies
   const Reply item_past_end =  // the item claims 100 bytes, 3 follow
       Patched(Query("second").RawItem(wire::kPromptTextItem, "abc").bytes(), wire::kHeaderSize + 4, 100);
   const Reply submit = SubmitMessage("other").Instance(9).bytes();
-  const Reply cancel = Cancel("pkg").bytes();
   const Reply user_agent =
       wire::MessageWriter(wire::kSetUserAgent).Instance(3).TextItem(wire::kUserAgentItem, "x").bytes();
   const wire::Bytes zero_length(too_short.data(), 0);
@@ -111,13 +77,9 @@ TEST_F(Pipes, RefusesMalformedMessagesAndOtherTypesOnTheInfoPipeWithErrorReplies
     wire::Bytes message;
     std::uint32_t system_error, instance;
   } cases[] = {{kRequestPipe, zero_length, framing, 0},
-               {kRequestPipe, too_short, framing, 0},
                {kRequestPipe, item_past_end, framing, 0},
-               {kInfoPipe, zero_length, framing, 0},
                {kInfoPipe, too_short, framing, 0},
-               {kInfoPipe, item_past_end, framing, 0},
                {kInfoPipe, submit, ERROR_ACCESS_DENIED, 9},
-               {kInfoPipe, cancel, ERROR_ACCESS_DENIED, 0},
                {kInfoPipe, user_agent, ERROR_ACCESS_DENIED, 3}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << (c.pipe == kInfoPipe ? "info pipe, " : "request pipe, ")
@@ -143,94 +105,57 @@ TEST_F(Pipes, RefusesMalformedMessagesAndOtherTypesOnTheInfoPipeWithErrorReplies
             ERROR_FILE_NOT_FOUND);
 }
 
-// Each message on a connection is read as soon as it arrives: a 100 ms poll between messages
-// would take twice the bound, which leaves a loaded machine 50 ms for each round trip.
-TEST_F(Pipes, AnswersOneMessageAfterAnotherOnAConnectionAtOnce) {
-  AgentConnection info(kInfoPipe);
-  ASSERT_TRUE(info.connected()) << info.error();
-  const ULONGLONG started = ::GetTickCount64();
-  for (int i = 0; i < 50; ++i) ASSERT_EQ(ResultOf(info.Send(Query("pkg").span())), kNoSuchRequest) << i;
-  EXPECT_LT(::GetTickCount64() - started, 2500u);
-}
-
-// Idle clients keep a thread each while connected; clients that leave, silently or after a
-// zero-length message, leave none behind.
-TEST_F(Pipes, ClientsThatLeaveLeaveNoThreadBehind) {
-  constexpr std::size_t kClients = 20;
+// Sixteen clients at once: each submits and cancels a request of its own on the request pipe
+// (whose caller check verifies this program's signature for each message), then, once every
+// client has, writes a query and an enumeration back to back on the info pipe. Then clients
+// that leave silently or after a zero-length message: no connection keeps a thread.
+TEST_F(Pipes, ServesSixteenClientsAtOnceAndLeavesNoThreadBehind) {
+  constexpr std::uint32_t kClients = 16;
   constexpr DWORD kThreadsSettleMs = 5000;
   const DWORD service = ServiceControl().ProcessId();
   const std::size_t baseline = CountThreads(service);
   ASSERT_GT(baseline, 0u);
-  for (const int round : {0, 1, 2}) {  // silent, zero-length message, idle
-    SCOPED_TRACE(round);
-    {
-      std::vector<std::unique_ptr<RawPipe>> clients;
-      for (std::size_t i = 0; i < kClients; ++i) {
-        clients.push_back(std::make_unique<RawPipe>(i % 2 == 0 ? kRequestPipe : kInfoPipe));
-        ASSERT_TRUE(clients.back()->valid());
-        if (round == 1) clients.back()->StartWrite({});
-      }
-      if (round == 2) {
-        EXPECT_TRUE(
-            WaitUntil([&] { return CountThreads(service) >= baseline + kClients; }, kThreadsSettleMs));
-      }
-    }
-    EXPECT_TRUE(WaitUntil([&] { return CountThreads(service) <= baseline; }, kThreadsSettleMs))
-        << CountThreads(service) << " threads, " << baseline << " before";
-  }
-}
-
-// The one load test. Each client writes its messages in batches, without waiting for each
-// reply, so that the service finds messages queued back to back: first it submits, cancels
-// and queries requests of its own on the request pipe; once every client has, it queries,
-// enumerates and asks for postponed requests on the info pipe.
-TEST_F(Pipes, ServesSixteenClientsAtOnce) {
-  constexpr int kClients = 16;
-  // Few messages on the request pipe: its caller check verifies the signature of this test
-  // program for each of them, which takes tens of milliseconds under Wine.
-  constexpr int kRequests = 2;
-  constexpr std::uint32_t kAllRequests = kClients * kRequests;
-  const auto name = [](int id, int n) { return "c" + std::to_string(id) + "n" + std::to_string(n); };
-  const auto submit = [&](int id) {
-    std::vector<Expected> batch;
-    for (int n = 0; n < kRequests; ++n)
-      batch.push_back({SubmitMessage(name(id, n)), kDone, wire::kQueued, name(id, n)});
-    // Cancelled at once while waiting, or CancelRequested while the queue worker holds it.
-    batch.push_back({Cancel(name(id, 0)), kDone, std::nullopt, name(id, 0)});
-    batch.push_back({Query(name(id, 1)), kDone, wire::kQueued, name(id, 1)});
-    return SendBatch(kRequestPipe, batch);
-  };
-  const auto query = [&](int id) {
-    std::vector<Expected> batch = {{Query(name(id, 0)), kDone, std::nullopt, name(id, 0)},
-                                   {Query(name(id, 1)), kDone, wire::kQueued, name(id, 1)},
-                                   {Query(name(id, 2)), kNoSuchRequest, 0u, name(id, 2)}};
-    for (std::uint32_t index = 0; index < kAllRequests; ++index)
-      batch.push_back({.message = Enumerate(index)});
-    batch.push_back({.message = Enumerate(kAllRequests), .result = kNothingToReport});
-    for (const std::uint32_t type : {wire::kQueryPostponed, wire::kInstallPostponedNow})
-      batch.push_back({.message = Query("", type), .result = kNothingToReport, .status = 0u});
-    std::string failure;
-    for (int round = 0; round < 6 && failure.empty(); ++round) failure = SendBatch(kInfoPipe, batch);
-    return failure;
-  };
-
-  // Every client submits before any queries: the enumerations then see every request.
   std::vector<std::string> failures(kClients);
   std::latch submitted(kClients);
   std::vector<std::thread> clients;
-  for (int id = 0; id < kClients; ++id) {
+  for (std::uint32_t id = 0; id < kClients; ++id) {
     clients.emplace_back([&, id] {
-      failures[id] = submit(id);
+      const std::string name = "c" + std::to_string(id);
+      AgentConnection requests(kRequestPipe);
+      const Reply submit = requests.Send(SubmitMessage(name).span());
+      const Reply cancel = requests.Send(Cancel(name).span());
       submitted.arrive_and_wait();
-      if (failures[id].empty()) failures[id] = query(id);
+      RawPipe info(kInfoPipe);
+      info.StartWrite(Query(name).span());
+      info.StartWrite(Enumerate(kClients).span());
+      const Reply query = info.Read(kReplyTimeoutMs);
+      const Reply past_end = info.Read(kReplyTimeoutMs);
+      if (ResultOf(submit) != kDone || StatusOf(submit) != wire::kQueued || ResultOf(cancel) != kDone ||
+          NameOf(cancel) != name || ResultOf(query) != kDone || NameOf(query) != name ||
+          ResultOf(past_end) != kNothingToReport) {
+        failures[id] = "results " + std::to_string(ResultOf(submit)) + ", " +
+                       std::to_string(ResultOf(cancel)) + ", " + std::to_string(ResultOf(query)) + ", " +
+                       std::to_string(ResultOf(past_end));
+      }
     });
   }
   for (std::thread& client : clients) client.join();
-  for (int id = 0; id < kClients; ++id) {
+  for (std::uint32_t id = 0; id < kClients; ++id) {
     EXPECT_EQ(failures[id], "") << "client " << id;
-    EXPECT_EQ(WaitForStatus(kInfoPipe, name(id, 0), wire::kCancelled, 5000), wire::kCancelled) << id;
+    const std::string name = "c" + std::to_string(id);
+    EXPECT_EQ(WaitForStatus(kInfoPipe, name, wire::kCancelled, 5000), wire::kCancelled) << id;
   }
-  EXPECT_EQ(RequestKeyNames().size(), kAllRequests);
+  EXPECT_EQ(RequestKeyNames().size(), kClients);
+  {
+    std::vector<std::unique_ptr<RawPipe>> leaving;
+    for (std::uint32_t i = 0; i < kClients; ++i) {
+      leaving.push_back(std::make_unique<RawPipe>(i % 2 == 0 ? kRequestPipe : kInfoPipe));
+      ASSERT_TRUE(leaving.back()->valid());
+      if (i % 4 < 2) leaving.back()->StartWrite({});
+    }
+  }
+  EXPECT_TRUE(WaitUntil([&] { return CountThreads(service) <= baseline; }, kThreadsSettleMs))
+      << CountThreads(service) << " threads, " << baseline << " before";
 }
 
 }  // namespace

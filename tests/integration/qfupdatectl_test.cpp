@@ -51,7 +51,7 @@ constexpr const wchar_t* kInstalledPayload =
 TEST_F(WholeUpdate, FromSubmitToCompletedWithTheUsersYes) {
   // The product the package installs is removed first, so that every run installs it afresh.
   (void)UninstallPackage(package_, kUpdateTimeoutMs);
-  TestHttpServer server(L"WholeUpdate", HttpScheme::kHttp);
+  TestHttpServer server;
   const auto bytes = FileBytes(package_);
   ASSERT_EQ(server.failure(), "");
   ASSERT_TRUE(bytes.has_value());

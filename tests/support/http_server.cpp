@@ -1,61 +1,34 @@
 #include "support/http_server.h"
 
-#include <wincrypt.h>
+#include <winsock2.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
-#include <system_error>
 
-#include "common/handle.h"
 #include "common/utf.h"
 #include "package/downloader.h"
-#include "support/process.h"
 #include "support/run_together.h"
 #include "support/scratch_directory.h"
 
 namespace qfu::test {
 namespace {
 
-namespace fs = std::filesystem;
+constexpr DWORD kSocketTimeoutMs = 20000;  // a client that neither sends nor reads
+constexpr std::size_t kMaxRequestHead = 65536;
 
-struct CertStoreTraits {
-  using Type = HCERTSTORE;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type store) noexcept { ::CertCloseStore(store, 0); }
-};
-using UniqueCertStore = UniqueAny<CertStoreTraits>;
-
-UniqueCertStore OpenMachineRoot() {
-  return UniqueCertStore(
-      ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
-}
-
-// Wine's own conversion of a Unix path to a Windows path (a kernel32 export under Wine only);
-// the result is on the process heap.
-std::wstring DosPath(const char* unix_path) {
-  using DosFileName = WCHAR*(CDECL*)(const char*);
-  const auto convert = reinterpret_cast<DosFileName>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
-  WCHAR* converted = convert != nullptr ? convert(unix_path) : nullptr;
-  if (converted == nullptr) return {};
-  std::wstring result(converted);
-  ::HeapFree(::GetProcessHeap(), 0, converted);
-  return result;
-}
-
-std::wstring Quoted(const std::string& text) { return L"\"" + Utf8ToWide(text) + L"\""; }
-
-std::string ReadWholeFile(const fs::path& path) { return FileBytes(path.wstring()).value_or(""); }
-
-// Writes beside the file and renames, so the server never reads half of it.
-void WriteAtomically(const fs::path& path, std::string_view text) {
-  fs::path partial = path;
-  partial += ".partial";
-  std::ofstream(partial, std::ios::binary | std::ios::trunc) << text;
-  ::MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+// Sends all of bytes; false when the connection fails.
+bool SendAll(SOCKET connection, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const int sent = ::send(connection, bytes.data(), static_cast<int>(bytes.size()), 0);
+    if (sent <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  return true;
 }
 
 }  // namespace
@@ -67,144 +40,155 @@ std::optional<std::string> RecordedRequest::Header(std::string_view name) const 
   return std::nullopt;
 }
 
-TestHttpServer::TestHttpServer(const std::wstring& name, HttpScheme scheme, int lifetime_seconds)
-    : scheme_text_(scheme == HttpScheme::kHttps ? L"https" : L"http") {
-  wchar_t temp[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH + 1, temp);
-  folder_ = std::wstring(temp) + L"qfu-http-" + name + L"-" + std::to_wstring(::GetCurrentProcessId());
-  Start(scheme, lifetime_seconds);
-}
-
-void TestHttpServer::Start(HttpScheme scheme, int lifetime_seconds) {
-  std::error_code ignored;
-  fs::remove_all(folder_, ignored);
-  fs::create_directories(fs::path(folder_) / L"files", ignored);
-  WriteAtomically(fs::path(folder_) / L"lease", "the server runs while this file exists\n");
-
-  // Unix programs started from Wine get Unix paths; python3 itself is named by its DOS path.
-  const std::string unix_folder = UnixPath(folder_);
-  const std::wstring python = DosPath(QFU_TEST_PYTHON);
-  if (unix_folder.empty() || python.empty()) {
-    failure_ = "not running under Wine: no Unix path for the server";
+TestHttpServer::TestHttpServer()
+    : ending_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), listener_(INVALID_SOCKET) {
+  WSADATA data = {};
+  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+    failure_ = "WSAStartup failed";
     return;
   }
-  std::wstring command_line = L"python3 " + Quoted(QFU_TEST_HTTP_SERVER) + L" --dir " + Quoted(unix_folder) +
-                              L" --openssl " + Quoted(QFU_TEST_OPENSSL) + L" --max-seconds " +
-                              std::to_wstring(lifetime_seconds) +
-                              (scheme == HttpScheme::kHttps ? L" --https" : L"");
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!::CreateProcessW(python.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info)) {
-    failure_ = "python3 could not be started: error " + std::to_string(::GetLastError());
+  const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  listener_ = listener;
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+  int size = sizeof(address);
+  if (listener == INVALID_SOCKET || ::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+      ::listen(listener, SOMAXCONN) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    failure_ = "the server cannot listen: error " + std::to_string(::WSAGetLastError());
     return;
   }
-  // Under Wine a Unix program's handles are placeholders: the server is watched through its
-  // folder instead (the port file, the failure file, the lease).
-  ::CloseHandle(info.hThread);
-  ::CloseHandle(info.hProcess);
-
-  const fs::path port_file = fs::path(folder_) / L"port";
-  const fs::path failure_file = fs::path(folder_) / L"failure";
-  std::string port;
-  if (!WaitUntil([&] { return !(port = ReadWholeFile(port_file)).empty() || fs::exists(failure_file); },
-                 kStartTimeoutMs)) {
-    failure_ = "the server did not listen within " + std::to_string(kStartTimeoutMs) + " ms";
-  } else if (port.empty()) {
-    failure_ = "the server failed to start:\n" + ReadWholeFile(failure_file);
-  } else {
-    port_ = static_cast<unsigned>(std::stoul(port));
-    if (scheme == HttpScheme::kHttps) {
-      if (const DWORD error = TrustAuthority(); error != ERROR_SUCCESS) {
-        failure_ = "the server's authority could not be trusted: error " + std::to_string(error);
-      }
-    }
-  }
-}
-
-// Adds the server's authority to the machine's "Root" store, committing at once: Wine writes a
-// registry store's changes back only on a commit or the store's last close.
-DWORD TestHttpServer::TrustAuthority() {
-  const std::string pem = ReadWholeFile(fs::path(folder_) / L"tls" / L"ca.crt");
-  std::vector<BYTE> der(pem.size());  // DER is shorter than its Base64
-  auto size = static_cast<DWORD>(der.size());
-  const UniqueCertStore root = OpenMachineRoot();
-  if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                              der.data(), &size, nullptr, nullptr) ||
-      !root ||
-      !::CertAddEncodedCertificateToStore(root.get(), X509_ASN_ENCODING, der.data(), size,
-                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr) ||
-      !::CertControlStore(root.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr)) {
-    return ::GetLastError();
-  }
-  der.resize(size);
-  trusted_authority_ = std::move(der);
-  return ERROR_SUCCESS;
+  port_ = ::ntohs(address.sin_port);
+  acceptor_ = std::thread([this] { Accept(); });
 }
 
 TestHttpServer::~TestHttpServer() {
-  ::DeleteFileW((folder_ + L"\\lease").c_str());
-  if (!trusted_authority_.empty()) {
-    const UniqueCertStore root = OpenMachineRoot();
-    PCCERT_CONTEXT added = ::CertCreateCertificateContext(X509_ASN_ENCODING, trusted_authority_.data(),
-                                                          static_cast<DWORD>(trusted_authority_.size()));
-    // The delete call frees the context it is given: the one the store found.
-    PCCERT_CONTEXT stored = root && added != nullptr
-                                ? ::CertFindCertificateInStore(root.get(), X509_ASN_ENCODING, 0,
-                                                               CERT_FIND_EXISTING, added, nullptr)
-                                : nullptr;
-    if (stored != nullptr && ::CertDeleteCertificateFromStore(stored)) {
-      (void)::CertControlStore(root.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
-    }
-    if (added != nullptr) ::CertFreeCertificateContext(added);
+  ::SetEvent(ending_.get());
+  if (acceptor_.joinable()) acceptor_.join();
+  if (listener_ != INVALID_SOCKET) ::closesocket(listener_);
+  for (std::thread& connection : connections_) connection.join();
+  ::WSACleanup();
+}
+
+void TestHttpServer::Accept() {
+  while (::WaitForSingleObject(ending_.get(), 0) == WAIT_TIMEOUT) {
+    fd_set waiting;
+    FD_ZERO(&waiting);
+    FD_SET(static_cast<SOCKET>(listener_), &waiting);
+    timeval poll = {0, 50000};
+    if (::select(0, &waiting, nullptr, nullptr, &poll) != 1) continue;
+    const SOCKET connection = ::accept(listener_, nullptr, nullptr);
+    if (connection == INVALID_SOCKET) continue;
+    const std::lock_guard lock(mutex_);
+    connections_.emplace_back([this, connection] { Answer(connection); });
   }
-  std::error_code ignored;
-  fs::remove_all(folder_, ignored);
+}
+
+void TestHttpServer::Answer(std::uintptr_t socket) {
+  const SOCKET connection = socket;
+  for (const int option : {SO_RCVTIMEO, SO_SNDTIMEO}) {
+    ::setsockopt(connection, SOL_SOCKET, option, reinterpret_cast<const char*>(&kSocketTimeoutMs),
+                 sizeof(kSocketTimeoutMs));
+  }
+  std::string head;
+  char chunk[4096];
+  while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxRequestHead) {
+    const int got = ::recv(connection, chunk, sizeof(chunk), 0);
+    if (got <= 0) break;
+    head.append(chunk, static_cast<std::size_t>(got));
+  }
+  // The request line "GET <target> HTTP/1.1", then "Name: value" lines.
+  RecordedRequest request;
+  std::istringstream lines(head.substr(0, head.find("\r\n\r\n")));
+  std::string line, method;
+  std::getline(lines, line);
+  std::istringstream(line) >> method >> request.target;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (const std::size_t colon = line.find(": "); colon != std::string::npos)
+      request.headers.emplace_back(line.substr(0, colon), line.substr(colon + 2));
+  }
+  const std::string path = request.target.substr(0, request.target.find('?'));
+  const std::string range = request.Header("Range").value_or("");
+  std::string rule = "serve";
+  std::shared_ptr<const std::string> file;
+  {
+    const std::lock_guard lock(mutex_);
+    requests_.push_back(std::move(request));
+    if (const auto r = rules_.find(path); r != rules_.end()) rule = r->second;
+    if (const auto f = files_.find(path); f != files_.end()) file = f->second;
+  }
+
+  int status = 200;
+  std::string extra;
+  std::string_view body;
+  std::size_t count = std::string::npos;  // of the body's bytes, those sent
+  std::optional<std::size_t> announced;   // the Content-Length, when other than the body's
+  unsigned long long asked = 0;
+  int parsed = 0;
+  const bool ranged = rule != "ignore-range" &&
+                      std::sscanf(range.c_str(), "bytes=%llu-%n", &asked, &parsed) == 1 &&
+                      static_cast<std::size_t>(parsed) == range.size();
+  if (rule.starts_with("status:")) {
+    status = std::stoi(rule.substr(7));
+    body = "refused by rule\n";
+  } else if (!file) {
+    status = 404;
+    body = "no such package\n";
+  } else if (ranged && asked >= file->size()) {
+    status = 416;
+    extra = "Content-Range: bytes */" + std::to_string(file->size()) + "\r\n";
+  } else {
+    std::size_t start = 0;
+    if (ranged) {
+      status = 206;
+      start = static_cast<std::size_t>(asked) + (rule == "range-late");
+      const std::size_t total = file->size() + (rule == "range-total");
+      extra = "Content-Range: bytes " + std::to_string(start) + "-" + std::to_string(file->size() - 1) + "/" +
+              std::to_string(total) + "\r\n";
+    }
+    body = std::string_view(*file).substr(start);
+    if (rule == "cut" || rule == "stall") count = body.size() / 2;
+    if (rule == "long-body") {
+      body = body.substr(0, 4000);
+      announced = 1000;
+    }
+  }
+  count = std::min(count, body.size());
+  if (rule != "no-length") announced = announced.value_or(body.size());
+  std::string answer =
+      "HTTP/1.1 " + std::to_string(status) + " Rule\r\nContent-Type: application/octet-stream\r\n";
+  if (announced) answer += "Content-Length: " + std::to_string(*announced) + "\r\n";
+  answer += "Connection: close\r\n" + extra + "\r\n";
+  if (SendAll(connection, answer) && SendAll(connection, body.substr(0, count))) sent_ += count;
+  if (rule == "stall") ::WaitForSingleObject(ending_.get(), INFINITE);
+  ::shutdown(connection, SD_SEND);
+  ::closesocket(connection);
 }
 
 std::wstring TestHttpServer::Url(std::wstring_view path_and_query) const {
-  return scheme_text_ + L"://127.0.0.1:" + std::to_wstring(port_) + std::wstring(path_and_query);
+  return L"http://127.0.0.1:" + std::to_wstring(port_) + std::wstring(path_and_query);
 }
 
-void TestHttpServer::AddFile(const std::wstring& name, std::string_view bytes) const {
-  WriteAtomically(fs::path(folder_) / L"files" / name, bytes);
+void TestHttpServer::AddFile(const std::wstring& name, std::string_view bytes) {
+  const std::lock_guard lock(mutex_);
+  files_["/" + WideToUtf8(name)] = std::make_shared<const std::string>(bytes);
 }
 
 void TestHttpServer::SetRule(const std::string& url_path, const std::string& rule) {
-  const auto same_path = [&](const auto& entry) { return entry.first == url_path; };
-  rules_.erase(std::remove_if(rules_.begin(), rules_.end(), same_path), rules_.end());
-  rules_.emplace_back(url_path, rule);
-  std::string lines;
-  for (const auto& [path, path_rule] : rules_) lines += path + " " + path_rule + "\n";
-  WriteAtomically(fs::path(folder_) / L"rules", lines);
+  const std::lock_guard lock(mutex_);
+  rules_[url_path] = rule;
 }
 
 std::vector<RecordedRequest> TestHttpServer::Requests() const {
-  // Each request: its target on a line, then "name: value" lines, then an empty line.
-  std::vector<RecordedRequest> requests;
-  std::istringstream log(ReadWholeFile(fs::path(folder_) / L"requests"));
-  bool in_request = false;
-  for (std::string line; std::getline(log, line);) {
-    if (line.empty()) {
-      in_request = false;
-    } else if (!in_request) {
-      requests.push_back({line, {}});
-      in_request = true;
-    } else if (const std::size_t colon = line.find(": "); colon != std::string::npos) {
-      requests.back().headers.emplace_back(line.substr(0, colon), line.substr(colon + 2));
-    }
-  }
-  return requests;
+  const std::lock_guard lock(mutex_);
+  return requests_;
 }
 
-void TestHttpServer::ClearRequests() const { ::DeleteFileW((folder_ + L"\\requests").c_str()); }
-
-std::uint64_t TestHttpServer::BodyBytesSent() const {
-  std::istringstream lines(ReadWholeFile(fs::path(folder_) / L"sent"));
-  std::uint64_t total = 0;
-  for (std::uint64_t count = 0; lines >> count;) total += count;
-  return total;
+void TestHttpServer::ClearRequests() {
+  const std::lock_guard lock(mutex_);
+  requests_.clear();
 }
 
 TestDownloads::TestDownloads(const std::wstring& request_name)

@@ -1,18 +1,23 @@
 #pragma once
-// What the downloader's tests work with: the package server (tests/support/http_server.py) run
-// under Wine for one test (HTTP or HTTPS on 127.0.0.1, files the test adds, answers by rules the
-// test sets, a record of every request it received), a request's package directory of its own
-// with the agent configuration the downloader reads, a bounded call, and the files it leaves.
+// What the downloader's tests work with: a package server (files the test adds, answers by rules
+// the test sets, a record of every request it received), a request's package directory of its
+// own with the agent configuration the downloader reads, a bounded call, and the files it leaves.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "common/handle.h"
 #include "store/agent_config.h"
 
 namespace qfu::test {
@@ -25,49 +30,53 @@ struct RecordedRequest {
   [[nodiscard]] std::optional<std::string> Header(std::string_view name) const;
 };
 
-enum class HttpScheme { kHttp, kHttps };
-
+// An HTTP server on 127.0.0.1 in the test process, each connection answered on a thread of its
+// own and closed after one answer. Rules, per URL path: "serve" (the default: 200, 206 for
+// "Range: bytes=N-" below the size, 416 at or past it, 404 when missing), "status:NNN", "cut"
+// (close after half of the body), "ignore-range" (200 with the whole file), "stall" (after half
+// of the body hold the connection until the server goes), "range-late" (a 206 one byte after
+// the asked start), "range-total" (a 206 naming a total one byte larger), "long-body"
+// (Content-Length 1000, 4000 bytes sent), "no-length" (no Content-Length: the body ends with the
+// connection).
 class TestHttpServer {
  public:
-  // Starts the server in a scratch folder named after name (unique per test) and waits at most
-  // kStartTimeoutMs for it to listen. With kHttps the server makes a throwaway certificate
-  // authority, which the machine's root store (where WinHTTP looks) trusts while this object
-  // lives. The server ends by itself after lifetime_seconds, should its owner die.
-  TestHttpServer(const std::wstring& name, HttpScheme scheme, int lifetime_seconds = 120);
+  TestHttpServer();
   TestHttpServer(const TestHttpServer&) = delete;
   TestHttpServer& operator=(const TestHttpServer&) = delete;
-  // Tells the server to end, forgets its authority, removes the folder.
+  // Ends every held connection and waits for every connection thread.
   ~TestHttpServer();
-
-  static constexpr DWORD kStartTimeoutMs = 30000;
 
   // Empty when the server is listening, else what went wrong.
   [[nodiscard]] const std::string& failure() const { return failure_; }
   [[nodiscard]] unsigned port() const { return port_; }
-  // L"http://127.0.0.1:<port>" or L"https://..." followed by path_and_query.
+  // L"http://127.0.0.1:<port>" followed by path_and_query.
   [[nodiscard]] std::wstring Url(std::wstring_view path_and_query) const;
 
   // Serves bytes as "/" + name.
-  void AddFile(const std::wstring& name, std::string_view bytes) const;
-  // Answers the requests for url_path (without query) from the next one on by rule (the rules:
-  // http_server.py).
+  void AddFile(const std::wstring& name, std::string_view bytes);
+  // Answers the requests for url_path (without query) from the next one on by rule.
   void SetRule(const std::string& url_path, const std::string& rule);
   // Every request received so far, oldest first (each is recorded before it is answered).
   [[nodiscard]] std::vector<RecordedRequest> Requests() const;
-  void ClearRequests() const;
-  // The body bytes of every answer whose body has been sent (or failed to be), in all.
-  [[nodiscard]] std::uint64_t BodyBytesSent() const;
+  void ClearRequests();
+  // The body bytes of every answer sent so far, in all.
+  [[nodiscard]] std::uint64_t BodyBytesSent() const { return sent_; }
 
  private:
-  void Start(HttpScheme scheme, int lifetime_seconds);
-  [[nodiscard]] DWORD TrustAuthority();
+  void Accept();
+  void Answer(std::uintptr_t connection);
 
-  std::wstring folder_;  // Windows path of the scratch folder
-  std::wstring scheme_text_;
-  std::vector<std::pair<std::string, std::string>> rules_;
-  std::vector<BYTE> trusted_authority_;  // the certificate added to the root store, DER
+  mutable std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<const std::string>> files_;  // by URL path
+  std::map<std::string, std::string> rules_;                         // by URL path
+  std::vector<RecordedRequest> requests_;
+  std::atomic<std::uint64_t> sent_ = 0;
+  UniqueHandle ending_;  // manual-reset: set when the server goes
+  std::uintptr_t listener_;
   unsigned port_ = 0;
   std::string failure_;
+  std::vector<std::thread> connections_;  // guarded by mutex_
+  std::thread acceptor_;
 };
 
 // A package directory (<ProgramData>\Quillfern\<request_name>\) removed when the object is made

@@ -62,10 +62,6 @@ bool ScratchDirectory::Make() const {
          ::CreateDirectoryW(path_.c_str(), nullptr);
 }
 
-bool RunningUnderWine() {
-  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target) {
   const std::string unix_link = UnixPath(link), unix_target = UnixPath(target);
   if (unix_link.empty() || unix_target.empty() || !RunUnixProgram({"/bin/ln", "-s", unix_target, unix_link}))

@@ -36,9 +36,6 @@ class ScratchDirectory {
   std::wstring path_;
 };
 
-// True when running under Wine rather than Windows.
-[[nodiscard]] bool RunningUnderWine();
-
 // The tests run under Wine, which makes neither junctions nor symbolic links but reports a Unix
 // symbolic link as a reparse point on a path query. Links are made and trees removed through
 // Unix programs; on Windows both fail.

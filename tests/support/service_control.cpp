@@ -25,11 +25,6 @@ ServiceControl::ServiceControl() : manager_(::OpenSCManagerW(nullptr, nullptr, S
 
 bool ServiceControl::Start() { return ::StartServiceW(service_.get(), 0, nullptr) != FALSE; }
 
-bool ServiceControl::Control(DWORD control) {
-  SERVICE_STATUS status = {};
-  return ::ControlService(service_.get(), control, &status) != FALSE;
-}
-
 SERVICE_STATUS_PROCESS ServiceControl::Status() {
   SERVICE_STATUS_PROCESS status = {};
   DWORD needed = 0;
@@ -61,7 +56,9 @@ bool ServiceControl::Stop() {
   if (const DWORD process_id = ProcessId(); process_id != 0) {
     process.reset(::OpenProcess(SYNCHRONIZE, FALSE, process_id));
   }
-  if (State() != SERVICE_STOPPED && !Control(SERVICE_CONTROL_STOP)) return false;
+  SERVICE_STATUS status = {};
+  if (State() != SERVICE_STOPPED && !::ControlService(service_.get(), SERVICE_CONTROL_STOP, &status))
+    return false;
   if (!WaitForState(SERVICE_STOPPED, kServiceStateTimeoutMs)) return false;
   return !process || ::WaitForSingleObject(process.get(), kProcessExitTimeoutMs) == WAIT_OBJECT_0;
 }

@@ -27,7 +27,6 @@ class ServiceControl {
 
   [[nodiscard]] bool valid() const { return service_.valid(); }
   [[nodiscard]] bool Start();
-  [[nodiscard]] bool Control(DWORD control);
   // The service's status with its process (all zero when it cannot be read).
   [[nodiscard]] SERVICE_STATUS_PROCESS Status();
   [[nodiscard]] DWORD State() { return Status().dwCurrentState; }

@@ -65,45 +65,6 @@ TEST(RunInstaller, ReportsWhyTheInstallerCouldNotStart) {
   EXPECT_EQ(RunInstaller(nullptr, nullptr), ERROR_INVALID_PARAMETER);
 }
 
-// Through the port the store calls on cancel and at the end of a request, within the working
-// directory the override names. Nothing is deleted through a package folder that is a link to
-// another.
-TEST(RemovePackageFiles, DeletesThePackageAndWithTheFlagItsLogAndTheFolderWhenEmpty) {
-  test::WorkingDirectoryBench bench(L"RemovePackageFiles");
-  ASSERT_TRUE(bench.scratch.Make());
-  bench.OverrideInScratch(L"");
-  const std::wstring& working = bench.scratch.path();
-  const struct {
-    const char* what;
-    bool linked, remove_log_and_directory;
-    const wchar_t* other_file;  // null: none
-    bool package_left, log_left, folder_left;
-  } cases[] = {
-      {"package only", false, false, nullptr, false, true, true},
-      {"log and folder", false, true, nullptr, false, false, false},
-      {"another file keeps the folder", false, true, L"other.txt", false, false, true},
-      {"a linked folder", true, true, nullptr, true, true, true},
-  };
-  int index = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::wstring folder = working + L"\\Request" + std::to_wstring(index++);
-    std::wstring path_folder = folder;
-    ASSERT_TRUE(
-        MakeFolderWith(folder, {L"client.msi", L"msi.log", c.other_file ? c.other_file : L"msi.log"}));
-    if (c.linked) {
-      path_folder = folder + L"Link";
-      ASSERT_TRUE(test::MakeDirectoryLink(path_folder, folder));
-    }
-    PackageFiles port;
-    static_cast<store::PackageFileRemover&>(port).RemovePackageFiles((path_folder + L"\\client.msi").c_str(),
-                                                                     c.remove_log_and_directory);
-    EXPECT_EQ(Exists(folder + L"\\client.msi"), c.package_left);
-    EXPECT_EQ(Exists(folder + L"\\msi.log"), c.log_left);
-    EXPECT_EQ(Exists(path_folder), c.folder_left);
-  }
-}
-
 // "TargetPath" comes from the request key: a crafted one must not make the service (which runs
 // as LocalSystem) delete a file, an msi.log and a folder anywhere else.
 TEST(RemovePackageFiles, LeavesEveryPathOutsideAPackageDirectoryOfTheWorkingDirectory) {

@@ -38,21 +38,6 @@ TEST(NormalizeProgramDataSubdirectory, PutsBackslashesRightAndRefusesWhatCouldLe
   }
 }
 
-TEST(IsAcceptableRequestName, AppliesTheSubmitRuleToTheUtf16Name) {
-  // The rule itself is in request_name_test; here: what the UTF-16 form adds.
-  for (const WideString& name : {WideString(QFU_WIDE("Gr\u00FC\u00DF")), WideString(36, QFU_WIDE('n'))}) {
-    EXPECT_TRUE(IsAcceptableRequestName(name)) << WideToUtf8(name);
-  }
-  const WideString refused[] = {
-      QFU_WIDE("a\\b"),
-      WideString(37, QFU_WIDE('n')),
-      WideString(13, QFU_WIDE('\u20AC')),                            // 13 units, 39 bytes of UTF-8: no room
-      WideString(QFU_WIDE("ab\0cd"), 5),                             // would end at the NUL
-      WideString(1, static_cast<WideChar>(0xD800)) + QFU_WIDE("x"),  // a lone surrogate
-  };
-  for (const WideString& name : refused) EXPECT_FALSE(IsAcceptableRequestName(name)) << WideToUtf8(name);
-}
-
 TEST(InstallerCommandLine, QuotesThePathAndAppendsArgumentsAfterASpaceInAnExactBuffer) {
   const struct {
     WideStringView path, arguments;

@@ -1,18 +1,14 @@
 #include "package/signature.h"
 
-#include <atomic>
 #include <gtest/gtest.h>
 #include <string>
 
 #include "support/process.h"
-#include "support/run_together.h"
 
 namespace qfu::package {
 namespace {
 
 using test::Fixture;
-
-constexpr DWORD kVerifyTimeoutMs = 60000;
 
 // The publisher test itself is SubjectNamesPublisher's table below.
 TEST(VerifyPublisherSignature, AcceptsEitherPublisherAndOtherSignersOnlyWithThePublisherTestWaived) {
@@ -34,25 +30,6 @@ TEST(VerifyPublisherSignature, AcceptsEitherPublisherAndOtherSignersOnlyWithTheP
   }
   EXPECT_NE(VerifyPublisherSignature(test::BuiltProgram(L"fixtures\\no_such_file.exe").c_str(), true), S_OK);
   EXPECT_NE(VerifyPublisherSignature(nullptr, true), S_OK);
-}
-
-// The worker and any number of pipe connections check files at the same time.
-TEST(VerifyPublisherSignature, ConcurrentCallersGetTheirOwnVerdicts) {
-  const std::pair<std::wstring, HRESULT> files[] = {
-      {Fixture(L"publisher_signed.exe"), S_OK},
-      {Fixture(L"other_signed.exe"), TRUST_E_SUBJECT_NOT_TRUSTED},
-      {Fixture(L"unsigned.exe"), TRUST_E_NOSIGNATURE}};
-  std::atomic<int> wrong{0};
-  ASSERT_TRUE(test::RunTogether(
-      4,
-      [&](std::size_t) {
-        for (int round = 0; round < 3; ++round) {
-          for (const auto& [path, verdict] : files)
-            wrong += VerifyPublisherSignature(path.c_str(), false) != verdict;
-        }
-      },
-      kVerifyTimeoutMs));
-  EXPECT_EQ(wrong, 0);
 }
 
 TEST(SubjectNamesPublisher, MatchesEitherNameWithExactCaseAnywhereInTheSubject) {
