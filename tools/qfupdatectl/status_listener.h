@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "common/handle.h"
 #include "command_line.h"
+#include "common/handle.h"
 
 namespace qfu::ctl {
 
