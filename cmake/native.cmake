@@ -8,7 +8,7 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 # The portable part of the qfupdatectl tool (options, record formatting) and its tests.
 add_subdirectory(tools/qfupdatectl)
-add_executable(core_tests ${QFU_CORE_TESTS} tests/unit/tools/qfupdatectl_test.cpp)
+add_executable(core_tests ${QFU_CORE_TESTS})
 target_include_directories(core_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/tools)
 target_link_libraries(core_tests PRIVATE qfu_worker qfu_package qfu_locale qfu_store qfupdatectl_portable GTest::gtest_main)
 gtest_discover_tests(core_tests DISCOVERY_TIMEOUT 60)

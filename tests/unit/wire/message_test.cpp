@@ -68,26 +68,6 @@ TEST(PackageDigest, IsWellFormedOnlyAs64HexCharactersAndANul) {
   EXPECT_EQ(digest[16], 0xAA);
 }
 
-TEST(AppendTextItem, AppendsTextThatFitsAnEmptyItemForTextThatDoesNotAndNothingWithoutRoom) {
-  test::ReplyBuffer reply;
-  StatusRecord record = reply.record();
-  const struct {
-    std::size_t characters, length, item_length;
-  } rows[] = {
-      {.characters = 16, .length = kStatusRecordSize + 8 + 17, .item_length = 17},
-      {.characters = 64, .length = kStatusRecordSize + 8, .item_length = 0},  // room is 64
-      {.characters = 63, .length = kReplyCapacity, .item_length = 64},
-  };
-  for (const auto& row : rows) {
-    record.Clear();
-    AppendTextItem(reply.bytes, kTimeStampItem, WideString(row.characters, 'x'));
-    EXPECT_EQ(record.length(), row.length) << row.characters;
-    EXPECT_EQ(ReadU32(reply.bytes, kStatusRecordSize + 4), row.item_length) << row.characters;
-  }
-  AppendTextItem(reply.bytes, kTimeStampItem, QFU_WIDE("y"));  // no room left
-  EXPECT_EQ(record.length(), kReplyCapacity);
-}
-
 TEST(UiPrompt, AnswerIsTheReplysFirstFourBytesOrCancel) {
   const std::pair<std::vector<std::uint8_t>, std::uint32_t> rows[] = {
       {{}, ui_reply::kCancel},
