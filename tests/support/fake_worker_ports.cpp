@@ -22,10 +22,6 @@ DWORD FakeWorld::ChoosePackagePath(const wchar_t* request_name, const wchar_t*, 
 }
 
 DWORD FakeWorld::DownloadPackage(const wchar_t*, const wchar_t* package_path, bool) {
-  if (first_download_tick == 0) {
-    first_download_tick = ::GetTickCount64();
-    ::SetEvent(download_started.get());
-  }
   Call("download");
   if (download_result != ERROR_FILE_NOT_FOUND) disk.insert(package_path);
   if (download_result == worker::kDownloadStopped) stop = true;
@@ -44,10 +40,9 @@ DWORD FakeWorld::Lock(const wchar_t*, UniqueFile& held) {
   return ERROR_SUCCESS;
 }
 
-WorkerBench::WorkerBench(const std::wstring& name, Clock* clock)
+WorkerBench::WorkerBench(const std::wstring& name)
     : store(name), stop_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   ProcessObjects& objects = store.objects();
-  if (clock != nullptr) objects.clock = clock;
   objects.status_reporter = &statuses;
   objects.package_files = &world;
   store.config().resource_module = ::GetModuleHandleW(nullptr);
@@ -64,12 +59,6 @@ WorkerBench::WorkerBench(const std::wstring& name, Clock* clock)
                             .evaluate_window = [this](const wire::RequestMessage&, Clock&) { return window; },
                             .package_hasher = &world};
   worker_ = std::make_unique<worker::QueueWorker>(objects, store.config(), stop_event.get(), ports);
-}
-
-WorkerBench::~WorkerBench() {
-  if (thread_) {
-    EXPECT_TRUE(StopThread(10000));
-  }
 }
 
 store::RequestRecord* WorkerBench::Put(const wire::MessageWriter& message, wire::UpdateStatus status,
@@ -89,25 +78,6 @@ store::RequestRecord* WorkerBench::Put(const wire::MessageWriter& message, wire:
 
 std::uint32_t WorkerBench::Stored(std::string_view name, std::uint32_t instance) const {
   return store.Dword(store::FormatRequestKeyName(Utf8ToWide(name), instance), store::value::kUpdateStatus);
-}
-
-void WorkerBench::RunThread() {
-  thread_.reset(::CreateThread(
-      nullptr, 0, [](LPVOID worker) -> DWORD { return static_cast<worker::QueueWorker*>(worker)->Run(); },
-      worker_.get(), 0, nullptr));
-  ASSERT_TRUE(thread_);
-}
-
-bool WorkerBench::StopThread(DWORD timeout_ms) {
-  ::SetEvent(stop_event.get());
-  DWORD exit_code = 1;
-  const bool ended = ::WaitForSingleObject(thread_.get(), timeout_ms) == WAIT_OBJECT_0 &&
-                     ::GetExitCodeThread(thread_.get(), &exit_code) && exit_code == 0;
-  // A thread that never returned would go on using the bench: a failed test may not outlive it.
-  if (!ended && ::WaitForSingleObject(thread_.get(), 0) != WAIT_OBJECT_0)
-    ::TerminateProcess(::GetCurrentProcess(), 3);
-  thread_.reset();
-  return ended;
 }
 
 }  // namespace qfu::test

@@ -1,11 +1,8 @@
 #pragma once
-// The queue worker on fakes: FakeWorld answers every port of the worker (and the store's
-// package file port) from fields the test sets, keeps the package files on a pretend disk, and
-// runs `during` inside each call, where a test injects a cancel, a stop or its next answers. WorkerBench puts
-// it together with a test store and the worker.
+// The queue worker on fakes: FakeWorld answers every port of the worker from fields the test
+// sets and runs `during` inside each call; WorkerBench adds a test store and the worker.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,7 +20,6 @@
 
 namespace qfu::test {
 
-// Remembers every status change the store reports, in order.
 class StatusRecorder final : public store::StatusReporter {
  public:
   struct Change {
@@ -39,7 +35,6 @@ class StatusRecorder final : public store::StatusReporter {
   }
 };
 
-// Where FakeWorld puts a request's package.
 [[nodiscard]] inline std::wstring PackagePathOf(std::string_view request_name) {
   return L"C:\\pkg\\" + Utf8ToWide(request_name) + L"\\p.msi";
 }
@@ -65,17 +60,14 @@ class FakeWorld final : public worker::ClientApi,
   std::vector<bool> triggers;                            // each trigger condition set, in order
   // Every download but a refused one leaves a file at PackagePathOf(name); a stopped one stops.
   DWORD download_result = 0;
-  std::atomic<ULONGLONG> first_download_tick{0};  // GetTickCount64 at the first download
-  UniqueHandle download_started{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};  // set then
   DWORD install_result = 0, restart_result = 0, lock_result = 0;
   std::wstring last_arguments;          // of the last installer run
   std::vector<std::uint32_t> replies;   // each prompt's answer (2, as with no UI, once used up)
   std::vector<std::uint32_t> timeouts;  // each prompt's time limit
   HRESULT verdict = S_OK;
-  bool waived = false;          // the last verification waived the publisher check
-  wire::Sha256Digest digest{};  // of every package
+  bool waived = false;  // the last verification waived the publisher check
 
-  // True while the handle the last lock handed out is open (peeking fails once it is closed).
+  // True while the last lock's handle is open (peeking fails once it is closed).
   [[nodiscard]] bool PackageHeld() const {
     DWORD available = 0;
     return read_end_ && ::PeekNamedPipe(read_end_.get(), nullptr, 0, nullptr, &available, nullptr);
@@ -106,7 +98,7 @@ class FakeWorld final : public worker::ClientApi,
   DWORD RestartMachine() override { return Call("restart"), restart_result; }
   DWORD Lock(const wchar_t* path, UniqueFile& held) override;
   DWORD HashPackage(HANDLE, wire::Sha256Digest& out) override {
-    return Call("hash"), out = digest, ERROR_SUCCESS;
+    return Call("hash"), out = {}, ERROR_SUCCESS;  // every package's digest: zeros
   }
   HRESULT Verify(const wchar_t*, bool skip_publisher_check) const override {
     auto& self = const_cast<FakeWorld&>(*this);  // the port's call is const; the fake records it
@@ -125,34 +117,26 @@ class FakeWorld final : public worker::ClientApi,
 
 class WorkerBench {
  public:
-  // name: unique per test. clock: what the worker and the store read (null: the store's fake
-  // clock). The prompt texts come from the test program's own resources; the window is open.
-  explicit WorkerBench(const std::wstring& name, Clock* clock = nullptr);
-  ~WorkerBench();  // stops a running thread
+  // name: unique per test. The prompt texts come from the test program's own resources.
+  explicit WorkerBench(const std::wstring& name);
 
   TestStore store;
   FakeWorld world;
   StatusRecorder statuses;
   worker::InstallWindow window;  // what the worker finds for every request
-  UniqueHandle stop_event;       // manual-reset, for the thread's wait
+  UniqueHandle stop_event;       // manual-reset; the fakes' stop field stands for it
 
   [[nodiscard]] worker::QueueWorker& worker() { return *worker_; }
   [[nodiscard]] ProcessObjects& objects() { return store.objects(); }
-  // Submits the request as a client would and stores status with detail (as a stage would,
-  // when not Queued), forgetting the reports; the record, alone in the list, is due now and
-  // knows its package at PackagePathOf(name). Null when it could not be submitted.
+  // Submits the request and stores status with detail (when not Queued), forgetting the reports;
+  // the record, alone in the list, is due now with its package at PackagePathOf(name).
   store::RequestRecord* Put(const wire::MessageWriter& message, wire::UpdateStatus status,
                             std::uint32_t detail = 0);
   // The stored UpdateStatus of a request (0xDEAD when absent).
   [[nodiscard]] std::uint32_t Stored(std::string_view name, std::uint32_t instance = 0) const;
-  // Runs worker().Run() on a thread of its own; StopThread sets the stop event and waits at
-  // most timeout_ms for it, true when it returned 0.
-  void RunThread();
-  [[nodiscard]] bool StopThread(DWORD timeout_ms);
 
  private:
   std::unique_ptr<worker::QueueWorker> worker_;
-  UniqueHandle thread_;
 };
 
 }  // namespace qfu::test

@@ -1,10 +1,12 @@
 #include "support/scratch_key.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <gtest/gtest.h>
+#include <vector>
 
+#include "common/handle.h"
 #include "locale/resource_module.h"
 #include "package/working_directory.h"
 #include "store/request_key.h"
@@ -16,24 +18,24 @@ constexpr const wchar_t* kTestsRoot = L"SOFTWARE\\QFUpdateTests\\";
 constexpr REGSAM kView = KEY_WOW64_64KEY;
 constexpr const wchar_t* kLinkValue = L"SymbolicLinkValue";
 
-// The keys the agent owns, up to the first level that is the agent's alone: each starts missing
-// under a redirect, and nothing of the real one shows through.
+// The keys the agent owns, up to the first level that is the agent's alone.
 const std::wstring kOwnKeys[] = {store::kServiceKeyPath, L"SYSTEM\\CurrentControlSet\\Services\\VIVAD",
                                  locale::kProductKeyPath};
 
 bool redirect_active = false;
 
-bool SameText(const std::wstring& a, const std::wstring& b) { return ::_wcsicmp(a.c_str(), b.c_str()) == 0; }
+// Deletes the key at path in the view, with everything below it.
+void DeleteKey(const std::wstring& path, REGSAM view) {
+  UniqueHkey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS | view, key.put()) != 0) return;
+  ::RegDeleteTreeW(key.get(), nullptr);
+  key.reset();
+  ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
+}
 
-// True when path lies on the way to an own key, or is one (own then tells which).
-bool OnOwnPath(const std::wstring& path, bool& own) {
-  own = false;
-  for (const std::wstring& key : kOwnKeys) {
-    if (SameText(key, path)) return own = true;
-    if (key.size() > path.size() && key[path.size()] == L'\\' && SameText(key.substr(0, path.size()), path))
-      return true;
-  }
-  return false;
+void Abort(const char* why) {
+  std::fprintf(stderr, "%s\n", why);
+  std::abort();
 }
 
 std::vector<std::wstring> SubkeyNames(HKEY key) {
@@ -41,8 +43,7 @@ std::vector<std::wstring> SubkeyNames(HKEY key) {
   wchar_t name[256];
   for (DWORD index = 0;; ++index) {
     DWORD length = static_cast<DWORD>(std::size(name));
-    if (::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
+    if (::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != 0) break;
     names.emplace_back(name, length);
   }
   return names;
@@ -55,108 +56,85 @@ void DeleteWithoutFollowing(HKEY parent, const std::wstring& name) {
   static const auto nt_delete_key = reinterpret_cast<NtDeleteKeyCall>(
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
   UniqueHkey key;
-  if (::RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | DELETE | kView, key.put()) !=
-      ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | DELETE | kView, key.put()) != 0)
     return;
-  }
   DWORD type = REG_NONE;
-  const bool link =
-      ::RegQueryValueExW(key.get(), kLinkValue, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-      type == REG_LINK;
-  if (!link) {
+  if (::RegQueryValueExW(key.get(), kLinkValue, nullptr, &type, nullptr, nullptr) != 0 || type != REG_LINK) {
     for (const std::wstring& child : SubkeyNames(key.get())) DeleteWithoutFollowing(key.get(), child);
   }
   if (nt_delete_key != nullptr) nt_delete_key(key.get());
+}
+
+// Fills mirror, the copy of the real key at path: an own key is left out, a key on the way to
+// one is mirrored in turn, every other is a volatile link to the real one.
+void Mirror(HKEY real, HKEY mirror, const std::wstring& path) {
+  for (const std::wstring& name : SubkeyNames(real)) {
+    const std::wstring child = path.empty() ? name : path + L"\\" + name;
+    const auto same = [&](const std::wstring& own) { return ::_wcsicmp(own.c_str(), child.c_str()) == 0; };
+    const auto on_the_way = [&](const std::wstring& own) {
+      return own.size() > child.size() && own[child.size()] == L'\\' &&
+             ::_wcsnicmp(own.c_str(), child.c_str(), child.size()) == 0;
+    };
+    UniqueHkey real_child;
+    UniqueHkey mirror_child;
+    if (std::ranges::any_of(kOwnKeys, same)) continue;
+    if (std::ranges::any_of(kOwnKeys, on_the_way)) {
+      if (::RegOpenKeyExW(real, name.c_str(), 0, KEY_READ | kView, real_child.put()) == 0 &&
+          ::RegCreateKeyExW(mirror, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kView, nullptr,
+                            mirror_child.put(), nullptr) == 0) {
+        Mirror(real_child.get(), mirror_child.get(), child);
+      }
+      continue;
+    }
+    const std::wstring target = L"\\Registry\\Machine\\" + child;
+    EXPECT_EQ(
+        ::RegCreateKeyExW(mirror, name.c_str(), 0, nullptr, REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK,
+                          KEY_ALL_ACCESS | kView, nullptr, mirror_child.put(), nullptr),
+        0);
+    if (mirror_child) {
+      EXPECT_EQ(::RegSetValueExW(mirror_child.get(), kLinkValue, 0, REG_LINK,
+                                 reinterpret_cast<const BYTE*>(target.data()),
+                                 static_cast<DWORD>(target.size() * sizeof(wchar_t))),
+                0);
+    }
+  }
 }
 
 }  // namespace
 
 RegistryRedirect::RegistryRedirect(const std::wstring& name)
     : root_path_(kTestsRoot + (L"Redirect" + name + L"_" + std::to_wstring(::GetCurrentProcessId()))) {
-  if (redirect_active) {
-    std::fprintf(stderr, "a registry redirect is in force already\n");
-    std::abort();
-  }
-  Delete();
+  if (redirect_active) Abort("a registry redirect is in force already");
+  DeleteWithoutFollowing(HKEY_LOCAL_MACHINE, root_path_);
   UniqueHkey real;
   UniqueHkey root;
-  const bool made =
-      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ | kView, real.put()) == ERROR_SUCCESS &&
-      ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, root_path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kView,
-                        nullptr, root.put(), nullptr) == ERROR_SUCCESS;
+  const bool made = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ | kView, real.put()) == 0 &&
+                    ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, root_path_.c_str(), 0, nullptr, 0,
+                                      KEY_ALL_ACCESS | kView, nullptr, root.put(), nullptr) == 0;
   if (made) Mirror(real.get(), root.get(), L"");
-  if (!made || ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, root.get()) != ERROR_SUCCESS) {
-    std::fprintf(stderr, "HKEY_LOCAL_MACHINE could not be redirected\n");
-    std::abort();
-  }
+  if (!made || ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, root.get()) != 0)
+    Abort("HKEY_LOCAL_MACHINE could not be redirected");
   redirect_active = true;
 }
 
 RegistryRedirect::~RegistryRedirect() {
   (void)::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
   redirect_active = false;
-  Delete();
+  DeleteWithoutFollowing(HKEY_LOCAL_MACHINE, root_path_);
 }
-
-bool RegistryRedirect::Active() { return redirect_active; }
-
-void RegistryRedirect::Mirror(HKEY real, HKEY mirror, const std::wstring& path) {
-  for (const std::wstring& name : SubkeyNames(real)) {
-    const std::wstring child = path.empty() ? name : path + L"\\" + name;
-    bool own = false;
-    if (OnOwnPath(child, own)) {
-      if (own) continue;
-      UniqueHkey real_child;
-      UniqueHkey mirror_child;
-      if (::RegOpenKeyExW(real, name.c_str(), 0, KEY_READ | kView, real_child.put()) == ERROR_SUCCESS &&
-          ::RegCreateKeyExW(mirror, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kView, nullptr,
-                            mirror_child.put(), nullptr) == ERROR_SUCCESS) {
-        Mirror(real_child.get(), mirror_child.get(), child);
-      }
-      continue;
-    }
-    // Volatile: a link left by a test that died goes with the registry server.
-    UniqueHkey link;
-    const std::wstring target = L"\\Registry\\Machine\\" + child;
-    EXPECT_EQ(
-        ::RegCreateKeyExW(mirror, name.c_str(), 0, nullptr, REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK,
-                          KEY_ALL_ACCESS | kView, nullptr, link.put(), nullptr),
-        ERROR_SUCCESS);
-    if (link) {
-      EXPECT_EQ(
-          ::RegSetValueExW(link.get(), kLinkValue, 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
-                           static_cast<DWORD>(target.size() * sizeof(wchar_t))),
-          ERROR_SUCCESS);
-    }
-  }
-}
-
-void RegistryRedirect::Delete() { DeleteWithoutFollowing(HKEY_LOCAL_MACHINE, root_path_); }
 
 ScratchKey::ScratchKey(const std::wstring& name, REGSAM view, Place place)
     : path_(place == Place::kTestsRoot ? kTestsRoot + name : name), view_(view) {
-  if (place == Place::kRedirectedMachine && !RegistryRedirect::Active()) {
-    std::fprintf(stderr, "a key at an agent's own path needs a registry redirect\n");
-    std::abort();
-  }
-  Delete();
+  if (place == Place::kRedirectedMachine && !redirect_active)
+    Abort("a key at an agent's own path needs a registry redirect");
+  DeleteKey(path_, view_);
   UniqueHkey key;
   EXPECT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_,
                               nullptr, key.put(), nullptr),
-            ERROR_SUCCESS);
+            0);
 }
 
-ScratchKey::~ScratchKey() { Delete(); }
-
-void ScratchKey::Delete() {
-  UniqueHkey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_ALL_ACCESS | view_, key.put()) !=
-      ERROR_SUCCESS)
-    return;
-  ::RegDeleteTreeW(key.get(), nullptr);
-  key.reset();
-  ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), view_, 0);
-}
+ScratchKey::~ScratchKey() { DeleteKey(path_, view_); }
 
 void ScratchKey::SetValue(const wchar_t* value, DWORD type, const void* data, DWORD size,
                           const wchar_t* subkey) {
@@ -164,20 +142,8 @@ void ScratchKey::SetValue(const wchar_t* value, DWORD type, const void* data, DW
   UniqueHkey key;
   ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_,
                               nullptr, key.put(), nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(::RegSetValueExW(key.get(), value, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
-}
-
-void ScratchKey::SetBinary(const wchar_t* value, const void* data, DWORD size, const wchar_t* subkey) {
-  SetValue(value, REG_BINARY, data, size, subkey);
-}
-
-void ScratchKey::SetString(const wchar_t* value, const wchar_t* text, const wchar_t* subkey) {
-  SetValue(value, REG_SZ, text, static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)), subkey);
-}
-
-void ScratchKey::SetDword(const wchar_t* value, DWORD data, const wchar_t* subkey) {
-  SetValue(value, REG_DWORD, &data, sizeof(data), subkey);
+            0);
+  ASSERT_EQ(::RegSetValueExW(key.get(), value, 0, type, static_cast<const BYTE*>(data), size), 0);
 }
 
 }  // namespace qfu::test

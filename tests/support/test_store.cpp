@@ -79,12 +79,11 @@ bool TestStore::MutexesAreFree() {
       {objects_.cancel_mutex.get(), objects_.queue_mutex.get(), objects_.registry_mutex.get()});
 }
 
-store::RequestRecord* TestStore::EnqueueAlone(const wire::MessageWriter& message,
-                                              FileTimeUnits stored_acceptance) {
+store::RequestRecord* TestStore::EnqueueAlone(const wire::MessageWriter& message) {
   objects_.requests.Clear();
   std::array<std::uint8_t, wire::kStatusRecordSize> bytes{};
   const wire::StatusRecord record(bytes);
-  EXPECT_EQ(store::EnqueueRequest(objects_, message.span(), stored_acceptance, record), wire::result::kDone);
+  EXPECT_EQ(store::EnqueueRequest(objects_, message.span(), {}, record), wire::result::kDone);
   EXPECT_EQ(record.update_status(), wire::kQueued);
   store::RequestRecord* found = nullptr;
   objects_.requests.ForEach([&](store::RequestRecord& entry) { return found = &entry, true; });

@@ -1,8 +1,6 @@
 #pragma once
-// The process-wide objects and the agent's configuration for a test of the store: the registry
-// redirected (support/scratch_key.h), so that the service key is the test's own, unnamed
-// mutexes and update event (so parallel test processes never share them), a status pipe name
-// nobody else uses, and a fake clock.
+// The process-wide objects and the agent's configuration for a test of the store, under a
+// registry redirect, with unnamed mutexes and update event, a status pipe of its own and a fake clock.
 #include <windows.h>
 
 #include <cstdint>
@@ -41,24 +39,19 @@ class TestStore {
   [[nodiscard]] FakeClock& clock() { return clock_; }
   // The service key (under the redirected HKEY_LOCAL_MACHINE).
   [[nodiscard]] ScratchKey& key() { return key_; }
-  // The status pipe this store's notifications go to.
-  [[nodiscard]] const std::wstring& status_pipe_name() const { return status_pipe_.pipe_name(); }
 
-  // The value of a request key (its key name, e.g. L"Client_0000001A"), or nothing.
+  // The value of a request key (by key name, e.g. L"Client_0000001A"), or nothing.
   [[nodiscard]] std::optional<StoredValue> Value(const std::wstring& request_key, const wchar_t* name) const;
-  // The number of records in the request list.
   [[nodiscard]] std::size_t RequestCount();
   // The DWORD value of a request key, or 0xDEAD when it is absent or not a 4-byte REG_DWORD.
   [[nodiscard]] std::uint32_t Dword(const std::wstring& request_key, const wchar_t* name) const;
-  // True when the update event is signalled (consumes the signal: the event is auto-reset).
+  // True when the update event is signalled (taking the signal).
   [[nodiscard]] bool TakeUpdateEvent();
-  // True when another thread can take the cancel, queue and registry mutexes at once: no
-  // operation left one of them held.
+  // True when another thread can take the cancel, queue and registry mutexes at once.
   [[nodiscard]] bool MutexesAreFree();
-  // Empties the request list, enqueues the message (as accepted at stored_acceptance, 0: new),
-  // expects it queued and returns its record, the only one in the list (null when none).
-  store::RequestRecord* EnqueueAlone(const wire::MessageWriter& message,
-                                     FileTimeUnits stored_acceptance = {});
+  // Empties the request list, enqueues the message as new, expects it queued and returns its
+  // record, the only one in the list (null when none).
+  store::RequestRecord* EnqueueAlone(const wire::MessageWriter& message);
 
  private:
   RegistryRedirect redirect_;

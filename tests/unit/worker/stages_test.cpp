@@ -1,14 +1,13 @@
 // The worker's stages on fakes, one wake per row, for what the randomized test cannot see: the
 // exact detail codes written with each status, the exact due time of a request put back, and
-// the exact time limit of the install prompt. And the real loop, woken by a request timer.
+// the exact time limit of the install prompt.
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
-#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "common/system_clock.h"
 #include "support/fake_worker_ports.h"
 #include "support/test_messages.h"
 
@@ -18,14 +17,7 @@ namespace {
 using namespace wire;
 using namespace std::chrono_literals;
 
-struct Change {
-  std::uint32_t status = 0;
-  std::uint32_t detail = 0;
-  bool operator==(const Change&) const = default;
-  friend std::ostream& operator<<(std::ostream& out, const Change& c) {
-    return out << c.status << "/" << c.detail;
-  }
-};
+using Change = std::pair<std::uint32_t, std::uint32_t>;  // a status and its detail
 
 struct Row {
   UpdateStatus from = kDownloaded;  // stored with detail 77
@@ -45,8 +37,9 @@ struct Row {
   bool waived = false;  // the publisher check
 };
 
-constexpr Change kAsk = {kPrompting}, kReady = {kReadyToInstall}, kCheck = {kVerifying}, kRun = {kInstalling},
-                 kDone = {kCompleted}, kFetch = {kDownloading};
+constexpr Change kAsk = {kPrompting, 0}, kReady = {kReadyToInstall, 0}, kCheck = {kVerifying, 0},
+                 kRun = {kInstalling, 0}, kDone = {kCompleted, 0}, kFetch = {kDownloading, 0},
+                 kPostpone = {kPostponed, 0}, kPending = {kRestartPending, 0};
 constexpr InstallWindow kNeverOpens = {.in_window = false};
 constexpr std::uint32_t kRestartFails = 1115;  // ERROR_SHUTDOWN_IN_PROGRESS
 constexpr std::uint32_t kBadDigest = 0x80096010;
@@ -57,41 +50,35 @@ TEST(Stages, WriteTheExactCodeDueTimeAndPromptLimit) {
   // clang-format off
   const Row rows[] = {
       {.from = kQueued, .newer_installed = true, .then = {{kInstallFailed, 1638}}},
-      {.from = kDownloadRetry, .offline = true, .then = {}, .due = 0ms},
-      {.from = kQueued, .window = kNeverOpens, .then = {kFetch, {kDownloaded}}, .due = 5min,
+      {.from = kQueued, .window = kNeverOpens, .then = {kFetch, {kDownloaded, 0}}, .due = 5min,
        .triggers = {false}},
       {.from = kQueued, .flags = flags::kDownloadWhenDisconnected, .offline = true, .download = 12029,
        .then = {kFetch, {kDownloadRetry, 12029}}, .due = 10min, .triggers = {true, false}},
-      {.from = kQueued, .download = 2, .then = {kFetch, {kDownloadFailed, 2}}, .triggers = {false}},
       {.from = kQueued, .download = 223, .then = {kFetch, {kDownloadFailed, 223}}, .triggers = {false}},
       {.busy = true, .then = {{kDeferred, 77}}, .due = 10min},
       {.window = {.in_window = false, .next_start_tick = 90min}, .then = {}, .due = 90min},
       {.replies = {ui_reply::kYes}, .then = {kAsk, kReady, kCheck, kRun, kDone}, .limits = {900000}},
-      {.replies = {kNo}, .deadline = 2h, .interval = 10, .then = {kAsk, {kPostponed}}, .due = 10min,
+      {.replies = {kNo}, .deadline = 2h, .interval = 10, .then = {kAsk, kPostpone}, .due = 10min,
        .limits = {7200000}},
-      {.window = {.window_end_tick = 20min}, .replies = {kNo}, .deadline = 2h, .then = {kAsk, {kPostponed}},
+      {.window = {.window_end_tick = 20min}, .replies = {kNo}, .deadline = 2h, .then = {kAsk, kPostpone},
        .due = 15min, .limits = {1200000}},
-      {.replies = {kNo}, .deadline = 10min, .then = {kAsk, {kPostponed}}, .due = 10min, .limits = {600000}},
-      {.replies = {kTimedOut}, .deadline = 2h, .then = {kAsk, {kConsentTimedOut}}, .limits = {7200000}},
+      {.replies = {kTimedOut}, .deadline = 2h, .then = {kAsk, {kConsentTimedOut, 0}}, .limits = {7200000}},
       {.flags = flags::kForceInstall, .replies = {kTimedOut}, .then = {kAsk, kReady, kCheck, kRun, kDone},
        .limits = {900000}},
       {.from = kToInstall, .lock = 32, .then = {kCheck, {kReadyToInstall, 32}}, .due = 10min},
       {.from = kToInstall, .lock = 5, .then = {kCheck, {kUnverified, 5}}},
       {.from = kToInstall, .verdict = TRUST_E_NOSIGNATURE, .then = {kCheck, {kUnverified, 0x800B0100}}},
       {.from = kToInstall, .digest = std::string(64, '1'), .then = {kCheck, {kUnverified, kBadDigest}}},
-      {.from = kToInstall, .digest = std::string(63, '0'), .then = {kCheck, {kUnverified, kBadDigest}}},
       {.from = kToInstall, .digest = std::string(64, '0'), .then = {kCheck, kRun, kDone}},
       {.from = kToInstall, .flags = flags::kSkipPublisherCheck, .then = {kCheck, kRun, kDone}},
       {.from = kToInstall, .flags = flags::kSkipPublisherCheck, .kind = product_kind::kAnyPublisher,
        .then = {kCheck, kRun, kDone}, .waived = true},
       {.from = kToInstall, .install = 1603, .then = {kCheck, kRun, {kInstallFailed, 1603}}},
       {.from = kToInstall, .install = 1618, .then = {kCheck, kRun, kReady}, .due = 0ms},
-      {.from = kToInstall, .install = 3010, .replies = {kNo, kNo}, .then = {kCheck, kRun, {kRestartPending}},
+      {.from = kToInstall, .install = 3010, .replies = {kNo, kNo}, .then = {kCheck, kRun, kPending},
        .limits = {0, 0}},
       {.from = kToInstall, .flags = flags::kNoPrompts, .install = 3010, .restart = kRestartFails,
-       .then = {kCheck, kRun, {kRestartPending}, {kRestartPending, kRestartFails}}, .limits = {0}},
-      {.from = kToInstall, .flags = flags::kNoPrompts, .kind = 5, .install = 3010, .restart = kRestartFails,
-       .then = {kCheck, kRun, kDone, {kRestartPending, kRestartFails}}, .limits = {0}},
+       .then = {kCheck, kRun, kPending, {kRestartPending, kRestartFails}}, .limits = {0}},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -144,23 +131,6 @@ TEST(Stages, WriteTheExactCodeDueTimeAndPromptLimit) {
     }
     EXPECT_TRUE(bench.store.MutexesAreFree());
   }
-}
-
-// The real loop on the system clock: a request due in a moment is taken when its request
-// timer fires, not before, and the loop ends on the stop event.
-TEST(QueueWorker, RequestTimerWakesTheLoopWhenTheRequestIsDue) {
-  constexpr Milliseconds kDueIn = 1500ms;
-  constexpr DWORD kDeadlineMs = 30000;  // room for a loaded machine
-  test::WorkerBench bench(L"Timer", &SystemClockInstance());
-  store::RequestRecord* record = bench.Put(test::SubmitMessage("Timed"), kQueued);
-  ASSERT_NE(record, nullptr);
-  bench.window = kNeverOpens;
-  const ULONGLONG due = ::GetTickCount64() + kDueIn.count();
-  record->due_tick = Milliseconds{due};
-  bench.RunThread();
-  ASSERT_EQ(::WaitForSingleObject(bench.world.download_started.get(), kDeadlineMs), WAIT_OBJECT_0);
-  EXPECT_GE(bench.world.first_download_tick.load(), due);
-  EXPECT_TRUE(bench.StopThread(kDeadlineMs));
 }
 
 }  // namespace
