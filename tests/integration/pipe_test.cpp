@@ -133,9 +133,10 @@ TEST_F(Pipes, ServesSixteenClientsAtOnceAndLeavesNoThreadBehind) {
       if (ResultOf(submit) != kDone || StatusOf(submit) != wire::kQueued || ResultOf(cancel) != kDone ||
           NameOf(cancel) != name || ResultOf(query) != kDone || NameOf(query) != name ||
           ResultOf(past_end) != kNothingToReport) {
-        failures[id] = "results " + std::to_string(ResultOf(submit)) + ", " +
-                       std::to_string(ResultOf(cancel)) + ", " + std::to_string(ResultOf(query)) + ", " +
-                       std::to_string(ResultOf(past_end));
+        failures[id] = "results " + std::to_string(WireValue(ResultOf(submit))) + ", " +
+                       std::to_string(WireValue(ResultOf(cancel))) + ", " +
+                       std::to_string(WireValue(ResultOf(query))) + ", " +
+                       std::to_string(WireValue(ResultOf(past_end)));
       }
     });
   }

@@ -15,6 +15,7 @@
 #include "support/pipe_harness.h"
 #include "support/scratch_directory.h"
 #include "support/service_control.h"
+#include "support/test_messages.h"
 #include "wire/pipes.h"
 #include "wire/update_status.h"
 
@@ -95,18 +96,18 @@ TEST_F(ServiceRecovery, ResumesADownloadThatAKilledOrStoppedServiceLeftHalfDone)
     ASSERT_TRUE(WaitForAgentPipes());
 
     // Downloaded, or whatever stage follows a complete download.
-    std::uint32_t status = 0;
-    const auto unfinished = [&](std::initializer_list<std::uint32_t> statuses) {
+    wire::UpdateStatus status{};
+    const auto unfinished = [&](std::initializer_list<wire::UpdateStatus> statuses) {
       return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
     };
     (void)WaitUntil(
         [&] {
           status = StatusOf(SendOnce(wire::kInfoPipeName, Query(WideToUtf8(name)).span()));
-          return !unfinished({0, wire::kQueued, wire::kDownloading});
+          return !unfinished({wire::UpdateStatus{}, wire::kQueued, wire::kDownloading});
         },
         kHalfDownloadedMs);
-    EXPECT_FALSE(
-        unfinished({0, wire::kQueued, wire::kDownloading, wire::kDownloadRetry, wire::kDownloadFailed}))
+    EXPECT_FALSE(unfinished({wire::UpdateStatus{}, wire::kQueued, wire::kDownloading, wire::kDownloadRetry,
+                             wire::kDownloadFailed}))
         << status;
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);

@@ -76,8 +76,9 @@ store::RequestRecord* WorkerBench::Put(const wire::MessageWriter& message, wire:
   return record;
 }
 
-std::uint32_t WorkerBench::Stored(std::string_view name, std::uint32_t instance) const {
-  return store.Dword(store::FormatRequestKeyName(Utf8ToWide(name), instance), store::value::kUpdateStatus);
+wire::UpdateStatus WorkerBench::Stored(std::string_view name, std::uint32_t instance) const {
+  return wire::UpdateStatus{
+      store.Dword(store::FormatRequestKeyName(Utf8ToWide(name), instance), store::value::kUpdateStatus)};
 }
 
 }  // namespace qfu::test

@@ -24,13 +24,13 @@ class StatusRecorder final : public store::StatusReporter {
  public:
   struct Change {
     std::string name;
-    std::uint32_t status = 0;  // as the store's port reports it
+    wire::UpdateStatus status{};  // as the store's port reports it
     std::uint32_t detail = 0;
     bool operator==(const Change&) const = default;
   };
   std::vector<Change> changes;
 
-  void StatusChanged(wire::Bytes message, std::uint32_t status, std::uint32_t detail) noexcept override {
+  void StatusChanged(wire::Bytes message, wire::UpdateStatus status, std::uint32_t detail) noexcept override {
     changes.push_back({std::string(wire::RequestMessage(message).request_name()), status, detail});
   }
 };
@@ -133,7 +133,7 @@ class WorkerBench {
   store::RequestRecord* Put(const wire::MessageWriter& message, wire::UpdateStatus status,
                             std::uint32_t detail = 0);
   // The stored UpdateStatus of a request (0xDEAD when absent).
-  [[nodiscard]] std::uint32_t Stored(std::string_view name, std::uint32_t instance = 0) const;
+  [[nodiscard]] wire::UpdateStatus Stored(std::string_view name, std::uint32_t instance = 0) const;
 
  private:
   std::unique_ptr<worker::QueueWorker> worker_;

@@ -14,8 +14,12 @@
 
 namespace qfu::test {
 
-std::uint32_t ResultOf(const Reply& reply) { return ReadU32(reply, wire::kResultCodeAt); }
-std::uint32_t StatusOf(const Reply& reply) { return ReadU32(reply, wire::kUpdateStatusAt); }
+wire::ResultCode ResultOf(const Reply& reply) {
+  return wire::ResultCode{ReadU32(reply, wire::kResultCodeAt)};
+}
+wire::UpdateStatus StatusOf(const Reply& reply) {
+  return wire::UpdateStatus{ReadU32(reply, wire::kUpdateStatusAt)};
+}
 std::uint32_t ErrorOf(const Reply& reply) { return ReadU32(reply, wire::kSystemErrorCodeAt); }
 std::uint32_t LengthOf(const Reply& reply) { return ReadU32(reply, wire::kLengthAt); }
 std::uint32_t InstanceOf(const Reply& reply) { return ReadU32(reply, wire::kRecordInstanceNumberAt); }
@@ -29,9 +33,9 @@ wire::MessageWriter Query(std::string_view name, std::uint32_t type) {
   message.Name(name);
   return message;
 }
-std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name, std::uint32_t status,
-                            DWORD timeout_ms) {
-  std::uint32_t last = 0;
+wire::UpdateStatus WaitForStatus(const wchar_t* pipe_name, std::string_view name, wire::UpdateStatus status,
+                                 DWORD timeout_ms) {
+  wire::UpdateStatus last{};
   (void)WaitUntil([&] { return (last = StatusOf(SendOnce(pipe_name, Query(name).span()))) == status; },
                   timeout_ms);
   return last;
@@ -39,7 +43,7 @@ std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name, std
 
 wire::MessageWriter Enumerate(std::uint32_t index) {
   wire::MessageWriter message(wire::kEnumerateRequests);
-  message.Flags(index);
+  message.U32(wire::kRequestFlagsAt, index);  // the enumeration index travels in the flags field
   return message;
 }
 wire::MessageWriter Cancel(std::string_view name) { return Query(name, wire::kCancelRequest); }

@@ -18,8 +18,8 @@ namespace qfu::test {
 using Reply = std::vector<std::uint8_t>;
 
 // Fields of a reply; 0 or empty when the reply is too short to hold them.
-[[nodiscard]] std::uint32_t ResultOf(const Reply& reply);
-[[nodiscard]] std::uint32_t StatusOf(const Reply& reply);
+[[nodiscard]] wire::ResultCode ResultOf(const Reply& reply);
+[[nodiscard]] wire::UpdateStatus StatusOf(const Reply& reply);
 [[nodiscard]] std::uint32_t ErrorOf(const Reply& reply);
 [[nodiscard]] std::uint32_t LengthOf(const Reply& reply);
 [[nodiscard]] std::uint32_t InstanceOf(const Reply& reply);
@@ -31,8 +31,8 @@ using Reply = std::vector<std::uint8_t>;
 [[nodiscard]] wire::MessageWriter Cancel(std::string_view name);
 // Queries the request on the pipe until it reads status or timeout_ms have passed; returns
 // the last status read.
-[[nodiscard]] std::uint32_t WaitForStatus(const wchar_t* pipe_name, std::string_view name,
-                                          std::uint32_t status, DWORD timeout_ms);
+[[nodiscard]] wire::UpdateStatus WaitForStatus(const wchar_t* pipe_name, std::string_view name,
+                                               wire::UpdateStatus status, DWORD timeout_ms);
 
 // A client that writes without waiting for the service to read: a message longer than the
 // pipe's buffer is only taken as the service reads it, and a refused one never is.

@@ -42,7 +42,7 @@ std::uint64_t EnvNumber(const char* name, std::uint64_t otherwise) {
 struct Tracked {
   std::string name;            // as last submitted
   std::uint32_t instance = 0;  // not 0: a dry run
-  std::uint32_t last = 0;      // the status last seen
+  UpdateStatus last{};         // the status last seen
   bool cancel_answered = false;
 };
 
@@ -104,16 +104,16 @@ class RandomWorker final : public store::StatusReporter {
   }
 
   // StatusReporter: every change the store reports.
-  void StatusChanged(Bytes message, std::uint32_t status, std::uint32_t) noexcept override {
+  void StatusChanged(Bytes message, UpdateStatus to, std::uint32_t) noexcept override {
     const RequestMessage request(message);
     at_hand_ = Key(request.request_name(), request.instance_number());
     Tracked& seen = tracked_[at_hand_];
-    const auto to = static_cast<UpdateStatus>(status);
-    const std::string what = at_hand_ + ": " + std::to_string(seen.last) + " -> " + std::to_string(status);
+    const std::string what =
+        at_hand_ + ": " + std::to_string(WireValue(seen.last)) + " -> " + std::to_string(WireValue(to));
     if (to == kInstalling && seen.cancel_answered) Broken("installs after an answered cancel: " + what);
     if (to == kCancelled && !seen.cancel_answered) Broken("cancelled without a cancel: " + what);
     if (to == kInstalling && seen.last != kVerifying) Broken("installs what was not verified: " + what);
-    seen.last = status;
+    seen.last = to;
   }
 
  private:
@@ -128,8 +128,8 @@ class RandomWorker final : public store::StatusReporter {
   void Submit() {
     const std::string name = kNames[Draw(5)];
     auto message = test::SubmitMessage(name, "http://127.0.0.1/p.msi", "A=1");
-    message.Flags(
-        Pick<std::uint32_t>({0, 0, flags::kNoPrompts, flags::kForceInstall, flags::kNoInstallWhileLoggedOn}));
+    message.Flags(Pick<RequestFlags>(
+        {{}, {}, flags::kNoPrompts, flags::kForceInstall, flags::kNoInstallWhileLoggedOn}));
     message.U32(kProductKindAt, Pick<std::uint32_t>({product_kind::kCurrentClient, 5}));
     message.U32(kDeadlineAt, Pick<std::uint32_t>({0, 30, 1440}))
         .U32(kPostponeIntervalAt, Pick<std::uint32_t>({0, 10}));
@@ -165,7 +165,7 @@ class RandomWorker final : public store::StatusReporter {
     if (draw == 0 || draw > 3 || !test::MutexesAreFree({objects().cancel_mutex.get()})) return;
     std::vector<const Tracked*> held;
     for (const auto& [key, request] : tracked_) {
-      const std::uint32_t status = bench_.Stored(request.name, request.instance);
+      const UpdateStatus status = bench_.Stored(request.name, request.instance);
       if (!IsFinalStatus(status) && status != kRestartPending && Listed(request) == nullptr)
         held.push_back(&request);
     }
@@ -218,8 +218,8 @@ class RandomWorker final : public store::StatusReporter {
 
   void Check() {
     for (const auto& [key, request] : tracked_) {
-      const std::uint32_t status = bench_.Stored(request.name, request.instance);
-      const std::string what = key + " " + std::to_string(status);
+      const UpdateStatus status = bench_.Stored(request.name, request.instance);
+      const std::string what = key + " " + std::to_string(WireValue(status));
       const bool final = IsFinalStatus(status);
       // A restart left pending waits for the machine, listed nowhere.
       if (!final && status != kRestartPending && Listed(request) == nullptr) Broken("lost: " + what);

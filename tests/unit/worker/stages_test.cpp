@@ -17,11 +17,12 @@ namespace {
 using namespace wire;
 using namespace std::chrono_literals;
 
-using Change = std::pair<std::uint32_t, std::uint32_t>;  // a status and its detail
+using Change = std::pair<UpdateStatus, std::uint32_t>;  // a status and its detail
 
 struct Row {
   UpdateStatus from = kDownloaded;  // stored with detail 77
-  std::uint32_t flags = 0, kind = product_kind::kCurrentClient;
+  RequestFlags flags{};
+  std::uint32_t kind = product_kind::kCurrentClient;
   bool newer_installed = false, offline = false, busy = false;
   DWORD download = 0, lock = 0, install = 0, restart = 0;
   HRESULT verdict = S_OK;
