@@ -20,7 +20,7 @@ using test::SameFile;
 using test::TestHttpServer;
 using Downloads = test::TestDownloads;
 
-// Several chunks; "cut" sends half of them.
+// Several chunks.
 const std::string kPackage = test::PackageBytes(300000);
 
 // Every answer the server can give to the one download of a request, from each state of the
@@ -87,38 +87,6 @@ TEST(DownloadPackage, WritesResumesOrRefusesByTheFileAndTheServersAnswer) {
     if (!c.linked) {
       EXPECT_EQ(requests[0].Header("Range"), c.range);
     }
-  }
-}
-
-// A body cut before its announced length fails, even when WinHTTP reports the early close as its
-// end, and what came stays for the next attempt (resumed as in the table above). A stop ends a
-// download that the server holds in the middle at once, the file kept likewise.
-TEST(DownloadPackage, ABodyCutHalfwayOrStoppedKeepsItsPrefixForTheNextAttempt) {
-  TestHttpServer server;
-  ASSERT_EQ(server.failure(), "");
-  server.AddFile(L"client.msi", kPackage);
-  constexpr DWORD kStopAfterMs = 2000, kPromptlyMs = 8000;  // a held read ends after 30 s by itself
-  for (const char* rule : {"cut", "stall"}) {
-    SCOPED_TRACE(rule);
-    Downloads downloads(L"DownloadCut");
-    server.SetRule("/client.msi", rule);
-    const bool stall = std::string(rule) == "stall";
-    HANDLE raw = nullptr;
-    if (stall) {
-      ASSERT_TRUE(::CreateTimerQueueTimer(
-          &raw, nullptr, [](PVOID event, BOOLEAN) { ::SetEvent(event); }, downloads.stop_event.get(),
-          kStopAfterMs, 0, WT_EXECUTEONLYONCE));
-    }
-    const ULONGLONG started = ::GetTickCount64();
-    EXPECT_EQ(downloads.Download(server.Url(L"/client.msi")),
-              stall ? static_cast<DWORD>(ERROR_OPERATION_ABORTED)
-                    : static_cast<DWORD>(ERROR_WINHTTP_CONNECTION_ERROR));
-    EXPECT_LT(::GetTickCount64() - started, kPromptlyMs);
-    if (raw != nullptr) (void)::DeleteTimerQueueTimer(nullptr, raw, INVALID_HANDLE_VALUE);
-    const auto half = FileBytes(downloads.Path(L"client.msi"));
-    ASSERT_TRUE(half.has_value());
-    EXPECT_EQ(half->size(), kPackage.size() / 2);
-    EXPECT_TRUE(SameFile(half, kPackage.substr(0, half->size())));  // what the next attempt resumes
   }
 }
 
