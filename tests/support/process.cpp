@@ -87,12 +87,6 @@ bool UninstallPackage(const std::wstring& package, DWORD timeout_ms) {
   return RunProcess(L"msiexec.exe /x \"" + package + L"\" /qn", timeout_ms).finished;
 }
 
-std::wstring LoadText(HMODULE module, UINT id) {
-  wchar_t text[512] = {};
-  const int length = ::LoadStringW(module != nullptr ? module : ::GetModuleHandleW(nullptr), id, text, 512);
-  return std::wstring(text, length > 0 ? static_cast<std::size_t>(length) : 0);
-}
-
 ProcessResult RunProcess(const std::wstring& command_line, DWORD timeout_ms) {
   BackgroundProcess process(command_line);
   return process.Finish(timeout_ms);

@@ -58,8 +58,6 @@ class BackgroundProcess {
 
 // Removes the package's product if it is installed; false when msiexec did not end in time.
 [[nodiscard]] bool UninstallPackage(const std::wstring& package, DWORD timeout_ms);
-// The string resource id of module (the test program's own for null), empty when it has none.
-[[nodiscard]] std::wstring LoadText(HMODULE module, UINT id);
 // Expects the run to have finished with exit_code, its output holding each of the lines.
 void ExpectRun(const ProcessResult& run, DWORD exit_code, std::initializer_list<std::string_view> lines);
 // The number of threads of that process now (0 when it cannot be read).

@@ -41,9 +41,6 @@ class ScratchKey {
   void SetDword(const wchar_t* value, DWORD data, const wchar_t* subkey = nullptr) {
     SetValue(value, REG_DWORD, &data, sizeof(data), subkey);
   }
-  void SetBinary(const wchar_t* value, const void* data, DWORD size, const wchar_t* subkey = nullptr) {
-    SetValue(value, REG_BINARY, data, size, subkey);
-  }
 
  private:
   std::wstring path_;

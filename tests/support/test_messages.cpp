@@ -37,26 +37,6 @@ wire::MessageWriter NamedMessage(std::uint32_t type, std::string_view name) {
   return writer;
 }
 
-wire::MessageWriter StartingAt(wire::MessageWriter message, const LocalDateTime& local) {
-  message.AddFlags(wire::flags::kStartTime)
-      .U16(wire::kStartYearAt, local.year)
-      .U16(wire::kStartMonthAt, local.month);
-  message.U16(wire::kStartDayAt, local.day).U16(wire::kStartHourAt, local.hour);
-  message.U16(wire::kStartMinuteAt, local.minute);
-  return message;
-}
-
-wire::MessageWriter WindowMessage(wire::RequestFlags flags, std::uint16_t start_hour,
-                                  std::uint16_t start_minute, std::uint16_t end_hour,
-                                  std::uint16_t end_minute) {
-  wire::MessageWriter message;
-  message.Flags(flags)
-      .U16(wire::kWindowStartHourAt, start_hour)
-      .U16(wire::kWindowStartMinuteAt, start_minute);
-  message.U16(wire::kWindowEndHourAt, end_hour).U16(wire::kWindowEndMinuteAt, end_minute);
-  return message;
-}
-
 wire::Bytes NameField(const wire::MessageWriter& message) {
   return wire::RequestMessage(message.span()).request_name_field();
 }

@@ -6,7 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "common/local_time.h"
 #include "wire/message_writer.h"
 
 namespace qfu::wire {
@@ -24,12 +23,6 @@ namespace qfu::test {
                                                 std::string_view arguments = "");
 // A header-only message of that type naming a request (query, cancel).
 [[nodiscard]] wire::MessageWriter NamedMessage(std::uint32_t type, std::string_view name);
-// The message with flag 0x10 and the start time set to local.
-[[nodiscard]] wire::MessageWriter StartingAt(wire::MessageWriter message, const LocalDateTime& local);
-// A message with those flags and the install window's fields set to start-end (hours, minutes).
-[[nodiscard]] wire::MessageWriter WindowMessage(wire::RequestFlags flags, std::uint16_t start_hour,
-                                                std::uint16_t start_minute, std::uint16_t end_hour,
-                                                std::uint16_t end_minute);
 // The message's 37-byte request name field.
 [[nodiscard]] wire::Bytes NameField(const wire::MessageWriter& message);
 

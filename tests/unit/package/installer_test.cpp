@@ -57,14 +57,6 @@ TEST(RunInstaller, RunsTheInstallerInThePackageFolderAndReportsItsExitCode) {
   EXPECT_FALSE(Exists(payload));
 }
 
-TEST(RunInstaller, ReportsWhyTheInstallerCouldNotStart) {
-  ScratchDirectory scratch(L"InstallerNotStarted");
-  // The package's folder is the installer's current folder: a missing one stops the start.
-  EXPECT_EQ(RunInstallerWithin(scratch.path() + L"\\missing\\p.msi"), ERROR_DIRECTORY);
-  EXPECT_EQ(RunInstallerWithin(L"C:\\" + std::wstring(MAX_PATH, L'a') + L".msi"), ERROR_FILENAME_EXCED_RANGE);
-  EXPECT_EQ(RunInstaller(nullptr, nullptr), ERROR_INVALID_PARAMETER);
-}
-
 // "TargetPath" comes from the request key: a crafted one must not make the service (which runs
 // as LocalSystem) delete a file, an msi.log and a folder anywhere else.
 TEST(RemovePackageFiles, LeavesEveryPathOutsideAPackageDirectoryOfTheWorkingDirectory) {

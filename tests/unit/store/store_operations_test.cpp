@@ -76,62 +76,6 @@ TEST(CancelRequest, RemovesAWaitingRecordMarksAHeldOneAndRefusesFinalOnes) {
   EXPECT_TRUE(store.MutexesAreFree());
 }
 
-TEST(FindPostponedRequests, QueryFindsAndInstallNowReleasesEveryPostponedRecord) {
-  test::TestStore store(L"Postponed");
-  auto& objects = store.objects();
-  test::ReplyBuffer reply;
-  const auto record = reply.record();
-  for (const char* name : {"Later1", "Busy", "Later2"}) {
-    const auto delayed = SubmitMessage(name).U32(wire::kRandomDelayMinAt, 30);
-    ASSERT_EQ(EnqueueRequest(objects, delayed.span(), FileTimeUnits{}, record), wire::result::kDone);
-  }
-  EXPECT_EQ(FindPostponedRequests(objects, record, PostponedMode::kQuery), wire::result::kNothingToReport);
-  for (const char* name : {"Later1", "Later2"}) {
-    ASSERT_EQ(SetRequestStatus(objects, SubmitMessage(name).span(), wire::kPostponed, 0, false), 0u);
-  }
-  (void)store.TakeUpdateEvent();
-  EXPECT_EQ(FindPostponedRequests(objects, record, PostponedMode::kQuery), wire::result::kDone);
-  EXPECT_EQ(record.update_status(), wire::UpdateStatus{});  // the reply stays empty
-  EXPECT_FALSE(store.TakeUpdateEvent());
-  EXPECT_EQ(FindPostponedRequests(objects, record, PostponedMode::kInstallNow), wire::result::kDone);
-  EXPECT_TRUE(store.TakeUpdateEvent());
-  objects.requests.ForEach([](RequestRecord& waiting) {
-    const bool postponed = wire::RequestMessage(waiting.message()).request_name().starts_with("Later");
-    EXPECT_EQ(std::pair(waiting.due_tick == Milliseconds{}, waiting.install_now),
-              std::pair(postponed, postponed ? 1u : 0u));
-    return true;
-  });
-}
-
-// A registry mutex that cannot be waited on: every operation returns the wait's error and
-// writes nothing; a submit's enqueue lists nothing and says so.
-TEST(StoreFaults, AFailedRegistryMutexWaitIsReturnedAndNothingIsWritten) {
-  test::TestStore store(L"FaultyRegistryMutex");
-  auto& objects = store.objects();
-  const auto stored = SubmitMessage("Stored");
-  ASSERT_EQ(SetRequestStatus(objects, stored.span(), wire::kQueued, 0, true), 0u);
-  UniqueHandle own;
-  std::swap(own, objects.registry_mutex);
-  wchar_t path[kTargetPathCapacity] = L"left over";
-  EXPECT_EQ(SetRequestStatus(objects, stored.span(), wire::kCancelled, 0, false),
-            DWORD{ERROR_INVALID_HANDLE});
-  EXPECT_EQ(SetCancelPending(objects, NameField(stored), 0), DWORD{ERROR_INVALID_HANDLE});
-  EXPECT_EQ(GetTargetPath(objects, NameField(stored), 0, path, kTargetPathBytes),
-            DWORD{ERROR_INVALID_HANDLE});
-  EXPECT_EQ(path[0], L'\0');
-  const StoredStatus read = ReadStoredStatus(objects, NameField(stored), 0);
-  EXPECT_EQ(std::pair(read.read, read.status), std::pair(DWORD{ERROR_INVALID_HANDLE}, wire::UpdateStatus{}));
-  test::ReplyBuffer reply;
-  EXPECT_EQ(EnqueueRequest(objects, SubmitMessage("Fresh").span(), FileTimeUnits{}, reply.record()),
-            wire::result::kCannotCarryOut);
-  EXPECT_EQ(reply.record().system_error_code(), DWORD{ERROR_INVALID_HANDLE});
-  EXPECT_EQ(store.RequestCount(), 0u);
-  std::swap(own, objects.registry_mutex);
-  EXPECT_EQ(store.Dword(L"Stored", value::kUpdateStatus), wire::WireValue(wire::kQueued));
-  EXPECT_TRUE(store.Value(L"Stored", value::kInitialRequest));
-  EXPECT_FALSE(store.Value(L"Fresh", value::kUpdateStatus));
-}
-
 // Stored texts with no terminator that fill the buffer are cut to end inside it; a user agent
 // that leaves no room for its terminator leaves the buffer as it was.
 TEST(RequestKeyValues, StringsEndInsideTheirBuffersAndTheUserAgentReadsBack) {
