@@ -6,6 +6,7 @@
 
 #include "common/bytes.h"
 #include "common/handle.h"
+#include "ipc/dispatcher.h"
 #include "store/enqueue.h"
 #include "store/request_key.h"
 #include "wire/update_status.h"
@@ -88,6 +89,13 @@ store::RequestRecord* TestStore::EnqueueAlone(const wire::MessageWriter& message
   store::RequestRecord* found = nullptr;
   objects_.requests.ForEach([&](store::RequestRecord& entry) { return found = &entry, true; });
   return found;
+}
+
+ReplyBuffer TestStore::Dispatch(const wire::MessageWriter& message) {
+  ReplyBuffer reply;
+  reply.bytes.fill(0xCC);
+  ipc::Dispatch(objects_, config_, message.span(), reply.bytes);
+  return reply;
 }
 
 }  // namespace qfu::test

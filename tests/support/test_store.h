@@ -15,6 +15,7 @@
 #include "store/process_objects.h"
 #include "support/fake_clock.h"
 #include "support/scratch_key.h"
+#include "support/test_messages.h"
 #include "wire/message_writer.h"
 
 namespace qfu::test {
@@ -52,6 +53,12 @@ class TestStore {
   // Empties the request list, enqueues the message as new, expects it queued and returns its
   // record, the only one in the list (null when none).
   store::RequestRecord* EnqueueAlone(const wire::MessageWriter& message);
+  // Dispatches the message as a connection of the agent would, into a reply whose every byte
+  // starts as 0xCC, so that a field the dispatcher leaves unwritten shows.
+  [[nodiscard]] ReplyBuffer Dispatch(const wire::MessageWriter& message);
+  [[nodiscard]] wire::ResultCode Result(const wire::MessageWriter& message) {
+    return Dispatch(message).record().result_code();
+  }
 
  private:
   RegistryRedirect redirect_;

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "support/dispatch.h"
 #include "support/run_together.h"
 #include "support/test_messages.h"
 #include "support/test_store.h"
@@ -17,7 +16,6 @@ namespace {
 using namespace wire;
 using test::NamedMessage;
 using test::SubmitMessage;
-constexpr auto ResultOf = test::DispatchedResult;
 
 // In order, on one store: what each message is answered, with a bare record and nothing
 // stored for a refused submit.
@@ -53,7 +51,7 @@ TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
       {.message = NamedMessage(8, "x"), .result = result::kBadMessage},
   };
   for (const auto& step : script) {
-    auto reply = test::Dispatched(store, step.message);
+    auto reply = store.Dispatch(step.message);
     const std::uint32_t type = RequestMessage(step.message.span()).type();
     EXPECT_EQ(reply.record().result_code(), step.result) << type << " " << reply.name();
     EXPECT_EQ(std::pair(reply.record().length(), reply.record().system_error_code()),
@@ -70,8 +68,8 @@ TEST(Dispatcher, AnswersEachMessageWithItsResultCodeAndABareRecord) {
 TEST(Dispatcher, SubmitIsRefusedWhileActiveOrCompletedAndQueuedAgainAfterAFailure) {
   test::TestStore store(L"DispatchResubmit");
   const auto submit = SubmitMessage("App");
-  ASSERT_EQ(ResultOf(store, submit), result::kDone);
-  auto again = test::Dispatched(store, submit);
+  ASSERT_EQ(store.Result(submit), result::kDone);
+  auto again = store.Dispatch(submit);
   EXPECT_EQ(std::pair(again.record().result_code(), again.record().update_status()),
             std::pair(result::kAlreadyExists, kQueued));  // the existing request as stored
   const std::pair<UpdateStatus, ResultCode> stored[] = {{kDownloadRetry, result::kAlreadyExists},
@@ -79,7 +77,7 @@ TEST(Dispatcher, SubmitIsRefusedWhileActiveOrCompletedAndQueuedAgainAfterAFailur
                                                         {kInstallFailed, result::kDone}};
   for (const auto& [status, expected] : stored) {
     store.key().SetDword(L"UpdateStatus", WireValue(status), L"App");
-    EXPECT_EQ(ResultOf(store, submit), expected) << status;
+    EXPECT_EQ(store.Result(submit), expected) << status;
   }
   EXPECT_EQ(store.RequestCount(), 2u);
 }
@@ -93,7 +91,7 @@ TEST(Submit, SameNameFromManyClientsAtOnceIsQueuedOnce) {
     const auto message = SubmitMessage("Race" + std::to_string(round));
     std::array<ResultCode, kClients> results{};
     ASSERT_TRUE(test::RunTogether(
-        kClients, [&](std::size_t client) { results[client] = ResultOf(store, message); }, 30000));
+        kClients, [&](std::size_t client) { results[client] = store.Result(message); }, 30000));
     EXPECT_EQ(std::count(results.begin(), results.end(), result::kDone), 1) << round;
     EXPECT_EQ(store.RequestCount(), static_cast<std::size_t>(round) + 1);
   }
@@ -104,12 +102,12 @@ TEST(Submit, SameNameFromManyClientsAtOnceIsQueuedOnce) {
 TEST(Dispatcher, CancelOfOneInstanceAndOfEveryActiveRequest) {
   test::TestStore store(L"DispatchCancel");
   for (const auto& submit : {SubmitMessage("Gone"), SubmitMessage("Two"), SubmitMessage("Two").Instance(3)}) {
-    ASSERT_EQ(ResultOf(store, submit), result::kDone);
+    ASSERT_EQ(store.Result(submit), result::kDone);
   }
-  EXPECT_EQ(ResultOf(store, NamedMessage(kCancelRequest, "Gone")), result::kDone);
-  EXPECT_EQ(ResultOf(store, NamedMessage(kCancelRequest, "Two").Instance(3)), result::kDone);
+  EXPECT_EQ(store.Result(NamedMessage(kCancelRequest, "Gone")), result::kDone);
+  EXPECT_EQ(store.Result(NamedMessage(kCancelRequest, "Two").Instance(3)), result::kDone);
   EXPECT_EQ(store.Dword(L"Two", L"UpdateStatus"), WireValue(kQueued));
-  auto all = test::Dispatched(store, NamedMessage(kCancelRequest, "*"));
+  auto all = store.Dispatch(NamedMessage(kCancelRequest, "*"));
   EXPECT_EQ(std::pair(all.record().result_code(), all.record().update_status()),
             std::pair(result::kDone, kCancelled));
   EXPECT_EQ(all.name(), "Two");

@@ -49,31 +49,6 @@ TEST(RequestName, AcceptsPlainNamesThatSurviveTheirKeyName) {
   }
 }
 
-TEST(ParseRequestKeyName, SplitsAtTheFirstUnderscoreReadsHexDigitsAndRefusesForeignNames) {
-  const struct {
-    WideString key;
-    std::optional<std::string> name;
-    std::uint32_t instance = 0;
-  } rows[] = {
-      {.key = QFU_WIDE("pkg_1a_2"), .name = "pkg", .instance = 0x1A},
-      {.key = QFU_WIDE("pkg_zz"), .name = "pkg"},
-      {.key = QFU_WIDE("pkg_123456789"), .name = "pkg", .instance = 0x23456789},
-      {.key = QFU_WIDE("_1A"), .name = std::nullopt},
-      {.key = WideString(37, 'n'), .name = std::nullopt},  // 37 bytes do not fit the field
-  };
-  for (const auto& row : rows) {
-    const auto parsed = ParseRequestKeyName(row.key);
-    ASSERT_EQ(parsed.has_value(), row.name.has_value()) << WideToUtf8(row.key);
-    if (!parsed) continue;
-    EXPECT_EQ(std::pair(std::string(FieldText(parsed->name)), parsed->instance_number),
-              std::pair(*row.name, row.instance));
-  }
-  // The key path reads the name field only to its end, and never takes a backslash.
-  EXPECT_EQ(BuildRequestKeyPath(QFU_WIDE("R"), NameField(MessageWriter().Name(std::string(37, 'n'))), 26),
-            QFU_WIDE("R\\") + WideString(37, 'n') + QFU_WIDE("_0000001A"));
-  EXPECT_FALSE(IsStorableRequestName(NameField(MessageWriter().Name("..\\Other"))));
-}
-
 TEST(CompareVersionTexts, EmptyTextsDecideFirstThenTheFirstDifferingPartAsUnsigned) {
   using Result = InstalledVersionResult;
   const struct {

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "store/request_key.h"
-#include "support/dispatch.h"
 #include "support/fake_worker_ports.h"
 #include "support/test_messages.h"
 #include "wire/ui_prompt.h"
@@ -89,7 +88,7 @@ class RandomWorker final : public store::StatusReporter {
     } else if (draw < 6) {
       if (draw == 4 || Draw(4) == 0) Cancel(draw == 4 ? kNames[Draw(5)] : "*", draw == 4 ? Draw(2) : 0);
     } else if (draw == 6) {
-      (void)test::DispatchedResult(bench_.store, test::NamedMessage(kInstallPostponedNow, ""));
+      (void)bench_.store.Result(test::NamedMessage(kInstallPostponedNow, ""));
     } else if (draw < 9) {
       const Milliseconds interval = Pick<Milliseconds>({1s, 10min, 1h, 24h});
       bench_.store.clock().tick += interval;
@@ -135,7 +134,7 @@ class RandomWorker final : public store::StatusReporter {
         .U32(kPostponeIntervalAt, Pick<std::uint32_t>({0, 10}));
     const std::uint32_t instance = Draw(3) == 0 ? 1 : 0;
     if (instance != 0) message.Instance(instance);
-    if (test::DispatchedResult(bench_.store, message) == result::kDone) {
+    if (bench_.store.Result(message) == result::kDone) {
       tracked_[Key(name, instance)] = {name, instance, kQueued, false};
     }
   }
@@ -153,7 +152,7 @@ class RandomWorker final : public store::StatusReporter {
       }
     }
     for (Tracked* request : active) request->cancel_answered = true;
-    const bool done = test::DispatchedResult(bench_.store, message) == result::kDone;
+    const bool done = bench_.store.Result(message) == result::kDone;
     for (Tracked* request : active) request->cancel_answered = done;
   }
 
