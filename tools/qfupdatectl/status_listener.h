@@ -1,6 +1,5 @@
 #pragma once
-// `watch`: serves the status pipe and prints one line per status change. Its server is also
-// what the tests listen on the status pipe with.
+// `watch`: serves the status pipe and prints one line per status change.
 #include <windows.h>
 
 #include <atomic>
