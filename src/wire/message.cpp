@@ -158,7 +158,7 @@ std::uint32_t StatusRecord::instance_number() const noexcept {
 }
 void StatusRecord::set_length(std::uint32_t value) noexcept { WriteU32(bytes_, kLengthAt, value); }
 void StatusRecord::set_result_code(ResultCode value) noexcept {
-  WriteU32(bytes_, kResultCodeAt, static_cast<std::uint32_t>(value));
+  WriteU32(bytes_, kResultCodeAt, WireValue(value));
 }
 void StatusRecord::set_update_status(UpdateStatus value) noexcept {
   WriteU32(bytes_, kUpdateStatusAt, WireValue(value));
